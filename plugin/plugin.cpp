@@ -1,0 +1,81 @@
+/*
+ * Entry points and registration: the host loads the module, then calls these
+ * by name. Initialisation sources the dialog script from the plug-in's folder,
+ * adds the Tools menu entry and registers the wave command, once per process.
+ */
+#include "plugin/plugin.h"
+#include "wave/wave.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+static bool plugin_first_time = true;
+
+/* The plug-in's folder, as a Tcl-safe text; kept for the life of the process. */
+static char *plugin_directory = NULL;
+
+/*
+ * A copy of "text" in which the characters that Tcl substitutes inside a
+ * quoted word ([ ] $ " \) are escaped, so that any folder name is read as a
+ * plain file name. Null when memory runs out.
+ */
+static char *tcl_quote(const char *text)
+{
+    size_t length = 0;
+    for (const char *p = text; *p; p++)
+        length += strchr("[]$\"\\", *p) ? 2 : 1;
+    char *quoted = (char *)malloc(length + 1);
+    if (!quoted)
+        return NULL;
+    char *q = quoted;
+    for (const char *p = text; *p; p++) {
+        if (strchr("[]$\"\\", *p))
+            *q++ = '\\';
+        *q++ = *p;
+    }
+    *q = '\0';
+    return quoted;
+}
+
+/* Loads the dialog script from "directory"; a missing folder text skips it. */
+static void source_dialog_script(const char *directory)
+{
+    if (!directory)
+        return;
+    char *copy = strdup(directory); /* the host's own text stays as it is */
+    if (!copy)
+        return;
+    ac_unbackslash_string(copy);
+    plugin_directory = tcl_quote(copy);
+    free(copy);
+    if (plugin_directory)
+        tcl_command("source \"%s/corrugo.tcl\"", plugin_directory);
+}
+
+CORRUGO_EXPORT int32_t AC3DPluginInit(HostPluginInit *init)
+{
+    if (!plugin_first_time)
+        return 0;
+    source_dialog_script(init ? init->plugin_dir : NULL);
+    ac_add_tools_menu_item("Corrugo...", "qorvel_dialog",
+                           "Apply an axis-aligned waveform to the selected vertices");
+    ac_add_command_full("qorvel_go", apply_wave_command, 12, "argv", "TODO: Show params here",
+                        "Corrugo utility");
+    plugin_first_time = false;
+    return 0;
+}
+
+CORRUGO_EXPORT int32_t AC3DPluginExit(void)
+{
+    return 0;
+}
+
+CORRUGO_EXPORT const char *AC3DPluginAbout(void)
+{
+    return "Corrugo - version 1.00 - the Corrugo developers";
+}
+
+CORRUGO_EXPORT const char *AC3DPluginInfo(void)
+{
+    return "Corrugo utility - Applies an axis-aligned waveform to selected vertices";
+}

@@ -1,0 +1,88 @@
+// The substitute host's model and its selection rules.
+#include "sim/model.h"
+
+#include <algorithm>
+
+namespace sim {
+
+Model::Model()
+{
+    objects.push_back(std::make_unique<Object>());
+    world = objects.back().get();
+    world->name = "world";
+}
+
+Object *Model::add_object(Object *parent, std::string name)
+{
+    if (!parent)
+        parent = world;
+    objects.push_back(std::make_unique<Object>());
+    Object *object = objects.back().get();
+    object->name = std::move(name);
+    object->parent = parent;
+    parent->children.push_back(object);
+    return object;
+}
+
+static bool named(const Object *object, const std::vector<std::string> &names)
+{
+    return std::find(names.begin(), names.end(), object->name) != names.end();
+}
+
+// The objects whose surfaces or vertices are in scope, depth-first in file
+// order; with names, the named objects and their descendants, each once.
+static std::vector<Object *> objects_in_scope(Model &model, const std::vector<std::string> &names)
+{
+    std::vector<Object *> scope;
+    for (Object *root : model.world->children) {
+        walk_objects(root, [&](Object *object) {
+            bool in = names.empty();
+            for (const Object *o = object; !in && o && o != model.world; o = o->parent)
+                in = named(o, names);
+            if (in)
+                scope.push_back(object);
+        });
+    }
+    return scope;
+}
+
+void select_none(Model &model)
+{
+    model.selection.objects.clear();
+    model.selection.surfaces.clear();
+    model.selection.vertices.clear();
+}
+
+void select_all(Model &model, int mode, const std::vector<std::string> &names)
+{
+    select_none(model);
+    Selection &sel = model.selection;
+    sel.mode = mode;
+    if (mode == SELECT_SURFACES) {
+        for (Object *object : objects_in_scope(model, names))
+            for (Surface &surface : object->surfaces)
+                sel.surfaces.push_back(&surface);
+    } else if (mode == SELECT_VERTICES) {
+        for (Object *object : objects_in_scope(model, names))
+            for (Vertex &vertex : object->vertices)
+                sel.vertices.push_back(&vertex);
+    } else if (names.empty()) {
+        sel.objects = model.world->children;
+    } else {
+        for (Object *root : model.world->children)
+            walk_objects(root, [&](Object *object) {
+                if (named(object, names))
+                    sel.objects.push_back(object);
+            });
+    }
+}
+
+size_t count_vertices(const Model &model)
+{
+    size_t n = 0;
+    for (const auto &object : model.objects)
+        n += object->vertices.size();
+    return n;
+}
+
+} // namespace sim

@@ -1,0 +1,97 @@
+// The substitute host's model: objects in a tree under a world object, their
+// vertices and surfaces, and the selection.
+//
+// Vertices are stored in world coordinates, which is what a plug-in sees and
+// changes. Storage never moves once an object is built: the host hands out
+// pointers to vertices, surfaces and objects.
+#ifndef CORRUGO_SIM_MODEL_H
+#define CORRUGO_SIM_MODEL_H
+
+#include "host/host.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct Object;
+
+// A vertex record: the position first, as the host interface requires, then
+// the owning object (so object_of_vertex costs nothing).
+struct Vertex {
+    float x, y, z;
+    Object *owner;
+};
+static_assert(offsetof(Vertex, x) == offsetof(HostVertex, x) &&
+                  offsetof(Vertex, y) == offsetof(HostVertex, y) &&
+                  offsetof(Vertex, z) == offsetof(HostVertex, z),
+              "a vertex must start with a host vertex record");
+
+// A surface: a run of vertex indices in its object's `refs`.
+struct Surface {
+    Object *owner;
+    uint32_t first_ref;
+    uint32_t ref_count;
+};
+
+struct Object {
+    std::string name; // without quotes; empty when the object has none
+    Object *parent = nullptr;
+    bool subdivided = false;
+    std::vector<Vertex> vertices;
+    std::vector<uint32_t> refs; // the vertex indices of all surfaces, in order
+    std::vector<Surface> surfaces;
+    std::vector<Object *> children; // owned by the model
+
+    // Lists handed to plug-ins as host-owned; built on first request.
+    std::vector<HostList> vertex_nodes;
+    std::vector<HostList> child_nodes;
+};
+
+enum SelectMode { SELECT_OBJECTS = 1, SELECT_SURFACES = 2, SELECT_VERTICES = 3 };
+
+struct Selection {
+    int mode = SELECT_OBJECTS;
+    std::vector<Object *> objects;
+    std::vector<Surface *> surfaces;
+    std::vector<Vertex *> vertices;
+};
+
+struct Model {
+    std::vector<std::unique_ptr<Object>> objects; // every object, world first
+    Object *world = nullptr;
+    Selection selection;
+
+    Model();
+    Model(Model &&) = default;
+    Model &operator=(Model &&) = default;
+
+    // A new object under "parent" (the world when null).
+    Object *add_object(Object *parent, std::string name);
+};
+
+// Calls "visit" on "object" and its descendants, depth-first, parents first.
+template <class F> void walk_objects(Object *object, F &&visit)
+{
+    visit(object);
+    for (Object *child : object->children)
+        walk_objects(child, visit);
+}
+
+// Sets the selection to everything of "mode" (1 objects, 2 surfaces, 3
+// vertices) in file order, limited to the objects named in "names" when it is
+// not empty:
+// - objects: the world's children, or every object whose name is given;
+// - surfaces and vertices: those of every object in scope, objects depth-first,
+//   the scope being the named objects and their descendants.
+void select_all(Model &model, int mode, const std::vector<std::string> &names = {});
+void select_none(Model &model);
+
+size_t count_vertices(const Model &model);
+
+} // namespace sim
+
+#endif
