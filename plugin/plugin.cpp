@@ -56,6 +56,11 @@ CORRUGO_EXPORT int32_t AC3DPluginInit(HostPluginInit *init)
 {
     if (!plugin_first_time)
         return 0;
+#ifdef _WIN32
+    /* The host's functions are found by name in the program that loaded us. */
+    if (!resolve_host_functions())
+        return 0;
+#endif
     source_dialog_script(init ? init->plugin_dir : NULL);
     ac_add_tools_menu_item("Corrugo...", "qorvel_dialog",
                            "Apply an axis-aligned waveform to the selected vertices");

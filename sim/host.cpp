@@ -1,7 +1,6 @@
-// The host functions over the substitute host's model and Tcl interpreter.
-#include "sim/host.h"
-
-#include <tcl.h>
+// The host functions over the substitute host's model: selection, lists,
+// undo, messages and refresh. The Tcl side is in host_tcl.cpp.
+#include "sim/host_state.h"
 
 #include <chrono>
 #include <cmath>
@@ -9,90 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 
 namespace sim {
 
 // {====== State ======
-
-namespace {
-
-// A set of pointers with open addressing: the membership test behind the
-// list functions, cheap enough for a million vertices.
-class PointerSet {
-public:
-    void clear()
-    {
-        slots_.assign(16, nullptr);
-        size_ = 0;
-    }
-    // Adds "p"; false when it was there already.
-    bool insert(const void *p)
-    {
-        if (slots_.empty())
-            clear();
-        if ((size_ + 1) * 2 > slots_.size())
-            grow();
-        size_t i = slot(p);
-        if (slots_[i])
-            return false;
-        slots_[i] = p;
-        size_++;
-        return true;
-    }
-
-private:
-    size_t slot(const void *p) const
-    {
-        size_t mask = slots_.size() - 1;
-        size_t i = (size_t)(((uintptr_t)p >> 3) * 0x9E3779B97F4A7C15ull >> 20) & mask;
-        while (slots_[i] && slots_[i] != p)
-            i = (i + 1) & mask;
-        return i;
-    }
-    void grow()
-    {
-        std::vector<const void *> old(slots_.size() * 2, nullptr);
-        old.swap(slots_);
-        for (const void *p : old)
-            if (p)
-                slots_[slot(p)] = p;
-    }
-    std::vector<const void *> slots_;
-    size_t size_ = 0;
-};
-
-struct UndoStep {
-    std::string label;
-    HostList *vertices;
-    std::vector<float> positions; // x, y, z per vertex, in list order
-};
-
-// The list that list_append_list_unique last grew, so that growing it again
-// costs only the items appended rather than a walk over the whole list.
-struct AppendCache {
-    HostList **head_address = nullptr;
-    HostList *head = nullptr;
-    HostList *tail = nullptr;
-    PointerSet items;
-};
-
-struct Host {
-    Tcl_Interp *interp = nullptr;
-    Model model;
-    TextSink message_sink = [](const std::string &text) { std::fprintf(stderr, "%s\n", text.c_str()); };
-    TextSink debug_sink;
-    std::function<void()> refresh_hook;
-    bool tick_pinned = false;
-    uint32_t tick = 0;
-    std::vector<MenuItem> menu;
-    std::vector<Registration> commands;
-    Observations seen;
-    std::vector<UndoStep> undo;
-    AppendCache append;
-
-    ~Host();
-};
 
 Host &host()
 {
@@ -100,9 +19,7 @@ Host &host()
     return h;
 }
 
-} // namespace
-
-static void free_nodes(HostList *node)
+void free_nodes(HostList *node)
 {
     while (node) {
         HostList *next = node->next;
@@ -119,14 +36,13 @@ static void drop_undo_steps(Host &h)
     h.append = AppendCache();
 }
 
+// The interpreter is left to the end of the process, as the modeller's is.
 Host::~Host()
 {
     drop_undo_steps(*this);
-    if (interp)
-        Tcl_DeleteInterp(interp);
 }
 
-static std::string format_text(const char *format, va_list args)
+std::string format_text(const char *format, va_list args)
 {
     char small[512];
     va_list copy;
@@ -140,41 +56,6 @@ static std::string format_text(const char *format, va_list args)
     std::string text((size_t)n + 1, '\0');
     std::vsnprintf(&text[0], text.size(), format, args);
     return std::string(text.c_str());
-}
-
-// }======
-
-// {====== The host's Tcl command "ac3d" ======
-
-static int ac3d_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
-{
-    static const char *const subcommands[] = {"remake_subdivisions", "undo", nullptr};
-    enum { REMAKE_SUBDIVISIONS, UNDO };
-    if (objc != 2) {
-        Tcl_WrongNumArgs(interp, 1, objv, "subcommand");
-        return TCL_ERROR;
-    }
-    int index;
-    if (Tcl_GetIndexFromObj(interp, objv[1], subcommands, "subcommand", 0, &index) != TCL_OK)
-        return TCL_ERROR;
-    if (index == REMAKE_SUBDIVISIONS)
-        host().seen.subdivision_rebuilds++;
-    else
-        undo();
-    return TCL_OK;
-}
-
-Tcl_Interp *interp()
-{
-    Host &h = host();
-    if (!h.interp) {
-        Tcl_FindExecutable(nullptr);
-        h.interp = Tcl_CreateInterp();
-        if (Tcl_Init(h.interp) != TCL_OK && h.debug_sink)
-            h.debug_sink(std::string("Tcl_Init: ") + Tcl_GetStringResult(h.interp) + "\n");
-        Tcl_CreateObjCommand(h.interp, "ac3d", ac3d_command, nullptr, nullptr);
-    }
-    return h.interp;
 }
 
 // }======
@@ -270,39 +151,6 @@ bool undo()
 
 // }======
 
-// {====== Loading a plug-in ======
-
-bool load_plugin(const std::string &path, Plugin &plugin, std::string &error)
-{
-    // dlopen searches the library path for a name without a slash.
-    std::string file = path.find('/') == std::string::npos ? "./" + path : path;
-    void *handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-        error = dlerror();
-        return false;
-    }
-    Plugin p;
-    p.handle = handle;
-    p.init = (int32_t(*)(HostPluginInit *))dlsym(handle, "AC3DPluginInit");
-    p.exit = (int32_t(*)(void))dlsym(handle, "AC3DPluginExit");
-    p.about = (const char *(*)(void))dlsym(handle, "AC3DPluginAbout");
-    p.info = (const char *(*)(void))dlsym(handle, "AC3DPluginInfo");
-    if (!p.init || !p.exit || !p.about || !p.info) {
-        error = path + ": not a plug-in: an entry point AC3DPlugin... is missing";
-        dlclose(handle);
-        return false;
-    }
-    size_t slash = file.rfind('/');
-    p.directory = slash == 0 ? "/" : file.substr(0, slash);
-    interp(); // the script is sourced into it
-    HostPluginInit record = {0, p.directory.c_str()};
-    p.init(&record);
-    plugin = std::move(p);
-    return true;
-}
-
-// }======
-
 } // namespace sim
 
 using sim::host;
@@ -345,19 +193,6 @@ uint32_t GetTickCount(void)
     return (uint32_t)std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
 }
 
-int tcl_command(const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::string text = sim::format_text(format, args);
-    va_end(args);
-    Tcl_Interp *in = sim::interp();
-    int code = Tcl_EvalEx(in, text.c_str(), (int)text.size(), TCL_EVAL_GLOBAL);
-    if (code != TCL_OK && host().debug_sink)
-        host().debug_sink(text + ": " + Tcl_GetStringResult(in) + "\n");
-    return code;
-}
-
 void ac_unbackslash_string(char *text)
 {
     for (; *text; text++)
@@ -368,22 +203,6 @@ void ac_unbackslash_string(char *text)
 void ac_add_tools_menu_item(const char *label, const char *command, const char *help)
 {
     host().menu.push_back({label, command, help});
-}
-
-// Hands every word of the command, its name included, to the handler; the
-// handler checks the count itself.
-static int call_handler(ClientData data, Tcl_Interp *, int argc, const char *argv[])
-{
-    HostCommandHandler handler = (HostCommandHandler)data;
-    handler(argc, const_cast<char **>(argv));
-    return TCL_OK;
-}
-
-void ac_add_command_full(const char *name, HostCommandHandler handler, int count,
-                         const char *argument_form, const char *help, const char *description)
-{
-    host().commands.push_back({name, argument_form, help, description, count});
-    Tcl_CreateCommand(sim::interp(), name, call_handler, (ClientData)handler, nullptr);
 }
 
 void windows_message_dialog(const char *format, ...)

@@ -1,0 +1,105 @@
+// The substitute host's state, shared by its host functions and its Tcl
+// layer; not for embedding programs (they use sim/host.h).
+#ifndef CORRUGO_SIM_HOST_STATE_H
+#define CORRUGO_SIM_HOST_STATE_H
+
+#include "sim/host.h"
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// A set of pointers with open addressing: the membership test behind the
+// list functions, cheap enough for a million vertices.
+class PointerSet {
+public:
+    void clear()
+    {
+        slots_.assign(16, nullptr);
+        size_ = 0;
+    }
+    // Adds "p"; false when it was there already.
+    bool insert(const void *p)
+    {
+        if (slots_.empty())
+            clear();
+        if ((size_ + 1) * 2 > slots_.size())
+            grow();
+        size_t i = slot(p);
+        if (slots_[i])
+            return false;
+        slots_[i] = p;
+        size_++;
+        return true;
+    }
+
+private:
+    size_t slot(const void *p) const
+    {
+        size_t mask = slots_.size() - 1;
+        size_t i = (size_t)(((uintptr_t)p >> 3) * 0x9E3779B97F4A7C15ull >> 20) & mask;
+        while (slots_[i] && slots_[i] != p)
+            i = (i + 1) & mask;
+        return i;
+    }
+    void grow()
+    {
+        std::vector<const void *> old(slots_.size() * 2, nullptr);
+        old.swap(slots_);
+        for (const void *p : old)
+            if (p)
+                slots_[slot(p)] = p;
+    }
+    std::vector<const void *> slots_;
+    size_t size_ = 0;
+};
+
+struct UndoStep {
+    std::string label;
+    HostList *vertices;
+    std::vector<float> positions; // x, y, z per vertex, in list order
+};
+
+// The list that list_append_list_unique last grew, so that growing it again
+// costs only the items appended rather than a walk over the whole list.
+struct AppendCache {
+    HostList **head_address = nullptr;
+    HostList *head = nullptr;
+    HostList *tail = nullptr;
+    PointerSet items;
+};
+
+struct Host {
+    Tcl_Interp *interp = nullptr; // created on first use, kept to the end
+    Model model;
+    TextSink message_sink = [](const std::string &text) { std::fprintf(stderr, "%s\n", text.c_str()); };
+    TextSink debug_sink;
+    std::function<void()> refresh_hook;
+    bool tick_pinned = false;
+    uint32_t tick = 0;
+    std::vector<MenuItem> menu;
+    std::vector<Registration> commands;
+    Observations seen;
+    std::vector<UndoStep> undo;
+    AppendCache append;
+
+    ~Host();
+};
+
+// The one host of this process.
+Host &host();
+
+// printf-style formatting into a text, which ends at an embedded NUL as a C
+// text shown by the host would.
+std::string format_text(const char *format, va_list args);
+
+// Releases list nodes made by the host.
+void free_nodes(HostList *node);
+
+} // namespace sim
+
+#endif
