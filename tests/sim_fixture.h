@@ -1,0 +1,58 @@
+// A fresh substitute host for each test: an empty model, captured messages
+// and debug text, a pinned tick, cleared observations.
+#ifndef CORRUGO_TESTS_SIM_FIXTURE_H
+#define CORRUGO_TESTS_SIM_FIXTURE_H
+
+#include "sim/host.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using Point = std::array<float, 3>;
+
+class SimTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A new object named "name" under "parent" (the world when null).
+    sim::Object *add_object(const char *name, const std::vector<Point> &points,
+                            sim::Object *parent = nullptr);
+    // A surface over vertices "indices" of "object".
+    void add_surface(sim::Object *object, const std::vector<uint32_t> &indices);
+
+    // Every vertex position of the model, objects in creation order.
+    std::vector<Point> positions() const;
+
+    // Runs a Tcl script in the host's interpreter; returns its result, or
+    // "error: " and the message.
+    std::string eval(const std::string &script);
+
+    std::vector<std::string> messages;
+    std::string debug;
+};
+
+inline uint32_t bits(float f)
+{
+    uint32_t b;
+    std::memcpy(&b, &f, sizeof b);
+    return b;
+}
+
+inline float from_bits(uint32_t b)
+{
+    float f;
+    std::memcpy(&f, &b, sizeof f);
+    return f;
+}
+
+// Bit-for-bit equality of positions, so that -0 and 0 differ and NaN equals
+// itself.
+::testing::AssertionResult SameBits(const std::vector<Point> &a, const std::vector<Point> &b);
+
+#endif

@@ -1,0 +1,211 @@
+// The built corrugo.p, loaded by file into the substitute host the way the
+// modeller loads it, and driven through the host's Tcl interpreter.
+#include "sim_fixture.h"
+
+#include <tcl.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <unistd.h>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+sim::Plugin plugin;
+
+class LoadPlugin : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        sim::set_message_sink(nullptr);
+        std::string error;
+        ASSERT_TRUE(sim::load_plugin(CORRUGO_PLUGIN_PATH, plugin, error)) << error;
+    }
+};
+::testing::Environment *const environment = ::testing::AddGlobalTestEnvironment(new LoadPlugin);
+
+class Plugin : public SimTest {
+protected:
+    // A flat 3 x 3 grid of quads in the plane y = 0, as object "name".
+    sim::Object *add_grid(const char *name, float x0, sim::Object *parent = nullptr)
+    {
+        std::vector<Point> points;
+        for (int j = 0; j < 3; j++)
+            for (int i = 0; i < 3; i++)
+                points.push_back({x0 + (float)i, 0.0f, (float)j});
+        sim::Object *o = add_object(name, points, parent);
+        for (uint32_t j = 0; j < 2; j++)
+            for (uint32_t i = 0; i < 2; i++)
+                add_surface(o, {j * 3 + i, j * 3 + i + 1, j * 3 + i + 4, j * 3 + i + 3});
+        return o;
+    }
+};
+
+TEST_F(Plugin, RegistersTheMenuEntryAndCommandOnce)
+{
+    HostPluginInit record = {0, "/elsewhere"};
+    EXPECT_EQ(plugin.init(&record), 0);
+    EXPECT_EQ(plugin.init(&record), 0);
+    ASSERT_EQ(sim::menu_items().size(), 1u);
+    EXPECT_EQ(sim::menu_items()[0].label, "Corrugo...");
+    EXPECT_EQ(sim::menu_items()[0].command, "qorvel_dialog");
+    EXPECT_EQ(sim::menu_items()[0].help, "Apply an axis-aligned waveform to the selected vertices");
+    ASSERT_EQ(sim::registered_commands().size(), 1u);
+    const sim::Registration &r = sim::registered_commands()[0];
+    EXPECT_EQ(r.name, "qorvel_go");
+    EXPECT_EQ(r.count, 12);
+    EXPECT_EQ(r.argument_form, "argv");
+    EXPECT_EQ(r.help, "TODO: Show params here");
+    EXPECT_EQ(r.description, "Corrugo utility");
+    EXPECT_EQ(plugin.exit(), 0);
+    EXPECT_EQ(eval("info commands qorvel_go"), "qorvel_go") << "exit removes nothing";
+}
+
+TEST_F(Plugin, AnswersTheAboutAndInfoQueries)
+{
+    EXPECT_EQ(std::string(plugin.about()).rfind("Corrugo - version 1.00 - ", 0), 0u);
+    EXPECT_GT(std::string(plugin.about()).size(), std::string("Corrugo - version 1.00 - ").size());
+    EXPECT_STREQ(plugin.info(), "Corrugo utility - Applies an axis-aligned waveform to selected vertices");
+}
+
+TEST_F(Plugin, SourcesTheDialogScriptFromItsFolder)
+{
+    EXPECT_EQ(eval("info procs qorvel_dialog"), "qorvel_dialog");
+    EXPECT_EQ(eval("info commands qorvel_dialog"), "qorvel_dialog");
+}
+
+TEST_F(Plugin, RunsThroughTclInEverySelectionMode)
+{
+    sim::Object *a = add_grid("a", 0);
+    add_grid("b", 10);
+    const char *command = "qorvel_go x y n 1 0.5 0 0 0 0 0 0 0";
+    for (int mode : {sim::SELECT_OBJECTS, sim::SELECT_SURFACES, sim::SELECT_VERTICES}) {
+        sim::select_all(sim::model(), mode);
+        std::vector<Point> before = positions();
+        debug.clear();
+        EXPECT_EQ(eval(command), "") << mode;
+        EXPECT_TRUE(messages.empty());
+        EXPECT_FALSE(SameBits(positions(), before)) << mode;
+        EXPECT_EQ(debug.rfind("Corrugo:\nFrequency axis = x\n", 0), 0u);
+        size_t lines = 0;
+        for (size_t at = debug.find("\nCorrugo:\nfreqsiz"); at != std::string::npos;
+             at = debug.find("\nCorrugo:\nfreqsiz", at + 1))
+            lines++;
+        EXPECT_EQ(lines, 18u) << "one line per moved vertex, mode " << mode;
+        ASSERT_TRUE(sim::undo());
+        EXPECT_TRUE(SameBits(positions(), before));
+    }
+    // only the selection moves
+    sim::model().selection.mode = sim::SELECT_VERTICES;
+    sim::model().selection.vertices = {&a->vertices[0], &a->vertices[8]};
+    std::vector<Point> before = positions();
+    eval("qorvel_go x y n 1 0.5 0 0 0 0 0 1 1");
+    std::vector<Point> after = positions();
+    for (size_t i = 0; i < after.size(); i++)
+        if (i != 0 && i != 8)
+            EXPECT_TRUE(SameBits({after[i]}, {before[i]})) << i;
+}
+
+TEST_F(Plugin, FaultsLeaveTheModelUntouchedAndRecordNoUndoStep)
+{
+    add_grid("a", 0);
+    sim::select_all(sim::model(), sim::SELECT_OBJECTS);
+    std::vector<Point> before = positions();
+    const struct {
+        const char *command, *message;
+    } faults[] = {
+        {"qorvel_go x y n 1 0.5 0 0 0 0 0 0", "Insufficient parameters passed to wave utility"},
+        {"qorvel_go", "Insufficient parameters passed to wave utility"},
+        {"qorvel_go y y n 1 1 0 0 0 0 0 0 0", "Corrugo : cannot apply frequency and amplitude to same axis"},
+        {"qorvel_go x y n 1e39 1 0 0 0 0 0 0 0", "Corrugo : unable to parse 1e39 for frequency"},
+        {"qorvel_go x y n 1 1 0 0 0 0x1p3 {} 0 0", "Corrugo : unable to parse  for offset 2"},
+        {"qorvel_go x y n 1 1 0 0 0 Random 0 0 0", "Corrugo : unable to parse Random for offset 1"},
+    };
+    for (const auto &f : faults) {
+        messages.clear();
+        debug.clear();
+        EXPECT_EQ(eval(f.command), "") << "faults are messages, not Tcl errors";
+        EXPECT_EQ(messages, std::vector<std::string>{f.message}) << f.command;
+        EXPECT_EQ(debug, "") << f.command;
+    }
+    sim::select_none(sim::model());
+    messages.clear();
+    eval("qorvel_go x y n 1 1 0 0 0 0 0 0 0");
+    EXPECT_EQ(messages, std::vector<std::string>{"Corrugo : no vertices selected"});
+    EXPECT_EQ(debug.rfind("Corrugo:\nFrequency axis = x\n", 0), 0u) << "the summary comes first";
+    EXPECT_TRUE(SameBits(positions(), before));
+    EXPECT_EQ(sim::undo_depth(), 0u);
+    EXPECT_EQ(sim::observations().redraws, 0);
+}
+
+TEST_F(Plugin, AGroupWithVerticesOnlyInItsChildrenMovesThemAll)
+{
+    sim::Object *group = add_object("group", {});
+    add_grid("left", 0, group);
+    add_grid("right", 3, group);
+    sim::model().selection.mode = sim::SELECT_OBJECTS;
+    sim::model().selection.objects = {group};
+    std::vector<Point> before = positions();
+    eval("qorvel_go x y n 1 1 0 100 0 0 0 0 0");
+    std::vector<Point> after = positions();
+    // decay 100: full amplitude at the lowest vertex, none at the highest
+    EXPECT_EQ(after[0][1], 0.0f);
+    EXPECT_EQ(after[5 + 9][1], 0.0f);
+    int moved = 0;
+    for (size_t i = 0; i < after.size(); i++)
+        moved += after[i][1] != before[i][1];
+    EXPECT_GT(moved, 8);
+    ASSERT_EQ(sim::undo_depth(), 1u);
+    EXPECT_EQ(eval("ac3d undo"), "");
+    EXPECT_TRUE(SameBits(positions(), before));
+}
+
+TEST_F(Plugin, TheHostCommandAc3dRejectsUnknownSubcommands)
+{
+    EXPECT_EQ(eval("ac3d frobnicate"),
+              "error: bad subcommand \"frobnicate\": must be remake_subdivisions or undo");
+    EXPECT_EQ(eval("ac3d"), "error: wrong # args: should be \"ac3d subcommand\"");
+    EXPECT_EQ(eval("ac3d undo"), "") << "nothing to undo is not an error";
+}
+
+// A copy of the plug-in in a folder whose name Tcl would otherwise
+// substitute: the script still loads as a plain file.
+TEST_F(Plugin, AnyFolderNameLoadsTheScriptAsAPlainFile)
+{
+    fs::path dir = fs::temp_directory_path() /
+                   ("corrugo [puts injected] $env(HOME) \"q\" {" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    fs::copy_file(CORRUGO_PLUGIN_PATH, dir / "corrugo.p", fs::copy_options::overwrite_existing);
+    std::ofstream(dir / "corrugo.tcl") << "set ::loaded_from [info script]\n"
+                                       << "proc qorvel_dialog {} {}\n";
+    sim::Plugin copy;
+    std::string error;
+    ASSERT_TRUE(sim::load_plugin((dir / "corrugo.p").string(), copy, error)) << error;
+    EXPECT_EQ(eval("set ::loaded_from"), dir.string() + "/corrugo.tcl");
+    fs::remove_all(dir);
+}
+
+TEST_F(Plugin, TheRecordsFolderTextIsNeverChanged)
+{
+    // the copy is unbackslashed, never the host's own text; a second module
+    // so that initialisation runs again
+    fs::path dir = fs::temp_directory_path() / ("corrugo-record-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    fs::copy_file(CORRUGO_PLUGIN_PATH, dir / "corrugo.p", fs::copy_options::overwrite_existing);
+    void *handle = dlopen((dir / "corrugo.p").c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle, nullptr);
+    auto init = (int32_t(*)(HostPluginInit *))dlsym(handle, "AC3DPluginInit");
+    char text[] = "C:\\Program Files\\host\\plugins";
+    HostPluginInit record = {0, text};
+    EXPECT_EQ(init(&record), 0);
+    EXPECT_STREQ(text, "C:\\Program Files\\host\\plugins");
+    HostPluginInit empty = {0, nullptr};
+    EXPECT_EQ(init(&empty), 0) << "a second call does nothing";
+    fs::remove_all(dir);
+}
+
+} // namespace

@@ -1,0 +1,251 @@
+// The wave arithmetic, bit for bit, and the gathering that feeds it.
+//
+// Expected bit patterns come from tests/tools/wave_reference.py, an
+// independent transcription of the arithmetic in Python (doubles and the same
+// C library's sin and cos, with single-precision rounding made explicit).
+#include "sim_fixture.h"
+#include "wave/wave.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+class Wave : public SimTest {
+protected:
+    // Parses "command" (twelve entries after qorvel_go) and runs it through
+    // the handler, as the host would.
+    void run(const std::vector<std::string> &entries)
+    {
+        std::vector<std::string> words = {"qorvel_go"};
+        words.insert(words.end(), entries.begin(), entries.end());
+        std::vector<char *> vector;
+        for (std::string &w : words)
+            vector.push_back(&w[0]);
+        apply_wave_command((int)vector.size(), vector.data());
+    }
+    void select_vertices(const std::vector<sim::Vertex *> &vertices)
+    {
+        sim::model().selection.mode = sim::SELECT_VERTICES;
+        sim::model().selection.vertices = vertices;
+    }
+    void select_all(int mode)
+    {
+        sim::select_all(sim::model(), mode);
+    }
+};
+
+std::vector<Point> from_bits(std::initializer_list<std::array<uint32_t, 3>> rows)
+{
+    std::vector<Point> points;
+    for (const auto &r : rows)
+        points.push_back({::from_bits(r[0]), ::from_bits(r[1]), ::from_bits(r[2])});
+    return points;
+}
+
+TEST_F(Wave, QuarterCycleOverTheExtentReplacesThroughTheLowestVertex)
+{
+    add_object("strip", {{0, 5, 0}, {2.5f, 3, 1}, {10, -2, 2}});
+    select_all(sim::SELECT_OBJECTS);
+    run({"x", "y", "n", "1", "1", "0", "0", "0", "0", "0", "0", "0"});
+    // frequency 1 over an extent of 10 is 0.1 per unit: the vertex at 2.5 is a
+    // quarter cycle on, the one at 10 a whole cycle
+    EXPECT_TRUE(SameBits(positions(), from_bits({{0x00000000, 0x40a00000, 0x00000000},
+                                                 {0x40200000, 0x40c00000, 0x3f800000},
+                                                 {0x41200000, 0x40a00000, 0x40000000}})));
+    EXPECT_NE(debug.find("\nCorrugo:\nfreqsiz = 10 f = 2.5 Math = 0.75 Freq units = false\n"),
+              std::string::npos)
+        << debug;
+    EXPECT_TRUE(messages.empty());
+}
+
+std::vector<Point> grid7()
+{
+    std::vector<Point> g;
+    for (int x = 0; x < 7; x++)
+        g.push_back({(float)(x * 0.37), (float)(1.0 + 0.1 * x), (float)(-0.5 * x)});
+    return g;
+}
+
+TEST_F(Wave, HelixWithDecayAndOffsetsAddedPerModelUnit)
+{
+    add_object("tube", grid7());
+    select_all(sim::SELECT_OBJECTS);
+    run({"x", "y", "z", "0.8", "0.25", "0.5", "40", "100", "12.5", "30", "1", "1"});
+    EXPECT_TRUE(SameBits(positions(), from_bits({{0x00000000, 0x3f96a09e, 0xbe1e3776},
+                                                 {0x3ebd70a4, 0x3f9b060e, 0xbf57d7ef},
+                                                 {0x3f3d70a4, 0x3f7cebe0, 0xbf3d923b},
+                                                 {0x3f8e147b, 0x3fa87d1d, 0xbfb3d8d9},
+                                                 {0x3fbd70a4, 0x3fc91296, 0xc00a9ce1},
+                                                 {0x3feccccd, 0x3fb2ecb6, 0xc01f0029},
+                                                 {0x400e147b, 0x3fc19cc3, 0xc0400000}})));
+}
+
+TEST_F(Wave, CosineOnlyWithDecayOverTheExtentOfAnotherAxis)
+{
+    add_object("tube", grid7());
+    select_all(sim::SELECT_VERTICES);
+    std::vector<Point> before = positions();
+    run({"z", "n", "x", "3", "0", "0.3", "0", "50", "0", "10", "0", "0"});
+    std::vector<Point> after = positions();
+    EXPECT_TRUE(SameBits(after, from_bits({{0x400b1d0a, 0x3f800000, 0x80000000},
+                                           {0x40118a7e, 0x3f8ccccd, 0xbf000000},
+                                           {0x400a1fe5, 0x3f99999a, 0xbf800000},
+                                           {0x401287a4, 0x3fa66666, 0xbfc00000},
+                                           {0x400922bf, 0x3fb33333, 0xc0000000},
+                                           {0x401384c9, 0x3fc00000, 0xc0200000},
+                                           {0x4008259a, 0x3fcccccd, 0xc0400000}})));
+    for (size_t i = 0; i < before.size(); i++) {
+        EXPECT_EQ(bits(after[i][1]), bits(before[i][1])) << "axis n is left alone";
+        EXPECT_EQ(bits(after[i][2]), bits(before[i][2])) << "the frequency axis never moves";
+    }
+}
+
+TEST_F(Wave, SineIsRoundedToSinglePrecisionBeforeTheSumAndCosineIsNot)
+{
+    // chosen so that either rounding the other way changes the stored bits
+    add_object("pair", {{0, 0, 0}, {0.17f, -0.69f, -0.69f}});
+    select_all(sim::SELECT_OBJECTS);
+    run({"x", "y", "z", "0.98", "1.37", "1.37", "0", "0", "0", "0", "1", "1"});
+    EXPECT_TRUE(SameBits(positions(), from_bits({{0x00000000, 0x00000000, 0x3faf5c29},
+                                                 {0x3e2e147b, 0x3efe09b6, 0xbb938ec2}})));
+}
+
+TEST_F(Wave, RandomOffsetsAreDrawnAgainForEachRunOfAnObject)
+{
+    std::vector<Point> g = grid7();
+    sim::Object *a = add_object("A", {g[0], g[1], g[3]});
+    sim::Object *b = add_object("B", {g[2]});
+    // list order A, A, B, A: three runs, three pairs of draws
+    select_vertices({&a->vertices[0], &a->vertices[1], &b->vertices[0], &a->vertices[2]});
+    sim::pin_tick(1000);
+    run({"x", "y", "z", "2", "0.5", "0.5", "0", "0", "random", "random", "1", "0"});
+    std::vector<Point> expected = from_bits({{0x00000000, 0x3f856d76, 0x3ebdc26a},
+                                             {0x3ebd70a4, 0x3fc14fea, 0xbf79d8c2},
+                                             {0x3f3d70a4, 0x3f558bac, 0xbf0517ae},
+                                             {0x3f8e147b, 0x3fdf8c18, 0xbfc48650}});
+    EXPECT_TRUE(SameBits(positions(), {expected[0], expected[1], expected[3], expected[2]}));
+}
+
+TEST_F(Wave, TheEarlierOfTwoLowestVerticesSuppliesTheBase)
+{
+    add_object("ties", {{1, 7, 0}, {0, 3, 0}, {0, 9, 0}, {4, 1, 0}, {4, 2, 0}});
+    select_all(sim::SELECT_OBJECTS);
+    HostList *list = ac_object_get_vertexlist((HostObject *)sim::model().world->children[0]);
+    HostVertex *lo, *hi;
+    find_frequency_extent(list, 'x', &lo, &hi);
+    EXPECT_EQ(lo->y, 3.0f);
+    EXPECT_EQ(hi->y, 1.0f);
+    // replace with amplitude 0: every vertex lands on the base
+    run({"x", "y", "n", "1", "0", "0", "0", "0", "0", "0", "0", "0"});
+    for (const Point &p : positions())
+        EXPECT_EQ(p[1], 3.0f);
+}
+
+TEST_F(Wave, NotANumberNeverBecomesTheExtentNorSpreads)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    add_object("holes", {{nan, 1, 0}, {0, 2, 0}, {nan, 3, 0}, {10, 4, 0}});
+    HostVertex *lo, *hi;
+    find_frequency_extent(ac_object_get_vertexlist((HostObject *)sim::model().world->children[0]),
+                          'x', &lo, &hi);
+    EXPECT_EQ(lo->y, 2.0f);
+    EXPECT_EQ(hi->y, 4.0f);
+    select_all(sim::SELECT_OBJECTS);
+    run({"x", "y", "n", "1", "1", "0", "0", "0", "0", "0", "0", "0"});
+    std::vector<Point> after = positions();
+    EXPECT_EQ(after[1][1], 2.0f);
+    EXPECT_FALSE(std::isnan(after[3][1]));
+}
+
+TEST_F(Wave, ASingleVertexTakesTheFullAmplitudeAndStaysFinite)
+{
+    add_object("dot", {{3, 4, 5}});
+    select_all(sim::SELECT_OBJECTS);
+    run({"x", "y", "z", "2", "1", "0.5", "100", "100", "12.5", "0", "0", "0"});
+    std::vector<Point> p = positions();
+    EXPECT_EQ(p[0][0], 3.0f);
+    EXPECT_EQ(p[0][1], 4.0f + 1.0f) << "an offset of 12.5% of 2 cycles is a quarter cycle";
+    EXPECT_EQ(p[0][2], 5.0f + 0.5f);
+    EXPECT_NE(debug.find("freqsiz = 0 f = 0 Math = 1 Freq units = false\n"), std::string::npos);
+}
+
+TEST_F(Wave, AddingZeroAmplitudesLeavesEveryPositionAsItWas)
+{
+    add_object("tube", grid7());
+    select_all(sim::SELECT_SURFACES); // no surfaces: nothing selected
+    run({"x", "y", "z", "1", "0", "0", "0", "0", "0", "0", "1", "0"});
+    EXPECT_EQ(messages, std::vector<std::string>{"Corrugo : no vertices selected"});
+    std::vector<Point> before = positions();
+    select_all(sim::SELECT_OBJECTS);
+    run({"x", "y", "z", "1", "0", "0", "0", "0", "33", "random", "1", "0"});
+    EXPECT_TRUE(SameBits(positions(), before));
+}
+
+TEST_F(Wave, ObjectsAreGatheredDepthFirstAndEachVertexOnce)
+{
+    sim::Object *group = add_object("group", {});
+    sim::Object *left = add_object("left", {{0, 0, 0}, {1, 0, 0}}, group);
+    add_object("right", {{2, 0, 0}}, group);
+    sim::Object *inner = add_object("inner", {{3, 0, 0}}, left);
+    add_object("other", {{4, 0, 0}});
+    sim::model().selection.mode = sim::SELECT_OBJECTS;
+    sim::model().selection.objects = {group, left, inner}; // overlapping on purpose
+    HostList *gathered = gather_wave_vertices();
+    std::vector<float> xs;
+    for (HostList *n = gathered; n; n = n->next)
+        xs.push_back(((HostVertex *)n->data)->x);
+    EXPECT_EQ(xs, (std::vector<float>{0, 1, 3, 2}));
+    ASSERT_EQ(sim::undo_depth(), 1u);
+    EXPECT_EQ(sim::undo_label(0), "Corrugo");
+}
+
+TEST_F(Wave, SharedSurfaceVerticesComeOnceInOrderOfFirstReference)
+{
+    sim::Object *quad = add_object("quad", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {9, 9, 9}});
+    add_surface(quad, {2, 1, 0});
+    add_surface(quad, {0, 3, 2});
+    select_all(sim::SELECT_SURFACES);
+    HostList *gathered = gather_wave_vertices();
+    std::vector<const sim::Vertex *> order;
+    for (HostList *n = gathered; n; n = n->next)
+        order.push_back((const sim::Vertex *)n->data);
+    EXPECT_EQ(order, (std::vector<const sim::Vertex *>{&quad->vertices[2], &quad->vertices[1],
+                                                       &quad->vertices[0], &quad->vertices[3]}));
+}
+
+TEST_F(Wave, SubdivisionsAreRebuiltOnceAfterEveryVertexHasMoved)
+{
+    add_object("plain", {{0, 0, 0}, {1, 0, 0}});
+    select_all(sim::SELECT_OBJECTS);
+    run({"x", "y", "n", "1", "1", "0", "0", "0", "0", "0", "0", "0"});
+    EXPECT_EQ(sim::observations().subdivision_rebuilds, 0);
+
+    sim::Object *smooth = add_object("smooth", {{2, 0, 0}, {3, 0, 0}});
+    smooth->subdivided = true;
+    add_object("also smooth", {{4, 0, 0}})->subdivided = true;
+    select_all(sim::SELECT_OBJECTS);
+    run({"x", "y", "n", "1", "1", "0", "0", "0", "random", "0", "0", "0"});
+    const sim::Observations &seen = sim::observations();
+    EXPECT_EQ(seen.subdivision_rebuilds, 1);
+    EXPECT_EQ(seen.bounding_boxes, 2);
+    EXPECT_EQ(seen.redraws, 2);
+    EXPECT_EQ(seen.status_updates, 2);
+    EXPECT_FALSE(seen.box.empty);
+    EXPECT_EQ(seen.box.max[0], 4.0f);
+}
+
+TEST_F(Wave, UndoRestoresEveryPositionBitForBit)
+{
+    add_object("tube", grid7());
+    add_object("dot", {{-0.0f, 1e-40f, 3.4e38f}});
+    std::vector<Point> before = positions();
+    select_all(sim::SELECT_OBJECTS);
+    run({"y", "x", "z", "5", "1", "1", "0", "0", "0", "0", "1", "0"});
+    EXPECT_FALSE(SameBits(positions(), before));
+    ASSERT_TRUE(sim::undo());
+    EXPECT_TRUE(SameBits(positions(), before));
+    EXPECT_FALSE(sim::undo()) << "one step per command";
+}
+
+} // namespace
