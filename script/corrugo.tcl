@@ -1,0 +1,2 @@
+# The Corrugo dialog.
+proc qorvel_dialog {} {}
