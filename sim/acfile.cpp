@@ -1,0 +1,1048 @@
+// Reads AC3D text model files into the substitute host's model, and writes the
+// model back as the bytes that were read with only the moved vertices' lines
+// written again. See acfile.h for what the format leaves open.
+#include "sim/acfile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+#include <system_error>
+
+#include <fcntl.h>
+#include <locale.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sim {
+
+/* {====== Lines, words and numbers ====== */
+
+static bool is_space(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+static const char *skip_spaces(const char *p, const char *end)
+{
+    while (p < end && is_space(*p))
+        p++;
+    return p;
+}
+
+static const char *skip_word(const char *p, const char *end)
+{
+    while (p < end && !is_space(*p))
+        p++;
+    return p;
+}
+
+static const char *trim_end(const char *begin, const char *end)
+{
+    while (end > begin && is_space(end[-1]))
+        end--;
+    return end;
+}
+
+// The end of the line that starts at "p": its "\n", or "end".
+static const char *line_end(const char *p, const char *end)
+{
+    const void *newline = std::memchr(p, '\n', end - p);
+    return newline ? static_cast<const char *>(newline) : end;
+}
+
+// The start of the first line from "p" (a line start) that is not blank, or
+// "end"; adds the blank lines passed to "lines". The reader and the writer
+// both find vertex lines this way.
+static const char *skip_blank_lines(const char *p, const char *end, size_t &lines)
+{
+    for (;;) {
+        const char *q = skip_spaces(p, end);
+        if (q == end)
+            return end;
+        if (*q != '\n')
+            return p;
+        p = q + 1;
+        lines++;
+    }
+}
+
+static std::string_view first_word(const char *begin, const char *end)
+{
+    const char *p = skip_spaces(begin, end);
+    return std::string_view(p, skip_word(p, end) - p);
+}
+
+enum Number { NUMBER_OK, NUMBER_NONE, NUMBER_TOO_LARGE };
+
+static locale_t c_locale()
+{
+    static locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(0));
+    return c;
+}
+
+static float parse_c(const char *s, float) { return strtof_l(s, nullptr, c_locale()); }
+static double parse_c(const char *s, double) { return strtod_l(s, nullptr, c_locale()); }
+
+// Reads the decimal number (or nan, inf) that runs from "p" to a space or
+// "end", correctly rounded to T, and moves "p" past it. A finite number too
+// large for T is NUMBER_TOO_LARGE; one too small rounds to a subnormal or zero.
+template <class T> static Number read_real(const char *&p, const char *end, T &value)
+{
+    const char *s = p;
+    if (end - s > 1 && s[0] == '+' && s[1] != '-' && s[1] != '+')
+        s++; /* from_chars takes no plus sign */
+    auto [q, ec] = std::from_chars(s, end, value);
+    if (ec == std::errc::invalid_argument || (q < end && !is_space(*q)))
+        return NUMBER_NONE;
+    if (ec == std::errc::result_out_of_range) {
+        /* libstdc++ says so below the normal range too, leaving "value" unset:
+           strto*_l rounds those right and says overflow with an infinity */
+        T v = parse_c(std::string(s, q).c_str(), T());
+        if (std::isinf(v))
+            return NUMBER_TOO_LARGE;
+        value = v;
+    }
+    p = q;
+    return NUMBER_OK;
+}
+
+// Reads the integer that runs from "p" to a space or "end".
+template <class T>
+static Number read_integer(const char *&p, const char *end, T &value, int base = 10)
+{
+    auto [q, ec] = std::from_chars(p, end, value, base);
+    if (ec == std::errc::invalid_argument || (q < end && !is_space(*q)))
+        return NUMBER_NONE;
+    p = q;
+    return ec == std::errc::result_out_of_range ? NUMBER_TOO_LARGE : NUMBER_OK;
+}
+
+// Whether "word" reads as a number (which includes nan and inf).
+static bool is_number(std::string_view word)
+{
+    const char *p = word.data();
+    float v;
+    return !word.empty() && read_real(p, word.data() + word.size(), v) != NUMBER_NONE;
+}
+
+// Whether "word" can be a token of the format, known or not: a word that
+// starts with a letter and is no number.
+static bool is_token(std::string_view word)
+{
+    if (word.empty())
+        return false;
+    unsigned char c = word[0];
+    return (std::isalpha(c) || c == '_') && !is_number(word);
+}
+
+// The length of the valid UTF-8 sequence of two bytes or more at "p", or 0.
+static size_t utf8_length(const char *p, const char *end)
+{
+    const unsigned char *s = reinterpret_cast<const unsigned char *>(p);
+    size_t n = 0;
+    unsigned char low = 0x80, high = 0xBF; /* the second byte's range */
+    if (s[0] >= 0xC2 && s[0] <= 0xDF)
+        n = 2;
+    else if (s[0] >= 0xE0 && s[0] <= 0xEF) {
+        n = 3;
+        if (s[0] == 0xE0)
+            low = 0xA0; /* no overlong forms */
+        if (s[0] == 0xED)
+            high = 0x9F; /* no surrogates */
+    } else if (s[0] >= 0xF0 && s[0] <= 0xF4) {
+        n = 4;
+        if (s[0] == 0xF0)
+            low = 0x90;
+        if (s[0] == 0xF4)
+            high = 0x8F;
+    }
+    if (n == 0 || end - p < ptrdiff_t(n) || s[1] < low || s[1] > high)
+        return 0;
+    for (size_t i = 2; i < n; i++)
+        if (s[i] < 0x80 || s[i] > 0xBF)
+            return 0;
+    return n;
+}
+
+// The text from "begin" to "end", trimmed, clipped to 60 characters and with
+// control characters, quotes and bytes that are not UTF-8 escaped, in double
+// quotes: what a message says it found.
+static std::string quote(const char *begin, const char *end)
+{
+    static const char hex[] = "0123456789abcdef";
+    const size_t limit = 60;
+    begin = skip_spaces(begin, end);
+    end = trim_end(begin, end);
+    std::string s = "\"";
+    for (size_t shown = 0; begin < end; shown++) {
+        if (shown == limit) {
+            s += "...";
+            break;
+        }
+        unsigned char c = *begin;
+        size_t n = c >= 0x80 ? utf8_length(begin, end) : 0;
+        if (n) {
+            s.append(begin, n);
+            begin += n;
+            continue;
+        }
+        if (c == '"' || c == '\\')
+            s += '\\', s += char(c);
+        else if (c == '\t')
+            s += "\\t";
+        else if (c == '\r')
+            s += "\\r";
+        else if (c < 0x20 || c >= 0x7F)
+            s += "\\x", s += hex[c >> 4], s += hex[c & 15];
+        else
+            s += char(c);
+        begin++;
+    }
+    return s + "\"";
+}
+
+/* }====== */
+
+/* {====== Reading ====== */
+
+// A line of the text, without its "\n".
+struct Line {
+    const char *begin, *end;
+    size_t number;
+};
+
+// What a count counts, for messages.
+struct Noun {
+    const char *one, *many;
+};
+static const Noun VERTEX_LINES = {"vertex line", "vertex lines"};
+static const Noun REFS_LINES = {"refs line", "refs lines"};
+static const Noun SURFACES = {"surface", "surfaces"};
+static const Noun KIDS = {"kid", "kids"};
+static const Noun DATA_BYTES = {"byte of data", "bytes of data"};
+
+static std::string count_of(size_t n, const Noun &noun)
+{
+    return std::to_string(n) + " " + (n == 1 ? noun.one : noun.many);
+}
+
+// The last block of counted lines just read, for the message when more lines
+// of its kind follow than its count said.
+struct Block {
+    const Noun *what = nullptr; /* VERTEX_LINES or REFS_LINES */
+    size_t count = 0;
+};
+
+struct Reader {
+    const std::string &file;
+    const char *p, *end; /* the next byte to read, the text's end */
+    size_t line_number;  /* of the last line read */
+    Model &model;
+    AcSource &source;
+    const char *text;
+};
+
+struct ReadError {
+    std::string message;
+};
+
+[[noreturn]] static void fail(const Reader &r, size_t line, const std::string &expected,
+                              const std::string &found)
+{
+    throw ReadError{r.file + ":" + std::to_string(line) + ": expected " + expected + ", found " +
+                    found};
+}
+
+static std::string quote(const Line &line) { return quote(line.begin, line.end); }
+
+static std::string end_after(size_t count)
+{
+    return "end of file after " + std::to_string(count);
+}
+
+// Fails on "line", which does not belong where it is: as one more line of the
+// block just read when it looks like one, else as not what was "expected".
+[[noreturn]] static void unexpected(const Reader &r, const Line &line, const Block &block,
+                                    const std::string &expected)
+{
+    const char *p = skip_spaces(line.begin, line.end);
+    bool number = (*p && std::strchr("0123456789+-.", *p)) || is_number(first_word(p, line.end));
+    if (block.what && number)
+        fail(r, line.number, count_of(block.count, *block.what), "more: " + quote(line));
+    fail(r, line.number, expected, quote(line));
+}
+
+// Reads the next line that is not blank; false at the end of the text.
+static bool next_line(Reader &r, Line &line)
+{
+    const char *p = skip_blank_lines(r.p, r.end, r.line_number);
+    if (p == r.end) {
+        r.p = p;
+        return false;
+    }
+    const char *e = line_end(p, r.end);
+    line = {p, e, ++r.line_number};
+    r.p = e < r.end ? e + 1 : e;
+    return true;
+}
+
+static std::string_view first_word(const Line &line) { return first_word(line.begin, line.end); }
+
+// After the first word of "line".
+static const char *after_keyword(const Line &line)
+{
+    return skip_spaces(skip_word(skip_spaces(line.begin, line.end), line.end), line.end);
+}
+
+// How many items of at least "size" bytes each, lines whose last may lack its
+// "\n", the rest of the text can hold.
+static size_t room_for_lines(const Reader &r, size_t size) { return (r.end - r.p + 1) / size; }
+
+// Reads a count line such as "numvert 12", of "what". A count past the "room"
+// that the rest of the text has for them is no size to reserve, but it is read
+// all the same: the reading then fails on the end of the text or on a line that
+// does not belong, which says more than the count alone.
+static size_t read_count(const Reader &r, const Line &line, const Noun &what, size_t room)
+{
+    const char *p = after_keyword(line);
+    bool negative = p < line.end && *p == '-';
+    int64_t n = 0;
+    Number got = p < line.end ? read_integer(p, line.end, n) : NUMBER_NONE;
+    if (got == NUMBER_NONE || skip_spaces(p, line.end) != line.end)
+        fail(r, line.number, std::string(first_word(line)) + " and a count", quote(line));
+    if (negative)
+        fail(r, line.number, "a count of 0 or more", quote(line));
+    if (got == NUMBER_TOO_LARGE)
+        fail(r, line.number, "at most " + count_of(room, what) + " in the rest of the file",
+             quote(line));
+    return size_t(n);
+}
+
+// Reads "count" finite numbers after the keyword of "line".
+static void read_reals(const Reader &r, const Line &line, double *v, int count,
+                       const std::string &expected)
+{
+    const char *p = after_keyword(line);
+    for (int i = 0; i < count; i++) {
+        p = skip_spaces(p, line.end);
+        if (p == line.end || read_real(p, line.end, v[i]) != NUMBER_OK || !std::isfinite(v[i]))
+            fail(r, line.number, expected, quote(line));
+    }
+    if (skip_spaces(p, line.end) != line.end)
+        fail(r, line.number, expected, quote(line));
+}
+
+// Reads the one integer after the keyword of "line"; "base" 16 takes a 0x.
+static void read_one_integer(const Reader &r, const Line &line, int64_t &value, int base,
+                             const std::string &expected)
+{
+    const char *p = after_keyword(line);
+    if (base == 16 && line.end - p > 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X'))
+        p += 2;
+    else
+        base = 10;
+    if (p == line.end || read_integer(p, line.end, value, base) != NUMBER_OK ||
+        skip_spaces(p, line.end) != line.end)
+        fail(r, line.number, expected, quote(line));
+}
+
+// Reads a name: the text between the first and the last double quote of the
+// line, or the rest of the line when it does not start with a quote.
+static void read_name(const Reader &r, const Line &line, std::string &name)
+{
+    const char *p = after_keyword(line);
+    const char *e = trim_end(p, line.end);
+    if (p < e && *p == '"') {
+        if (e - p < 2 || e[-1] != '"')
+            fail(r, line.number, "a name in double quotes", quote(line));
+        name.assign(p + 1, e - 1);
+    } else {
+        name.assign(p, e);
+    }
+}
+
+// Skips the data of a "data 12" line: that many bytes from the next line on,
+// after which the line goes on, to its end, which must be blank.
+static void skip_data(Reader &r, const Line &line)
+{
+    size_t room = r.end - r.p;
+    size_t n = read_count(r, line, DATA_BYTES, room);
+    if (n > room)
+        fail(r, line.number, "at most " + count_of(room, DATA_BYTES) + " in the rest of the file",
+             quote(line));
+    if (n == 0)
+        return;
+    const char *data_end = r.p + n;
+    r.line_number += std::count(r.p, data_end, '\n') + 1;
+    const char *e = line_end(data_end, r.end);
+    if (skip_spaces(data_end, e) != e)
+        fail(r, r.line_number,
+             "the end of the line after " + count_of(n, DATA_BYTES),
+             quote(data_end, e));
+    r.p = e < r.end ? e + 1 : e;
+}
+
+static void skip_mat(Reader &r, const Line &head)
+{
+    Line line;
+    do {
+        if (!next_line(r, line))
+            fail(r, head.number, "ENDMAT to close the MAT", "end of file");
+    } while (first_word(line) != "ENDMAT");
+}
+
+enum Token {
+    TOKEN_NAME, TOKEN_DATA, TOKEN_ROT, TOKEN_LOC, TOKEN_SUBDIV, TOKEN_NUMVERT, TOKEN_NUMSURF,
+    TOKEN_KIDS, TOKEN_KEPT, TOKEN_MISPLACED, TOKEN_UNKNOWN
+};
+
+// The tokens of an OBJECT, up to its kids line.
+static const struct {
+    const char *name;
+    Token token;
+} object_tokens[] = {
+    {"name", TOKEN_NAME},       {"data", TOKEN_DATA},       {"rot", TOKEN_ROT},
+    {"loc", TOKEN_LOC},         {"subdiv", TOKEN_SUBDIV},   {"numvert", TOKEN_NUMVERT},
+    {"numsurf", TOKEN_NUMSURF}, {"kids", TOKEN_KIDS},       {"texture", TOKEN_KEPT},
+    {"texrep", TOKEN_KEPT},     {"texoff", TOKEN_KEPT},     {"url", TOKEN_KEPT},
+    {"crease", TOKEN_KEPT},     {"hidden", TOKEN_KEPT},     {"locked", TOKEN_KEPT},
+    {"folded", TOKEN_KEPT},     {"OBJECT", TOKEN_MISPLACED}, {"SURF", TOKEN_MISPLACED},
+    {"mat", TOKEN_MISPLACED},   {"refs", TOKEN_MISPLACED},  {"MATERIAL", TOKEN_MISPLACED},
+    {"MAT", TOKEN_MISPLACED},   {"ENDMAT", TOKEN_MISPLACED}, {nullptr, TOKEN_UNKNOWN}};
+
+static Token object_token(std::string_view word)
+{
+    int i = 0;
+    while (object_tokens[i].name && word != object_tokens[i].name)
+        i++;
+    if (object_tokens[i].token == TOKEN_UNKNOWN && !is_token(word))
+        return TOKEN_MISPLACED;
+    return object_tokens[i].token;
+}
+
+// What the lines of one OBJECT have said so far.
+struct ObjectState {
+    Object *object;
+    uint32_t model_index;
+    const Line *head;     /* the OBJECT line */
+    int32_t parent_frame; /* -1 for none */
+    double rot[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    double loc[3] = {0, 0, 0};
+    bool has_rot = false, has_loc = false, has_numvert = false, has_numsurf = false;
+    size_t vertex_text = 0;
+    size_t surface_count = 0;
+    uint32_t max_ref = 0; /* the highest vertex index of its surfaces... */
+    Line max_ref_line{};  /* ...and its line, when there is one */
+};
+
+static void once(const Reader &r, const Line &line, bool &seen)
+{
+    if (seen)
+        fail(r, line.number, "one " + std::string(first_word(line)) + " per object",
+             "another: " + quote(line));
+    seen = true;
+}
+
+static void read_vertices(Reader &r, const Line &head, ObjectState &o, Block &block)
+{
+    once(r, head, o.has_numvert);
+    size_t room = room_for_lines(r, 6);
+    size_t n = read_count(r, head, VERTEX_LINES, room);
+    o.vertex_text = r.p - r.text;
+    Object *object = o.object;
+    object->vertices.reserve(std::min(n, room));
+    Line line;
+    for (size_t i = 0; i < n; i++) {
+        if (!next_line(r, line))
+            fail(r, head.number, count_of(n, VERTEX_LINES), end_after(i));
+        const char *p = line.begin;
+        float v[3];
+        for (float &c : v) {
+            p = skip_spaces(p, line.end);
+            Number got = p < line.end ? read_real(p, line.end, c) : NUMBER_NONE;
+            if (got == NUMBER_NONE)
+                fail(r, line.number, "3 numbers for a vertex", quote(line));
+            if (got == NUMBER_TOO_LARGE)
+                fail(r, line.number, "3 numbers for a vertex within a float's range", quote(line));
+        }
+        object->vertices.push_back({v[0], v[1], v[2], object});
+    }
+    block = {&VERTEX_LINES, n};
+}
+
+// Reads the "refs" block of a surface: its vertex indices, with texture
+// coordinates that are checked but not kept.
+static void read_refs(Reader &r, const Line &head, ObjectState &o)
+{
+    size_t n = read_count(r, head, REFS_LINES, room_for_lines(r, 6));
+    Object *object = o.object;
+    uint32_t first = uint32_t(object->refs.size());
+    Line line;
+    for (size_t i = 0; i < n; i++) {
+        if (!next_line(r, line))
+            fail(r, head.number, count_of(n, REFS_LINES), end_after(i));
+        const char *p = skip_spaces(line.begin, line.end);
+        uint32_t index = 0;
+        float uv[2];
+        Number got = p < line.end ? read_integer(p, line.end, index) : NUMBER_NONE;
+        for (float &c : uv) {
+            p = skip_spaces(p, line.end);
+            if (got != NUMBER_NONE)
+                got = p < line.end && read_real(p, line.end, c) == NUMBER_OK ? got : NUMBER_NONE;
+        }
+        if (got == NUMBER_NONE || skip_spaces(p, line.end) != line.end)
+            fail(r, line.number, "a vertex index and 2 texture coordinates", quote(line));
+        if (got == NUMBER_TOO_LARGE)
+            index = UINT32_MAX; /* past any vertex count */
+        if (o.has_numvert && index >= object->vertices.size())
+            fail(r, line.number,
+                 "a vertex index below numvert " + std::to_string(object->vertices.size()),
+                 quote(line));
+        if (index >= o.max_ref) {
+            o.max_ref = index;
+            o.max_ref_line = line;
+        }
+        object->refs.push_back(index);
+    }
+    object->surfaces.push_back({object, first, uint32_t(n)});
+}
+
+static void read_surfaces(Reader &r, const Line &head, ObjectState &o, Block &block)
+{
+    once(r, head, o.has_numsurf);
+    size_t room = room_for_lines(r, 14);
+    size_t n = read_count(r, head, SURFACES, room);
+    o.surface_count = n;
+    o.object->surfaces.reserve(std::min(n, room));
+    Line line;
+    for (size_t i = 0; i < n; i++) {
+        if (!next_line(r, line))
+            fail(r, head.number, count_of(n, SURFACES), end_after(i));
+        if (first_word(line) != "SURF")
+            unexpected(r, line, block,
+                       "SURF to start surface " + std::to_string(i + 1) + " of " +
+                           std::to_string(n));
+        block = {};
+        int64_t flags;
+        read_one_integer(r, line, flags, 16, "SURF and its flags (such as 0x10)");
+        const Line surf = line;
+        for (;;) {
+            if (!next_line(r, line))
+                fail(r, surf.number, "refs to end the SURF", "end of file");
+            std::string_view word = first_word(line);
+            if (word == "refs")
+                break;
+            if (word == "mat") {
+                int64_t material;
+                read_one_integer(r, line, material, 10, "mat and a material number");
+                if (material < 0)
+                    fail(r, line.number, "mat and a material number", quote(line));
+            } else if (object_token(word) != TOKEN_UNKNOWN) {
+                fail(r, line.number, "refs to end the SURF on line " + std::to_string(surf.number),
+                     quote(line));
+            }
+        }
+        read_refs(r, line, o);
+        block = {&REFS_LINES, o.object->surfaces.back().ref_count};
+    }
+}
+
+static bool is_identity(const double rot[9])
+{
+    static const double identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    return std::equal(rot, rot + 9, identity);
+}
+
+// Adds the frame of an object whose own transform is "rot" and "loc", under the
+// frame "parent" (-1 for none); returns its index.
+static int32_t add_frame(AcSource &source, int32_t parent, const double rot[9], const double loc[3])
+{
+    AcSource::Frame f;
+    double own[3][3];
+    for (int i = 0; i < 3; i++)
+        for (int j = 0; j < 3; j++)
+            own[i][j] = rot[3 * j + i]; /* rot's numbers are the columns */
+    if (parent < 0) {
+        std::memcpy(f.m, own, sizeof own);
+        std::memcpy(f.t, loc, sizeof f.t);
+    } else {
+        const AcSource::Frame &p = source.frames[parent];
+        for (int i = 0; i < 3; i++) {
+            for (int j = 0; j < 3; j++)
+                f.m[i][j] = p.m[i][0] * own[0][j] + p.m[i][1] * own[1][j] + p.m[i][2] * own[2][j];
+            f.t[i] = p.m[i][0] * loc[0] + p.m[i][1] * loc[1] + p.m[i][2] * loc[2] + p.t[i];
+        }
+    }
+    const double(*m)[3] = f.m;
+    double cofactor[3][3];
+    for (int i = 0; i < 3; i++)
+        for (int j = 0; j < 3; j++)
+            cofactor[i][j] = m[(i + 1) % 3][(j + 1) % 3] * m[(i + 2) % 3][(j + 2) % 3] -
+                             m[(i + 1) % 3][(j + 2) % 3] * m[(i + 2) % 3][(j + 1) % 3];
+    double det = m[0][0] * cofactor[0][0] + m[0][1] * cofactor[0][1] + m[0][2] * cofactor[0][2];
+    f.linear = !(m[0][0] == 1 && m[1][1] == 1 && m[2][2] == 1 && m[0][1] == 0 && m[0][2] == 0 &&
+                 m[1][0] == 0 && m[1][2] == 0 && m[2][0] == 0 && m[2][1] == 0);
+    f.invertible = true;
+    for (int i = 0; i < 3; i++)
+        for (int j = 0; j < 3; j++) {
+            f.inverse[i][j] = cofactor[j][i] / det; /* the adjugate is the cofactors' transpose */
+            f.invertible = f.invertible && std::isfinite(f.inverse[i][j]);
+        }
+    source.frames.push_back(f);
+    return int32_t(source.frames.size() - 1);
+}
+
+// Local to world; without a linear part, coordinates with no translation are
+// copied, so that they keep their exact bits (-0 included).
+static void to_world(const AcSource::Frame &f, const float local[3], float world[3])
+{
+    double v[3] = {local[0], local[1], local[2]};
+    for (int i = 0; i < 3; i++) {
+        if (f.linear)
+            world[i] = float(f.m[i][0] * v[0] + f.m[i][1] * v[1] + f.m[i][2] * v[2] + f.t[i]);
+        else
+            world[i] = f.t[i] != 0 ? float(v[i] + f.t[i]) : local[i];
+    }
+}
+
+static void to_local(const AcSource::Frame &f, const float world[3], float local[3])
+{
+    double d[3];
+    for (int i = 0; i < 3; i++)
+        d[i] = f.t[i] != 0 ? double(world[i]) - f.t[i] : double(world[i]);
+    for (int i = 0; i < 3; i++) {
+        if (f.linear)
+            local[i] =
+                float(f.inverse[i][0] * d[0] + f.inverse[i][1] * d[1] + f.inverse[i][2] * d[2]);
+        else
+            local[i] = f.t[i] != 0 ? float(d[i]) : world[i];
+    }
+}
+
+// Ends an object at its kids line: checks its vertex indices, places its
+// vertices in the world and records them. Returns the object's frame.
+static int32_t finish_object(Reader &r, ObjectState &o)
+{
+    Object *object = o.object;
+    if (o.max_ref_line.begin && o.max_ref >= object->vertices.size())
+        fail(r, o.max_ref_line.number,
+             "a vertex index below numvert " + std::to_string(object->vertices.size()),
+             quote(o.max_ref_line));
+    int32_t frame = o.parent_frame;
+    bool has_own = (o.has_rot && !is_identity(o.rot)) ||
+                   (o.has_loc && (o.loc[0] != 0 || o.loc[1] != 0 || o.loc[2] != 0));
+    if (has_own)
+        frame = add_frame(r.source, o.parent_frame, o.rot, o.loc);
+    if (object->vertices.empty())
+        return frame;
+    AcSource &s = r.source;
+    s.objects.push_back({o.model_index, frame, o.vertex_text, s.positions.size(),
+                         object->vertices.size()});
+    if (s.positions.capacity() < s.positions.size() + object->vertices.size())
+        s.positions.reserve(std::max(s.positions.size() + object->vertices.size(),
+                                     2 * s.positions.capacity()));
+    for (Vertex &v : object->vertices) {
+        if (frame >= 0) {
+            float local[3] = {v.x, v.y, v.z}, world[3];
+            to_world(s.frames[frame], local, world);
+            v.x = world[0], v.y = world[1], v.z = world[2];
+        }
+        s.positions.push_back({v.x, v.y, v.z});
+    }
+    return frame;
+}
+
+// Reads an OBJECT's lines after "head" up to its kids line, into "o".
+// Returns the number of kids that follow; "frame" is set to the object's.
+static size_t read_object(Reader &r, ObjectState &o, int32_t &frame)
+{
+    Line line;
+    Block block;
+    for (;;) {
+        if (!next_line(r, line))
+            fail(r, o.head->number, "a kids line to end the OBJECT", "end of file");
+        Block last = block;
+        block = {};
+        std::string_view word = first_word(line);
+        switch (object_token(word)) {
+        case TOKEN_NAME:
+            read_name(r, line, o.object->name);
+            break;
+        case TOKEN_DATA:
+            skip_data(r, line);
+            break;
+        case TOKEN_ROT:
+            once(r, line, o.has_rot);
+            read_reals(r, line, o.rot, 9, "9 finite numbers after rot");
+            break;
+        case TOKEN_LOC:
+            once(r, line, o.has_loc);
+            read_reals(r, line, o.loc, 3, "3 finite numbers after loc");
+            break;
+        case TOKEN_SUBDIV: {
+            int64_t levels;
+            read_one_integer(r, line, levels, 10, "subdiv and a number");
+            o.object->subdivided = levels > 0;
+            break;
+        }
+        case TOKEN_NUMVERT:
+            read_vertices(r, line, o, block);
+            break;
+        case TOKEN_NUMSURF:
+            read_surfaces(r, line, o, block);
+            break;
+        case TOKEN_KIDS: {
+            size_t kids = read_count(r, line, KIDS, room_for_lines(r, 16));
+            frame = finish_object(r, o);
+            return kids;
+        }
+        case TOKEN_KEPT:
+        case TOKEN_UNKNOWN:
+            break;
+        case TOKEN_MISPLACED:
+            if (word == "OBJECT")
+                fail(r, line.number, "kids before the next OBJECT", quote(line));
+            if (word == "SURF" && o.has_numsurf)
+                fail(r, line.number, count_of(o.surface_count, SURFACES),
+                     "more: " + quote(line));
+            unexpected(r, line, last, "a token of an OBJECT, such as name, loc, numvert or kids");
+        }
+    }
+}
+
+// An object read whose kids are still to come.
+struct OpenObject {
+    Object *object;
+    int32_t frame;
+    size_t kids, left;
+    size_t kids_line;
+};
+
+// Reads the object that starts on "head", a root object, and its descendants.
+static void read_tree(Reader &r, const Line &head, bool world)
+{
+    std::vector<OpenObject> open;
+    Line line = head;
+    Object *parent = nullptr;
+    int32_t parent_frame = -1;
+    for (;;) {
+        std::string_view type = first_word(after_keyword(line), line.end);
+        if (type.empty())
+            fail(r, line.number, "OBJECT and its type", quote(line));
+        Object *object = world ? r.model.world : r.model.add_object(parent, "");
+        ObjectState o{object, uint32_t(world ? 0 : r.model.objects.size() - 1), &line,
+                      parent_frame};
+        world = false;
+        int32_t frame;
+        size_t kids = read_object(r, o, frame);
+        if (kids)
+            open.push_back({object, frame, kids, kids, r.line_number});
+        while (!open.empty() && open.back().left == 0)
+            open.pop_back();
+        if (open.empty())
+            return;
+        OpenObject &top = open.back();
+        if (!next_line(r, line))
+            fail(r, top.kids_line, count_of(top.kids, KIDS), end_after(top.kids - top.left));
+        if (first_word(line) != "OBJECT")
+            fail(r, line.number,
+                 "OBJECT for kid " + std::to_string(top.kids - top.left + 1) + " of " +
+                     std::to_string(top.kids),
+                 quote(line));
+        top.left--;
+        parent = top.object;
+        parent_frame = top.frame;
+    }
+}
+
+static void read_header(Reader &r)
+{
+    static const char bom[] = "\xEF\xBB\xBF";
+    if (r.end - r.p >= 3 && std::memcmp(r.p, bom, 3) == 0)
+        r.p += 3;
+    if (r.p == r.end)
+        fail(r, 1, "the AC3D header (such as AC3Db)", "end of file");
+    Line line{r.p, line_end(r.p, r.end), 1};
+    std::string_view word(line.begin, skip_word(line.begin, line.end) - line.begin);
+    if (word.size() != 5 || word.substr(0, 4) != "AC3D" ||
+        !std::isalnum(static_cast<unsigned char>(word[4])) ||
+        skip_spaces(line.begin + word.size(), line.end) != line.end)
+        fail(r, 1, "the AC3D header (such as AC3Db)", quote(line));
+    r.line_number = 1;
+    r.p = line.end < r.end ? line.end + 1 : line.end;
+}
+
+static void read_text(Reader &r)
+{
+    read_header(r);
+    bool roots = false, world = false;
+    Line line;
+    while (next_line(r, line)) {
+        std::string_view word = first_word(line);
+        if (world)
+            fail(r, line.number, "the end of the file after the world object", quote(line));
+        if (word == "OBJECT") {
+            world = !roots && first_word(after_keyword(line), line.end) == "world";
+            roots = true;
+            read_tree(r, line, world);
+        } else if (word == "MAT") {
+            skip_mat(r, line);
+        } else if (word != "MATERIAL" && object_token(word) != TOKEN_UNKNOWN) {
+            fail(r, line.number, "MATERIAL or OBJECT", quote(line));
+        }
+    }
+}
+
+bool read_ac(std::string text, const std::string &file, Model &model, AcSource &source,
+             std::string &error)
+{
+    Model m;
+    AcSource s;
+    s.text = std::move(text);
+    const char *begin = s.text.data();
+    Reader r{file, begin, begin + s.text.size(), 0, m, s, begin};
+    try {
+        read_text(r);
+    } catch (const ReadError &e) {
+        error = e.message;
+        return false;
+    }
+    model = std::move(m);
+    source = std::move(s);
+    return true;
+}
+
+bool read_ac_file(const std::string &path, Model &model, AcSource &source, std::string &error)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = path + ": cannot open: " + std::strerror(errno);
+        return false;
+    }
+    std::string text;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        text.resize(size_t(st.st_size));
+    size_t got = 0;
+    char more[65536]; /* past the size it had, if it grew or has none */
+    for (;;) {
+        bool full = got == text.size();
+        ssize_t n = full ? read(fd, more, sizeof more) : read(fd, &text[got], text.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = path + ": cannot read: " + std::strerror(errno);
+            close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        if (full)
+            text.append(more, size_t(n));
+        got += size_t(n);
+    }
+    close(fd);
+    text.resize(got);
+    return read_ac(std::move(text), path, model, source, error);
+}
+
+/* }====== */
+
+/* {====== Writing ====== */
+
+static bool moved(const Vertex &v, const AcSource::Position &loaded)
+{
+    return std::memcmp(&v.x, &loaded.x, sizeof(float)) != 0 ||
+           std::memcmp(&v.y, &loaded.y, sizeof(float)) != 0 ||
+           std::memcmp(&v.z, &loaded.z, sizeof(float)) != 0;
+}
+
+// The object of the model that "record" describes, when the model still has it
+// with the vertex count it was read with.
+static const Object *object_of(const Model &model, const AcSource::ObjectRecord &record)
+{
+    if (record.model_index >= model.objects.size())
+        return nullptr;
+    const Object *object = model.objects[record.model_index].get();
+    return object->vertices.size() == record.vertex_count ? object : nullptr;
+}
+
+// Writes a moved vertex's numbers in its object's frame, each the shortest that
+// reads back the same float; returns the length.
+static size_t format_vertex(const AcSource::Frame *frame, const Vertex &v, char *out, size_t size)
+{
+    float world[3] = {v.x, v.y, v.z}, local[3] = {v.x, v.y, v.z};
+    if (frame)
+        to_local(*frame, world, local);
+    char *p = out, *end = out + size;
+    for (int i = 0; i < 3; i++) {
+        if (i)
+            *p++ = ' ';
+        p = std::to_chars(p, end, local[i]).ptr;
+    }
+    return size_t(p - out);
+}
+
+// Hands the text to "put" in pieces: the source's bytes, with the moved
+// vertices' numbers in place of theirs. Lines keep their indentation, any
+// fields after the three numbers and their line end.
+template <class Put> static void write_text(const Model &model, const AcSource &source, Put &&put)
+{
+    const char *text = source.text.data(), *end = text + source.text.size();
+    const char *done = text; /* given to "put" up to here */
+    for (const AcSource::ObjectRecord &record : source.objects) {
+        const Object *object = object_of(model, record);
+        if (!object)
+            continue;
+        const AcSource::Position *loaded = &source.positions[record.first_vertex];
+        const AcSource::Frame *frame = record.frame >= 0 ? &source.frames[record.frame] : nullptr;
+        size_t n = record.vertex_count, first = 0;
+        while (first < n && !moved(object->vertices[first], loaded[first]))
+            first++;
+        if (first == n || (frame && !frame->invertible))
+            continue; /* nothing to write, or no way to */
+        const char *p = text + record.vertex_text;
+        size_t lines = 0;
+        for (size_t i = 0; i < n; i++) {
+            p = skip_blank_lines(p, end, lines);
+            const char *e = line_end(p, end);
+            if (i >= first && moved(object->vertices[i], loaded[i])) {
+                const char *numbers = skip_spaces(p, e), *after = numbers;
+                for (int k = 0; k < 3; k++)
+                    after = skip_word(skip_spaces(after, e), e);
+                char buf[64];
+                put(done, size_t(numbers - done));
+                put(buf, format_vertex(frame, object->vertices[i], buf, sizeof buf));
+                done = after;
+            }
+            p = e < end ? e + 1 : e;
+        }
+    }
+    put(done, size_t(end - done));
+}
+
+void write_ac(const Model &model, const AcSource &source, std::string &out)
+{
+    out.clear();
+    out.reserve(source.text.size() + 4096);
+    write_text(model, source, [&](const char *p, size_t n) { out.append(p, n); });
+}
+
+// Why the model cannot be written as write_ac_file promises, or empty.
+static std::string why_not_writable(const Model &model, const AcSource &source)
+{
+    for (const AcSource::ObjectRecord &record : source.objects) {
+        const Object *object = object_of(model, record);
+        if (!object)
+            return "the model's objects or vertex counts are not those of the file it was read "
+                   "from";
+        if (record.frame < 0 || source.frames[record.frame].invertible)
+            continue;
+        for (size_t i = 0; i < record.vertex_count; i++)
+            if (moved(object->vertices[i], source.positions[record.first_vertex + i]))
+                return "the transform of object \"" + object->name +
+                       "\" cannot be inverted, so its moved vertices cannot be written";
+    }
+    return "";
+}
+
+// A file being written through a buffer; "error" keeps the first failure's errno.
+struct FileOut {
+    int fd;
+    int error = 0;
+    std::vector<char> buffer = std::vector<char>(1 << 20);
+    size_t used = 0;
+};
+
+static void write_all(FileOut &f, const char *p, size_t n)
+{
+    while (n && !f.error) {
+        ssize_t k = write(f.fd, p, n);
+        if (k < 0 && errno != EINTR)
+            f.error = errno;
+        if (k > 0)
+            p += k, n -= size_t(k);
+    }
+}
+
+static void flush(FileOut &f)
+{
+    write_all(f, f.buffer.data(), f.used);
+    f.used = 0;
+}
+
+static void put_file(FileOut &f, const char *p, size_t n)
+{
+    if (f.used + n > f.buffer.size()) {
+        flush(f);
+        if (n >= f.buffer.size())
+            return write_all(f, p, n); /* large slices go straight from the text */
+    }
+    std::memcpy(f.buffer.data() + f.used, p, n);
+    f.used += n;
+}
+
+// Creates a new file "dir/.base.tmpXXXXXX" with "mode" less the umask; returns
+// its descriptor, or -1 with errno set.
+static int create_temporary(const std::string &dir, const std::string &base, std::string &name)
+{
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static unsigned long counter = 0;
+    for (int attempt = 0; attempt < 100; attempt++) {
+        unsigned long long x = std::chrono::steady_clock::now().time_since_epoch().count() ^
+                               (uint64_t(getpid()) << 32) ^ (++counter * 0x9E3779B97F4A7C15ull);
+        name = dir + "/." + base + ".tmp";
+        for (int i = 0; i < 6; i++, x /= 62)
+            name += letters[x % 62];
+        int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+bool write_ac_file(const std::string &path, const Model &model, const AcSource &source,
+                   std::string &error)
+{
+    auto failed = [&](const std::string &why) {
+        error = path + ": cannot write: " + why;
+        return false;
+    };
+    std::string why = why_not_writable(model, source);
+    if (!why.empty())
+        return failed(why);
+    struct stat st;
+    bool exists = stat(path.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode))
+        return failed(S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file");
+    size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string temp;
+    FileOut f{create_temporary(dir, base, temp)};
+    if (f.fd < 0)
+        return failed(std::strerror(errno));
+    if (exists && fchmod(f.fd, st.st_mode & 07777) != 0)
+        f.error = errno;
+    write_text(model, source, [&](const char *p, size_t n) { put_file(f, p, n); });
+    flush(f);
+    if (close(f.fd) != 0 && !f.error)
+        f.error = errno;
+    if (!f.error && rename(temp.c_str(), path.c_str()) != 0)
+        f.error = errno;
+    if (f.error) {
+        unlink(temp.c_str());
+        return failed(std::strerror(f.error));
+    }
+    return true;
+}
+
+/* }====== */
+
+} // namespace sim

@@ -1,0 +1,99 @@
+// The substitute host's AC3D text model files (".ac"): reading them into a
+// Model, and writing the model back without loss.
+//
+// Writing gives back the bytes that were read, except the lines of vertices
+// whose world position changed since; those are written again in their
+// object's own frame. So a file always keeps what this reader does not
+// interpret (materials, textures, data, unknown tokens, spacing, line ends).
+//
+// Decisions about what the format leaves open:
+// - The header is "AC3D" and one letter or digit ("AC3Db", "AC3Dc"), alone on
+//   the first line, after an optional UTF-8 byte-order mark.
+// - Lines end at "\n"; "\r" counts as a space, so CRLF files read the same.
+//   Blank lines are allowed anywhere between statements and are kept.
+// - A name is the text between the first and the last double quote of its
+//   line, taken as it is (no backslash escapes), or the rest of the line when
+//   it is not quoted.
+// - Vertex lines may hold more fields after the three numbers (some writers
+//   add normals); they are kept, not read. Coordinates may be NaN or infinite
+//   ("nan", "inf"): they are kept as data. A finite number too large for a
+//   float is an error; one too small becomes a subnormal or zero.
+// - rot and loc must be finite. Vertices are stored in world coordinates:
+//   p_world = M_parent(R p + loc), R's columns being rot's numbers 0-2, 3-5
+//   and 6-8. The transform is composed per object in double; objects with no
+//   rot or loc up their tree (or an identity rot and a zero loc) keep the
+//   file's floats exactly.
+// - A negative count is an error. A count (numvert, numsurf, refs, kids)
+//   larger than the rest of the file could hold at the items' smallest
+//   ("0 0 0" per vertex line) reserves no more than that, and the reading fails
+//   where the lines run out or stop fitting the block; a data count past the
+//   end of the file fails at once.
+// - "OBJECT world" as the first root object is the model's world. It must then
+//   be the only root: anything after it is an error (it would mean a kids
+//   count that is too small). Without it, every root object becomes a child of
+//   the model's own world, which is not written back.
+#ifndef CORRUGO_SIM_ACFILE_H
+#define CORRUGO_SIM_ACFILE_H
+
+#include "sim/model.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// What the writer needs, besides the model, to give the file back byte for
+// byte: the file's text and, for every object with vertices, where its vertex
+// lines are, its object-to-world transform and its world positions as read.
+struct AcSource {
+    // An object-to-world transform: world = m * local + t.
+    struct Frame {
+        double m[3][3];
+        double t[3];
+        double inverse[3][3]; // of m, when "invertible"
+        bool linear;          // m is not the identity
+        bool invertible;
+    };
+    struct ObjectRecord {
+        uint32_t model_index; // the object in Model::objects
+        int32_t frame;        // its transform in "frames"; -1 for none
+        size_t vertex_text;   // offset of the text after its numvert line
+        size_t first_vertex;  // its first vertex in "positions"
+        size_t vertex_count;
+    };
+    struct Position {
+        float x, y, z;
+    };
+
+    std::string text;                  // the file's bytes
+    std::vector<ObjectRecord> objects; // objects with vertices, in file order
+    std::vector<Frame> frames;
+    std::vector<Position> positions; // world positions as read
+};
+
+// Reads "text" (the whole file's bytes) into "model" and "source", which are
+// replaced only on success; "file" names the file in messages, which look like
+// `model.ac:12: expected 3 numbers for a vertex, found "1.0 abc 2.0"`.
+bool read_ac(std::string text, const std::string &file, Model &model, AcSource &source,
+             std::string &error);
+bool read_ac_file(const std::string &path, Model &model, AcSource &source, std::string &error);
+
+// Writes the model read with "source" back to "out": the source's bytes, with
+// the lines of vertices whose world position bits changed written again in
+// their object's frame, in the shortest form that reads back the same float.
+// The model must have the objects and vertex counts it was read with; vertices
+// beyond them, and moved vertices of an object whose transform cannot be
+// inverted, are left as read (write_ac_file refuses those cases instead).
+void write_ac(const Model &model, const AcSource &source, std::string &out);
+
+// Writes as write_ac does to a temporary file beside "path", then renames it
+// over "path", which is left untouched on any failure. Keeps the permission
+// bits of an existing target (else 0666 less the umask).
+bool write_ac_file(const std::string &path, const Model &model, const AcSource &source,
+                   std::string &error);
+
+} // namespace sim
+
+#endif

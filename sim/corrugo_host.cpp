@@ -1,0 +1,328 @@
+// corrugo-host: runs the plug-in on a model file from the command line.
+//
+// Loads an .ac model into the substitute host, loads the plug-in from its file
+// as the modeller does, selects, runs Tcl commands in the host's interpreter
+// and writes the model back, changing only the lines of vertices that moved.
+#include "sim/acfile.h"
+#include "sim/host.h"
+
+#include <tcl.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#ifndef CORRUGO_INSTALLED_PLUGIN
+#define CORRUGO_INSTALLED_PLUGIN "/usr/local/lib/corrugo/corrugo.p"
+#endif
+
+namespace {
+
+const char USAGE[] = R"(usage: corrugo-host MODEL.ac [options]
+
+Loads MODEL.ac, loads the Corrugo plug-in, selects, runs Tcl commands in the
+host's interpreter and, with -o, writes the model. Only the lines of vertices
+that moved change; every other byte of the file is kept.
+
+options:
+  -o FILE           write the model to FILE after the commands (FILE may be
+                    MODEL.ac itself); written atomically, and only when every
+                    command ran without a message or Tcl error
+  -c TCL            a Tcl command to run; repeatable, run in order
+  --select MODE     objects (default), surfaces or vertices
+  --in NAME         limit the selection to the objects named NAME (any depth)
+                    and, for surfaces and vertices, their descendants;
+                    repeatable
+  --plugin PATH     the plug-in file (default: the corrugo.p of this build or
+                    installation)
+  --tick N          pin the millisecond tick count the plug-in sees
+                    (0 to 4294967295), so random offsets are reproducible
+  --debug FILE      write the host's debug output to FILE (- for standard
+                    error); discarded by default
+  --undo            after the commands, undo the newest undo step
+  --report          print how many vertices moved and the bounding box before
+                    and after
+  -h, --help        show this help
+
+exit status: 0 every command ran cleanly; 1 a command showed a message or
+raised a Tcl error; 2 a usage error, or a model that cannot be read or written.
+
+examples:
+  corrugo-host roof.ac -c 'qorvel_go x y n 3 0.2 0 0 0 0 0 0 0' -o roof-waved.ac
+  corrugo-host tube.ac --select vertices -c 'qorvel_go z x y 1 0.5 0.5 0 0 0 25 1 1' -o tube.ac
+  corrugo-host group.ac --in left --in right --tick 42 \
+      -c 'qorvel_go x y n 2 0.1 0 0 0 random 0 0 0' -o out.ac
+)";
+
+struct Options {
+    std::string model;
+    std::string output;
+    std::vector<std::string> commands;
+    int mode = sim::SELECT_OBJECTS;
+    std::vector<std::string> names;
+    std::string plugin;
+    bool tick_given = false;
+    uint32_t tick = 0;
+    std::string debug;
+    bool undo = false;
+    bool report = false;
+};
+
+int usage_error(const std::string &message)
+{
+    std::fprintf(stderr, "corrugo-host: %s\n(see corrugo-host --help)\n", message.c_str());
+    return 2;
+}
+
+bool parse_tick(const std::string &text, uint32_t *tick)
+{
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
+    if (value > 4294967295ull)
+        return false;
+    *tick = (uint32_t)value;
+    return true;
+}
+
+// Fills "options" from the command line; returns -1 to go on, else the exit
+// status.
+int parse_options(int argc, char **argv, Options &options)
+{
+    static const char *const modes[] = {"objects", "surfaces", "vertices", nullptr};
+    for (int i = 1; i < argc; i++) {
+        std::string arg = argv[i];
+        std::string value;
+        size_t equals = arg.find('=');
+        bool inline_value = arg.rfind("--", 0) == 0 && equals != std::string::npos;
+        if (inline_value) {
+            value = arg.substr(equals + 1);
+            arg = arg.substr(0, equals);
+        }
+        auto take = [&]() -> bool {
+            if (inline_value)
+                return true;
+            if (i + 1 >= argc)
+                return false;
+            value = argv[++i];
+            return true;
+        };
+        bool takes_value = arg == "-o" || arg == "-c" || arg == "--select" || arg == "--in" ||
+                           arg == "--plugin" || arg == "--tick" || arg == "--debug";
+        if (takes_value && !take())
+            return usage_error("option " + arg + " needs a value");
+        if (!takes_value && inline_value)
+            return usage_error("option " + arg + " takes no value");
+
+        if (arg == "-h" || arg == "--help") {
+            std::fputs(USAGE, stdout);
+            return 0;
+        } else if (arg == "-o") {
+            options.output = value;
+        } else if (arg == "-c") {
+            options.commands.push_back(value);
+        } else if (arg == "--select") {
+            int m = 0;
+            while (modes[m] && value != modes[m])
+                m++;
+            if (!modes[m])
+                return usage_error("--select takes objects, surfaces or vertices, not \"" + value + "\"");
+            options.mode = m + 1;
+        } else if (arg == "--in") {
+            options.names.push_back(value);
+        } else if (arg == "--plugin") {
+            options.plugin = value;
+        } else if (arg == "--tick") {
+            if (!parse_tick(value, &options.tick))
+                return usage_error("--tick takes a whole number from 0 to 4294967295, not \"" + value + "\"");
+            options.tick_given = true;
+        } else if (arg == "--debug") {
+            options.debug = value;
+        } else if (arg == "--undo") {
+            options.undo = true;
+        } else if (arg == "--report") {
+            options.report = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return usage_error("unknown option " + arg);
+        } else if (options.model.empty()) {
+            options.model = arg;
+        } else {
+            return usage_error("one model file at a time (" + options.model + ", then " + arg + ")");
+        }
+    }
+    if (options.model.empty())
+        return usage_error("no model file given");
+    return -1;
+}
+
+std::string executable_folder()
+{
+    std::vector<char> path(4096);
+    ssize_t n = readlink("/proc/self/exe", path.data(), path.size() - 1);
+    if (n <= 0)
+        return ".";
+    std::string exe(path.data(), (size_t)n);
+    size_t slash = exe.rfind('/');
+    return slash == std::string::npos ? "." : exe.substr(0, slash);
+}
+
+std::string default_plugin()
+{
+    std::string beside = executable_folder() + "/corrugo.p";
+    if (access(beside.c_str(), R_OK) == 0)
+        return beside;
+    std::string installed = executable_folder() + "/../lib/corrugo/corrugo.p";
+    if (access(installed.c_str(), R_OK) == 0)
+        return installed;
+    return CORRUGO_INSTALLED_PLUGIN;
+}
+
+// Every name of "names" must name an object of the model.
+bool check_names(const sim::Model &model, const Options &options)
+{
+    for (const std::string &name : options.names) {
+        bool found = false;
+        for (const auto &object : model.objects)
+            found = found || (object.get() != model.world && object->name == name);
+        if (!found) {
+            std::fprintf(stderr, "corrugo-host: %s: no object named \"%s\"\n", options.model.c_str(),
+                         name.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+struct Snapshot {
+    std::vector<float> positions;
+    sim::Box box;
+};
+
+Snapshot snapshot(const sim::Model &model)
+{
+    Snapshot s;
+    for (const auto &object : model.objects)
+        for (const sim::Vertex &v : object->vertices) {
+            s.positions.insert(s.positions.end(), {v.x, v.y, v.z});
+            const float p[3] = {v.x, v.y, v.z};
+            for (int k = 0; k < 3; k++) {
+                if (std::isnan(p[k]))
+                    continue;
+                if (s.box.empty || p[k] < s.box.min[k])
+                    s.box.min[k] = p[k];
+                if (s.box.empty || p[k] > s.box.max[k])
+                    s.box.max[k] = p[k];
+            }
+            s.box.empty = false;
+        }
+    return s;
+}
+
+void print_box(const char *label, const sim::Box &box)
+{
+    if (box.empty)
+        std::printf("%s: empty\n", label);
+    else
+        std::printf("%s: (%g, %g, %g) to (%g, %g, %g)\n", label, box.min[0], box.min[1], box.min[2],
+                    box.max[0], box.max[1], box.max[2]);
+}
+
+void report(const Snapshot &before, const Snapshot &after)
+{
+    size_t moved = 0;
+    for (size_t i = 0; i + 2 < before.positions.size(); i += 3)
+        moved += std::memcmp(&before.positions[i], &after.positions[i], 3 * sizeof(float)) != 0;
+    std::printf("vertices: %zu, moved: %zu\n", before.positions.size() / 3, moved);
+    print_box("bounding box before", before.box);
+    print_box("bounding box after ", after.box);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Options options;
+    int status = parse_options(argc, argv, options);
+    if (status >= 0)
+        return status;
+
+    sim::Model model;
+    sim::AcSource source;
+    std::string error;
+    if (!sim::read_ac_file(options.model, model, source, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
+    }
+    if (!check_names(model, options))
+        return 2;
+    sim::replace_model(std::move(model));
+
+    std::unique_ptr<FILE, int (*)(FILE *)> debug_file(nullptr, std::fclose);
+    if (options.debug == "-") {
+        sim::set_debug_sink([](const std::string &text) { std::fputs(text.c_str(), stderr); });
+    } else if (!options.debug.empty()) {
+        debug_file.reset(std::fopen(options.debug.c_str(), "w"));
+        if (!debug_file) {
+            std::fprintf(stderr, "corrugo-host: %s: %s\n", options.debug.c_str(), std::strerror(errno));
+            return 2;
+        }
+        FILE *file = debug_file.get();
+        sim::set_debug_sink([file](const std::string &text) { std::fwrite(text.data(), 1, text.size(), file); });
+    }
+    int messages = 0;
+    sim::set_message_sink([&messages](const std::string &text) {
+        std::fprintf(stderr, "%s\n", text.c_str());
+        messages++;
+    });
+    if (options.tick_given)
+        sim::pin_tick(options.tick);
+
+    sim::Plugin plugin;
+    std::string plugin_path = options.plugin.empty() ? default_plugin() : options.plugin;
+    if (!sim::load_plugin(plugin_path, plugin, error)) {
+        std::fprintf(stderr, "corrugo-host: cannot load the plug-in: %s\n", error.c_str());
+        return 2;
+    }
+
+    sim::select_all(sim::model(), options.mode, options.names);
+    Snapshot before;
+    if (options.report)
+        before = snapshot(sim::model());
+
+    Tcl_Interp *interp = sim::interp();
+    bool clean = true;
+    for (const std::string &command : options.commands) {
+        int code = Tcl_EvalEx(interp, command.c_str(), (int)command.size(), TCL_EVAL_GLOBAL);
+        if (code != TCL_OK) {
+            std::fprintf(stderr, "corrugo-host: -c %s: %s\n", command.c_str(), Tcl_GetStringResult(interp));
+            clean = false;
+            break;
+        }
+        if (messages > 0) {
+            clean = false;
+            break;
+        }
+    }
+    if (clean && options.undo)
+        sim::undo();
+    if (options.report)
+        report(before, snapshot(sim::model()));
+    sim::set_debug_sink(nullptr);
+    if (debug_file && std::fclose(debug_file.release()) != 0) {
+        std::fprintf(stderr, "corrugo-host: %s: %s\n", options.debug.c_str(), std::strerror(errno));
+        return 2;
+    }
+    if (!clean)
+        return 1;
+    if (!options.output.empty() && !sim::write_ac_file(options.output, sim::model(), source, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
+    }
+    return 0;
+}

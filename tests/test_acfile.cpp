@@ -1,0 +1,620 @@
+// The .ac reader and writer: what a file puts in the model, files that come
+// back byte for byte, moved vertices written in their object's frame, broken
+// files named by line, the real samples, and saving that never leaves half a file.
+#include "sim/acfile.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <limits>
+#include <signal.h>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace sim;
+
+namespace {
+
+struct Loaded {
+    Model model;
+    AcSource source;
+    std::string error;
+    bool ok = false;
+};
+
+Loaded load(const std::string &text)
+{
+    Loaded l;
+    l.ok = read_ac(text, "model.ac", l.model, l.source, l.error);
+    return l;
+}
+
+std::string save(const Loaded &l)
+{
+    std::string out;
+    write_ac(l.model, l.source, out);
+    return out;
+}
+
+std::string replaced(std::string text, const std::string &from, const std::string &to)
+{
+    size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+uint32_t bits(float f)
+{
+    uint32_t b;
+    std::memcpy(&b, &f, sizeof b);
+    return b;
+}
+
+// A world with one box (4 vertices, a triangle and a line), lines numbered.
+const std::string box = "AC3Db\n"                                               // 1
+                        "MATERIAL \"m\" rgb 1 1 1  amb 0.2 0.2 0.2  emis 0 0 0  " // 2
+                        "spec 0.5 0.5 0.5  shi 10  trans 0\n"
+                        "OBJECT world\n" // 3
+                        "kids 1\n"       // 4
+                        "OBJECT poly\n"  // 5
+                        "name \"box\"\n" // 6
+                        "numvert 4\n"    // 7
+                        "0 0 0\n"        // 8
+                        "1 0 0\n"        // 9
+                        "1 1 0\n"        // 10
+                        "0 1 0\n"        // 11
+                        "numsurf 2\n"    // 12
+                        "SURF 0x10\n"    // 13
+                        "mat 0\n"        // 14
+                        "refs 3\n"       // 15
+                        "0 0 0\n"        // 16
+                        "1 1 0\n"        // 17
+                        "2 1 1\n"        // 18
+                        "SURF 0x22\n"    // 19
+                        "mat 0\n"        // 20
+                        "refs 2\n"       // 21
+                        "2 0 0\n"        // 22
+                        "3 0 0\n"        // 23
+                        "kids 0\n";      // 24
+
+} // namespace
+
+/* {====== What a file puts in the model ====== */
+
+TEST(AcRead, WorldObjectsVerticesAndSurfacesFillTheModel)
+{
+    Loaded l = load(box);
+    ASSERT_TRUE(l.ok) << l.error;
+    ASSERT_EQ(l.model.objects.size(), 2u);
+    EXPECT_EQ(l.model.world->name, "world");
+    ASSERT_EQ(l.model.world->children.size(), 1u);
+    Object *o = l.model.world->children[0];
+    EXPECT_EQ(o->name, "box");
+    EXPECT_EQ(o->parent, l.model.world);
+    EXPECT_FALSE(o->subdivided);
+    ASSERT_EQ(o->vertices.size(), 4u);
+    EXPECT_EQ(o->vertices[2].x, 1.0f);
+    EXPECT_EQ(o->vertices[2].y, 1.0f);
+    EXPECT_EQ(o->vertices[2].owner, o);
+    ASSERT_EQ(o->surfaces.size(), 2u);
+    EXPECT_EQ(o->refs, (std::vector<uint32_t>{0, 1, 2, 2, 3}));
+    EXPECT_EQ(o->surfaces[1].owner, o);
+    EXPECT_EQ(o->surfaces[1].first_ref, 3u);
+    EXPECT_EQ(o->surfaces[1].ref_count, 2u);
+}
+
+TEST(AcRead, RootsWithoutAWorldObjectGoUnderTheModelsWorld)
+{
+    Loaded l = load("AC3Db\nOBJECT poly\nname \"a\"\nsubdiv 2\nkids 1\nOBJECT group\nkids 0\n"
+                    "OBJECT light\nname \"b\"\nsubdiv 0\nkids 0\n\n");
+    ASSERT_TRUE(l.ok) << l.error;
+    ASSERT_EQ(l.model.objects.size(), 4u);
+    ASSERT_EQ(l.model.world->children.size(), 2u);
+    EXPECT_EQ(l.model.world->name, "world");
+    EXPECT_EQ(l.model.world->children[0]->name, "a");
+    EXPECT_TRUE(l.model.world->children[0]->subdivided);
+    EXPECT_EQ(l.model.world->children[0]->children[0]->name, "");
+    EXPECT_EQ(l.model.world->children[1]->name, "b");
+    EXPECT_FALSE(l.model.world->children[1]->subdivided);
+}
+
+TEST(AcRead, NamesAreTakenBetweenTheOuterQuotesAsTheyAre)
+{
+    Loaded l = load("AC3Db\nOBJECT world\nname \"the world\"\nkids 3\n"
+                    "OBJECT poly\nname \"caf\xC3\xA9 \xE4\xB8\xAD\"\r\nkids 0\n"
+                    "OBJECT poly\nname \"say \"hi\" C:\\dir\\\"\nkids 0\n"
+                    "OBJECT poly\nname bare words \nkids 0\n");
+    ASSERT_TRUE(l.ok) << l.error;
+    EXPECT_EQ(l.model.world->name, "the world");
+    EXPECT_EQ(l.model.objects[1]->name, "caf\xC3\xA9 \xE4\xB8\xAD");
+    EXPECT_EQ(l.model.objects[2]->name, "say \"hi\" C:\\dir\\");
+    EXPECT_EQ(l.model.objects[3]->name, "bare words");
+}
+
+TEST(AcRead, CoordinatesAreTheFloatsTheirTextRoundsTo)
+{
+    Loaded l = load("AC3Db\nOBJECT poly\nnumvert 5\n-1.11759e-007 1e-45 -0\n"
+                    "1.17549421e-38 7.0064923216240854e-46 -1e-50\n"
+                    "+0.1 0.33333334 16777217\n"
+                    "nan -nan inf\n"
+                    "1 2 3 0.1 0.2 0.3\n"
+                    "kids 0\n");
+    ASSERT_TRUE(l.ok) << l.error;
+    const std::vector<Vertex> &v = l.model.objects[1]->vertices;
+    EXPECT_EQ(bits(v[0].x), bits(-1.11759e-007f));
+    EXPECT_EQ(bits(v[0].y), bits(std::numeric_limits<float>::denorm_min()));
+    EXPECT_EQ(bits(v[0].z), bits(-0.0f));
+    EXPECT_EQ(bits(v[1].x), bits(1.17549421e-38f)); // subnormal
+    EXPECT_EQ(bits(v[1].y),
+              bits(std::numeric_limits<float>::denorm_min())); // just above half of it
+    EXPECT_EQ(bits(v[1].z), bits(-0.0f));           // too small: zero, signed
+    EXPECT_EQ(v[2].x, 0.1f);
+    EXPECT_EQ(v[2].y, 0.33333334f);
+    EXPECT_EQ(v[2].z, 16777216.0f); // ties to even
+    EXPECT_TRUE(std::isnan(v[3].x));
+    EXPECT_TRUE(std::signbit(v[3].y));
+    EXPECT_EQ(v[3].z, std::numeric_limits<float>::infinity());
+    EXPECT_EQ(v[4].z, 3.0f); // the normal after it is not read
+}
+
+TEST(AcRead, LocAndRotOfAnObjectAndItsAncestorsGiveWorldPositions)
+{
+    // The group moves by 10 in x; "a" by (1, 2, 3) inside it; "b" turns a
+    // quarter about z (rot's columns are (0 1 0), (-1 0 0), (0 0 1)) then
+    // moves 5 in z, and its loc comes after its vertices.
+    Loaded l = load("AC3Db\nOBJECT world\nkids 1\nOBJECT group\nloc 10 0 0\nkids 2\n"
+                    "OBJECT poly\nname \"a\"\nloc 1 2 3\nnumvert 1\n0.5 -0 0\nkids 0\n"
+                    "OBJECT poly\nname \"b\"\nrot 0 1 0 -1 0 0 0 0 1\nnumvert 1\n1 0 -0\n"
+                    "loc 0 0 5\nkids 0\n");
+    ASSERT_TRUE(l.ok) << l.error;
+    const Vertex &a = l.model.objects[2]->vertices[0];
+    EXPECT_EQ(a.x, 11.5f);
+    EXPECT_EQ(a.y, 2.0f);
+    EXPECT_EQ(a.z, 3.0f);
+    const Vertex &b = l.model.objects[3]->vertices[0];
+    EXPECT_EQ(b.x, 10.0f);
+    EXPECT_EQ(b.y, 1.0f);
+    EXPECT_EQ(b.z, 5.0f);
+}
+
+TEST(AcRead, AFailedReadLeavesTheModelAsItWas)
+{
+    Model model;
+    model.add_object(nullptr, "kept");
+    AcSource source;
+    std::string error;
+    EXPECT_FALSE(read_ac("AC3Db\nOBJECT poly\n", "model.ac", model, source, error));
+    ASSERT_EQ(model.objects.size(), 2u);
+    EXPECT_EQ(model.objects[1]->name, "kept");
+}
+
+/* }====== */
+
+/* {====== Files that come back byte for byte ====== */
+
+struct RoundTrip {
+    const char *name;
+    std::string text;
+};
+
+class AcRoundTrip : public ::testing::TestWithParam<RoundTrip> {};
+
+TEST_P(AcRoundTrip, ComesBackByteForByte)
+{
+    Loaded l = load(GetParam().text);
+    ASSERT_TRUE(l.ok) << l.error;
+    EXPECT_EQ(save(l), GetParam().text);
+}
+
+static std::string with_crlf(const std::string &text)
+{
+    std::string out;
+    for (char c : text)
+        out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, AcRoundTrip,
+    ::testing::Values(
+        RoundTrip{"Box", box}, RoundTrip{"CrLf", with_crlf(box)},
+        RoundTrip{"ByteOrderMark", "\xEF\xBB\xBF" + box},
+        RoundTrip{"NoNewlineAtTheEnd", box.substr(0, box.size() - 1)},
+        RoundTrip{"DataWithNewlines",
+                  replaced(box, "name \"box\"\n", "data 12\nhello\r\nworld\nname \"box\"\n")},
+        RoundTrip{"UnknownTokensEverywhere",
+                  "AC3Dc\nCOMMENT anything\nOBJECT poly\nshader \"x\" 1\nnumvert 1\n1 2 3\n"
+                  "numsurf 1\nSURF 0x0\nsmooth yes\nmat 0\nrefs 1\n0 0 0\nkids 0\n"},
+        RoundTrip{"NoWorldSeveralRootsTrailingEmptyLine",
+                  "AC3Db\nOBJECT poly\nnumvert 1\n1 2 3\nkids 0\nOBJECT poly\nkids 0\n\n"},
+        RoundTrip{"OddNumbers",
+                  "AC3Db\nOBJECT poly\nnumvert 3\n-1.11759e-007 1e-45 -0\n-0.0 +1.50 1E+002\n"
+                  "nan inf -1e-50\nkids 0\n"},
+        RoundTrip{
+            "LineSurfacesAndEveryToken",
+            "AC3Db\nMAT \"m\"\nrgb 1 1 1\nENDMAT\nOBJECT poly\nname \"l i n e\"\n"
+            "texture \"a b.png\"\ntexrep -1 1\ntexoff 0.09 0\nurl http://x\ncrease 45.0\n"
+            "subdiv 1\nhidden\nlocked\nfolded\nnumsurf 1\nSURF 0X32\nmat 1\nrefs 2\n"
+            "0 0 0\n1 0 0\nrot 1 0 0 0 1 0 0 0 1\nloc 0 0 0\nnumvert 2\n0 0 0\n1 1 1\nkids 0\n"},
+        RoundTrip{"SpacingBlankLinesAndNormals",
+                  "AC3Db\n\nOBJECT\tpoly \n  numvert  2\n\n\t0  0\t0   1 0 0\n \n1 1 1 \nkids 0"}),
+    [](const ::testing::TestParamInfo<RoundTrip> &info) { return std::string(info.param.name); });
+
+/* }====== */
+
+/* {====== Moved vertices ====== */
+
+TEST(AcWrite, MovingOneVertexRewritesOnlyItsLineInShortestForm)
+{
+    Loaded l = load(box);
+    ASSERT_TRUE(l.ok) << l.error;
+    Vertex &v = l.model.objects[1]->vertices[1];
+    v.x = 0.1f, v.y = 1.0f / 3, v.z = std::numeric_limits<float>::denorm_min();
+    EXPECT_EQ(save(l), replaced(box, "1 0 0\n", "0.1 0.33333334 1e-45\n"));
+    v.x = 1, v.y = 0, v.z = 0;
+    EXPECT_EQ(save(l), box); // back where it was read: the original line
+}
+
+TEST(AcWrite, ARewrittenLineKeepsItsIndentExtraFieldsAndCrLf)
+{
+    std::string text =
+        "AC3Db\r\nOBJECT poly\r\nnumvert 2\r\n  1 0 0 \t0.5 0.5 0.5 \r\n1 1 1\r\nkids 0\r\n";
+    Loaded l = load(text);
+    ASSERT_TRUE(l.ok) << l.error;
+    l.model.objects[1]->vertices[0].x = 2;
+    EXPECT_EQ(save(l), replaced(text, "  1 0 0 \t", "  2 0 0 \t"));
+}
+
+TEST(AcWrite, MovedMeansOtherBitsSoSignedZeroMovesAndTheSameNanDoesNot)
+{
+    std::string text = "AC3Db\nOBJECT poly\nnumvert 2\n0 0 0\nnan 1 2\nkids 0\n";
+    Loaded l = load(text);
+    ASSERT_TRUE(l.ok) << l.error;
+    std::vector<Vertex> &v = l.model.objects[1]->vertices;
+    float nan = v[1].x;
+    v[1].x = nan; // same bits
+    EXPECT_EQ(save(l), text);
+    v[0].z = -0.0f;
+    v[1].x = -nan;
+    EXPECT_EQ(save(l), "AC3Db\nOBJECT poly\nnumvert 2\n0 0 -0\n-nan 1 2\nkids 0\n");
+}
+
+TEST(AcWrite, AMovedVertexIsWrittenInItsObjectsFrame)
+{
+    std::string text = "AC3Db\nOBJECT world\nkids 1\nOBJECT group\nloc 10 0 0\nkids 2\n"
+                       "OBJECT poly\nloc 1 2 3\nnumvert 1\n0.5 0 0\nkids 0\n"
+                       "OBJECT poly\nrot 0 1 0 -1 0 0 0 0 1\nloc 0 0 5\nnumvert 1\n1 0 0\nkids 0\n";
+    Loaded l = load(text);
+    ASSERT_TRUE(l.ok) << l.error;
+    Vertex &a = l.model.objects[2]->vertices[0];
+    Vertex &b = l.model.objects[3]->vertices[0];
+    a.x = 12.75f;                        // 1.75 in a's frame
+    b.x = 10, b.y = 2, b.z = 4;          // (2, 0, -1) before b's turn and move
+    std::string out = save(l);
+    EXPECT_EQ(out, replaced(replaced(text, "0.5 0 0\n", "1.75 0 0\n"), "1 0 0\n", "2 0 -1\n"));
+    Loaded again = load(out);
+    ASSERT_TRUE(again.ok) << again.error;
+    EXPECT_EQ(again.model.objects[2]->vertices[0].x, 12.75f);
+    EXPECT_EQ(again.model.objects[3]->vertices[0].y, 2.0f);
+    EXPECT_EQ(again.model.objects[3]->vertices[0].z, 4.0f);
+}
+
+/* }====== */
+
+/* {====== Broken files ====== */
+
+struct Broken {
+    const char *name;
+    std::string text;
+    std::string message;
+};
+
+class AcBroken : public ::testing::TestWithParam<Broken> {};
+
+TEST_P(AcBroken, IsRejectedNamingTheLine)
+{
+    Loaded l = load(GetParam().text);
+    EXPECT_FALSE(l.ok);
+    EXPECT_EQ(l.error, GetParam().message);
+}
+
+static const std::string tiny = "AC3Db\nOBJECT poly\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, AcBroken,
+    ::testing::Values(
+        Broken{"Empty", "",
+               "model.ac:1: expected the AC3D header (such as AC3Db), found end of file"},
+        Broken{"NotAc3d", "hello\n",
+               "model.ac:1: expected the AC3D header (such as AC3Db), found \"hello\""},
+        Broken{"LongerHeader", "AC3Dbc\n",
+               "model.ac:1: expected the AC3D header (such as AC3Db), found \"AC3Dbc\""},
+        Broken{"WordInAVertex", replaced(box, "1 0 0\n", "1.0 abc 2.0\n"),
+               "model.ac:9: expected 3 numbers for a vertex, found \"1.0 abc 2.0\""},
+        Broken{"TwoNumbersForAVertex", replaced(box, "0 1 0\n", "0 1\n"),
+               "model.ac:11: expected 3 numbers for a vertex, found \"0 1\""},
+        Broken{"BeyondAFloat", replaced(box, "1 1 0\n", "1e39 1 0\n"),
+               "model.ac:10: expected 3 numbers for a vertex within a float's range, found \"1e39 1 0\""},
+        Broken{"EndInTheVertices", box.substr(0, box.find("1 1 0\n")),
+               "model.ac:7: expected 4 vertex lines, found end of file after 2"},
+        Broken{"MoreVerticesThanNumvert", replaced(box, "numvert 4", "numvert 3"),
+               "model.ac:11: expected 3 vertex lines, found more: \"0 1 0\""},
+        Broken{"FewerVerticesThanNumvert", replaced(box, "numvert 4", "numvert 5"),
+               "model.ac:12: expected 3 numbers for a vertex, found \"numsurf 2\""},
+        Broken{"RefPastNumvert", replaced(box, "3 0 0\n", "4 0 0\n"),
+               "model.ac:23: expected a vertex index below numvert 4, found \"4 0 0\""},
+        Broken{"RefPastNumvertGivenLater",
+               tiny + "numsurf 1\nSURF 0x0\nrefs 1\n99999999999 0 0\nnumvert 1\n0 0 0\nkids 0\n",
+               "model.ac:6: expected a vertex index below numvert 1, found \"99999999999 0 0\""},
+        Broken{"WordInARef", replaced(box, "2 1 1\n", "2 x 1\n"),
+               "model.ac:18: expected a vertex index and 2 texture coordinates, found \"2 x 1\""},
+        Broken{"EndInTheRefs", box.substr(0, box.find("2 1 1\n")),
+               "model.ac:15: expected 3 refs lines, found end of file after 2"},
+        Broken{"MoreRefsThanCount", replaced(box, "refs 2", "refs 1"),
+               "model.ac:23: expected 1 refs line, found more: \"3 0 0\""},
+        Broken{
+            "FewerRefsThanCount", replaced(box, "refs 3", "refs 4"),
+            "model.ac:19: expected a vertex index and 2 texture coordinates, found \"SURF 0x22\""},
+        Broken{"FewerSurfacesThanNumsurf", replaced(box, "numsurf 2", "numsurf 3"),
+               "model.ac:24: expected SURF to start surface 3 of 3, found \"kids 0\""},
+        Broken{"MoreSurfacesThanNumsurf", replaced(box, "numsurf 2", "numsurf 1"),
+               "model.ac:19: expected 1 surface, found more: \"SURF 0x22\""},
+        Broken{"FewerKidsThanCount", replaced(box, "kids 1", "kids 2"),
+               "model.ac:4: expected 2 kids, found end of file after 1"},
+        Broken{"MoreKidsThanCount", replaced(box, "kids 1", "kids 0"),
+               "model.ac:5: expected the end of the file after the world object, found \"OBJECT poly\""},
+        Broken{"NoKidsLine", box.substr(0, box.size() - 7),
+               "model.ac:5: expected a kids line to end the OBJECT, found end of file"},
+        Broken{"ObjectBeforeKids", replaced(box, "kids 0\n", "OBJECT poly\nkids 0\n"),
+               "model.ac:24: expected kids before the next OBJECT, found \"OBJECT poly\""},
+        Broken{"NegativeCount", replaced(box, "numvert 4", "numvert -1"),
+               "model.ac:7: expected a count of 0 or more, found \"numvert -1\""},
+        Broken{"CountTheFileCannotHold", tiny + "numvert 1000\n0 0 0\n",
+               "model.ac:3: expected 1000 vertex lines, found end of file after 1"},
+        Broken{"HugeCount", tiny + "numsurf 99999999999999999999\n",
+               "model.ac:3: expected at most 0 surfaces in the rest of the file, found \"numsurf 99999999999999999999\""},
+        Broken{"WordForACount", replaced(box, "numvert 4", "numvert four"),
+               "model.ac:7: expected numvert and a count, found \"numvert four\""},
+        Broken{"DataPastTheEnd", tiny + "data 100\nabc\nkids 0\n",
+               "model.ac:3: expected at most 11 bytes of data in the rest of the file, found \"data 100\""},
+        Broken{"DataShorterThanItsLine", tiny + "data 2\nabc\nkids 0\n",
+               "model.ac:4: expected the end of the line after 2 bytes of data, found \"c\""},
+        Broken{"LinesCountedThroughData", tiny + "data 5\na\nb\nc\nnumvert x\n",
+               "model.ac:7: expected numvert and a count, found \"numvert x\""},
+        Broken{"MatWithoutEndmat", "AC3Db\nMAT \"x\"\nrgb 1 1 1\n",
+               "model.ac:2: expected ENDMAT to close the MAT, found end of file"},
+        Broken{"TwoNumbersForLoc", replaced(box, "numvert 4", "loc 1 2\nnumvert 4"),
+               "model.ac:7: expected 3 finite numbers after loc, found \"loc 1 2\""},
+        Broken{"NanInLoc", replaced(box, "numvert 4", "loc nan 0 0\nnumvert 4"),
+               "model.ac:7: expected 3 finite numbers after loc, found \"loc nan 0 0\""},
+        Broken{
+            "WordInRot", replaced(box, "numvert 4", "rot 1 0 0 0 one 0 0 0 1\nnumvert 4"),
+            "model.ac:7: expected 9 finite numbers after rot, found \"rot 1 0 0 0 one 0 0 0 1\""},
+        Broken{"TwoLocs", replaced(box, "numvert 4", "loc 1 2 3\nloc 1 2 3\nnumvert 4"),
+               "model.ac:8: expected one loc per object, found another: \"loc 1 2 3\""},
+        Broken{"UnclosedName", replaced(box, "name \"box\"", "name \"box"),
+               "model.ac:6: expected a name in double quotes, found \"name \\\"box\""},
+        Broken{"WordForSurfFlags", replaced(box, "SURF 0x10", "SURF flat"),
+               "model.ac:13: expected SURF and its flags (such as 0x10), found \"SURF flat\""},
+        Broken{"WordForMat", replaced(box, "mat 0", "mat red"),
+               "model.ac:14: expected mat and a material number, found \"mat red\""},
+        Broken{"ObjectWithoutType", replaced(box, "OBJECT poly", "OBJECT"),
+               "model.ac:5: expected OBJECT and its type, found \"OBJECT\""},
+        Broken{"NumbersAtTheTop", "AC3Db\n1 2 3\n",
+               "model.ac:2: expected MATERIAL or OBJECT, found \"1 2 3\""},
+        Broken{"CrLfLinesShowNoCr", with_crlf(replaced(box, "0 1 0\n", "0 1 x\n")),
+               "model.ac:11: expected 3 numbers for a vertex, found \"0 1 x\""},
+        Broken{"FoundIsClippedAndEscaped",
+               replaced(box, "0 1 0\n", "0 \"1\"\t\x01" + std::string(70, 'y') + "\n"),
+               "model.ac:11: expected 3 numbers for a vertex, found \"0 \\\"1\\\"\\t\\x01" +
+                   std::string(53, 'y') + "...\""}),
+    [](const ::testing::TestParamInfo<Broken> &info) { return std::string(info.param.name); });
+
+/* }====== */
+
+/* {====== Real files from other tools ====== */
+
+struct Sample {
+    const char *file;
+    size_t objects, vertices, surfaces; // objects include a world that the file lacks
+};
+
+static const Sample samples[] = {
+    {"assimp-closedline_0x21.ac", 2, 4, 1},
+    {"assimp-nosurfaces_points_only.ac", 2, 7, 0},
+    {"assimp-sample_subdiv.ac", 2, 26, 36},
+    {"assimp-sphere_light_texture_subdiv.ac", 3, 134, 144},
+    {"assimp-sphere_utf8bom.ac", 3, 134, 144},
+    {"plib-dog_open_lines.ac", 13, 176, 198},
+    {"plib-human_texoff_texrep_lines.ac", 4, 173, 215},
+    {"plib-tuxedo_group_hierarchy.ac", 5, 146, 254},
+};
+
+static std::string sample_path(const std::string &file)
+{
+    return std::string(CORRUGO_AC_SAMPLES) + "/" + file;
+}
+
+static std::string contents(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+TEST(AcSamples, ReadWithTheirObjectVertexAndSurfaceCounts)
+{
+    if (access(CORRUGO_AC_SAMPLES, R_OK) != 0)
+        GTEST_SKIP() << "no samples at " << CORRUGO_AC_SAMPLES;
+    for (const Sample &s : samples) {
+        Model model;
+        AcSource source;
+        std::string error;
+        ASSERT_TRUE(read_ac_file(sample_path(s.file), model, source, error)) << error;
+        size_t surfaces = 0;
+        for (const auto &o : model.objects)
+            surfaces += o->surfaces.size();
+        EXPECT_EQ(model.objects.size(), s.objects) << s.file;
+        EXPECT_EQ(count_vertices(model), s.vertices) << s.file;
+        EXPECT_EQ(surfaces, s.surfaces) << s.file;
+    }
+}
+
+TEST(AcSamples, EveryOneComesBackByteForByte)
+{
+    DIR *dir = opendir(CORRUGO_AC_SAMPLES);
+    if (!dir)
+        GTEST_SKIP() << "no samples at " << CORRUGO_AC_SAMPLES;
+    int files = 0;
+    while (dirent *e = readdir(dir)) {
+        std::string name = e->d_name;
+        if (name.size() < 3 || name.compare(name.size() - 3, 3, ".ac") != 0)
+            continue;
+        files++;
+        std::string text = contents(sample_path(name));
+        Loaded l = load(text);
+        ASSERT_TRUE(l.ok) << l.error;
+        EXPECT_TRUE(save(l) == text) << name;
+    }
+    closedir(dir);
+    EXPECT_GE(files, 8);
+}
+
+/* }====== */
+
+/* {====== Files on disk ====== */
+
+class AcFile : public ::testing::Test {
+protected:
+    std::string dir;
+    void SetUp() override
+    {
+        std::string pattern = ::testing::TempDir() + "acfileXXXXXX";
+        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+    std::vector<std::string> names() const
+    {
+        std::vector<std::string> found;
+        DIR *d = opendir(dir.c_str());
+        while (dirent *e = readdir(d))
+            if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, ".."))
+                found.push_back(e->d_name);
+        closedir(d);
+        return found;
+    }
+    void put(const std::string &path, const std::string &text, mode_t mode)
+    {
+        std::ofstream(path, std::ios::binary) << text;
+        chmod(path.c_str(), mode);
+    }
+};
+
+TEST_F(AcFile, ReadingAMissingFileSaysWhy)
+{
+    Model model;
+    AcSource source;
+    std::string error;
+    EXPECT_FALSE(read_ac_file(dir + "/none.ac", model, source, error));
+    EXPECT_EQ(error, dir + "/none.ac: cannot open: No such file or directory");
+    EXPECT_FALSE(read_ac_file(dir, model, source, error));
+    EXPECT_EQ(error, dir + ": cannot read: Is a directory");
+}
+
+TEST_F(AcFile, SavingReplacesTheTargetAndKeepsItsPermissions)
+{
+    std::string path = dir + "/model.ac";
+    put(path, box, 0640);
+    Model model;
+    AcSource source;
+    std::string error;
+    ASSERT_TRUE(read_ac_file(path, model, source, error)) << error;
+    model.objects[1]->vertices[0].y = 5;
+    ASSERT_TRUE(write_ac_file(path, model, source, error)) << error;
+    EXPECT_EQ(contents(path), replaced(box, "0 0 0\n", "0 5 0\n"));
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(names(), std::vector<std::string>{"model.ac"});
+}
+
+TEST_F(AcFile, ANewFileGetsTheUsualPermissions)
+{
+    Loaded l = load(box);
+    std::string error;
+    ASSERT_TRUE(write_ac_file(dir + "/new.ac", l.model, l.source, error)) << error;
+    mode_t mask = umask(022);
+    umask(mask);
+    struct stat st;
+    ASSERT_EQ(stat((dir + "/new.ac").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666u & ~mask);
+    EXPECT_EQ(contents(dir + "/new.ac"), box);
+}
+
+TEST_F(AcFile, SavingIntoAMissingFolderFailsAndCreatesNothing)
+{
+    Loaded l = load(box);
+    std::string error;
+    EXPECT_FALSE(write_ac_file(dir + "/no/model.ac", l.model, l.source, error));
+    EXPECT_EQ(error, dir + "/no/model.ac: cannot write: No such file or directory");
+    EXPECT_TRUE(names().empty());
+    EXPECT_FALSE(write_ac_file(dir, l.model, l.source, error));
+    EXPECT_EQ(error, dir + ": cannot write: Is a directory");
+}
+
+TEST_F(AcFile, AFailedWriteLeavesTheTargetUntouched)
+{
+    std::string path = dir + "/model.ac";
+    put(path, "old", 0644);
+    Loaded l = load(box);
+    // A file size limit makes the writes fail part way, as a full disk would.
+    struct rlimit old, small = {16, 0};
+    getrlimit(RLIMIT_FSIZE, &old);
+    small.rlim_max = old.rlim_max;
+    void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    std::string error;
+    bool written = write_ac_file(path, l.model, l.source, error);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, handler);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(error, path + ": cannot write: File too large");
+    EXPECT_EQ(contents(path), "old");
+    EXPECT_EQ(names(), std::vector<std::string>{"model.ac"});
+}
+
+TEST_F(AcFile, AModelThatNoLongerMatchesItsFileIsNotSaved)
+{
+    Loaded l = load(box);
+    l.model.objects[1]->vertices.push_back({0, 0, 0, l.model.objects[1].get()});
+    std::string error;
+    EXPECT_FALSE(write_ac_file(dir + "/model.ac", l.model, l.source, error));
+    EXPECT_EQ(error, dir + "/model.ac: cannot write: the model's objects or vertex counts are not "
+                           "those of the file it was read from");
+    EXPECT_TRUE(names().empty());
+}
+
+TEST_F(AcFile, AMovedVertexWhoseFrameCannotBeInvertedIsNotSaved)
+{
+    std::string text =
+        "AC3Db\nOBJECT poly\nname \"flat\"\nrot 1 0 0 0 1 0 0 0 0\nnumvert 1\n1 2 3\nkids 0\n";
+    Loaded l = load(text);
+    ASSERT_TRUE(l.ok) << l.error;
+    EXPECT_EQ(l.model.objects[1]->vertices[0].z, 0.0f);
+    l.model.objects[1]->vertices[0].z = 1;
+    std::string error;
+    EXPECT_FALSE(write_ac_file(dir + "/model.ac", l.model, l.source, error));
+    EXPECT_EQ(error, dir + "/model.ac: cannot write: the transform of object \"flat\" cannot be "
+                           "inverted, so its moved vertices cannot be written");
+    EXPECT_EQ(save(l), text); // write_ac keeps the line as it was read
+}
+
+/* }====== */
