@@ -5,6 +5,7 @@
 // and writes the model back, changing only the lines of vertices that moved.
 #include "sim/acfile.h"
 #include "sim/host.h"
+#include "sim/viewer.h"
 
 #include <tcl.h>
 
@@ -25,6 +26,7 @@
 namespace {
 
 const char USAGE[] = R"(usage: corrugo-host MODEL.ac [options]
+       corrugo-host --gui [MODEL.ac] [options]
 
 Loads MODEL.ac, loads the Corrugo plug-in, selects, runs Tcl commands in the
 host's interpreter and, with -o, writes the model. Only the lines of vertices
@@ -48,6 +50,9 @@ options:
   --undo            after the commands, undo the newest undo step
   --report          print how many vertices moved and the bounding box before
                     and after
+  --gui             open the viewer: the model in three views, the selection,
+                    and the Tools menu with the plug-in's entries (-c commands
+                    run once the window is up)
   -h, --help        show this help
 
 exit status: 0 every command ran cleanly; 1 a command showed a message or
@@ -72,6 +77,7 @@ struct Options {
     std::string debug;
     bool undo = false;
     bool report = false;
+    bool gui = false;
 };
 
 int usage_error(const std::string &message)
@@ -148,6 +154,8 @@ int parse_options(int argc, char **argv, Options &options)
             options.undo = true;
         } else if (arg == "--report") {
             options.report = true;
+        } else if (arg == "--gui") {
+            options.gui = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return usage_error("unknown option " + arg);
         } else if (options.model.empty()) {
@@ -156,7 +164,7 @@ int parse_options(int argc, char **argv, Options &options)
             return usage_error("one model file at a time (" + options.model + ", then " + arg + ")");
         }
     }
-    if (options.model.empty())
+    if (options.model.empty() && !options.gui)
         return usage_error("no model file given");
     return -1;
 }
@@ -251,6 +259,17 @@ int main(int argc, char **argv)
     int status = parse_options(argc, argv, options);
     if (status >= 0)
         return status;
+    if (options.tick_given)
+        sim::pin_tick(options.tick);
+    if (options.gui) {
+        sim::ViewerOptions viewer;
+        viewer.model = options.model;
+        viewer.plugin = options.plugin.empty() ? default_plugin() : options.plugin;
+        viewer.mode = options.mode;
+        viewer.names = options.names;
+        viewer.commands = options.commands;
+        return sim::run_viewer(viewer);
+    }
 
     sim::Model model;
     sim::AcSource source;
@@ -280,8 +299,6 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "%s\n", text.c_str());
         messages++;
     });
-    if (options.tick_given)
-        sim::pin_tick(options.tick);
 
     sim::Plugin plugin;
     std::string plugin_path = options.plugin.empty() ? default_plugin() : options.plugin;
