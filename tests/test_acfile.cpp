@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <signal.h>
@@ -451,7 +451,7 @@ static std::string contents(const std::string &path)
 
 TEST(AcSamples, ReadWithTheirObjectVertexAndSurfaceCounts)
 {
-    if (access(CORRUGO_AC_SAMPLES, R_OK) != 0)
+    if (!std::filesystem::is_directory(CORRUGO_AC_SAMPLES))
         GTEST_SKIP() << "no samples at " << CORRUGO_AC_SAMPLES;
     for (const Sample &s : samples) {
         Model model;
@@ -467,23 +467,42 @@ TEST(AcSamples, ReadWithTheirObjectVertexAndSurfaceCounts)
     }
 }
 
+TEST(AcSamples, KeepTheirNamesHierarchySubdivisionAndPlaces)
+{
+    if (!std::filesystem::is_directory(CORRUGO_AC_SAMPLES))
+        GTEST_SKIP() << "no samples at " << CORRUGO_AC_SAMPLES;
+    Model model;
+    AcSource source;
+    std::string error;
+    ASSERT_TRUE(read_ac_file(sample_path("plib-tuxedo_group_hierarchy.ac"), model, source, error));
+    ASSERT_EQ(model.world->children.size(), 1u);
+    EXPECT_EQ(model.world->children[0]->name, "Tuxedo.T.Penguin");
+    EXPECT_EQ(model.world->children[0]->children.size(), 3u);
+    ASSERT_TRUE(read_ac_file(sample_path("assimp-sphere_utf8bom.ac"), model, source, error));
+    EXPECT_EQ(model.objects[1]->name, "中国菜中国菜2");
+    ASSERT_TRUE(read_ac_file(sample_path("assimp-sample_subdiv.ac"), model, source, error));
+    EXPECT_TRUE(model.objects[1]->subdivided);
+    ASSERT_TRUE(read_ac_file(sample_path("assimp-closedline_0x21.ac"), model, source, error));
+    const Vertex &v = model.objects[1]->vertices[0]; // -1 0.5 0 at loc 1 0.5 0
+    EXPECT_EQ(v.x, 0.0f);
+    EXPECT_EQ(v.y, 1.0f);
+    EXPECT_EQ(v.z, 0.0f);
+}
+
 TEST(AcSamples, EveryOneComesBackByteForByte)
 {
-    DIR *dir = opendir(CORRUGO_AC_SAMPLES);
-    if (!dir)
+    if (!std::filesystem::is_directory(CORRUGO_AC_SAMPLES))
         GTEST_SKIP() << "no samples at " << CORRUGO_AC_SAMPLES;
     int files = 0;
-    while (dirent *e = readdir(dir)) {
-        std::string name = e->d_name;
-        if (name.size() < 3 || name.compare(name.size() - 3, 3, ".ac") != 0)
+    for (const auto &entry : std::filesystem::directory_iterator(CORRUGO_AC_SAMPLES)) {
+        if (entry.path().extension() != ".ac")
             continue;
         files++;
-        std::string text = contents(sample_path(name));
+        std::string text = contents(entry.path());
         Loaded l = load(text);
         ASSERT_TRUE(l.ok) << l.error;
-        EXPECT_TRUE(save(l) == text) << name;
+        EXPECT_TRUE(save(l) == text) << entry.path();
     }
-    closedir(dir);
     EXPECT_GE(files, 8);
 }
 
@@ -500,15 +519,12 @@ protected:
         ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
         dir = pattern;
     }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+    void TearDown() override { std::filesystem::remove_all(dir); }
     std::vector<std::string> names() const
     {
         std::vector<std::string> found;
-        DIR *d = opendir(dir.c_str());
-        while (dirent *e = readdir(d))
-            if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, ".."))
-                found.push_back(e->d_name);
-        closedir(d);
+        for (const auto &entry : std::filesystem::directory_iterator(dir))
+            found.push_back(entry.path().filename());
         return found;
     }
     void put(const std::string &path, const std::string &text, mode_t mode)

@@ -142,20 +142,51 @@ TEST_F(Wave, TheEarlierOfTwoLowestVerticesSuppliesTheBase)
         EXPECT_EQ(p[1], 3.0f);
 }
 
-TEST_F(Wave, NotANumberNeverBecomesTheExtentNorSpreads)
+TEST_F(Wave, CoordinatesThatAreNotFiniteNeverSetTheExtentNorSpread)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    add_object("holes", {{nan, 1, 0}, {0, 2, 0}, {nan, 3, 0}, {10, 4, 0}});
+    const float inf = std::numeric_limits<float>::infinity();
+    add_object("holes", {{nan, 1, 0}, {0, 2, 0}, {-inf, 3, 0}, {10, 4, 0}, {inf, 5, 0}});
     HostVertex *lo, *hi;
     find_frequency_extent(ac_object_get_vertexlist((HostObject *)sim::model().world->children[0]),
                           'x', &lo, &hi);
     EXPECT_EQ(lo->y, 2.0f);
     EXPECT_EQ(hi->y, 4.0f);
     select_all(sim::SELECT_OBJECTS);
-    run({"x", "y", "n", "1", "1", "0", "0", "0", "0", "0", "0", "0"});
+    std::vector<Point> before = positions();
+    run({"x", "y", "n", "1", "1", "0", "0", "0", "25", "0", "0", "0"});
     std::vector<Point> after = positions();
-    EXPECT_EQ(after[1][1], 2.0f);
-    EXPECT_FALSE(std::isnan(after[3][1]));
+    // the vertices with a non-finite distance keep their coordinates
+    EXPECT_TRUE(SameBits({after[0], after[2], after[4]}, {before[0], before[2], before[4]}));
+    // the others take the wave through the lowest finite vertex
+    EXPECT_EQ(after[1][1], 3.0f) << "a quarter-cycle offset at the lowest vertex";
+    EXPECT_EQ(after[3][1], 3.0f) << "and one whole cycle on";
+}
+
+TEST_F(Wave, ANonFiniteBaseOrAnOverflowLeavesTheCoordinateAsItWas)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    add_object("nan base", {{0, nan, 1}, {1, 2, 1}, {2, 3, 1}});
+    select_all(sim::SELECT_OBJECTS);
+    std::vector<Point> before = positions();
+    run({"x", "y", "z", "1", "1", "1", "0", "0", "25", "0", "0", "0"});
+    std::vector<Point> after = positions();
+    for (size_t i = 0; i < 3; i++) {
+        EXPECT_EQ(bits(after[i][1]), bits(before[i][1])) << "replace through a NaN base: " << i;
+        EXPECT_NE(after[i][2], before[i][2]) << "the other axis still moves: " << i;
+    }
+    ASSERT_TRUE(sim::undo());
+
+    sim::Object *huge = add_object("huge", {{0, 3e38f, 0}, {1, -3e38f, 0}});
+    sim::model().selection.objects = {huge};
+    before = positions();
+    run({"x", "y", "n", "1", "3e38", "0", "0", "0", "25", "0", "1", "0"});
+    after = positions();
+    EXPECT_EQ(after[3][1], 3e38f) << "3e38 + 3e38 does not fit a float";
+    EXPECT_EQ(after[4][1], -3e38f + 3e38f);
+    for (const Point &p : after)
+        for (float c : p)
+            EXPECT_FALSE(std::isinf(c));
 }
 
 TEST_F(Wave, ASingleVertexTakesTheFullAmplitudeAndStaysFinite)

@@ -26,17 +26,19 @@ float *axis_coordinate(HostVertex *vertex, char axis)
 void find_frequency_extent(HostList *vertices, char axis, HostVertex **min_vertex,
                            HostVertex **max_vertex)
 {
-    /* Start from the first vertex whose coordinate is a number: a leading NaN
-       would otherwise win every comparison by losing it, and turn the whole
-       selection into NaN. */
+    /* Coordinates that are not finite take no part: start from the first
+       finite one (a leading NaN would win every comparison by losing it),
+       and let none replace the lowest or highest. */
     HostList *start = vertices;
-    while (start->next && isnan(*axis_coordinate((HostVertex *)start->data, axis)))
+    while (start->next && !isfinite(*axis_coordinate((HostVertex *)start->data, axis)))
         start = start->next;
     HostVertex *lo = (HostVertex *)start->data;
     HostVertex *hi = lo;
     for (HostList *node = start->next; node; node = node->next) {
         HostVertex *v = (HostVertex *)node->data;
         float c = *axis_coordinate(v, axis);
+        if (!isfinite(c))
+            continue;
         if (c < *axis_coordinate(lo, axis))
             lo = v;
         if (c > *axis_coordinate(hi, axis))
@@ -44,6 +46,16 @@ void find_frequency_extent(HostList *vertices, char axis, HostVertex **min_verte
     }
     *min_vertex = lo;
     *max_vertex = hi;
+}
+
+/* Stores "value" in "target" unless it is not finite: a coordinate that is
+   not a number, an overflow or a non-finite base never spreads into the
+   model; the coordinate keeps what it had. */
+static void store(float *target, double value)
+{
+    float f = (float)value;
+    if (isfinite(f))
+        *target = f;
 }
 
 /* Draws the next random offset: "seed" advances by 7 for every draw. */
@@ -124,11 +136,11 @@ void apply_wave(WaveParams *params, HostList *vertices)
                          (double)params->amplitude_2;
 
         if (params->additive) {
-            *target_1 = (float)((double)*target_1 + (double)k);
-            *target_2 = (float)((double)*target_2 + l);
+            store(target_1, (double)*target_1 + (double)k);
+            store(target_2, (double)*target_2 + l);
         } else {
-            *target_1 = (float)((double)base_1 + (double)k);
-            *target_2 = (float)((double)base_2 + l);
+            store(target_1, (double)base_1 + (double)k);
+            store(target_2, (double)base_2 + l);
         }
     }
 
