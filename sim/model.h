@@ -74,11 +74,16 @@ struct Model {
 };
 
 // Calls "visit" on "object" and its descendants, depth-first, parents first.
+// Iterative, so that however deep a file nests its objects the stack holds.
 template <class F> void walk_objects(Object *object, F &&visit)
 {
-    visit(object);
-    for (Object *child : object->children)
-        walk_objects(child, visit);
+    std::vector<Object *> pending = {object};
+    while (!pending.empty()) {
+        Object *o = pending.back();
+        pending.pop_back();
+        visit(o);
+        pending.insert(pending.end(), o->children.rbegin(), o->children.rend());
+    }
 }
 
 // Sets the selection to everything of "mode" (1 objects, 2 surfaces, 3
