@@ -381,20 +381,25 @@ void redraw_all(void)
         host().refresh_hook();
 }
 
+// "1 object", "2 objects"
+static std::string count_of(size_t n, const char *one, const char *many)
+{
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 void display_status(void)
 {
     const sim::Model &m = host().model;
     const sim::Selection &s = m.selection;
-    char text[160];
+    std::string text = count_of(m.objects.size() - 1, "object", "objects") + ", " +
+                       count_of(sim::count_vertices(m), "vertex", "vertices") + "; ";
     if (s.mode == sim::SELECT_SURFACES)
-        std::snprintf(text, sizeof text, "%zu objects, %zu vertices; %zu surfaces selected",
-                      m.objects.size() - 1, sim::count_vertices(m), s.surfaces.size());
+        text += count_of(s.surfaces.size(), "surface", "surfaces");
     else if (s.mode == sim::SELECT_VERTICES)
-        std::snprintf(text, sizeof text, "%zu objects, %zu vertices; %zu vertices selected",
-                      m.objects.size() - 1, sim::count_vertices(m), s.vertices.size());
+        text += count_of(s.vertices.size(), "vertex", "vertices");
     else
-        std::snprintf(text, sizeof text, "%zu objects, %zu vertices; %zu objects selected",
-                      m.objects.size() - 1, sim::count_vertices(m), s.objects.size());
+        text += count_of(s.objects.size(), "object", "objects");
+    text += " selected";
     host().seen.status = text;
     host().seen.status_updates++;
     if (host().refresh_hook)

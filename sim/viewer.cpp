@@ -1,14 +1,549 @@
-// The viewer (not built yet).
+// The viewer: a small Tk main window over the substitute host. It shows the
+// model in three orthographic views with the selection highlighted, offers
+// File, Edit, Select and Tools menus, shows the host's messages in message
+// boxes and its status in a status line, so that the plug-in and its dialog
+// can be used (and tested) as in the modeller.
+//
+// The window itself is Tcl (sim/viewer.tcl, built into the program); this
+// file starts Tk and the plug-in, and gives the script the commands of the
+// ::viewer namespace that reach the model.
 #include "sim/viewer.h"
 
+#include "sim/acfile.h"
+#include "sim/host.h"
+
+#include <tcl.h>
+#include <tk.h>
+
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+// The window's Tcl script, generated from sim/viewer.tcl.
+extern const char corrugo_viewer_script[];
 
 namespace sim {
 
-int run_viewer(const ViewerOptions &)
+namespace {
+
+// {====== State ======
+
+// The viewer's own state beside the host's: where the model came from and
+// what the writer needs to give it back.
+struct Viewer {
+    std::string file; // empty for the empty model the viewer starts with
+    AcSource source;
+    Plugin plugin;
+    bool plugin_ended = false;
+};
+
+Viewer &viewer()
 {
-    std::fprintf(stderr, "corrugo-host: the viewer is not built yet\n");
-    return 2;
+    static Viewer v;
+    return v;
 }
+
+const char *const MODE_NAMES[] = {"objects", "surfaces", "vertices", nullptr};
+
+const char *mode_name(int mode)
+{
+    return MODE_NAMES[(mode == SELECT_SURFACES || mode == SELECT_VERTICES ? mode : 1) - 1];
+}
+
+// The host refreshes bounds, views and status as after a plug-in's change.
+void refresh_all()
+{
+    find_bounding_box();
+    redraw_all();
+    display_status();
+}
+
+// Runs a command of the window's script from inside a host function (the
+// plug-in's command may be running): the interpreter's result and error
+// state are kept, and a failure is reported in the background.
+void call_script(const char *proc, const std::string *argument = nullptr)
+{
+    Tcl_Interp *in = interp();
+    Tcl_InterpState saved = Tcl_SaveInterpState(in, TCL_OK);
+    Tcl_Obj *words[2] = {Tcl_NewStringObj(proc, -1), nullptr};
+    int count = 1;
+    if (argument)
+        words[count++] = Tcl_NewStringObj(argument->data(), (int)argument->size());
+    for (int i = 0; i < count; i++)
+        Tcl_IncrRefCount(words[i]);
+    int code = Tcl_EvalObjv(in, count, words, TCL_EVAL_GLOBAL);
+    if (code != TCL_OK)
+        Tcl_BackgroundException(in, code);
+    for (int i = 0; i < count; i++)
+        Tcl_DecrRefCount(words[i]);
+    Tcl_RestoreInterpState(in, saved);
+}
+
+// The plug-in's exit entry, called once, as the modeller calls it on quitting.
+void end_plugin(ClientData = nullptr)
+{
+    Viewer &v = viewer();
+    if (v.plugin.exit && !v.plugin_ended) {
+        v.plugin_ended = true;
+        v.plugin.exit();
+    }
+}
+
+// }======
+
+// {====== Drawing ======
+
+// An orthographic view: the model axis shown left to right and the one shown
+// top to bottom, each with the direction it runs on the screen.
+struct View {
+    int u, v;
+    double su, sv;
+};
+
+const char *const VIEW_NAMES[] = {"front", "top", "side", nullptr};
+const View VIEWS[] = {
+    {0, 1, 1, -1},  // front: x to the right, y up
+    {0, 2, 1, 1},   // top: x to the right, z down
+    {2, 1, -1, -1}, // side, from the right: z to the left, y up
+};
+
+bool finite(const Vertex &p)
+{
+    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
+
+double coordinate(const Vertex &p, int axis)
+{
+    return axis == 0 ? p.x : axis == 1 ? p.y : p.z;
+}
+
+// Fits the model's finite vertices, as "view" shows them, into a pane of
+// "width" by "height" pixels. Each view has its own scale, so that even a
+// long thin model fills every pane.
+struct Fit {
+    double centre[3] = {0, 0, 0};
+    double scale = 1;
+    double width, height;
+
+    Fit(const Model &model, const View &view, double width, double height)
+        : width(width), height(height)
+    {
+        double low[3], high[3];
+        bool empty = true;
+        for (const auto &object : model.objects)
+            for (const Vertex &p : object->vertices) {
+                if (!finite(p))
+                    continue;
+                for (int k = 0; k < 3; k++) {
+                    double c = coordinate(p, k);
+                    low[k] = empty ? c : std::min(low[k], c);
+                    high[k] = empty ? c : std::max(high[k], c);
+                }
+                empty = false;
+            }
+        if (empty)
+            return;
+        double extent[3];
+        for (int k = 0; k < 3; k++) {
+            centre[k] = low[k] / 2 + high[k] / 2; // halved first: no overflow
+            extent[k] = high[k] - low[k];
+        }
+        const double margin = 28; // clear of the view's label
+        double s = HUGE_VAL;
+        if (extent[view.u] > 0)
+            s = std::max(width - 2 * margin, 1.0) / extent[view.u];
+        if (extent[view.v] > 0)
+            s = std::min(s, std::max(height - 2 * margin, 1.0) / extent[view.v]);
+        if (std::isfinite(s) && s > 0)
+            scale = s;
+    }
+
+    void project(const View &view, const Vertex &p, Tcl_Obj *list) const
+    {
+        double x = width / 2 + view.su * (coordinate(p, view.u) - centre[view.u]) * scale;
+        double y = height / 2 + view.sv * (coordinate(p, view.v) - centre[view.v]) * scale;
+        Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(x));
+        Tcl_ListObjAppendElement(nullptr, list, Tcl_NewDoubleObj(y));
+    }
+};
+
+// The outline of "surface" as a canvas line: its vertices in order, closed
+// when it has more than two; null when it has fewer than two or a vertex is
+// not finite.
+Tcl_Obj *outline(const Fit &fit, const View &view, const Surface &surface)
+{
+    if (surface.ref_count < 2)
+        return nullptr;
+    const Object *object = surface.owner;
+    const uint32_t *refs = &object->refs[surface.first_ref];
+    for (uint32_t i = 0; i < surface.ref_count; i++)
+        if (refs[i] >= object->vertices.size() || !finite(object->vertices[refs[i]]))
+            return nullptr;
+    Tcl_Obj *line = Tcl_NewListObj(0, nullptr);
+    for (uint32_t i = 0; i < surface.ref_count; i++)
+        fit.project(view, object->vertices[refs[i]], line);
+    if (surface.ref_count > 2)
+        fit.project(view, object->vertices[refs[0]], line);
+    return line;
+}
+
+// The objects whose surfaces show as selected: the selected objects and
+// their descendants, as the plug-in gathers them.
+std::unordered_set<const Object *> selected_objects(const Model &model)
+{
+    std::unordered_set<const Object *> objects;
+    if (model.selection.mode != SELECT_SURFACES && model.selection.mode != SELECT_VERTICES)
+        for (Object *object : model.selection.objects)
+            walk_objects(object, [&](Object *o) { objects.insert(o); });
+    return objects;
+}
+
+// }======
+
+// {====== Commands of the ::viewer namespace ======
+
+// ::viewer::open path
+//	Reads the model file "path" into a fresh model and only then makes it
+//	the host's model, everything selected in the current mode. On failure
+//	the error names the file and the line, and the current model stays.
+int open_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
+{
+    if (objc != 2) {
+        Tcl_WrongNumArgs(in, 1, objv, "path");
+        return TCL_ERROR;
+    }
+    std::string path = Tcl_GetString(objv[1]);
+    Model next;
+    AcSource source;
+    std::string error;
+    if (!read_ac_file(path, next, source, error)) {
+        Tcl_SetObjResult(in, Tcl_NewStringObj(error.c_str(), -1));
+        return TCL_ERROR;
+    }
+    int mode = model().selection.mode;
+    replace_model(std::move(next));
+    viewer().source = std::move(source);
+    viewer().file = path;
+    select_all(model(), mode);
+    refresh_all();
+    return TCL_OK;
+}
+
+// ::viewer::save ?path?
+//	Writes the model to "path", which becomes the model's file, or to the
+//	model's file. The target is replaced whole or not at all.
+int save_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
+{
+    if (objc > 2) {
+        Tcl_WrongNumArgs(in, 1, objv, "?path?");
+        return TCL_ERROR;
+    }
+    Viewer &v = viewer();
+    if (v.file.empty()) {
+        // Without the text of a file there is nothing to write back into.
+        Tcl_SetObjResult(in, Tcl_NewStringObj("no model file to save: open one first", -1));
+        return TCL_ERROR;
+    }
+    std::string path = objc == 2 ? Tcl_GetString(objv[1]) : v.file;
+    std::string error;
+    if (!write_ac_file(path, model(), v.source, error)) {
+        Tcl_SetObjResult(in, Tcl_NewStringObj(error.c_str(), -1));
+        return TCL_ERROR;
+    }
+    v.file = path;
+    return TCL_OK;
+}
+
+// ::viewer::select objects|surfaces|vertices|all|none
+//	Changes the selection mode, which selects nothing in the new mode
+//	(choosing the current one changes nothing), or selects everything or
+//	nothing in the current mode.
+int select_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
+{
+    static const char *const choices[] = {"objects", "surfaces", "vertices", "all", "none", nullptr};
+    enum { OBJECTS, SURFACES, VERTICES, ALL, NONE };
+    if (objc != 2) {
+        Tcl_WrongNumArgs(in, 1, objv, "objects|surfaces|vertices|all|none");
+        return TCL_ERROR;
+    }
+    int index;
+    if (Tcl_GetIndexFromObj(in, objv[1], choices, "selection", 0, &index) != TCL_OK)
+        return TCL_ERROR;
+    Model &m = model();
+    if (index == ALL) {
+        select_all(m, m.selection.mode);
+    } else if (index == NONE) {
+        select_none(m);
+    } else if (m.selection.mode != index + 1) {
+        select_none(m);
+        m.selection.mode = index + 1;
+    }
+    redraw_all();
+    display_status();
+    return TCL_OK;
+}
+
+// ::viewer::undo
+//	Undoes the newest undo step; returns 1, or 0 when there was none.
+int undo_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
+{
+    if (objc != 1) {
+        Tcl_WrongNumArgs(in, 1, objv, nullptr);
+        return TCL_ERROR;
+    }
+    Tcl_SetObjResult(in, Tcl_NewBooleanObj(undo()));
+    return TCL_OK;
+}
+
+// ::viewer::state
+//	Returns a dictionary: the model's file, the selection mode, the counts
+//	of objects, vertices and surfaces, how many items are selected, the
+//	undo steps and their newest label, and the host's status text.
+int state_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
+{
+    if (objc != 1) {
+        Tcl_WrongNumArgs(in, 1, objv, nullptr);
+        return TCL_ERROR;
+    }
+    const Model &m = model();
+    const Selection &s = m.selection;
+    size_t surfaces = 0;
+    for (const auto &object : m.objects)
+        surfaces += object->surfaces.size();
+    size_t selected = s.mode == SELECT_SURFACES   ? s.surfaces.size()
+                      : s.mode == SELECT_VERTICES ? s.vertices.size()
+                                                  : s.objects.size();
+    size_t depth = undo_depth();
+    Tcl_Obj *d = Tcl_NewDictObj();
+    auto put = [&](const char *key, Tcl_Obj *value) {
+        Tcl_DictObjPut(nullptr, d, Tcl_NewStringObj(key, -1), value);
+    };
+    auto number = [](size_t n) { return Tcl_NewWideIntObj((Tcl_WideInt)n); };
+    put("file", Tcl_NewStringObj(viewer().file.c_str(), -1));
+    put("mode", Tcl_NewStringObj(mode_name(s.mode), -1));
+    put("objects", number(m.objects.size() - 1));
+    put("vertices", number(count_vertices(m)));
+    put("surfaces", number(surfaces));
+    put("selected", number(selected));
+    put("undo", number(depth));
+    put("undolabel", Tcl_NewStringObj(depth ? undo_label(depth - 1).c_str() : "", -1));
+    put("status", Tcl_NewStringObj(observations().status.c_str(), -1));
+    Tcl_SetObjResult(in, d);
+    return TCL_OK;
+}
+
+// ::viewer::tools
+//	Returns the Tools menu entries the plug-ins added, each a list of
+//	label, Tcl command and help text.
+int tools_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
+{
+    if (objc != 1) {
+        Tcl_WrongNumArgs(in, 1, objv, nullptr);
+        return TCL_ERROR;
+    }
+    Tcl_Obj *list = Tcl_NewListObj(0, nullptr);
+    for (const MenuItem &item : menu_items()) {
+        Tcl_Obj *words[3] = {Tcl_NewStringObj(item.label.c_str(), -1),
+                             Tcl_NewStringObj(item.command.c_str(), -1),
+                             Tcl_NewStringObj(item.help.c_str(), -1)};
+        Tcl_ListObjAppendElement(nullptr, list, Tcl_NewListObj(3, words));
+    }
+    Tcl_SetObjResult(in, list);
+    return TCL_OK;
+}
+
+// ::viewer::segments view width height ?limit?
+//	Returns what a pane of "width" by "height" pixels shows of the model in
+//	"view" (front, top or side), fitted to the model's bounds: a dictionary
+//	of "lines", the outlines of surfaces as canvas coordinates; "selected",
+//	the outlines of selected surfaces (of selected objects, in object mode);
+//	"points", the selected vertices as x y pairs (vertex mode); and
+//	"every": 1 when everything is drawn, n when only every n-th surface, or
+//	selected vertex, is drawn to stay within "limit" edges (default
+//	100000) and a quarter as many vertices.
+int segments_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
+{
+    if (objc != 4 && objc != 5) {
+        Tcl_WrongNumArgs(in, 1, objv, "view width height ?limit?");
+        return TCL_ERROR;
+    }
+    int index;
+    if (Tcl_GetIndexFromObj(in, objv[1], VIEW_NAMES, "view", 0, &index) != TCL_OK)
+        return TCL_ERROR;
+    double size[2];
+    for (int i = 0; i < 2; i++) {
+        if (Tcl_GetDoubleFromObj(in, objv[2 + i], &size[i]) != TCL_OK)
+            return TCL_ERROR;
+        if (!(size[i] > 0 && size[i] < 1e6)) {
+            Tcl_SetObjResult(in, Tcl_ObjPrintf("bad %s \"%s\": must be a number of pixels above 0",
+                                               i ? "height" : "width", Tcl_GetString(objv[2 + i])));
+            return TCL_ERROR;
+        }
+    }
+    Tcl_WideInt limit = 100000;
+    if (objc == 5) {
+        if (Tcl_GetWideIntFromObj(in, objv[4], &limit) != TCL_OK)
+            return TCL_ERROR;
+        if (limit < 1) {
+            Tcl_SetObjResult(in, Tcl_ObjPrintf("bad limit \"%s\": must be a whole number above 0",
+                                               Tcl_GetString(objv[4])));
+            return TCL_ERROR;
+        }
+    }
+
+    const Model &m = model();
+    const View &view = VIEWS[index];
+    Fit fit(m, view, size[0], size[1]);
+    size_t edges = 0;
+    for (const auto &object : m.objects)
+        edges += object->refs.size();
+    const Selection &s = m.selection;
+    size_t points = s.mode == SELECT_VERTICES ? s.vertices.size() : 0;
+    // A vertex costs the canvas an item where a surface's edges share one.
+    auto stride = [](size_t count, size_t limit) {
+        size_t every = count / limit + (count % limit != 0);
+        return std::max<size_t>(every, 1);
+    };
+    size_t every = stride(edges, (size_t)limit);
+    size_t every_point = stride(points, std::max<size_t>((size_t)limit / 4, 1));
+
+    std::unordered_set<const Object *> objects = selected_objects(m);
+    std::unordered_set<const Surface *> surfaces;
+    if (s.mode == SELECT_SURFACES)
+        surfaces.insert(s.surfaces.begin(), s.surfaces.end());
+    Tcl_Obj *plain = Tcl_NewListObj(0, nullptr), *chosen = Tcl_NewListObj(0, nullptr);
+    size_t n = 0;
+    for (const auto &object : m.objects) {
+        bool whole = objects.count(object.get()) != 0;
+        for (const Surface &surface : object->surfaces) {
+            if (n++ % every != 0)
+                continue;
+            Tcl_Obj *line = outline(fit, view, surface);
+            if (line)
+                Tcl_ListObjAppendElement(nullptr, whole || surfaces.count(&surface) ? chosen : plain, line);
+        }
+    }
+    Tcl_Obj *dots = Tcl_NewListObj(0, nullptr);
+    for (size_t i = 0; i < points; i += every_point)
+        if (finite(*s.vertices[i]))
+            fit.project(view, *s.vertices[i], dots);
+
+    Tcl_Obj *d = Tcl_NewDictObj();
+    Tcl_DictObjPut(nullptr, d, Tcl_NewStringObj("lines", -1), plain);
+    Tcl_DictObjPut(nullptr, d, Tcl_NewStringObj("selected", -1), chosen);
+    Tcl_DictObjPut(nullptr, d, Tcl_NewStringObj("points", -1), dots);
+    Tcl_DictObjPut(nullptr, d, Tcl_NewStringObj("every", -1),
+                   Tcl_NewWideIntObj((Tcl_WideInt)std::max(every, every_point)));
+    Tcl_SetObjResult(in, d);
+    return TCL_OK;
+}
+
+const struct {
+    const char *name;
+    Tcl_ObjCmdProc *proc;
+} COMMANDS[] = {
+    {"::viewer::open", open_command},         {"::viewer::save", save_command},
+    {"::viewer::select", select_command},     {"::viewer::undo", undo_command},
+    {"::viewer::state", state_command},       {"::viewer::tools", tools_command},
+    {"::viewer::segments", segments_command}, {nullptr, nullptr},
+};
+
+// }======
+
+// {====== Starting up ======
+
+// Every name given to limit the first selection must name an object.
+bool check_names(const Model &model, const ViewerOptions &options)
+{
+    for (const std::string &name : options.names) {
+        bool found = false;
+        for (const auto &object : model.objects)
+            found = found || (object.get() != model.world && object->name == name);
+        if (!found) {
+            std::fprintf(stderr, "corrugo-host: %s: no object named \"%s\"\n",
+                         options.model.empty() ? "the empty model" : options.model.c_str(), name.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// Loads Tk into the host's interpreter and the window's script; false with
+// the reason printed when there is no display.
+bool start_tk(Tcl_Interp *in)
+{
+    Tcl_SetVar(in, "argv0", "corrugo-host", TCL_GLOBAL_ONLY);
+    Tcl_SetVar(in, "argv", "", TCL_GLOBAL_ONLY);
+    Tcl_SetVar(in, "argc", "0", TCL_GLOBAL_ONLY);
+    if (Tk_Init(in) != TCL_OK) {
+        std::fprintf(stderr, "corrugo-host: cannot open the viewer: %s\n", Tcl_GetStringResult(in));
+        return false;
+    }
+    for (int i = 0; COMMANDS[i].name; i++)
+        Tcl_CreateObjCommand(in, COMMANDS[i].name, COMMANDS[i].proc, nullptr, nullptr);
+    if (Tcl_EvalEx(in, corrugo_viewer_script, -1, TCL_EVAL_GLOBAL) != TCL_OK) {
+        std::fprintf(stderr, "corrugo-host: the viewer's script: %s\n", Tcl_GetStringResult(in));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int run_viewer(const ViewerOptions &options)
+{
+    Viewer &v = viewer();
+    Model first;
+    std::string error;
+    if (!options.model.empty() && !read_ac_file(options.model, first, v.source, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
+    }
+    if (!check_names(first, options))
+        return 2;
+    v.file = options.model;
+
+    Tcl_Interp *in = interp();
+    if (!start_tk(in))
+        return 2;
+    // After Tk, so that the plug-in's script finds it loaded.
+    if (!load_plugin(options.plugin, v.plugin, error)) {
+        std::fprintf(stderr, "corrugo-host: cannot load the plug-in: %s\n", error.c_str());
+        return 2;
+    }
+    Tcl_CreateExitHandler(end_plugin, nullptr);
+
+    replace_model(std::move(first));
+    select_all(model(), options.mode, options.names);
+    set_message_sink([](const std::string &text) {
+        std::fprintf(stderr, "%s\n", text.c_str());
+        call_script("::viewer::Message", &text);
+    });
+    set_refresh_hook([] { call_script("::viewer::Schedule"); });
+
+    Tcl_Obj *commands = Tcl_NewListObj(0, nullptr);
+    for (const std::string &command : options.commands)
+        Tcl_ListObjAppendElement(nullptr, commands, Tcl_NewStringObj(command.data(), (int)command.size()));
+    Tcl_Obj *start[2] = {Tcl_NewStringObj("::viewer::start", -1), commands};
+    Tcl_IncrRefCount(start[0]);
+    Tcl_IncrRefCount(start[1]);
+    int code = Tcl_EvalObjv(in, 2, start, TCL_EVAL_GLOBAL);
+    Tcl_DecrRefCount(start[0]);
+    Tcl_DecrRefCount(start[1]);
+    if (code != TCL_OK) {
+        std::fprintf(stderr, "corrugo-host: cannot open the viewer: %s\n", Tcl_GetStringResult(in));
+        return 2;
+    }
+    refresh_all();
+    Tk_MainLoop();
+    end_plugin();
+    return 0;
+}
+
+// }======
 
 } // namespace sim

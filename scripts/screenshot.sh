@@ -1,0 +1,71 @@
+#!/bin/sh
+# Takes docs/viewer.png: corrugo-host's viewer on examples/tube.ac after a
+# wave applied through the Corrugo dialog, the dialog still open beside the
+# main window.
+#
+#   scripts/screenshot.sh [BUILD-DIR]     (default: build)
+#
+# Configures and builds BUILD-DIR as needed, runs the viewer on a virtual X
+# server (xvfb-run) and grabs the screen with ImageMagick's import; xvfb and
+# imagemagick are installed with apt-get when missing. Not part of the tests:
+# run it by hand when the window's looks change.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+out=$root/docs/viewer.png
+
+missing=
+command -v xvfb-run >/dev/null || missing="$missing xvfb xauth"
+command -v import >/dev/null || missing="$missing imagemagick"
+if [ -n "$missing" ]; then
+    apt-get update
+    apt-get install -y $missing
+fi
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$build" -G Ninja
+fi
+cmake --build "$build" -j2
+
+# Run inside the viewer once its window is up: the dialog opened from the
+# Tools menu, a wave applied with it, the dialog moved beside the main
+# window over a desktop-coloured backdrop, then a grab of just that area.
+script=$(cat <<'TCL'
+set gap 16
+wm geometry . 920x640+$gap+$gap
+update
+.menu.tools invoke [.menu.tools index "Corrugo..."]
+update
+set f .corrugo.f
+$f.freqaxis.z invoke
+$f.axis1.x invoke
+$f.axis2.y invoke
+foreach {entry value} {frequency 3 amplitude1 0.2 amplitude2 0.2} {
+    $f.$entry delete 0 end
+    $f.$entry insert 0 $value
+}
+$f.mode.add invoke
+$f.apply invoke
+update
+
+# The menu bar sits above ".", so its bottom is the window's own.
+set x [expr {[winfo rootx .] + [winfo width .] + $gap}]
+wm geometry .corrugo +$x+$gap
+update
+set width [expr {$x + [winfo reqwidth .corrugo] + $gap}]
+set height [expr {[winfo rooty .] + [winfo height .] + $gap}]
+toplevel .backdrop -background #48525c
+wm overrideredirect .backdrop 1
+wm geometry .backdrop ${width}x$height+0+0
+lower .backdrop
+after 500 {set ready 1}
+vwait ready
+exec import -window root -crop ${width}x$height+0+0 +repage $out
+exit 0
+TCL
+)
+
+cd "$root"
+xvfb-run -a -s "-screen 0 1920x1080x24" \
+    "$build/corrugo-host" --gui examples/tube.ac -c "set out {$out}" -c "$script"
+echo "wrote $out"
