@@ -164,6 +164,27 @@ TEST_F(Plugin, AGroupWithVerticesOnlyInItsChildrenMovesThemAll)
     EXPECT_TRUE(SameBits(positions(), before));
 }
 
+// The module asks the loading program for its tick count, so a pinned tick
+// reaches it whatever the compiler inlined.
+TEST_F(Plugin, RandomOffsetsFollowThePinnedTickBitForBit)
+{
+    sim::Object *a = add_object("A", {{0, 1, 0}, {0.37f, 1.1f, -0.5f}, {1.11f, 1.3f, -1.5f}});
+    sim::Object *b = add_object("B", {{0.74f, 1.2f, -1.0f}});
+    sim::model().selection.mode = sim::SELECT_VERTICES;
+    sim::model().selection.vertices = {&a->vertices[0], &a->vertices[1], &b->vertices[0],
+                                       &a->vertices[2]};
+    sim::pin_tick(1000);
+    eval("qorvel_go x y z 2 0.5 0.5 0 0 random random 1 0");
+    const uint32_t expected[4][3] = {{0x00000000, 0x3f856d76, 0x3ebdc26a},
+                                     {0x3ebd70a4, 0x3fc14fea, 0xbf79d8c2},
+                                     {0x3f8e147b, 0x3fdf8c18, 0xbfc48650},
+                                     {0x3f3d70a4, 0x3f558bac, 0xbf0517ae}};
+    std::vector<Point> after = positions();
+    for (size_t i = 0; i < 4; i++)
+        for (int k = 0; k < 3; k++)
+            EXPECT_EQ(bits(after[i][k]), expected[i][k]) << "vertex " << i << " axis " << k;
+}
+
 TEST_F(Plugin, TheHostCommandAc3dRejectsUnknownSubcommands)
 {
     EXPECT_EQ(eval("ac3d frobnicate"),
