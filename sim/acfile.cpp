@@ -112,6 +112,33 @@ template <class T> static Number read_real(const char *&p, const char *end, T &v
     return NUMBER_OK;
 }
 
+// Whether a number that read_real reads without fault runs from "p" to a space
+// or "end", moving "p" past it. A plain decimal with no exponent and fewer than
+// 39 digits before its point always fits a float, so it is checked without
+// being converted; anything else is read.
+static bool check_real(const char *&p, const char *end)
+{
+    const char *s = p;
+    if (s < end && (*s == '-' || *s == '+'))
+        s++;
+    const char *whole = s;
+    while (s < end && unsigned(*s - '0') < 10)
+        s++;
+    size_t digits = size_t(s - whole), whole_digits = digits;
+    if (s < end && *s == '.') {
+        const char *fraction = ++s;
+        while (s < end && unsigned(*s - '0') < 10)
+            s++;
+        digits += size_t(s - fraction);
+    }
+    if (digits > 0 && whole_digits < 39 && (s == end || is_space(*s))) {
+        p = s;
+        return true;
+    }
+    float value;
+    return read_real(p, end, value) == NUMBER_OK;
+}
+
 // Reads the integer that runs from "p" to a space or "end".
 template <class T>
 static Number read_integer(const char *&p, const char *end, T &value, int base = 10)
@@ -489,12 +516,11 @@ static void read_refs(Reader &r, const Line &head, ObjectState &o)
             fail(r, head.number, count_of(n, REFS_LINES), end_after(i));
         const char *p = skip_spaces(line.begin, line.end);
         uint32_t index = 0;
-        float uv[2];
         Number got = p < line.end ? read_integer(p, line.end, index) : NUMBER_NONE;
-        for (float &c : uv) {
+        for (int k = 0; k < 2; k++) { /* the texture coordinates */
             p = skip_spaces(p, line.end);
             if (got != NUMBER_NONE)
-                got = p < line.end && read_real(p, line.end, c) == NUMBER_OK ? got : NUMBER_NONE;
+                got = p < line.end && check_real(p, line.end) ? got : NUMBER_NONE;
         }
         if (got == NUMBER_NONE || skip_spaces(p, line.end) != line.end)
             fail(r, line.number, "a vertex index and 2 texture coordinates", quote(line));

@@ -356,20 +356,28 @@ void add_undoable_vertex_positions(const char *label, HostList *vertices)
 
 void find_bounding_box(void)
 {
-    sim::Box box;
-    for (const auto &object : host().model.objects)
+    // Starts empty at +inf/-inf, so that each coordinate costs two compares
+    // and no test of its own; a NaN fails both and is passed over.
+    const float inf = HUGE_VALF;
+    float lo[3] = {inf, inf, inf}, hi[3] = {-inf, -inf, -inf};
+    bool any = false;
+    for (const auto &object : host().model.objects) {
         for (const sim::Vertex &v : object->vertices) {
-            const float p[3] = {v.x, v.y, v.z};
-            for (int i = 0; i < 3; i++) {
-                if (std::isnan(p[i]))
-                    continue;
-                if (box.empty || p[i] < box.min[i])
-                    box.min[i] = p[i];
-                if (box.empty || p[i] > box.max[i])
-                    box.max[i] = p[i];
-            }
-            box.empty = false;
+            lo[0] = v.x < lo[0] ? v.x : lo[0];
+            hi[0] = v.x > hi[0] ? v.x : hi[0];
+            lo[1] = v.y < lo[1] ? v.y : lo[1];
+            hi[1] = v.y > hi[1] ? v.y : hi[1];
+            lo[2] = v.z < lo[2] ? v.z : lo[2];
+            hi[2] = v.z > hi[2] ? v.z : hi[2];
         }
+        any = any || !object->vertices.empty();
+    }
+    sim::Box box;
+    for (int i = 0; i < 3; i++) {
+        box.min[i] = lo[i];
+        box.max[i] = hi[i];
+    }
+    box.empty = !any;
     host().seen.box = box;
     host().seen.bounding_boxes++;
 }

@@ -14,13 +14,20 @@
 static const float DEGREES_TO_RADIANS = 0.017453292f;
 static const float PERCENT = 0.01f;
 
-float *axis_coordinate(HostVertex *vertex, char axis)
+/* The field of a vertex named by "axis" (x, y or z): chosen once, before a
+   walk over many vertices. */
+static float HostVertex::*axis_field(char axis)
 {
     switch (axis) {
-    case 'x': return &vertex->x;
-    case 'y': return &vertex->y;
-    default: return &vertex->z;
+    case 'x': return &HostVertex::x;
+    case 'y': return &HostVertex::y;
+    default: return &HostVertex::z;
     }
+}
+
+float *axis_coordinate(HostVertex *vertex, char axis)
+{
+    return &(vertex->*axis_field(axis));
 }
 
 void find_frequency_extent(HostList *vertices, char axis, HostVertex **min_vertex,
@@ -29,20 +36,26 @@ void find_frequency_extent(HostList *vertices, char axis, HostVertex **min_verte
     /* Coordinates that are not finite take no part: start from the first
        finite one (a leading NaN would win every comparison by losing it),
        and let none replace the lowest or highest. */
+    float HostVertex::*const field = axis_field(axis);
     HostList *start = vertices;
-    while (start->next && !isfinite(*axis_coordinate((HostVertex *)start->data, axis)))
+    while (start->next && !isfinite(((HostVertex *)start->data)->*field))
         start = start->next;
     HostVertex *lo = (HostVertex *)start->data;
     HostVertex *hi = lo;
+    float lowest = lo->*field, highest = lowest;
     for (HostList *node = start->next; node; node = node->next) {
         HostVertex *v = (HostVertex *)node->data;
-        float c = *axis_coordinate(v, axis);
+        float c = v->*field;
         if (!isfinite(c))
             continue;
-        if (c < *axis_coordinate(lo, axis))
+        if (c < lowest) {
             lo = v;
-        if (c > *axis_coordinate(hi, axis))
+            lowest = c;
+        }
+        if (c > highest) {
             hi = v;
+            highest = c;
+        }
     }
     *min_vertex = lo;
     *max_vertex = hi;
@@ -102,22 +115,38 @@ void apply_wave(WaveParams *params, HostList *vertices)
     HostObject *previous = NULL;
     float scratch = 0.0f;
 
+    /* The parameters the walk reads, in locals: the host calls inside it
+       cannot reach them, so they need not be read again after each call.
+       Only a random offset changes, when it is drawn. */
+    const double frequency = params->frequency;
+    const double decay_1 = params->decay_1, decay_2 = params->decay_2;
+    const double amplitude_1 = params->amplitude_1, amplitude_2 = params->amplitude_2;
+    const bool random_1 = params->random_offset_1, random_2 = params->random_offset_2;
+    const bool additive = params->additive;
+    const char *const freq_units = params->freq_units ? "true" : "false";
+    double offset_1 = params->offset_1, offset_2 = params->offset_2;
+    float HostVertex::*const along_field = axis_field(f);
+    float HostVertex::*const field_1 = axis_field(a1);
+    float HostVertex::*const field_2 = axis_field(a2);
+
     for (HostList *node = vertices; node; node = node->next) {
         HostVertex *v = (HostVertex *)node->data;
         HostObject *o = object_of_vertex(v);
-        const float d = (float)((double)*axis_coordinate(v, f) - low);
-        float *target_1 = a1 == 'n' ? &scratch : axis_coordinate(v, a1);
-        float *target_2 = a2 == 'n' ? &scratch : axis_coordinate(v, a2);
+        const float d = (float)((double)(v->*along_field) - low);
+        float *target_1 = a1 == 'n' ? &scratch : &(v->*field_1);
+        float *target_2 = a2 == 'n' ? &scratch : &(v->*field_2);
 
         if (o != previous) {
             if (ac_object_is_subdivided(o))
                 subdivided = true;
-            if (params->random_offset_1) {
+            if (random_1) {
                 params->offset_1 = draw_offset(params);
+                offset_1 = params->offset_1;
                 previous = o;
             }
-            if (params->random_offset_2) {
+            if (random_2) {
                 params->offset_2 = draw_offset(params);
+                offset_2 = params->offset_2;
                 previous = o;
             }
         }
@@ -125,17 +154,15 @@ void apply_wave(WaveParams *params, HostList *vertices)
         const float math =
             freqsiz == 0.0f ? 1.0f : (float)(((double)freqsiz - (double)d) * (double)inverse);
         debugf("\nCorrugo:\nfreqsiz = %g f = %g Math = %g Freq units = %s\n", (double)freqsiz,
-               (double)d, (double)math, params->freq_units ? "true" : "false");
+               (double)d, (double)math, freq_units);
 
-        const double along = (double)d * (double)params->frequency;
-        const double angle_1 = (along + (double)params->offset_1) * 360.0 * (double)DEGREES_TO_RADIANS;
-        const double angle_2 = (along + (double)params->offset_2) * 360.0 * (double)DEGREES_TO_RADIANS;
-        const float k = (float)(sin(angle_1) * (1.0 - (1.0 - (double)math) * (double)params->decay_1) *
-                                (double)params->amplitude_1);
-        const double l = cos(angle_2) * (1.0 - (1.0 - (double)math) * (double)params->decay_2) *
-                         (double)params->amplitude_2;
+        const double along = (double)d * frequency;
+        const double angle_1 = (along + offset_1) * 360.0 * (double)DEGREES_TO_RADIANS;
+        const double angle_2 = (along + offset_2) * 360.0 * (double)DEGREES_TO_RADIANS;
+        const float k = (float)(sin(angle_1) * (1.0 - (1.0 - (double)math) * decay_1) * amplitude_1);
+        const double l = cos(angle_2) * (1.0 - (1.0 - (double)math) * decay_2) * amplitude_2;
 
-        if (params->additive) {
+        if (additive) {
             store(target_1, (double)*target_1 + (double)k);
             store(target_2, (double)*target_2 + l);
         } else {
