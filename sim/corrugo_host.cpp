@@ -10,6 +10,7 @@
 #include <tcl.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -255,6 +256,10 @@ void report(const Snapshot &before, const Snapshot &after)
 
 int main(int argc, char **argv)
 {
+    // A file size limit then fails the write with EFBIG, which the writer
+    // reports and cleans up after, instead of ending the process mid-write.
+    std::signal(SIGXFSZ, SIG_IGN);
+
     Options options;
     int status = parse_options(argc, argv, options);
     if (status >= 0)

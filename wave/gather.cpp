@@ -5,12 +5,63 @@
 #include "wave/wave.h"
 
 #include <stddef.h>
+#include <stdlib.h>
 
-void gather_object_vertices(HostObject *object, HostList **list)
+/* The plain depth-first walk: parents before children, children in order. */
+static void gather_recursively(HostObject *object, HostList **list)
 {
     list_append_list_unique(list, ac_object_get_vertexlist(object));
     for (HostList *child = ac_object_get_childrenlist(object); child; child = child->next)
-        gather_object_vertices((HostObject *)child->data, list);
+        gather_recursively((HostObject *)child->data, list);
+}
+
+/*
+ * The same walk with a stack of its own, so that however deeply a model nests
+ * its objects the host's stack holds. The stack keeps, for each level still
+ * to finish, the next sibling to visit; a chain of only children needs none.
+ * False when memory for it runs out.
+ */
+static bool gather_iteratively(HostObject *object, HostList **list)
+{
+    HostList **pending = NULL;
+    size_t depth = 0, capacity = 0;
+    list_append_list_unique(list, ac_object_get_vertexlist(object));
+    HostList *next = ac_object_get_childrenlist(object);
+    for (;;) {
+        if (!next) {
+            if (depth == 0)
+                break;
+            next = pending[--depth];
+            continue;
+        }
+        HostObject *child = (HostObject *)next->data;
+        list_append_list_unique(list, ac_object_get_vertexlist(child));
+        HostList *children = ac_object_get_childrenlist(child);
+        if (next->next && children) {
+            if (depth == capacity) {
+                size_t grown = capacity ? capacity * 2 : 64;
+                HostList **bigger = (HostList **)realloc(pending, grown * sizeof *pending);
+                if (!bigger) {
+                    free(pending);
+                    return false;
+                }
+                pending = bigger;
+                capacity = grown;
+            }
+            pending[depth++] = next->next;
+        }
+        next = children ? children : next->next;
+    }
+    free(pending);
+    return true;
+}
+
+void gather_object_vertices(HostObject *object, HostList **list)
+{
+    /* Without memory for the walk's stack, walk again by recursion: the
+       vertices already gathered are not appended twice, so the order stays. */
+    if (!gather_iteratively(object, list))
+        gather_recursively(object, list);
 }
 
 HostList *gather_wave_vertices(void)
