@@ -30,18 +30,23 @@ static bool named(const Object *object, const std::vector<std::string> &names)
 }
 
 // The objects whose surfaces or vertices are in scope, depth-first in file
-// order; with names, the named objects and their descendants, each once.
+// order; with names, the named objects and their descendants, each once. An
+// object is in scope when it or an ancestor is named, so the flag is handed
+// down the walk rather than looked up the ancestry of every object.
 static std::vector<Object *> objects_in_scope(Model &model, const std::vector<std::string> &names)
 {
     std::vector<Object *> scope;
-    for (Object *root : model.world->children) {
-        walk_objects(root, [&](Object *object) {
-            bool in = names.empty();
-            for (const Object *o = object; !in && o && o != model.world; o = o->parent)
-                in = named(o, names);
-            if (in)
-                scope.push_back(object);
-        });
+    std::vector<std::pair<Object *, bool>> pending;
+    for (auto c = model.world->children.rbegin(); c != model.world->children.rend(); ++c)
+        pending.push_back({*c, names.empty()});
+    while (!pending.empty()) {
+        auto [object, in] = pending.back();
+        pending.pop_back();
+        in = in || named(object, names);
+        if (in)
+            scope.push_back(object);
+        for (auto c = object->children.rbegin(); c != object->children.rend(); ++c)
+            pending.push_back({*c, in});
     }
     return scope;
 }

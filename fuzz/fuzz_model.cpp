@@ -1,0 +1,180 @@
+// Fuzzes the .ac reader and writer with arbitrary bytes as a model file.
+//
+// Every input is either refused with a message naming the file and one of its
+// lines ("fuzz.ac:N: ..."), the model and source handed to the reader left as
+// they were, or read into a model that writes back byte for byte. A model that
+// was read is then corrugated by the plug-in's command: undoing that gives the
+// file back byte for byte; after a second wave and some coordinates set to the
+// edges of a float or to arbitrary bits, the written text reads again with the
+// same objects and vertex counts, every vertex of an object without a
+// transform at exactly the position it was given, and writes back as itself.
+#include "sim/acfile.h"
+#include "sim/host.h"
+#include "wave/wave.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char FILE_NAME[] = "fuzz.ac";
+
+[[noreturn]] void broken(const char *invariant, const std::string &detail = "")
+{
+    std::fprintf(stderr, "fuzz_model: %s%s%s\n", invariant, detail.empty() ? "" : ": ",
+                 detail.c_str());
+    std::abort();
+}
+
+// A refusal must read "fuzz.ac:N: ..." with N a line of the text (or the one
+// after its last line, for what is missing at its end).
+void check_refusal(const std::string &error, const std::string &text)
+{
+    const std::string prefix = std::string(FILE_NAME) + ":";
+    if (error.rfind(prefix, 0) != 0)
+        broken("a refusal without the file name", error);
+    size_t p = prefix.size(), digits = 0;
+    unsigned long long line = 0;
+    while (p < error.size() && error[p] >= '0' && error[p] <= '9' && digits < 19)
+        line = line * 10 + unsigned(error[p++] - '0'), digits++;
+    if (digits == 0 || error.compare(p, 2, ": ") != 0 || error.size() == p + 2)
+        broken("a refusal without a line number and a reason", error);
+    unsigned long long lines = 1;
+    for (char c : text)
+        lines += c == '\n';
+    if (line < 1 || line > lines)
+        broken("a refusal naming a line the file does not have", error);
+}
+
+// The same float, or both not numbers.
+bool same_value(float a, float b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
+}
+
+int messages = 0;
+
+// Runs "qorvel_go" with "words" (after the name) on everything.
+void run_wave(const char *words)
+{
+    std::string line = std::string("qorvel_go ") + words;
+    std::vector<std::string> split;
+    for (size_t start = 0; start < line.size();) {
+        size_t end = line.find(' ', start);
+        if (end == std::string::npos)
+            end = line.size();
+        split.push_back(line.substr(start, end - start));
+        start = end + 1;
+    }
+    std::vector<char *> vector;
+    for (std::string &w : split)
+        vector.push_back(&w[0]);
+    vector.push_back(nullptr);
+    sim::select_all(sim::model(), sim::SELECT_OBJECTS);
+    apply_wave_command((int)split.size(), vector.data());
+}
+
+const char *const WAVES[] = {
+    "x y n 3 0.2 0 0 0 0 0 0 0",
+    "z x y 1 0.5 0.5 50 100 random 25 1 1",
+    "y z x 0.25 1e30 -2 0 0 0 random 0 0",
+};
+
+const float EDGES[] = {-0.0f, FLT_TRUE_MIN, FLT_MIN, FLT_MAX, -FLT_MAX, 0.1f, 16777217.0f};
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    sim::set_message_sink([](const std::string &) { messages++; });
+    sim::pin_tick(0);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const std::string text(reinterpret_cast<const char *>(data), size);
+    uint32_t hash = 2166136261u;
+    for (unsigned char c : text)
+        hash = (hash ^ c) * 16777619u;
+
+    sim::Model model;
+    model.add_object(nullptr, "untouched");
+    sim::AcSource source;
+    source.text = "untouched";
+    std::string error;
+    if (!sim::read_ac(text, FILE_NAME, model, source, error)) {
+        check_refusal(error, text);
+        if (model.objects.size() != 2 || model.objects[1]->name != "untouched" ||
+            source.text != "untouched")
+            broken("a refused file changed the model it was read into");
+        return 0;
+    }
+    if (!error.empty())
+        broken("a file that was read, yet an error", error);
+
+    std::string out;
+    sim::write_ac(model, source, out);
+    if (out != text)
+        broken("the file does not write back byte for byte");
+
+    // A wave and its undo give the file back.
+    sim::replace_model(std::move(model));
+    run_wave(WAVES[hash % 3]);
+    if (sim::undo_depth() > 0 && !sim::undo())
+        broken("undo failed");
+    sim::write_ac(sim::model(), source, out);
+    if (out != text)
+        broken("a wave and its undo do not give the file back");
+
+    // A wave, some vertices at the edges of a float, then the file reads back.
+    run_wave(WAVES[(hash >> 8) % 3]);
+    size_t k = hash >> 16;
+    for (const auto &object : sim::model().objects)
+        for (sim::Vertex &v : object->vertices) {
+            if (k % 5 == 0)
+                (&v.x)[k % 3] = EDGES[k % (sizeof EDGES / sizeof EDGES[0])];
+            if (k % 5 == 1) { // any bits at all, the writer's shortest form included
+                uint32_t bits = (hash ^ uint32_t(k)) * 2654435761u;
+                std::memcpy(&(&v.x)[k % 3], &bits, sizeof bits);
+            }
+            k++;
+        }
+    sim::write_ac(sim::model(), source, out);
+
+    sim::Model again;
+    sim::AcSource again_source;
+    if (!sim::read_ac(out, FILE_NAME, again, again_source, error))
+        broken("the written file does not read back", error);
+    const sim::Model &moved = sim::model();
+    if (again.objects.size() != moved.objects.size())
+        broken("the written file has other objects");
+    for (size_t i = 0; i < moved.objects.size(); i++)
+        if (again.objects[i]->vertices.size() != moved.objects[i]->vertices.size())
+            broken("the written file has other vertex counts");
+    for (const sim::AcSource::ObjectRecord &record : source.objects) {
+        if (record.frame >= 0)
+            continue; // written in its object's frame: rounded on the way
+        const auto &was = moved.objects[record.model_index]->vertices;
+        const auto &is = again.objects[record.model_index]->vertices;
+        for (size_t i = 0; i < was.size(); i++)
+            if (!same_value(was[i].x, is[i].x) || !same_value(was[i].y, is[i].y) ||
+                !same_value(was[i].z, is[i].z))
+                broken("a moved vertex reads back elsewhere",
+                       "object " + std::to_string(record.model_index) + " vertex " +
+                           std::to_string(i));
+    }
+    std::string twice;
+    sim::write_ac(again, again_source, twice);
+    if (twice != out)
+        broken("the written file does not write back byte for byte");
+
+    sim::replace_model(sim::Model());
+    return 0;
+}
