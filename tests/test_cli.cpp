@@ -1,5 +1,6 @@
 // corrugo-host from the outside: options, selection, exit statuses, messages
 // and what it writes.
+#include "shell.h"
 #include "sim/acfile.h"
 
 #include <gtest/gtest.h>
@@ -21,22 +22,6 @@ struct Outcome {
     int status;
     std::string out, err;
 };
-
-std::string slurp(const fs::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string quote(const std::string &word)
-{
-    std::string q = "'";
-    for (char c : word)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
 
 class Cli : public ::testing::Test {
 protected:

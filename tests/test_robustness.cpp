@@ -1,6 +1,7 @@
 // corrugo-host when the system fails it and with models at the limits of a
 // float: it writes the whole model or leaves every file as it was, and what the
 // wave writes stays finite and stays where it was put.
+#include "shell.h"
 #include "sim/acfile.h"
 
 #include <gtest/gtest.h>
@@ -23,22 +24,6 @@ namespace fs = std::filesystem;
 namespace {
 
 using Point = std::array<float, 3>;
-
-std::string slurp(const fs::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string quote(const std::string &word)
-{
-    std::string q = "'";
-    for (char c : word)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
 
 uint32_t bits(float f)
 {
