@@ -75,7 +75,7 @@ int main(int argc, char **argv)
     {
         sim::Model model;
         sim::AcSource source;
-        if (!sim::read_ac_file(argv[1], model, source, error))
+        if (!sim::read_ac_file(argv[1], model, source, error, sim::READ_MAP))
             return fail(error);
         phase("read the file");
         sim::replace_model(std::move(model));

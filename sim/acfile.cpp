@@ -13,10 +13,14 @@
 #include <cstring>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include <fcntl.h>
+#include <limits.h>
 #include <locale.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace sim {
@@ -112,27 +116,139 @@ template <class T> static Number read_real(const char *&p, const char *end, T &v
     return NUMBER_OK;
 }
 
+// The usual lines, read quickly. Most lines of a file are vertex lines and
+// lines of surfaces in their usual form. The "plain" readers below take that
+// form only, and return null for anything else, which is then read the
+// general way: what is accepted and how it fails stay the general reading's.
+// They read up to the text's "end", after which there is always a zero byte
+// (a std::string has one, and so has a MappedFile), and stop at it as at any
+// other byte that ends a number, without testing for the end first.
+
+static inline const char *skip_plain_spaces(const char *p)
+{
+    while (is_space(*p))
+        p++;
+    return p;
+}
+
+// Whether "p" ends a word of a line: at a space, the line's end or the text's.
+static inline bool at_word_end(const char *p, const char *end)
+{
+    return is_space(*p) || *p == '\n' || p == end;
+}
+
+// The common case of read_real for a float, without its general conversion:
+// a plain decimal ("-12.375": an optional minus, digits, and maybe a point
+// and digits) whose digits, read as a whole number, are at most 2^24, with at
+// most 10 of them after the point. Both that number and the power of ten are
+// then floats exactly, so their quotient, rounded once by the division, is
+// the correctly rounded value, the float read_real gives. Returns the end of
+// the number.
+static inline const char *read_plain_float(const char *p, const char *end, float &value)
+{
+    static const float powers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
+                                   1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+    bool negative = *p == '-';
+    p += negative;
+    uint64_t digits = 0;
+    int count = 0, fraction = 0; /* at most 19 digits, which cannot overflow */
+    for (; unsigned(*p - '0') < 10 && count < 19; p++, count++)
+        digits = digits * 10 + unsigned(*p - '0');
+    if (count == 0)
+        return nullptr;
+    if (*p == '.') {
+        p++;
+        for (; unsigned(*p - '0') < 10 && count < 19; p++, count++, fraction++)
+            digits = digits * 10 + unsigned(*p - '0');
+        if (fraction == 0)
+            return nullptr; /* "5." */
+    }
+    if (!at_word_end(p, end) || digits > (1u << 24) || fraction > 10)
+        return nullptr;
+    float v = float(digits) / powers[fraction];
+    value = negative ? -v : v;
+    return p;
+}
+
+// The common case of check_real: a plain decimal, which needs no conversion
+// to be known to fit a float. Returns its end.
+static inline const char *check_plain_real(const char *p, const char *end)
+{
+    p += *p == '-' || *p == '+';
+    const char *whole = p;
+    while (unsigned(*p - '0') < 10)
+        p++;
+    size_t digits = size_t(p - whole), whole_digits = digits;
+    if (*p == '.') {
+        const char *fraction = ++p;
+        while (unsigned(*p - '0') < 10)
+            p++;
+        digits += size_t(p - fraction);
+    }
+    return digits > 0 && whole_digits < 39 && at_word_end(p, end) ? p : nullptr;
+}
+
+// A whole number of 1 to "most" decimal digits, ending a word: its end.
+static inline const char *read_plain_digits(const char *p, const char *end, uint64_t &value,
+                                            int most)
+{
+    const char *start = p;
+    value = 0;
+    for (; unsigned(*p - '0') < 10 && p - start < most; p++)
+        value = value * 10 + unsigned(*p - '0');
+    return p > start && at_word_end(p, end) ? p : nullptr;
+}
+
+// The same in hexadecimal digits.
+static inline const char *read_plain_hex_digits(const char *p, const char *end, uint64_t &value,
+                                                int most)
+{
+    const char *start = p;
+    value = 0;
+    for (; p - start < most; p++) {
+        unsigned d = unsigned(*p - '0'), letter = unsigned(*p | 0x20) - 'a';
+        if (d >= 10 && letter >= 6)
+            break;
+        value = value * 16 + (d < 10 ? d : letter + 10);
+    }
+    return p > start && at_word_end(p, end) ? p : nullptr;
+}
+
+// After the end of a line whose words were all read from "p" on: the start of
+// the next line.
+static inline const char *plain_line_end(const char *p, const char *end)
+{
+    p = skip_plain_spaces(p);
+    if (*p == '\n')
+        return p + 1;
+    return p == end ? p : nullptr;
+}
+
+// A line of "keyword" and one whole number, as "mat 3" or "SURF 0x10" (a
+// hexadecimal number after "0x" when "hex"): the start of the next line.
+template <size_t N>
+static inline const char *read_plain_keyword_line(const char *p, const char *end,
+                                                  const char (&keyword)[N], uint64_t &value,
+                                                  bool hex = false)
+{
+    const size_t size = N - 1;
+    p = skip_plain_spaces(p);
+    if (size_t(end - p) <= size || std::memcmp(p, keyword, size) != 0 || !is_space(p[size]))
+        return nullptr;
+    p = skip_plain_spaces(p + size);
+    p = hex && p[0] == '0' && p[1] == 'x' ? read_plain_hex_digits(p + 2, end, value, 15)
+                                          : read_plain_digits(p, end, value, 18);
+    return p ? plain_line_end(p, end) : nullptr;
+}
+
 // Whether a number that read_real reads without fault runs from "p" to a space
 // or "end", moving "p" past it. A plain decimal with no exponent and fewer than
 // 39 digits before its point always fits a float, so it is checked without
 // being converted; anything else is read.
 static bool check_real(const char *&p, const char *end)
 {
-    const char *s = p;
-    if (s < end && (*s == '-' || *s == '+'))
-        s++;
-    const char *whole = s;
-    while (s < end && unsigned(*s - '0') < 10)
-        s++;
-    size_t digits = size_t(s - whole), whole_digits = digits;
-    if (s < end && *s == '.') {
-        const char *fraction = ++s;
-        while (s < end && unsigned(*s - '0') < 10)
-            s++;
-        digits += size_t(s - fraction);
-    }
-    if (digits > 0 && whole_digits < 39 && (s == end || is_space(*s))) {
-        p = s;
+    if (const char *q = check_plain_real(p, end)) {
+        p = q;
         return true;
     }
     float value;
@@ -236,6 +352,57 @@ static std::string quote(const char *begin, const char *end)
 
 /* }====== */
 
+/* {====== Mapped files ====== */
+
+MappedFile::MappedFile(MappedFile &&other) noexcept
+    : base_(other.base_), size_(other.size_), length_(other.length_)
+{
+    other.base_ = nullptr;
+    other.size_ = other.length_ = 0;
+}
+
+// "other" gets what this held, and unmaps it in its turn.
+MappedFile &MappedFile::operator=(MappedFile &&other) noexcept
+{
+    std::swap(base_, other.base_);
+    std::swap(size_, other.size_);
+    std::swap(length_, other.length_);
+    return *this;
+}
+
+MappedFile::~MappedFile()
+{
+    if (base_)
+        munmap(base_, length_);
+}
+
+// The file goes over the start of a zeroed reservation at least one byte
+// longer, so that the byte after its end reads as zero even when the file
+// fills its last page (the rest of a page the file ends in reads as zero too).
+// Its pages are mapped at once: the reader reads them all.
+bool MappedFile::map(int fd, size_t size)
+{
+    size_t page = size_t(sysconf(_SC_PAGESIZE));
+    size_t length = (size / page + 1) * page;
+    void *base = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED)
+        return false;
+    if (mmap(base, size, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd, 0) == MAP_FAILED) {
+        int mmap_errno = errno;
+        munmap(base, length);
+        errno = mmap_errno;
+        return false;
+    }
+    MappedFile mapped;
+    mapped.base_ = base;
+    mapped.size_ = size;
+    mapped.length_ = length;
+    *this = std::move(mapped);
+    return true;
+}
+
+/* }====== */
+
 /* {====== Reading ====== */
 
 // A line of the text, without its "\n".
@@ -299,7 +466,8 @@ static std::string end_after(size_t count)
                                     const std::string &expected)
 {
     const char *p = skip_spaces(line.begin, line.end);
-    bool number = (*p && std::strchr("0123456789+-.", *p)) || is_number(first_word(p, line.end));
+    bool number =
+        (p < line.end && std::strchr("0123456789+-.", *p)) || is_number(first_word(p, line.end));
     if (block.what && number)
         fail(r, line.number, count_of(block.count, *block.what), "more: " + quote(line));
     fail(r, line.number, expected, quote(line));
@@ -476,6 +644,19 @@ static void once(const Reader &r, const Line &line, bool &seen)
     seen = true;
 }
 
+// The common vertex line: three plain decimals (read_plain_float) and nothing
+// after them but spaces. Returns the start of the next line, or null for any
+// other line, which read_vertices then reads the general way.
+static inline const char *read_plain_vertex(const char *p, const char *end, float v[3])
+{
+    for (int k = 0; k < 3; k++) {
+        p = read_plain_float(skip_plain_spaces(p), end, v[k]);
+        if (!p)
+            return nullptr;
+    }
+    return plain_line_end(p, end);
+}
+
 static void read_vertices(Reader &r, const Line &head, ObjectState &o, Block &block)
 {
     once(r, head, o.has_numvert);
@@ -486,10 +667,16 @@ static void read_vertices(Reader &r, const Line &head, ObjectState &o, Block &bl
     object->vertices.reserve(std::min(n, room));
     Line line;
     for (size_t i = 0; i < n; i++) {
+        float v[3];
+        if (const char *next = read_plain_vertex(r.p, r.end, v)) {
+            r.p = next;
+            r.line_number++;
+            object->vertices.push_back({v[0], v[1], v[2], object});
+            continue;
+        }
         if (!next_line(r, line))
             fail(r, head.number, count_of(n, VERTEX_LINES), end_after(i));
         const char *p = line.begin;
-        float v[3];
         for (float &c : v) {
             p = skip_spaces(p, line.end);
             Number got = p < line.end ? read_real(p, line.end, c) : NUMBER_NONE;
@@ -539,6 +726,58 @@ static void read_refs(Reader &r, const Line &head, ObjectState &o)
     object->surfaces.push_back({object, first, uint32_t(n)});
 }
 
+// The common surface, read in one go: a "SURF" line, maybe a "mat" line, a
+// "refs" line and its lines of an index below numvert (when known) and two
+// plain texture coordinates, with no blank line among them. False, having
+// changed nothing, for anything else, which read_surfaces then reads the
+// general way from the same line, so that what it accepts and how it fails
+// stay the general reading's.
+static bool read_plain_surface(Reader &r, ObjectState &o)
+{
+    const char *p = r.p, *end = r.end;
+    uint64_t flags, material, count;
+    p = read_plain_keyword_line(p, end, "SURF", flags, true);
+    if (!p)
+        return false;
+    size_t lines = 1;
+    if (const char *q = read_plain_keyword_line(p, end, "mat", material))
+        p = q, lines++;
+    p = read_plain_keyword_line(p, end, "refs", count);
+    if (!p)
+        return false;
+    lines++;
+    Object *object = o.object;
+    const size_t first = object->refs.size(), vertices = object->vertices.size();
+    uint32_t max_ref = o.max_ref;
+    Line max_ref_line = o.max_ref_line;
+    for (uint64_t i = 0; i < count; i++) {
+        const char *line = p;
+        uint64_t index;
+        p = read_plain_digits(skip_plain_spaces(p), end, index, 9);
+        for (int k = 0; k < 2 && p; k++) /* the texture coordinates */
+            p = check_plain_real(skip_plain_spaces(p), end);
+        const char *next = p ? plain_line_end(p, end) : nullptr;
+        if (!next || (o.has_numvert && index >= vertices)) {
+            object->refs.resize(first);
+            return false;
+        }
+        lines++;
+        if (!o.has_numvert && index >= max_ref) { /* else every index is known to be below it */
+            max_ref = uint32_t(index);
+            max_ref_line = {line, next > line && next[-1] == '\n' ? next - 1 : next,
+                            r.line_number + lines};
+        }
+        object->refs.push_back(uint32_t(index));
+        p = next;
+    }
+    object->surfaces.push_back({object, uint32_t(first), uint32_t(count)});
+    o.max_ref = max_ref;
+    o.max_ref_line = max_ref_line;
+    r.p = p;
+    r.line_number += lines;
+    return true;
+}
+
 static void read_surfaces(Reader &r, const Line &head, ObjectState &o, Block &block)
 {
     once(r, head, o.has_numsurf);
@@ -548,6 +787,10 @@ static void read_surfaces(Reader &r, const Line &head, ObjectState &o, Block &bl
     o.object->surfaces.reserve(std::min(n, room));
     Line line;
     for (size_t i = 0; i < n; i++) {
+        if (read_plain_surface(r, o)) {
+            block = {&REFS_LINES, o.object->surfaces.back().ref_count};
+            continue;
+        }
         if (!next_line(r, line))
             fail(r, head.number, count_of(n, SURFACES), end_after(i));
         if (first_word(line) != "SURF")
@@ -825,14 +1068,15 @@ static void read_text(Reader &r)
     }
 }
 
-bool read_ac(std::string text, const std::string &file, Model &model, AcSource &source,
-             std::string &error)
+// Reads the bytes "s" holds into "model" and "source", which are replaced
+// only on success.
+static bool read_source(AcSource &s, const std::string &file, Model &model, AcSource &source,
+                        std::string &error)
 {
     Model m;
-    AcSource s;
-    s.text = std::move(text);
-    const char *begin = s.text.data();
-    Reader r{file, begin, begin + s.text.size(), 0, m, s, begin};
+    std::string_view bytes = s.bytes();
+    const char *begin = bytes.data();
+    Reader r{file, begin, begin + bytes.size(), 0, m, s, begin};
     try {
         read_text(r);
     } catch (const ReadError &e) {
@@ -844,17 +1088,19 @@ bool read_ac(std::string text, const std::string &file, Model &model, AcSource &
     return true;
 }
 
-bool read_ac_file(const std::string &path, Model &model, AcSource &source, std::string &error)
+bool read_ac(std::string text, const std::string &file, Model &model, AcSource &source,
+             std::string &error)
 {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = path + ": cannot open: " + std::strerror(errno);
-        return false;
-    }
-    std::string text;
-    struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-        text.resize(size_t(st.st_size));
+    AcSource s;
+    s.text = std::move(text);
+    return read_source(s, file, model, source, error);
+}
+
+// Reads the open file "fd" to its end into "text", expecting "size" bytes;
+// false with errno set on failure.
+static bool read_whole(int fd, size_t size, std::string &text)
+{
+    text.resize(size);
     size_t got = 0;
     char more[65536]; /* past the size it had, if it grew or has none */
     for (;;) {
@@ -862,20 +1108,142 @@ bool read_ac_file(const std::string &path, Model &model, AcSource &source, std::
         ssize_t n = full ? read(fd, more, sizeof more) : read(fd, &text[got], text.size() - got);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            error = path + ": cannot read: " + std::strerror(errno);
-            close(fd);
+        if (n < 0)
             return false;
-        }
         if (n == 0)
             break;
         if (full)
             text.append(more, size_t(n));
         got += size_t(n);
     }
-    close(fd);
     text.resize(got);
-    return read_ac(std::move(text), path, model, source, error);
+    return true;
+}
+
+bool read_ac_file(const std::string &path, Model &model, AcSource &source, std::string &error,
+                  ReadMode mode)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = path + ": cannot open: " + std::strerror(errno);
+        return false;
+    }
+    AcSource s;
+    struct stat st;
+    size_t size = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? size_t(st.st_size) : 0;
+    /* a file that cannot be mapped (a pipe, say) is read instead */
+    bool mapped = mode == READ_MAP && size > 0 && s.mapped.map(fd, size);
+    if (!mapped && !read_whole(fd, size, s.text)) {
+        error = path + ": cannot read: " + std::strerror(errno);
+        close(fd);
+        return false;
+    }
+    close(fd);
+    return read_source(s, path, model, source, error);
+}
+
+/* }====== */
+
+/* {====== Writing numbers ====== */
+
+// Writes "digits" (with no trailing zero) times ten to "exponent" as
+// std::to_chars writes a float's shortest form: in fixed notation or, when
+// that is shorter, in scientific notation with at least two exponent digits.
+static char *write_decimal(char *p, bool negative, uint32_t digits, int exponent)
+{
+    char text[10];
+    int n = 0;
+    for (uint32_t d = digits; d; d /= 10)
+        text[9 - n++] = char('0' + d % 10);
+    const char *digit = text + 10 - n;
+    int scientific = exponent + n - 1; /* the exponent of the first digit */
+    int fixed_length = exponent >= 0 ? n + exponent : scientific >= 0 ? n + 1 : n + 1 - scientific;
+    int scientific_length = n + (n > 1) + 2 + (scientific <= -100 || scientific >= 100 ? 3 : 2);
+    if (negative)
+        *p++ = '-';
+    if (fixed_length <= scientific_length) {
+        if (scientific < 0) {
+            *p++ = '0';
+            *p++ = '.';
+            for (int i = -1; i > scientific; i--)
+                *p++ = '0';
+        }
+        for (int i = 0; i < n; i++) {
+            if (i == scientific + 1 && i > 0)
+                *p++ = '.';
+            *p++ = digit[i];
+        }
+        for (int i = 0; i < exponent; i++)
+            *p++ = '0';
+        return p;
+    }
+    *p++ = digit[0];
+    if (n > 1)
+        *p++ = '.';
+    for (int i = 1; i < n; i++)
+        *p++ = digit[i];
+    *p++ = 'e';
+    *p++ = scientific < 0 ? '-' : '+';
+    unsigned e = unsigned(scientific < 0 ? -scientific : scientific);
+    if (e >= 100)
+        *p++ = char('0' + e / 100);
+    *p++ = char('0' + e / 10 % 10);
+    *p++ = char('0' + e % 10);
+    return p;
+}
+
+// Two different decimals of at most six significant digits lie further apart
+// than a float's spacing anywhere in the normal range, so at most one of them
+// reads back as a given float, and when one does, its digits are the float's
+// shortest form. This finds it for a positive float from 10^-5 to 2^24, as
+// the float's value rounded to six digits, and returns false when there is
+// none. Whether the decimal reads back is decided exactly, as in
+// read_plain_float: its digits and the power of ten are floats exactly, and
+// one division or product rounds correctly. (From 2^24 on, a float written
+// in fixed notation may not be the decimal it reads back from, "67108900",
+// but its exact value, "67108896", just as short.)
+static bool short_decimal(float a, uint32_t &digits, int &exponent)
+{
+    static const double tens[] = {1e-5, 1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2,
+                                  1e3,  1e4,  1e5,  1e6,  1e7,  1e8, 1e9, 1e10};
+    static const double *ten = tens + 5; /* ten[k] is 10^k, k from -5 to 10 */
+    static const float float_tens[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
+                                       1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+    if (!(a < 16777216.0f))
+        return false;
+    uint32_t bits;
+    std::memcpy(&bits, &a, sizeof bits);
+    int binary = int(bits >> 23) - 127; /* a is 1.x times 2^binary */
+    int decade = binary * 1233 >> 12;   /* floor(binary * log10(2)), or one less */
+    if (decade < -6)
+        return false;
+    decade += double(a) >= ten[decade + 1];
+    int scale = 5 - decade; /* a * 10^scale is 10^5 to 10^6 */
+    if (scale > 10)
+        return false;
+    double scaled = scale >= 0 ? double(a) * ten[scale] : double(a) / ten[-scale];
+    uint32_t d = uint32_t(scaled + 0.5);
+    /* read back, the digits are within half a float spacing, a 2^-24th of
+       the value: below 0.06 here, so any further are no use */
+    if (std::fabs(scaled - double(d)) >= 0.0625)
+        return false;
+    float back = scale >= 0 ? float(d) / float_tens[scale] : float(d) * float_tens[-scale];
+    if (std::memcmp(&back, &a, sizeof a) != 0)
+        return false;
+    exponent = -scale;
+    while (d % 10 == 0)
+        d /= 10, exponent++;
+    digits = d;
+    return d < 1000000;
+}
+
+char *format_float(char *first, char *last, float value)
+{
+    uint32_t digits;
+    int exponent;
+    if (last - first >= 16 && short_decimal(std::fabs(value), digits, exponent))
+        return write_decimal(first, std::signbit(value), digits, exponent);
+    return std::to_chars(first, last, value).ptr;
 }
 
 /* }====== */
@@ -910,7 +1278,7 @@ static size_t format_vertex(const AcSource::Frame *frame, const Vertex &v, char 
     for (int i = 0; i < 3; i++) {
         if (i)
             *p++ = ' ';
-        p = std::to_chars(p, end, local[i]).ptr;
+        p = format_float(p, end, local[i]);
     }
     return size_t(p - out);
 }
@@ -920,7 +1288,8 @@ static size_t format_vertex(const AcSource::Frame *frame, const Vertex &v, char 
 // fields after the three numbers and their line end.
 template <class Put> static void write_text(const Model &model, const AcSource &source, Put &&put)
 {
-    const char *text = source.text.data(), *end = text + source.text.size();
+    std::string_view bytes = source.bytes();
+    const char *text = bytes.data(), *end = text + bytes.size();
     const char *done = text; /* given to "put" up to here */
     for (const AcSource::ObjectRecord &record : source.objects) {
         const Object *object = object_of(model, record);
@@ -956,7 +1325,7 @@ template <class Put> static void write_text(const Model &model, const AcSource &
 void write_ac(const Model &model, const AcSource &source, std::string &out)
 {
     out.clear();
-    out.reserve(source.text.size() + 4096);
+    out.reserve(source.bytes().size() + 4096);
     write_text(model, source, [&](const char *p, size_t n) { out.append(p, n); });
 }
 
@@ -978,40 +1347,57 @@ static std::string why_not_writable(const Model &model, const AcSource &source)
     return "";
 }
 
-// A file being written through a buffer; "error" keeps the first failure's errno.
+// A file being written with writev: short pieces are gathered in a buffer,
+// long ones are written from where they are (the source's bytes, which stay
+// put until the writing ends). "error" keeps the first failure's errno.
 struct FileOut {
-    int fd;
+    int fd = -1;
     int error = 0;
-    std::vector<char> buffer = std::vector<char>(1 << 20);
+    std::vector<char> buffer = std::vector<char>(1 << 16);
     size_t used = 0;
+    std::vector<iovec> pieces;
 };
 
-static void write_all(FileOut &f, const char *p, size_t n)
-{
-    while (n && !f.error) {
-        ssize_t k = write(f.fd, p, n);
-        if (k < 0 && errno != EINTR)
-            f.error = errno;
-        if (k > 0)
-            p += k, n -= size_t(k);
-    }
-}
+static const size_t LONG_PIECE = 4096;
 
 static void flush(FileOut &f)
 {
-    write_all(f, f.buffer.data(), f.used);
+    iovec *piece = f.pieces.data(), *last = piece + f.pieces.size();
+    while (piece < last && !f.error) {
+        ssize_t k = writev(f.fd, piece, int(std::min<ptrdiff_t>(last - piece, IOV_MAX)));
+        if (k < 0 && errno != EINTR)
+            f.error = errno;
+        for (size_t done = k > 0 ? size_t(k) : 0; done > 0;) { /* past what was written */
+            size_t n = std::min(done, piece->iov_len);
+            piece->iov_base = static_cast<char *>(piece->iov_base) + n;
+            piece->iov_len -= n;
+            done -= n;
+            if (piece->iov_len == 0)
+                piece++;
+        }
+    }
+    f.pieces.clear();
     f.used = 0;
 }
 
 static void put_file(FileOut &f, const char *p, size_t n)
 {
-    if (f.used + n > f.buffer.size()) {
+    if (n == 0)
+        return;
+    if (f.pieces.size() == IOV_MAX || (n < LONG_PIECE && f.used + n > f.buffer.size()))
         flush(f);
-        if (n >= f.buffer.size())
-            return write_all(f, p, n); /* large slices go straight from the text */
+    if (n >= LONG_PIECE) {
+        f.pieces.push_back({const_cast<char *>(p), n});
+        return;
     }
-    std::memcpy(f.buffer.data() + f.used, p, n);
+    char *to = f.buffer.data() + f.used;
+    std::memcpy(to, p, n);
     f.used += n;
+    iovec *last = f.pieces.empty() ? nullptr : &f.pieces.back();
+    if (last && static_cast<char *>(last->iov_base) + last->iov_len == to)
+        last->iov_len += n; /* follows on in the buffer */
+    else
+        f.pieces.push_back({to, n});
 }
 
 // Creates a new file "dir/.base.tmpXXXXXX" with "mode" less the umask; returns
@@ -1051,7 +1437,8 @@ bool write_ac_file(const std::string &path, const Model &model, const AcSource &
     std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     std::string temp;
-    FileOut f{create_temporary(dir, base, temp)};
+    FileOut f;
+    f.fd = create_temporary(dir, base, temp);
     if (f.fd < 0)
         return failed(std::strerror(errno));
     if (exists && fchmod(f.fd, st.st_mode & 07777) != 0)

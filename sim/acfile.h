@@ -40,12 +40,36 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sim {
 
+// A file mapped into memory, read-only, with a zero byte after its end (as a
+// std::string has); unmapped when destroyed.
+class MappedFile {
+public:
+    MappedFile() = default;
+    MappedFile(MappedFile &&other) noexcept;
+    MappedFile &operator=(MappedFile &&other) noexcept;
+    MappedFile(const MappedFile &) = delete;
+    MappedFile &operator=(const MappedFile &) = delete;
+    ~MappedFile();
+
+    // Maps the first "size" bytes of the open file "fd" (size above 0); false
+    // with errno set on failure, leaving this unchanged.
+    bool map(int fd, size_t size);
+    const char *data() const { return static_cast<const char *>(base_); }
+    size_t size() const { return size_; }
+
+private:
+    void *base_ = nullptr;
+    size_t size_ = 0;
+    size_t length_ = 0; // of the whole mapping
+};
+
 // What the writer needs, besides the model, to give the file back byte for
-// byte: the file's text and, for every object with vertices, where its vertex
+// byte: the file's bytes and, for every object with vertices, where its vertex
 // lines are, its object-to-world transform and its world positions as read.
 struct AcSource {
     // An object-to-world transform: world = m * local + t.
@@ -67,18 +91,34 @@ struct AcSource {
         float x, y, z;
     };
 
-    std::string text;                  // the file's bytes
+    std::string text;                  // the file's bytes, unless mapped
+    MappedFile mapped;                 // the file itself, when read with READ_MAP
     std::vector<ObjectRecord> objects; // objects with vertices, in file order
     std::vector<Frame> frames;
     std::vector<Position> positions; // world positions as read
+
+    std::string_view bytes() const
+    {
+        return mapped.data() ? std::string_view(mapped.data(), mapped.size())
+                             : std::string_view(text);
+    }
 };
+
+// How read_ac_file holds the file's bytes. READ_COPY reads them into memory.
+// READ_MAP maps the file instead, which spares copying it: for a run that
+// reads, changes and writes a model and ends. The file must then not change
+// in place for as long as the source lives (rewritten, it would change what
+// is written back; truncated, it would end the process with SIGBUS); replacing
+// it by a rename, as write_ac_file does, is safe.
+enum ReadMode { READ_COPY, READ_MAP };
 
 // Reads "text" (the whole file's bytes) into "model" and "source", which are
 // replaced only on success; "file" names the file in messages, which look like
 // `model.ac:12: expected 3 numbers for a vertex, found "1.0 abc 2.0"`.
 bool read_ac(std::string text, const std::string &file, Model &model, AcSource &source,
              std::string &error);
-bool read_ac_file(const std::string &path, Model &model, AcSource &source, std::string &error);
+bool read_ac_file(const std::string &path, Model &model, AcSource &source, std::string &error,
+                  ReadMode mode = READ_COPY);
 
 // Writes the model read with "source" back to "out": the source's bytes, with
 // the lines of vertices whose world position bits changed written again in
@@ -87,6 +127,12 @@ bool read_ac_file(const std::string &path, Model &model, AcSource &source, std::
 // beyond them, and moved vertices of an object whose transform cannot be
 // inverted, are left as read (write_ac_file refuses those cases instead).
 void write_ac(const Model &model, const AcSource &source, std::string &out);
+
+// Writes "value" at "first" as std::to_chars(first, last, value) does, in its
+// shortest form, and returns the end (or "last" when there is no room); faster
+// for the many floats that a decimal of at most six significant digits reads
+// back as.
+char *format_float(char *first, char *last, float value);
 
 // Writes as write_ac does to a temporary file beside "path", then renames it
 // over "path", which is left untouched on any failure. Keeps the permission

@@ -279,7 +279,7 @@ int main(int argc, char **argv)
     sim::Model model;
     sim::AcSource source;
     std::string error;
-    if (!sim::read_ac_file(options.model, model, source, error)) {
+    if (!sim::read_ac_file(options.model, model, source, error, sim::READ_MAP)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 2;
     }

@@ -9,6 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace sim {
 
 // {====== State ======
@@ -17,15 +21,6 @@ Host &host()
 {
     static Host h;
     return h;
-}
-
-void free_nodes(HostList *node)
-{
-    while (node) {
-        HostList *next = node->next;
-        std::free(node);
-        node = next;
-    }
 }
 
 static void drop_undo_steps(Host &h)
@@ -37,10 +32,8 @@ static void drop_undo_steps(Host &h)
 }
 
 // The interpreter is left to the end of the process, as the modeller's is.
-Host::~Host()
-{
-    drop_undo_steps(*this);
-}
+// The undo steps' lists go with the node pool's chunks, all at once.
+Host::~Host() = default;
 
 std::string format_text(const char *format, va_list args)
 {
@@ -56,6 +49,72 @@ std::string format_text(const char *format, va_list args)
     std::string text((size_t)n + 1, '\0');
     std::vsnprintf(&text[0], text.size(), format, args);
     return std::string(text.c_str());
+}
+
+// }======
+
+// {====== List nodes ======
+
+#if defined(__SANITIZE_ADDRESS__)
+#define POISON(p, size) ASAN_POISON_MEMORY_REGION(p, size)
+#define UNPOISON(p, size) ASAN_UNPOISON_MEMORY_REGION(p, size)
+#else
+#define POISON(p, size) ((void)(p), (void)(size))
+#define UNPOISON(p, size) ((void)(p), (void)(size))
+#endif
+
+static const size_t CHUNK_NODES = 16384; // 256 KiB on 64 bits
+
+HostList *NodePool::take()
+{
+    HostList *node;
+    if (free_) {
+        node = free_;
+        UNPOISON(node, sizeof *node);
+        free_ = node->next;
+    } else {
+        if (left_ == 0) {
+            HostList *chunk = (HostList *)std::malloc(CHUNK_NODES * sizeof(HostList));
+            if (!chunk)
+                std::abort(); // the modeller has no way on without memory either
+            POISON(chunk, CHUNK_NODES * sizeof(HostList));
+            chunks_.push_back(chunk);
+            left_ = CHUNK_NODES;
+        }
+        node = chunks_.back() + (CHUNK_NODES - left_--);
+        UNPOISON(node, sizeof *node);
+    }
+    return node;
+}
+
+// The list goes on the free list whole, in its order, so that the next list
+// made from its nodes walks memory the same way.
+void NodePool::release(HostList *head)
+{
+    if (!head)
+        return;
+    HostList *tail = head;
+    while (tail->next) {
+        HostList *next = tail->next;
+        POISON(tail, sizeof *tail);
+        tail = next;
+    }
+    tail->next = free_;
+    POISON(tail, sizeof *tail);
+    free_ = head;
+}
+
+NodePool::~NodePool()
+{
+    for (HostList *chunk : chunks_) {
+        UNPOISON(chunk, CHUNK_NODES * sizeof(HostList));
+        std::free(chunk);
+    }
+}
+
+void free_nodes(HostList *head)
+{
+    host().nodes.release(head);
 }
 
 // }======
@@ -78,9 +137,14 @@ void set_message_sink(TextSink sink)
     host().message_sink = std::move(sink);
 }
 
+// Whether debug output has a sink: what debugf, called for every vertex a
+// command moves, asks first, without reaching for the host's state.
+static bool debug_wanted = false;
+
 void set_debug_sink(TextSink sink)
 {
     host().debug_sink = std::move(sink);
+    debug_wanted = bool(host().debug_sink);
 }
 
 void set_refresh_hook(std::function<void()> hook)
@@ -164,9 +228,7 @@ static sim::Object *as_object(HostObject *object)
 
 static HostList *new_node(void *data)
 {
-    HostList *node = (HostList *)std::malloc(sizeof(HostList));
-    if (!node)
-        std::abort(); // the modeller has no way on without memory either
+    HostList *node = host().nodes.take();
     node->data = data;
     node->next = nullptr;
     return node;
@@ -217,7 +279,7 @@ void windows_message_dialog(const char *format, ...)
 
 void debugf(const char *format, ...)
 {
-    if (!host().debug_sink)
+    if (!sim::debug_wanted)
         return; // discarded: nothing is formatted
     va_list args;
     va_start(args, format);
@@ -284,6 +346,8 @@ HostList *ac_object_get_vertexlist(HostObject *object)
     HostList *head = node_array(o->vertex_nodes, o->vertices.size());
     for (size_t i = 0; i < o->vertex_nodes.size(); i++)
         o->vertex_nodes[i].data = &o->vertices[i];
+    host().append.handed = head;
+    host().append.handed_object = o;
     return head;
 }
 
@@ -306,12 +370,42 @@ int ac_object_is_subdivided(HostObject *object)
     return as_object(object)->subdivided ? 1 : 0;
 }
 
+// The object whose vertices, all of them and in order, are the items of
+// "list", when "list" is the vertex list ac_object_get_vertexlist handed out
+// last; else null.
+static sim::Object *whole_vertex_list(const sim::AppendCache &cache, const HostList *list)
+{
+    if (list != cache.handed)
+        return nullptr;
+    sim::Object *object = cache.handed_object;
+    size_t i = 0, n = object->vertices.size();
+    for (const HostList *node = list; node; node = node->next, i++)
+        if (i == n || node->data != &object->vertices[i])
+            return nullptr;
+    return i == n ? object : nullptr;
+}
+
+// Moves what the cache knows by object into its set of items, for a list that
+// must be tested item by item.
+static void items_by_object_to_set(sim::AppendCache &cache)
+{
+    for (sim::Object *object : cache.whole)
+        for (sim::Vertex &v : object->vertices)
+            cache.items.insert(&v);
+    cache.whole.clear();
+    cache.whole_set.clear();
+}
+
 void list_append_list_unique(HostList **head, HostList *list)
 {
+    if (!list)
+        return; /* nothing to append, and nothing to learn about the list */
     sim::AppendCache &cache = host().append;
     bool cached = *head && cache.head_address == head && cache.head == *head && cache.tail &&
                   !cache.tail->next;
     if (!cached) {
+        cache.whole.clear();
+        cache.whole_set.clear();
         cache.items.clear();
         cache.head_address = head;
         cache.tail = nullptr;
@@ -321,11 +415,24 @@ void list_append_list_unique(HostList **head, HostList *list)
         }
     }
     HostList **link = cache.tail ? &cache.tail->next : head;
-    for (HostList *node = list; node; node = node->next) {
-        if (cache.items.insert(node->data)) {
-            *link = new_node(node->data);
-            cache.tail = *link;
-            link = &(*link)->next;
+    sim::Object *object = cache.items.empty() ? whole_vertex_list(cache, list) : nullptr;
+    if (object) {
+        if (cache.whole_set.insert(object)) { /* else every vertex is there already */
+            cache.whole.push_back(object);
+            for (sim::Vertex &v : object->vertices) {
+                *link = new_node(&v);
+                cache.tail = *link;
+                link = &(*link)->next;
+            }
+        }
+    } else {
+        items_by_object_to_set(cache);
+        for (HostList *node = list; node; node = node->next) {
+            if (cache.items.insert(node->data)) {
+                *link = new_node(node->data);
+                cache.tail = *link;
+                link = &(*link)->next;
+            }
         }
     }
     cache.head = *head;
@@ -347,9 +454,16 @@ void add_undoable_vertex_positions(const char *label, HostList *vertices)
     sim::UndoStep step;
     step.label = label;
     step.vertices = vertices;
-    for (HostList *node = vertices; node; node = node->next) {
+    size_t n = 0;
+    for (HostList *node = vertices; node; node = node->next)
+        n++;
+    step.positions.resize(3 * n);
+    float *p = step.positions.data();
+    for (HostList *node = vertices; node; node = node->next, p += 3) {
         const HostVertex *v = (const HostVertex *)node->data;
-        step.positions.insert(step.positions.end(), {v->x, v->y, v->z});
+        p[0] = v->x;
+        p[1] = v->y;
+        p[2] = v->z;
     }
     host().undo.push_back(std::move(step));
 }

@@ -14,7 +14,7 @@
 namespace sim {
 
 // A set of pointers with open addressing: the membership test behind the
-// list functions, cheap enough for a million vertices.
+// list functions when they cannot tell membership by object.
 class PointerSet {
 public:
     void clear()
@@ -22,6 +22,7 @@ public:
         slots_.assign(16, nullptr);
         size_ = 0;
     }
+    bool empty() const { return size_ == 0; }
     // Adds "p"; false when it was there already.
     bool insert(const void *p)
     {
@@ -58,6 +59,28 @@ private:
     size_t size_ = 0;
 };
 
+// The list nodes the host makes, carved from chunks rather than allocated one
+// at a time: a node released goes on a free list for the next one taken, and
+// the chunks are freed together with the pool, at the end of the process.
+// Under AddressSanitizer, nodes not in use are poisoned, so that a node used
+// or released after its release is still reported.
+class NodePool {
+public:
+    NodePool() = default;
+    NodePool(const NodePool &) = delete;
+    NodePool &operator=(const NodePool &) = delete;
+    ~NodePool();
+
+    HostList *take();
+    // Takes back every node of the list that starts at "head".
+    void release(HostList *head);
+
+private:
+    std::vector<HostList *> chunks_;
+    size_t left_ = 0;           // nodes never taken at the end of the last chunk
+    HostList *free_ = nullptr;  // released nodes, linked by "next"
+};
+
 struct UndoStep {
     std::string label;
     HostList *vertices;
@@ -65,12 +88,21 @@ struct UndoStep {
 };
 
 // The list that list_append_list_unique last grew, so that growing it again
-// costs only the items appended rather than a walk over the whole list.
+// costs only the items appended rather than a walk over the whole list. What
+// it holds is known two ways: objects whose vertex lists were appended whole
+// (while nothing else was, no vertex of theirs can be there twice, so
+// appending another object's list whole needs no test per vertex), and a set
+// of every other item.
 struct AppendCache {
     HostList **head_address = nullptr;
     HostList *head = nullptr;
     HostList *tail = nullptr;
+    std::vector<Object *> whole; // in "whole_set" too
+    PointerSet whole_set;
     PointerSet items;
+    // The last list ac_object_get_vertexlist handed out, and its object.
+    const HostList *handed = nullptr;
+    Object *handed_object = nullptr;
 };
 
 struct Host {
@@ -84,6 +116,7 @@ struct Host {
     std::vector<MenuItem> menu;
     std::vector<Registration> commands;
     Observations seen;
+    NodePool nodes; // before "undo", whose lists are its nodes
     std::vector<UndoStep> undo;
     AppendCache append;
 
@@ -98,7 +131,7 @@ Host &host();
 std::string format_text(const char *format, va_list args);
 
 // Releases list nodes made by the host.
-void free_nodes(HostList *node);
+void free_nodes(HostList *head);
 
 } // namespace sim
 

@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <random>
 #include <signal.h>
 #include <sstream>
 #include <sys/resource.h>
@@ -194,6 +196,73 @@ TEST(AcRead, AFailedReadLeavesTheModelAsItWas)
     EXPECT_EQ(model.objects[1]->name, "kept");
 }
 
+// The float std::from_chars reads from "word", which must be all number.
+static float from_chars(const std::string &word)
+{
+    float f = 0;
+    const char *begin = word.data() + (word[0] == '+'), *end = word.data() + word.size();
+    auto [p, ec] = std::from_chars(begin, end, f);
+    EXPECT_TRUE(p == end && ec == std::errc()) << word;
+    return f;
+}
+
+TEST(AcRead, EveryShapeOfVertexNumberReadsAsFromCharsReadsIt)
+{
+    // Plain decimals, which are read without a general conversion up to 2^24
+    // in digits and 10 digits after the point, the edges of that, and others.
+    std::vector<std::string> words = {
+        "0", "-0", "7", "-0.0", "0.5", "16777216", "16777217", "-16777215", "1677721.6",
+        "0.1234567891", "0.12345678912", "0.0000000001", "0.00000000001", "12345678.9",
+        "1234567890123456789", "12345678901234567890", "0000000000000000000000001",
+        "0.3333333333333333333333", "99999999.5", "+1", "1.5e3", "-2E-3", "1e-45", ".5", "-.25",
+        "3.4028235e38", "1.17549435e-38", "6.0e-6", "0.999999970198", "4.00000000000000"};
+    std::mt19937 random(7);
+    for (int i = 0; i < 30000; i++) {
+        std::string digits = std::to_string(random() % 100000000);
+        size_t point = random() % (digits.size() + 4);
+        if (point < digits.size())
+            digits.insert(digits.size() - point, ".");
+        while (digits.size() > 1 && digits[0] == '0' && digits[1] != '.')
+            digits.erase(0, 1);
+        words.push_back((random() % 2 ? "-" : "") + digits);
+    }
+    while (words.size() % 3)
+        words.push_back("1");
+    std::string text = "AC3Db\nOBJECT poly\nnumvert " + std::to_string(words.size() / 3) + "\n";
+    for (size_t i = 0; i < words.size(); i += 3)
+        text += words[i] + " " + words[i + 1] + " " + words[i + 2] + "\n";
+    Loaded l = load(text + "kids 0\n");
+    ASSERT_TRUE(l.ok) << l.error;
+    const std::vector<Vertex> &v = l.model.objects[1]->vertices;
+    ASSERT_EQ(v.size() * 3, words.size());
+    for (size_t i = 0; i < words.size(); i++) {
+        const float *xyz = &v[i / 3].x;
+        EXPECT_EQ(bits(xyz[i % 3]), bits(from_chars(words[i]))) << words[i];
+    }
+}
+
+TEST(AcRead, SurfacesOfEveryShapeGiveTheirReferences)
+{
+    // The usual surface first, then the variants that are read the general
+    // way: no mat, two mats, an unknown token, capital or decimal flags,
+    // blank lines, tabs, CRLF, leading zeros and exponents.
+    Loaded l = load("AC3Db\nOBJECT poly\nnumvert 3\n0 0 0\n1 0 0\n0 1 0\nnumsurf 6\n"
+                    "SURF 0x10\nmat 1\nrefs 3\n0 0 0\n1 1 0\n2 0.5 1.\n"
+                    "SURF 0x10\nrefs 2\n2 0 0\n1 0 0\n"
+                    "SURF 0X10\nmat 0\nmat 1\nrefs 1\n0 1e-3 -0.5\n"
+                    "SURF 32\nshade smooth\nrefs 2\n\n  002\t.5 +1\n \n1 0 0\n"
+                    "SURF 0x0 \r\nmat 0\r\nrefs 1\r\n1 0 nan\r\n"
+                    "SURF 0x0\nmat 0\nrefs 0\n"
+                    "kids 0\n");
+    ASSERT_TRUE(l.ok) << l.error;
+    const Object *o = l.model.objects[1].get();
+    EXPECT_EQ(o->refs, (std::vector<uint32_t>{0, 1, 2, 2, 1, 0, 2, 1, 1}));
+    ASSERT_EQ(o->surfaces.size(), 6u);
+    EXPECT_EQ(o->surfaces[3].first_ref, 6u);
+    EXPECT_EQ(o->surfaces[3].ref_count, 2u);
+    EXPECT_EQ(o->surfaces[5].ref_count, 0u);
+}
+
 /* }====== */
 
 /* {====== Files that come back byte for byte ====== */
@@ -305,6 +374,43 @@ TEST(AcWrite, AMovedVertexIsWrittenInItsObjectsFrame)
     EXPECT_EQ(again.model.objects[3]->vertices[0].z, 4.0f);
 }
 
+// format_float's text for "f", which must be std::to_chars's.
+static void expect_to_chars_text(float f)
+{
+    char ours[64], theirs[64];
+    char *end = format_float(ours, ours + sizeof ours, f);
+    char *expected = std::to_chars(theirs, theirs + sizeof theirs, f).ptr;
+    EXPECT_EQ(std::string(ours, end), std::string(theirs, expected)) << "bits " << bits(f);
+}
+
+TEST(AcWrite, NumbersAreWrittenAsToCharsWritesThem)
+{
+    // Decimals of up to six digits at every power of ten that has a quick way
+    // out and beyond, both signs; the edges of float; random bits.
+    for (uint32_t d = 1; d < 1000000; d += 97)
+        for (int e = -12; e <= 10; e++) {
+            float f = std::strtof((std::to_string(d) + "e" + std::to_string(e)).c_str(), nullptr);
+            expect_to_chars_text(f);
+            expect_to_chars_text(-f);
+        }
+    const float special[] = {0.0f, -0.0f, 1e-5f, 9.99999e-6f, 1e-4f, 0.001f, 1.5e7f, 123456.0f,
+                             16777215.0f, 16777216.0f, 16777218.0f, 67108900.0f, 1e10f,
+                             std::numeric_limits<float>::denorm_min(),
+                             std::numeric_limits<float>::min(), std::numeric_limits<float>::max(),
+                             std::numeric_limits<float>::infinity(),
+                             -std::numeric_limits<float>::infinity(),
+                             std::numeric_limits<float>::quiet_NaN()};
+    for (float f : special)
+        expect_to_chars_text(f);
+    std::mt19937 random(11);
+    for (int i = 0; i < 1000000; i++) {
+        uint32_t b = random();
+        float f;
+        std::memcpy(&f, &b, sizeof f);
+        expect_to_chars_text(f);
+    }
+}
+
 /* }====== */
 
 /* {====== Broken files ====== */
@@ -352,6 +458,10 @@ INSTANTIATE_TEST_SUITE_P(
         Broken{"RefPastNumvertGivenLater",
                tiny + "numsurf 1\nSURF 0x0\nrefs 1\n99999999999 0 0\nnumvert 1\n0 0 0\nkids 0\n",
                "model.ac:6: expected a vertex index below numvert 1, found \"99999999999 0 0\""},
+        Broken{"RefPastNumvertGivenLaterTheLastHighest",
+               tiny + "numsurf 2\nSURF 0x0\nrefs 2\n3 0 0\n1 0 0\nSURF 0x0\nmat 0\nrefs 1\n"
+                      "3 0.5 0.5\nnumvert 2\n0 0 0\n0 0 0\nkids 0\n",
+               "model.ac:11: expected a vertex index below numvert 2, found \"3 0.5 0.5\""},
         Broken{"WordInARef", replaced(box, "2 1 1\n", "2 x 1\n"),
                "model.ac:18: expected a vertex index and 2 texture coordinates, found \"2 x 1\""},
         Broken{"EndInTheRefs", box.substr(0, box.find("2 1 1\n")),
@@ -631,6 +741,76 @@ TEST_F(AcFile, AMovedVertexWhoseFrameCannotBeInvertedIsNotSaved)
     EXPECT_EQ(error, dir + "/model.ac: cannot write: the transform of object \"flat\" cannot be "
                            "inverted, so its moved vertices cannot be written");
     EXPECT_EQ(save(l), text); // write_ac keeps the line as it was read
+}
+
+TEST_F(AcFile, AMappedFileReadsAndSavesAsACopiedOne)
+{
+    // Files that end exactly at the end of a page and just after it, with no
+    // newline at the end, read and saved in place, twice, as the viewer does.
+    for (size_t size : {size_t(4096), size_t(8193)}) {
+        std::string head = box.substr(0, box.find("name")) + "data ";
+        std::string tail = "\n" + box.substr(box.find("name"));
+        tail.pop_back();
+        size_t data = size - head.size() - tail.size() - 5; /* 4 digits and a newline */
+        std::string text = head + std::to_string(data) + "\n" + std::string(data, 'd') + tail;
+        ASSERT_EQ(text.size(), size);
+        std::string path = dir + "/model.ac";
+        put(path, text, 0644);
+        Model mapped, copied;
+        AcSource mapped_source, copied_source;
+        std::string error;
+        ASSERT_TRUE(read_ac_file(path, mapped, mapped_source, error, READ_MAP)) << error;
+        ASSERT_TRUE(read_ac_file(path, copied, copied_source, error)) << error;
+        EXPECT_EQ(mapped_source.bytes(), text);
+        EXPECT_TRUE(copied_source.text == text);
+        ASSERT_EQ(mapped.objects[1]->vertices.size(), 4u);
+        mapped.objects[1]->vertices[2].z = 0.5f;
+        ASSERT_TRUE(write_ac_file(path, mapped, mapped_source, error)) << error;
+        EXPECT_EQ(contents(path), replaced(text, "1 1 0\n", "1 1 0.5\n"));
+        mapped.objects[1]->vertices[3].x = -2;
+        ASSERT_TRUE(write_ac_file(path, mapped, mapped_source, error)) << error;
+        EXPECT_EQ(contents(path),
+                  replaced(replaced(text, "1 1 0\n", "1 1 0.5\n"), "0 1 0\n", "-2 1 0\n"));
+        EXPECT_EQ(names(), std::vector<std::string>{"model.ac"});
+    }
+}
+
+TEST_F(AcFile, AMappedFileThatEndsMidLineOrIsEmptyIsRejected)
+{
+    std::string head = "AC3Db\nOBJECT poly\ndata ", tail = "\nnumvert 2\n0 0 0\n0 1";
+    size_t data = 4096 - head.size() - tail.size() - 5; /* 4 digits and a newline */
+    std::string text = head + std::to_string(data) + "\n" + std::string(data, 'd') + tail;
+    ASSERT_EQ(text.size(), 4096u);
+    put(dir + "/cut.ac", text, 0644);
+    put(dir + "/empty.ac", "", 0644);
+    Model model;
+    AcSource source;
+    std::string error;
+    EXPECT_FALSE(read_ac_file(dir + "/cut.ac", model, source, error, READ_MAP));
+    EXPECT_EQ(error, dir + "/cut.ac:7: expected 3 numbers for a vertex, found \"0 1\"");
+    EXPECT_FALSE(read_ac_file(dir + "/empty.ac", model, source, error, READ_MAP));
+    EXPECT_EQ(error,
+              dir + "/empty.ac:1: expected the AC3D header (such as AC3Db), found end of file");
+    EXPECT_TRUE(source.bytes().empty());
+}
+
+TEST_F(AcFile, LongStretchesAndManyMovedLinesAreWrittenInOrder)
+{
+    // More pieces than one writev takes: each object's moved line is written
+    // from a buffer, and the kilobytes after it straight from the text.
+    std::string text = "AC3Db\nOBJECT world\nkids 1500\n";
+    for (int i = 0; i < 1500; i++)
+        text += "OBJECT poly\nnumvert 2\n0 0 0\n1 1 1\ndata 5000\n" +
+                std::string(5000, char('a' + i % 26)) + "\nkids 0\n";
+    Loaded l = load(text);
+    ASSERT_TRUE(l.ok) << l.error;
+    for (int i = 0; i < 1500; i++)
+        l.model.objects[1 + i]->vertices[i % 2].y = float(i);
+    std::string error;
+    ASSERT_TRUE(write_ac_file(dir + "/out.ac", l.model, l.source, error)) << error;
+    std::string expected = save(l);
+    EXPECT_NE(expected, text);
+    EXPECT_TRUE(contents(dir + "/out.ac") == expected);
 }
 
 /* }====== */

@@ -279,4 +279,57 @@ TEST_F(Wave, UndoRestoresEveryPositionBitForBit)
     EXPECT_FALSE(sim::undo()) << "one step per command";
 }
 
+// The items of "list", in order.
+std::vector<const void *> items(HostList *list)
+{
+    std::vector<const void *> found;
+    for (HostList *n = list; n; n = n->next)
+        found.push_back(n->data);
+    return found;
+}
+
+TEST_F(Wave, ListsAppendedWholeOrItemByItemHoldEachItemOnce)
+{
+    sim::Object *a = add_object("a", {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}});
+    sim::Object *b = add_object("b", {{3, 0, 0}, {4, 0, 0}});
+    HostList *list = nullptr;
+    list_append_list_unique(&list, ac_object_get_vertexlist((HostObject *)a));
+    HostList mixed[3] = {{&b->vertices[0], &mixed[1]}, {&a->vertices[1], &mixed[2]},
+                         {&b->vertices[0], nullptr}};
+    list_append_list_unique(&list, mixed);
+    list_append_list_unique(&list, nullptr);
+    list_append_list_unique(&list, ac_object_get_vertexlist((HostObject *)b));
+    list_append_list_unique(&list, ac_object_get_vertexlist((HostObject *)a));
+    EXPECT_EQ(items(list), (std::vector<const void *>{&a->vertices[0], &a->vertices[1],
+                                                      &a->vertices[2], &b->vertices[0],
+                                                      &b->vertices[1]}));
+    list_free(&list);
+    EXPECT_EQ(list, nullptr);
+
+    // A vertex list whose items were changed is taken item by item.
+    HostList *changed = ac_object_get_vertexlist((HostObject *)a);
+    changed->next->data = &b->vertices[1];
+    list_append_list_unique(&list, changed);
+    list_append_list_unique(&list, ac_object_get_vertexlist((HostObject *)b));
+    EXPECT_EQ(items(list), (std::vector<const void *>{&a->vertices[0], &b->vertices[1],
+                                                      &a->vertices[2], &b->vertices[0]}));
+    list_free(&list);
+}
+
+TEST_F(Wave, ReleasedNodesMakeTheNextListsAlike)
+{
+    add_object("tube", grid7());
+    select_all(sim::SELECT_OBJECTS);
+    std::vector<const void *> first;
+    for (int round = 0; round < 3; round++) {
+        HostList *gathered = gather_wave_vertices();
+        std::vector<const void *> found = items(gathered);
+        ASSERT_EQ(found.size(), grid7().size());
+        if (round == 0)
+            first = found;
+        EXPECT_EQ(found, first);
+        ASSERT_TRUE(sim::undo()); // which releases the list
+    }
+}
+
 } // namespace
