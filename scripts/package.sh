@@ -16,18 +16,8 @@ if [ -z "$version" ]; then
     exit 1
 fi
 
-# Runs a command with its output kept back, shown only when it fails.
-quietly() {
-    log=$(mktemp)
-    if "$@" >"$log" 2>&1; then
-        rm -f "$log"
-    else
-        cat "$log" >&2
-        rm -f "$log"
-        echo "package: failed: $*" >&2
-        exit 1
-    fi
-}
+script_name=package
+. scripts/quietly.sh
 
 # build DIR [TOOLCHAIN]: configures DIR once, then brings the plug-in up to date.
 build() {

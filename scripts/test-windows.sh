@@ -7,18 +7,8 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-# Runs a command with its output kept back, shown only when it fails.
-quietly() {
-    log=$(mktemp)
-    if "$@" >"$log" 2>&1; then
-        rm -f "$log"
-    else
-        cat "$log" >&2
-        rm -f "$log"
-        echo "test-windows: failed: $*" >&2
-        exit 1
-    fi
-}
+script_name=test-windows
+. scripts/quietly.sh
 
 # {====== Tools ======
 missing=""
