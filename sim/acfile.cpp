@@ -1267,25 +1267,77 @@ static const Object *object_of(const Model &model, const AcSource::ObjectRecord 
     return object->vertices.size() == record.vertex_count ? object : nullptr;
 }
 
-// Writes a moved vertex's numbers in its object's frame, each the shortest that
-// reads back the same float; returns the length.
-static size_t format_vertex(const AcSource::Frame *frame, const Vertex &v, char *out, size_t size)
+// A moved vertex's numbers are its numbers as read plus the change of its
+// world position carried into its object's frame: the local change is the
+// inverse of the frame's linear part applied to (new world - old world), added
+// to the local value in double and rounded once. A number that comes out as
+// the float it was read as keeps its text; the others are written in the
+// shortest form that reads back the same float. So a translation, or a
+// rotation that maps axes onto axes, never rewrites a coordinate the change
+// did not touch, however far from the origin the object is placed.
+
+// The three number words of a vertex line, from "p" to the line's end "e".
+struct VertexWords {
+    const char *begin[3], *end[3];
+};
+
+static VertexWords vertex_words(const char *p, const char *e)
 {
-    float world[3] = {v.x, v.y, v.z}, local[3] = {v.x, v.y, v.z};
-    if (frame)
-        to_local(*frame, world, local);
-    char *p = out, *end = out + size;
-    for (int i = 0; i < 3; i++) {
-        if (i)
-            *p++ = ' ';
-        p = format_float(p, end, local[i]);
+    VertexWords w;
+    for (int k = 0; k < 3; k++) {
+        w.begin[k] = p = skip_spaces(p, e);
+        w.end[k] = p = skip_word(p, e);
     }
-    return size_t(p - out);
+    return w;
+}
+
+// The float a vertex word was read as (the reader accepted it, so it reads).
+static float word_value(const char *begin, const char *end)
+{
+    float value = 0;
+    read_real(begin, end, value);
+    return value;
+}
+
+// The local coordinates to write for a vertex read as the words "w" in
+// "frame" (null for none), at world position "old", now at "now"; "changed"
+// tells which of them differ from the floats that were read.
+static void moved_local(const AcSource::Frame *frame, const VertexWords &w,
+                        const AcSource::Position &old, const Vertex &now, float local[3],
+                        bool changed[3])
+{
+    const float was[3] = {old.x, old.y, old.z}, is[3] = {now.x, now.y, now.z};
+    double dw[3];
+    for (int i = 0; i < 3; i++)
+        dw[i] = std::memcmp(&was[i], &is[i], sizeof(float)) == 0 ? 0.0
+                                                                  : double(is[i]) - double(was[i]);
+    float absolute[3];
+    if (frame)
+        to_local(*frame, is, absolute);
+    for (int i = 0; i < 3; i++) {
+        float read = word_value(w.begin[i], w.end[i]);
+        if (!frame || (!frame->linear && frame->t[i] == 0)) {
+            local[i] = is[i]; /* the identity on this axis: the bits as they are */
+        } else {
+            double dl = frame->linear
+                            ? frame->inverse[i][0] * dw[0] + frame->inverse[i][1] * dw[1] +
+                                  frame->inverse[i][2] * dw[2]
+                            : dw[i];
+            if (dl == 0)
+                local[i] = read;
+            else if (std::isfinite(dl) && std::isfinite(read))
+                local[i] = float(double(read) + dl);
+            else
+                local[i] = absolute[i]; /* from or to a non-finite place */
+        }
+        changed[i] = std::memcmp(&local[i], &read, sizeof(float)) != 0;
+    }
 }
 
 // Hands the text to "put" in pieces: the source's bytes, with the moved
-// vertices' numbers in place of theirs. Lines keep their indentation, any
-// fields after the three numbers and their line end.
+// vertices' changed numbers in place of theirs. Lines keep their spacing, the
+// numbers that did not change, any fields after the three numbers and their
+// line end.
 template <class Put> static void write_text(const Model &model, const AcSource &source, Put &&put)
 {
     std::string_view bytes = source.bytes();
@@ -1308,13 +1360,18 @@ template <class Put> static void write_text(const Model &model, const AcSource &
             p = skip_blank_lines(p, end, lines);
             const char *e = line_end(p, end);
             if (i >= first && moved(object->vertices[i], loaded[i])) {
-                const char *numbers = skip_spaces(p, e), *after = numbers;
-                for (int k = 0; k < 3; k++)
-                    after = skip_word(skip_spaces(after, e), e);
-                char buf[64];
-                put(done, size_t(numbers - done));
-                put(buf, format_vertex(frame, object->vertices[i], buf, sizeof buf));
-                done = after;
+                VertexWords w = vertex_words(p, e);
+                float local[3];
+                bool changed[3];
+                moved_local(frame, w, loaded[i], object->vertices[i], local, changed);
+                for (int k = 0; k < 3; k++) {
+                    if (!changed[k])
+                        continue;
+                    char buf[32];
+                    put(done, size_t(w.begin[k] - done));
+                    put(buf, size_t(format_float(buf, buf + sizeof buf, local[k]) - buf));
+                    done = w.end[k];
+                }
             }
             p = e < end ? e + 1 : e;
         }
