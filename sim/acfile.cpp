@@ -2,12 +2,12 @@
 // model back as the bytes that were read with only the moved vertices' lines
 // written again. See acfile.h for what the format leaves open.
 #include "sim/acfile.h"
+#include "sim/save_file.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <locale.h>
+#include <new>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -631,6 +632,7 @@ struct ObjectState {
     double loc[3] = {0, 0, 0};
     bool has_rot = false, has_loc = false, has_numvert = false, has_numsurf = false;
     size_t vertex_text = 0;
+    size_t numvert_line = 0;
     size_t surface_count = 0;
     uint32_t max_ref = 0; /* the highest vertex index of its surfaces... */
     Line max_ref_line{};  /* ...and its line, when there is one */
@@ -663,6 +665,7 @@ static void read_vertices(Reader &r, const Line &head, ObjectState &o, Block &bl
     size_t room = room_for_lines(r, 6);
     size_t n = read_count(r, head, VERTEX_LINES, room);
     o.vertex_text = r.p - r.text;
+    o.numvert_line = head.number;
     Object *object = o.object;
     object->vertices.reserve(std::min(n, room));
     Line line;
@@ -894,6 +897,22 @@ static void to_local(const AcSource::Frame &f, const float world[3], float local
     }
 }
 
+// The line of vertex "index" of the object "o" (for messages: it is found
+// again by counting).
+static Line vertex_line(const Reader &r, const ObjectState &o, size_t index)
+{
+    size_t number = o.numvert_line;
+    const char *p = r.text + o.vertex_text;
+    for (size_t i = 0;; i++) {
+        p = skip_blank_lines(p, r.end, number);
+        const char *e = line_end(p, r.end);
+        number++;
+        if (i == index)
+            return {p, e, number};
+        p = e < r.end ? e + 1 : e;
+    }
+}
+
 // Ends an object at its kids line: checks its vertex indices, places its
 // vertices in the world and records them. Returns the object's frame.
 static int32_t finish_object(Reader &r, ObjectState &o)
@@ -920,6 +939,14 @@ static int32_t finish_object(Reader &r, ObjectState &o)
         if (frame >= 0) {
             float local[3] = {v.x, v.y, v.z}, world[3];
             to_world(s.frames[frame], local, world);
+            for (int k = 0; k < 3; k++)
+                if (std::isfinite(local[k]) && !std::isfinite(world[k])) {
+                    Line line = vertex_line(r, o, size_t(&v - object->vertices.data()));
+                    fail(r, line.number,
+                         "3 numbers for a vertex within a float's range once the rot and loc "
+                         "of its object and those above it place it",
+                         quote(line));
+                }
             v.x = world[0], v.y = world[1], v.z = world[2];
         }
         s.positions.push_back({v.x, v.y, v.z});
@@ -1030,21 +1057,73 @@ static void read_tree(Reader &r, const Line &head, bool world)
     }
 }
 
-static void read_header(Reader &r)
+// Whether the text from "p" starts with the AC3D header line, after an
+// optional UTF-8 byte-order mark; "line" is set to that first line.
+static bool has_header(const char *p, const char *end, Line &line)
 {
     static const char bom[] = "\xEF\xBB\xBF";
-    if (r.end - r.p >= 3 && std::memcmp(r.p, bom, 3) == 0)
-        r.p += 3;
-    if (r.p == r.end)
-        fail(r, 1, "the AC3D header (such as AC3Db)", "end of file");
-    Line line{r.p, line_end(r.p, r.end), 1};
+    if (end - p >= 3 && std::memcmp(p, bom, 3) == 0)
+        p += 3;
+    line = {p, line_end(p, end), 1};
     std::string_view word(line.begin, skip_word(line.begin, line.end) - line.begin);
-    if (word.size() != 5 || word.substr(0, 4) != "AC3D" ||
-        !std::isalnum(static_cast<unsigned char>(word[4])) ||
-        skip_spaces(line.begin + word.size(), line.end) != line.end)
+    return word.size() == 5 && word.substr(0, 4) == "AC3D" &&
+           std::isalnum(static_cast<unsigned char>(word[4])) &&
+           skip_spaces(line.begin + word.size(), line.end) == line.end;
+}
+
+static void read_header(Reader &r)
+{
+    Line line;
+    bool ok = has_header(r.p, r.end, line);
+    if (line.begin == r.end)
+        fail(r, 1, "the AC3D header (such as AC3Db)", "end of file");
+    if (!ok)
         fail(r, 1, "the AC3D header (such as AC3Db)", quote(line));
     r.line_number = 1;
     r.p = line.end < r.end ? line.end + 1 : line.end;
+}
+
+// The fields of a MATERIAL line after its name, in their order.
+static const struct {
+    const char *name;
+    int numbers;
+} material_fields[] = {{"rgb", 3}, {"amb", 3}, {"emis", 3}, {"spec", 3},
+                       {"shi", 1}, {"trans", 1}, {nullptr, 0}};
+
+// Checks a MATERIAL line: a name (in double quotes, which may hold spaces, or
+// one word), then rgb, amb, emis and spec with 3 numbers each, shi and trans
+// with one. Fields after those are kept as they are, as other writers may add
+// their own.
+static void check_material(const Reader &r, const Line &line)
+{
+    const char *p = after_keyword(line), *e = line.end;
+    if (p < e && *p == '"') {
+        const char *q = p + 1;
+        while (q < e && !(*q == '"' && (q + 1 == e || is_space(q[1]))))
+            q++;
+        if (q == e)
+            fail(r, line.number, "a MATERIAL's name in double quotes", quote(line));
+        p = q + 1;
+    } else {
+        p = skip_word(p, e);
+    }
+    for (int i = 0; material_fields[i].name; i++) {
+        std::string_view word = first_word(p, e);
+        p = skip_spaces(p, e);
+        bool ok = word == material_fields[i].name;
+        p = skip_word(p, e);
+        for (int k = 0; ok && k < material_fields[i].numbers; k++) {
+            p = skip_spaces(p, e);
+            ok = p < e && check_real(p, e);
+        }
+        if (!ok)
+            fail(r, line.number,
+                 std::string(material_fields[i].name) + " and " +
+                     std::to_string(material_fields[i].numbers) +
+                     (material_fields[i].numbers == 1 ? " number" : " numbers") +
+                     " in the MATERIAL line",
+                 quote(line));
+    }
 }
 
 static void read_text(Reader &r)
@@ -1062,10 +1141,14 @@ static void read_text(Reader &r)
             read_tree(r, line, world);
         } else if (word == "MAT") {
             skip_mat(r, line);
-        } else if (word != "MATERIAL" && object_token(word) != TOKEN_UNKNOWN) {
+        } else if (word == "MATERIAL") {
+            check_material(r, line);
+        } else if (object_token(word) != TOKEN_UNKNOWN) {
             fail(r, line.number, "MATERIAL or OBJECT", quote(line));
         }
     }
+    if (!roots)
+        fail(r, r.line_number + 1, "an OBJECT", "end of file");
 }
 
 // Reads the bytes "s" holds into "model" and "source", which are replaced
@@ -1073,19 +1156,21 @@ static void read_text(Reader &r)
 static bool read_source(AcSource &s, const std::string &file, Model &model, AcSource &source,
                         std::string &error)
 {
-    Model m;
-    std::string_view bytes = s.bytes();
-    const char *begin = bytes.data();
-    Reader r{file, begin, begin + bytes.size(), 0, m, s, begin};
     try {
+        Model m;
+        std::string_view bytes = s.bytes();
+        const char *begin = bytes.data();
+        Reader r{file, begin, begin + bytes.size(), 0, m, s, begin};
         read_text(r);
+        model = std::move(m);
+        source = std::move(s);
+        return true;
     } catch (const ReadError &e) {
         error = e.message;
-        return false;
+    } catch (const std::bad_alloc &) {
+        error = file + ": cannot read: not enough memory for the model";
     }
-    model = std::move(m);
-    source = std::move(s);
-    return true;
+    return false;
 }
 
 bool read_ac(std::string text, const std::string &file, Model &model, AcSource &source,
@@ -1096,13 +1181,13 @@ bool read_ac(std::string text, const std::string &file, Model &model, AcSource &
     return read_source(s, file, model, source, error);
 }
 
-// Reads the open file "fd" to its end into "text", expecting "size" bytes;
-// false with errno set on failure.
+// Reads the open regular file "fd" to its end into "text", expecting "size"
+// bytes; false with errno set on failure.
 static bool read_whole(int fd, size_t size, std::string &text)
 {
     text.resize(size);
     size_t got = 0;
-    char more[65536]; /* past the size it had, if it grew or has none */
+    char more[65536]; /* past the size it had, if it grew */
     for (;;) {
         bool full = got == text.size();
         ssize_t n = full ? read(fd, more, sizeof more) : read(fd, &text[got], text.size() - got);
@@ -1120,6 +1205,45 @@ static bool read_whole(int fd, size_t size, std::string &text)
     return true;
 }
 
+// Reads a stream (a pipe, a device, standard input), whose size is unknown,
+// into "text": to its end, or only as far as its first line when that is no
+// AC3D header (the reading then fails on it at once, so that an endless
+// stream of anything else ends at once too). False with "error" set when
+// reading fails or the stream runs past STREAM_LIMIT.
+static const size_t STREAM_LIMIT = size_t(1) << 30;
+static const size_t HEADER_LIMIT = 4096; /* a header line is shorter than this */
+
+static bool read_stream(int fd, const std::string &path, std::string &text, std::string &error)
+{
+    bool header_checked = false;
+    for (;;) {
+        if (text.size() > STREAM_LIMIT) {
+            error = path + ": cannot read: more than 1 GiB from a pipe or device; "
+                           "save it to a file and read that";
+            return false;
+        }
+        size_t got = text.size();
+        text.resize(got + 65536);
+        ssize_t n = read(fd, &text[got], 65536);
+        text.resize(got + size_t(n > 0 ? n : 0));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = path + ": cannot read: " + std::strerror(errno);
+            return false;
+        }
+        const char *begin = text.data(), *end = begin + text.size();
+        if (!header_checked && (n == 0 || text.size() >= HEADER_LIMIT || line_end(begin, end) < end)) {
+            Line first;
+            header_checked = true;
+            if (!has_header(begin, end, first))
+                return true; /* enough to say what is wrong */
+        }
+        if (n == 0)
+            return true;
+    }
+}
+
 bool read_ac_file(const std::string &path, Model &model, AcSource &source, std::string &error,
                   ReadMode mode)
 {
@@ -1128,18 +1252,31 @@ bool read_ac_file(const std::string &path, Model &model, AcSource &source, std::
         error = path + ": cannot open: " + std::strerror(errno);
         return false;
     }
-    AcSource s;
     struct stat st;
-    size_t size = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? size_t(st.st_size) : 0;
-    /* a file that cannot be mapped (a pipe, say) is read instead */
-    bool mapped = mode == READ_MAP && size > 0 && s.mapped.map(fd, size);
-    if (!mapped && !read_whole(fd, size, s.text)) {
+    if (fstat(fd, &st) != 0) {
         error = path + ": cannot read: " + std::strerror(errno);
         close(fd);
         return false;
     }
+    AcSource s;
+    bool read_ok = false;
+    try {
+        if (!S_ISREG(st.st_mode)) {
+            read_ok = read_stream(fd, path, s.text, error);
+        } else {
+            size_t size = size_t(st.st_size);
+            /* a file that cannot be mapped is read instead */
+            read_ok = (mode == READ_MAP && size > 0 && s.mapped.map(fd, size)) ||
+                      read_whole(fd, size, s.text);
+            if (!read_ok)
+                error = path + ": cannot read: " + std::strerror(errno);
+        }
+    } catch (const std::bad_alloc &) {
+        error = path + ": cannot read: not enough memory for the file";
+        read_ok = false;
+    }
     close(fd);
-    return read_source(s, path, model, source, error);
+    return read_ok && read_source(s, path, model, source, error);
 }
 
 /* }====== */
@@ -1457,60 +1594,25 @@ static void put_file(FileOut &f, const char *p, size_t n)
         f.pieces.push_back({to, n});
 }
 
-// Creates a new file "dir/.base.tmpXXXXXX" with "mode" less the umask; returns
-// its descriptor, or -1 with errno set.
-static int create_temporary(const std::string &dir, const std::string &base, std::string &name)
-{
-    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    static unsigned long counter = 0;
-    for (int attempt = 0; attempt < 100; attempt++) {
-        unsigned long long x = std::chrono::steady_clock::now().time_since_epoch().count() ^
-                               (uint64_t(getpid()) << 32) ^ (++counter * 0x9E3779B97F4A7C15ull);
-        name = dir + "/." + base + ".tmp";
-        for (int i = 0; i < 6; i++, x /= 62)
-            name += letters[x % 62];
-        int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
-}
-
 bool write_ac_file(const std::string &path, const Model &model, const AcSource &source,
                    std::string &error)
 {
-    auto failed = [&](const std::string &why) {
+    std::string why = why_not_writable(model, source);
+    if (!why.empty()) {
         error = path + ": cannot write: " + why;
         return false;
-    };
-    std::string why = why_not_writable(model, source);
-    if (!why.empty())
-        return failed(why);
-    struct stat st;
-    bool exists = stat(path.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode))
-        return failed(S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file");
-    size_t slash = path.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temp;
-    FileOut f;
-    f.fd = create_temporary(dir, base, temp);
-    if (f.fd < 0)
-        return failed(std::strerror(errno));
-    if (exists && fchmod(f.fd, st.st_mode & 07777) != 0)
-        f.error = errno;
-    write_text(model, source, [&](const char *p, size_t n) { put_file(f, p, n); });
-    flush(f);
-    if (close(f.fd) != 0 && !f.error)
-        f.error = errno;
-    if (!f.error && rename(temp.c_str(), path.c_str()) != 0)
-        f.error = errno;
-    if (f.error) {
-        unlink(temp.c_str());
-        return failed(std::strerror(f.error));
     }
-    return true;
+    return save_file(path, [&](int fd) {
+        try {
+            FileOut f;
+            f.fd = fd;
+            write_text(model, source, [&](const char *p, size_t n) { put_file(f, p, n); });
+            flush(f);
+            return f.error;
+        } catch (const std::bad_alloc &) {
+            return ENOMEM;
+        }
+    }, error);
 }
 
 /* }====== */

@@ -134,9 +134,8 @@ void write_ac(const Model &model, const AcSource &source, std::string &out);
 // back as.
 char *format_float(char *first, char *last, float value);
 
-// Writes as write_ac does to a temporary file beside "path", then renames it
-// over "path", which is left untouched on any failure. Keeps the permission
-// bits of an existing target (else 0666 less the umask).
+// Writes as write_ac does to the file "path" names, replacing it whole or not
+// at all, as save_file (save_file.h) does: links, owner, group and mode kept.
 bool write_ac_file(const std::string &path, const Model &model, const AcSource &source,
                    std::string &error);
 

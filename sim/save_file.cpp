@@ -1,0 +1,380 @@
+// Replacing a user's file safely; see save_file.h for what is kept and why.
+#include "sim/save_file.h"
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sim {
+
+/* {====== Names ====== */
+
+static std::string folder_of(const std::string &path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+static std::string base_of(const std::string &path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool resolve_links(const std::string &path, std::string &target)
+{
+    target = path;
+    for (int links = 0;; links++) {
+        struct stat st;
+        if (lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return true; /* a file, or nothing yet: the end of the chain */
+        if (links == 40) {
+            errno = ELOOP;
+            return false;
+        }
+        char next[PATH_MAX];
+        ssize_t n = readlink(target.c_str(), next, sizeof next - 1);
+        if (n < 0)
+            return false;
+        std::string to(next, size_t(n));
+        /* a relative link is relative to the folder that holds it */
+        target = to[0] == '/' || target.find('/') == std::string::npos
+                     ? to
+                     : folder_of(target) + "/" + to;
+    }
+}
+
+// "path" with its folder made absolute and its links resolved, for comparing
+// places that do not exist yet.
+static std::string place_of(const std::string &path)
+{
+    std::string target;
+    if (!resolve_links(path, target))
+        target = path;
+    char *folder = realpath(folder_of(target).c_str(), nullptr);
+    std::string place = (folder ? std::string(folder) : folder_of(target)) + "/" + base_of(target);
+    std::free(folder);
+    return place;
+}
+
+bool same_file(const std::string &a, const std::string &b)
+{
+    struct stat sa, sb;
+    bool has_a = stat(a.c_str(), &sa) == 0, has_b = stat(b.c_str(), &sb) == 0;
+    if (has_a && has_b)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return !has_a && !has_b && place_of(a) == place_of(b);
+}
+
+/* }====== */
+
+/* {====== The named temporary file, removed on a signal ====== */
+
+static char pending[PATH_MAX + 1];
+static volatile sig_atomic_t has_pending = 0;
+static const int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+static void on_signal(int signal_number)
+{
+    if (has_pending)
+        unlink(pending);
+    has_pending = 0;
+    std::signal(signal_number, SIG_DFL);
+    raise(signal_number); /* ends the process as the signal would have */
+}
+
+// Installs the handler once, for signals that are not ignored.
+static void install_cleanup()
+{
+    static bool installed = false;
+    if (installed)
+        return;
+    installed = true;
+    for (int s : CLEANUP_SIGNALS) {
+        struct sigaction old;
+        if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction sa {};
+        sa.sa_handler = on_signal;
+        sigemptyset(&sa.sa_mask);
+        sigaction(s, &sa, nullptr);
+    }
+}
+
+static void set_pending(const std::string &name)
+{
+    install_cleanup();
+    if (name.size() > PATH_MAX)
+        return;
+    has_pending = 0;
+    std::memcpy(pending, name.c_str(), name.size() + 1);
+    has_pending = 1;
+}
+
+static void clear_pending() { has_pending = 0; }
+
+void remove_pending_temporary()
+{
+    if (has_pending)
+        unlink(pending);
+    has_pending = 0;
+}
+
+// Holds off the cleanup signals while a file is written in place.
+struct HeldSignals {
+    sigset_t old;
+    HeldSignals()
+    {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int s : CLEANUP_SIGNALS)
+            sigaddset(&set, s);
+        sigprocmask(SIG_BLOCK, &set, &old);
+    }
+    ~HeldSignals() { sigprocmask(SIG_SETMASK, &old, nullptr); }
+};
+
+/* }====== */
+
+/* {====== Temporary files ====== */
+
+// An unnamed file in "folder" (mode 0666 less the umask), or -1 with errno set
+// when the file system has none.
+static int create_unnamed(const std::string &folder)
+{
+#ifdef O_TMPFILE
+    return open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+#else
+    (void)folder;
+    errno = EOPNOTSUPP;
+    return -1;
+#endif
+}
+
+// A fresh name "FOLDER/.BASE.tmpXXXXXX", BASE shortened so that the name fits
+// the folder's longest.
+static std::string temporary_name(const std::string &folder, const std::string &base)
+{
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static unsigned long counter = 0;
+    long name_max = pathconf(folder.c_str(), _PC_NAME_MAX);
+    size_t room = size_t(name_max > 0 ? name_max : 255) - std::strlen("..tmpXXXXXX");
+    uint64_t x = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                 (uint64_t(getpid()) << 32) ^ (++counter * 0x9E3779B97F4A7C15ull);
+    std::string name = folder + "/." + base.substr(0, room) + ".tmp";
+    for (int i = 0; i < 6; i++, x /= 62)
+        name += letters[x % 62];
+    return name;
+}
+
+// Gives a temporary name in "folder" by "make", which returns 0 or an errno:
+// the name is registered for removal first and tried again while taken.
+template <class Make>
+static int make_named(const std::string &folder, const std::string &base, std::string &name,
+                      Make &&make)
+{
+    for (int attempt = 0; attempt < 100; attempt++) {
+        name = temporary_name(folder, base);
+        set_pending(name);
+        int e = make(name);
+        if (e == 0)
+            return 0;
+        clear_pending();
+        if (e != EEXIST)
+            return e;
+    }
+    return EEXIST;
+}
+
+// A new file by a temporary name (mode 0666 less the umask); -1 with errno set.
+static int create_named(const std::string &folder, const std::string &base, std::string &name)
+{
+    int fd = -1;
+    int e = make_named(folder, base, name, [&](const std::string &n) {
+        fd = open(n.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        return fd < 0 ? errno : 0;
+    });
+    errno = e;
+    return fd;
+}
+
+// A file that nobody can open by name: unnamed where the file system allows,
+// else named in "folder" and removed at once.
+static int create_anonymous(const std::string &folder, bool unnamed)
+{
+    int fd = unnamed ? create_unnamed(folder) : -1;
+    if (fd >= 0)
+        return fd;
+    std::string name;
+    fd = create_named(folder, "corrugo", name);
+    if (fd >= 0) {
+        unlink(name.c_str());
+        clear_pending();
+    }
+    return fd;
+}
+
+/* }====== */
+
+/* {====== Replacing ====== */
+
+// Copies all of "from" over the start of "to", which then ends where it does.
+// Room is reserved first, so that a full disk fails before anything changes.
+static int copy_in_place(int from, int to, off_t old_size)
+{
+    off_t size = lseek(from, 0, SEEK_END);
+    if (size < 0)
+        return errno;
+    if (size > old_size) {
+        int e = posix_fallocate(to, 0, size);
+        if (e != 0 && e != EOPNOTSUPP && e != EINVAL) {
+            if (ftruncate(to, old_size) != 0) { /* as it was */
+            }
+            return e;
+        }
+    }
+    char buffer[1 << 16];
+    for (off_t at = 0; at < size;) {
+        ssize_t n = pread(from, buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : EIO;
+        for (ssize_t done = 0; done < n;) {
+            ssize_t k = pwrite(to, buffer + done, size_t(n - done), at + done);
+            if (k < 0 && errno == EINTR)
+                continue;
+            if (k < 0)
+                return errno;
+            done += k;
+        }
+        at += n;
+    }
+    if (ftruncate(to, size) != 0 || fsync(to) != 0)
+        return errno;
+    return 0;
+}
+
+static bool write_in_place(const std::string &target, const struct stat &st,
+                           const std::function<int(int)> &write, bool unnamed, int &error)
+{
+    const char *tmpdir = std::getenv("TMPDIR");
+    int temp = create_anonymous(folder_of(target), unnamed);
+    if (temp < 0)
+        temp = create_anonymous(tmpdir && *tmpdir ? tmpdir : "/tmp", unnamed);
+    if (temp < 0) {
+        error = errno;
+        return false;
+    }
+    error = write(temp);
+    if (error == 0) {
+        int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0) {
+            error = errno;
+        } else {
+            HeldSignals held;
+            error = copy_in_place(temp, fd, st.st_size);
+            if (close(fd) != 0 && error == 0)
+                error = errno;
+        }
+    }
+    close(temp);
+    return error == 0;
+}
+
+// Writes a new file beside "target" and renames it over it. "in_place" is
+// set, with nothing done, when the new file cannot take the target's owner.
+static bool write_by_rename(const std::string &target, const struct stat *st,
+                            const std::function<int(int)> &write, bool unnamed, int &error,
+                            bool &in_place)
+{
+    const std::string folder = folder_of(target), base = base_of(target);
+    std::string name;
+    int fd = unnamed ? create_unnamed(folder) : -1;
+    bool named = fd < 0;
+    if (named)
+        fd = create_named(folder, base, name);
+    if (fd < 0) {
+        error = errno;
+        return false;
+    }
+    error = 0;
+    if (st && fchown(fd, st->st_uid, st->st_gid) != 0) {
+        in_place = true;
+    } else {
+        if (st && fchmod(fd, st->st_mode & 07777) != 0)
+            error = errno;
+        if (error == 0)
+            error = write(fd);
+    }
+    if (!named && error == 0 && !in_place) {
+        /* a name only now that it is whole, to rename it over the target */
+        std::string proc = "/proc/self/fd/" + std::to_string(fd);
+        error = make_named(folder, base, name, [&](const std::string &n) {
+            return linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, n.c_str(), AT_SYMLINK_FOLLOW) == 0
+                       ? 0
+                       : errno;
+        });
+        named = error == 0;
+    }
+    if (close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && !in_place && rename(name.c_str(), target.c_str()) != 0)
+        error = errno;
+    if (named && (error != 0 || in_place))
+        unlink(name.c_str());
+    clear_pending();
+    return error == 0 && !in_place;
+}
+
+bool save_file(const std::string &path, const std::function<int(int)> &write, std::string &error,
+               bool unnamed)
+{
+    auto failed = [&](int error_number) {
+        error = path + ": cannot write: " + std::strerror(error_number);
+        return false;
+    };
+    std::string target;
+    if (!resolve_links(path, target))
+        return failed(errno);
+    struct stat st;
+    bool exists = stat(target.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT)
+        return failed(errno);
+    const std::string folder = folder_of(target);
+    bool folder_writable = access(folder.c_str(), W_OK | X_OK) == 0;
+    if (exists) {
+        if (S_ISDIR(st.st_mode))
+            return failed(EISDIR);
+        if (!S_ISREG(st.st_mode)) {
+            error = path + ": cannot write: not a regular file";
+            return false;
+        }
+        if (access(target.c_str(), W_OK) != 0)
+            return failed(errno);
+        if ((st.st_mode & 0222) == 0)
+            return failed(EACCES);
+    } else if (!folder_writable) {
+        return failed(errno);
+    }
+    int error_number = 0;
+    bool in_place = exists && (st.st_nlink > 1 || !folder_writable);
+    if (!in_place &&
+        write_by_rename(target, exists ? &st : nullptr, write, unnamed, error_number, in_place))
+        return true;
+    if (in_place && write_in_place(target, st, write, unnamed, error_number))
+        return true;
+    return failed(error_number);
+}
+
+/* }====== */
+
+} // namespace sim
