@@ -5,17 +5,21 @@
 // and writes the model back, changing only the lines of vertices that moved.
 #include "sim/acfile.h"
 #include "sim/host.h"
+#include "sim/save_file.h"
 #include "sim/viewer.h"
 
 #include <tcl.h>
 
 #include <cerrno>
+#include <cstdarg>
+#include <cstdint>
 #include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -89,7 +93,10 @@ int usage_error(const std::string &message)
 
 bool parse_tick(const std::string &text, uint32_t *tick)
 {
-    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    size_t digits = text.find_first_not_of('0'); /* leading zeros count for nothing */
+    if (digits != std::string::npos && text.size() - digits > 10)
         return false;
     unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
     if (value > 4294967295ull)
@@ -122,10 +129,16 @@ int parse_options(int argc, char **argv, Options &options)
         };
         bool takes_value = arg == "-o" || arg == "-c" || arg == "--select" || arg == "--in" ||
                            arg == "--plugin" || arg == "--tick" || arg == "--debug";
+        bool takes_none = arg == "-h" || arg == "--help" || arg == "--undo" ||
+                          arg == "--report" || arg == "--gui";
+        if (inline_value && !takes_value && !takes_none)
+            return usage_error("unknown option " + arg);
         if (takes_value && !take())
             return usage_error("option " + arg + " needs a value");
         if (!takes_value && inline_value)
             return usage_error("option " + arg + " takes no value");
+        if (value.empty() && (arg == "-o" || arg == "--debug" || arg == "--plugin"))
+            return usage_error("option " + arg + " needs a file name, not an empty one");
 
         if (arg == "-h" || arg == "--help") {
             std::fputs(USAGE, stdout);
@@ -167,7 +180,58 @@ int parse_options(int argc, char **argv, Options &options)
     }
     if (options.model.empty() && !options.gui)
         return usage_error("no model file given");
+    // Debug output goes to its file from the start: naming a file the run
+    // reads or writes would empty it, whatever came of the commands.
+    if (!options.debug.empty() && options.debug != "-") {
+        if (!options.model.empty() && sim::same_file(options.debug, options.model))
+            return usage_error("--debug " + options.debug +
+                               " names the model file; debug output would overwrite it");
+        if (!options.output.empty() && sim::same_file(options.debug, options.output))
+            return usage_error("--debug " + options.debug + " names the output file of -o");
+    }
     return -1;
+}
+
+// "exit" in a -c command would end the program before the model is written,
+// with a status that says all went well: it is an error instead.
+int exit_command(ClientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
+{
+    Tcl_SetObjResult(interp, Tcl_NewStringObj("exit is not available in corrugo-host's commands: "
+                                              "the program ends after the last of them, and "
+                                              "writes -o only when every one ran cleanly",
+                                              -1));
+    return TCL_ERROR;
+}
+
+// Anything else that ends the interpreter ends the run as a failure.
+void on_tcl_exit(ClientData status)
+{
+    std::fprintf(stderr, "corrugo-host: the Tcl interpreter exited; nothing was written\n");
+    sim::remove_pending_temporary();
+    int code = (int)(intptr_t)status;
+    _exit(code != 0 ? code : 1);
+}
+
+// Running out of memory ends the run with a message, leaving no temporary file.
+std::string memory_context = "corrugo-host";
+
+void out_of_memory()
+{
+    sim::remove_pending_temporary();
+    std::fprintf(stderr, "%s: not enough memory; nothing was written\n", memory_context.c_str());
+    _exit(2);
+}
+
+void tcl_panic(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::fprintf(stderr, "%s: ", memory_context.c_str());
+    std::vfprintf(stderr, format, args);
+    std::fprintf(stderr, "; nothing was written\n");
+    va_end(args);
+    sim::remove_pending_temporary();
+    _exit(2);
 }
 
 std::string executable_folder()
@@ -285,7 +349,13 @@ int main(int argc, char **argv)
     }
     if (!check_names(model, options))
         return 2;
+    // From here on, what runs out of memory cannot be taken back step by step.
+    memory_context = options.model;
+    std::set_new_handler(out_of_memory);
+    Tcl_SetPanicProc(tcl_panic);
     sim::replace_model(std::move(model));
+    Tcl_CreateObjCommand(sim::interp(), "exit", exit_command, nullptr, nullptr);
+    Tcl_SetExitProc(on_tcl_exit);
 
     std::unique_ptr<FILE, int (*)(FILE *)> debug_file(nullptr, std::fclose);
     if (options.debug == "-") {

@@ -74,9 +74,9 @@ HostList *NodePool::take()
         free_ = node->next;
     } else {
         if (left_ == 0) {
-            HostList *chunk = (HostList *)std::malloc(CHUNK_NODES * sizeof(HostList));
-            if (!chunk)
-                std::abort(); // the modeller has no way on without memory either
+            // Out of memory, the program's new handler decides what happens:
+            // the modeller has no way on either.
+            HostList *chunk = (HostList *)::operator new(CHUNK_NODES * sizeof(HostList));
             POISON(chunk, CHUNK_NODES * sizeof(HostList));
             chunks_.push_back(chunk);
             left_ = CHUNK_NODES;
@@ -108,7 +108,7 @@ NodePool::~NodePool()
 {
     for (HostList *chunk : chunks_) {
         UNPOISON(chunk, CHUNK_NODES * sizeof(HostList));
-        std::free(chunk);
+        ::operator delete(chunk);
     }
 }
 

@@ -498,14 +498,14 @@ int run_viewer(const ViewerOptions &options)
 {
     Viewer &v = viewer();
     Model first;
-    std::string error;
-    if (!options.model.empty() && !read_ac_file(options.model, first, v.source, error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+    std::string error, failure;
+    // A model that cannot be read leaves the viewer empty, as File > Open
+    // would, and the window says why once it is up.
+    if (!options.model.empty() && !read_ac_file(options.model, first, v.source, failure))
+        first = Model();
+    if (failure.empty() && !check_names(first, options))
         return 2;
-    }
-    if (!check_names(first, options))
-        return 2;
-    v.file = options.model;
+    v.file = failure.empty() ? options.model : "";
 
     Tcl_Interp *in = interp();
     if (!start_tk(in))
@@ -528,12 +528,13 @@ int run_viewer(const ViewerOptions &options)
     Tcl_Obj *commands = Tcl_NewListObj(0, nullptr);
     for (const std::string &command : options.commands)
         Tcl_ListObjAppendElement(nullptr, commands, Tcl_NewStringObj(command.data(), (int)command.size()));
-    Tcl_Obj *start[2] = {Tcl_NewStringObj("::viewer::start", -1), commands};
-    Tcl_IncrRefCount(start[0]);
-    Tcl_IncrRefCount(start[1]);
-    int code = Tcl_EvalObjv(in, 2, start, TCL_EVAL_GLOBAL);
-    Tcl_DecrRefCount(start[0]);
-    Tcl_DecrRefCount(start[1]);
+    Tcl_Obj *start[3] = {Tcl_NewStringObj("::viewer::start", -1), commands,
+                         Tcl_NewStringObj(failure.data(), (int)failure.size())};
+    for (Tcl_Obj *word : start)
+        Tcl_IncrRefCount(word);
+    int code = Tcl_EvalObjv(in, 3, start, TCL_EVAL_GLOBAL);
+    for (Tcl_Obj *word : start)
+        Tcl_DecrRefCount(word);
     if (code != TCL_OK) {
         std::fprintf(stderr, "corrugo-host: cannot open the viewer: %s\n", Tcl_GetStringResult(in));
         return 2;

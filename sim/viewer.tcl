@@ -19,11 +19,13 @@
 #	.status.note			what the drawing leaves out, if anything
 #
 # The state lives in ::viewer::S; ::viewer::messages lists every message
-# the host has shown, oldest first.
+# the host has shown, oldest first, and ::viewer::failures every file that
+# could not be read or written, with why.
 
 namespace eval ::viewer {
     variable S
     variable messages {}
+    variable failures {}
 
     array set S {
 	file		""
@@ -44,16 +46,23 @@ namespace eval ::viewer {
 
 # ::viewer::start --
 #
-#	Builds the window and, once it is up, runs the commands given with
-#	-c, in order. A command that fails ends the program with status 1.
+#	Builds the window and, once it is up, says why the model given on
+#	the command line could not be read, if it could not, then runs the
+#	commands given with -c, in order. A command that fails ends the
+#	program with status 1.
 #
 # Arguments:
 #	commands	a list of Tcl scripts
+#	failure		why the model could not be read, or empty
 
-proc ::viewer::start {commands} {
+proc ::viewer::start {commands {failure ""}} {
     Build
     # Tk maps the main window from an idle handler that first runs every
-    # other idle handler: the commands wait for a timer after it.
+    # other idle handler: what follows waits for a timer after it.
+    if {$failure ne ""} {
+	after idle [list after 0 [namespace code \
+		[list Failed "The model was not opened." $failure]]]
+    }
     if {[llength $commands]} {
 	after idle [list after 0 [namespace code [list RunCommands $commands]]]
     }
@@ -315,6 +324,8 @@ proc ::viewer::Front {} {
 #	why	the reason, naming the file (and the line, for a bad model)
 
 proc ::viewer::Failed {what why} {
+    variable failures
+    lappend failures $why
     puts stderr "corrugo-host: $why"
     tk_messageBox -icon error -title "corrugo-host" -message $what \
 	    -detail $why -parent .
