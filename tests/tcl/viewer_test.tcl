@@ -327,15 +327,29 @@ test startingWithoutModel {without a model the viewer starts empty, with nothing
 	exit 0}
 } -result {0 {0 disabled 1 {no model file to save: open one first}}}
 
-test exitStatuses {Quit and the close box exit with 0, a failing command with 1, a model that cannot be read with 2} -body {
-    set broken [viewer [file join $scratch broken.ac]]
+test exitStatuses {Quit and the close box exit with 0, a failing command with 1, a name that matches no object with 2} -body {
     list [viewer $roof -c ::viewer::Quit] \
 	    [viewer $roof -c {uplevel #0 [wm protocol . WM_DELETE_WINDOW]}] \
 	    [viewer $roof -c {set x 1} -c {error "no such thing"} -c {exit 0}] \
-	    [lindex $broken 0] [string match "*broken.ac:7:*" [lindex $broken 1]] \
 	    [viewer $roof --in nowhere]
-} -result [list {0 {}} {0 {}} {1 {corrugo-host: -c error "no such thing": no such thing}} 2 1 \
+} -result [list {0 {}} {0 {}} {1 {corrugo-host: -c error "no such thing": no such thing}} \
 	[list 2 "corrugo-host: $roof: no object named \"nowhere\""]]
+
+test unreadableModelOpensEmpty {a model on the command line that cannot be read opens an empty viewer that says why in a box} -body {
+    set report {after 300 {
+	set w .__tk__messagebox
+	puts [list [winfo ismapped $w] [$w.msg cget -text] [$w.dtl cget -text] \
+		[dict get [::viewer::state] vertices] [dict get [::viewer::state] file]]
+	exit 0
+    }}
+    set broken [viewer [file join $scratch broken.ac] -c $report]
+    set missing [viewer [file join $scratch nowhere.ac] --in roof -c $report]
+    list [lindex $broken 0] [string match "*broken.ac:7: expected*" [lindex $broken 1]] \
+	    [lindex [split [lindex $broken 1] \n] end] \
+	    [lindex $missing 0] [string match "*nowhere.ac: cannot open: No such file*" $missing]
+} -result [list 0 1 [list 1 {The model was not opened.} \
+	"[file join $scratch broken.ac]:7: expected 3 numbers for a vertex, found \"1 zero 0\"" 0 {}] \
+	0 1]
 
 test noBackgroundErrors {no binding or callback raised an error} -body {
     set ::bgerrors
