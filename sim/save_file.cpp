@@ -151,7 +151,7 @@ struct HeldSignals {
 static int create_unnamed(const std::string &folder)
 {
 #ifdef O_TMPFILE
-    return open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    return open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
 #else
     (void)folder;
     errno = EOPNOTSUPP;
@@ -199,7 +199,7 @@ static int create_named(const std::string &folder, const std::string &base, std:
 {
     int fd = -1;
     int e = make_named(folder, base, name, [&](const std::string &n) {
-        fd = open(n.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = open(n.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         return fd < 0 ? errno : 0;
     });
     errno = e;
@@ -227,7 +227,8 @@ static int create_anonymous(const std::string &folder, bool unnamed)
 /* {====== Replacing ====== */
 
 // Copies all of "from" over the start of "to", which then ends where it does.
-// Room is reserved first, so that a full disk fails before anything changes.
+// Room is reserved first, so that a full disk fails before anything changes;
+// a failure before the first byte is written leaves "to" as it was.
 static int copy_in_place(int from, int to, off_t old_size)
 {
     off_t size = lseek(from, 0, SEEK_END);
@@ -235,19 +236,20 @@ static int copy_in_place(int from, int to, off_t old_size)
         return errno;
     if (size > old_size) {
         int e = posix_fallocate(to, 0, size);
-        if (e != 0 && e != EOPNOTSUPP && e != EINVAL) {
-            if (ftruncate(to, old_size) != 0) { /* as it was */
-            }
-            return e;
-        }
+        if (e != 0 && e != EOPNOTSUPP && e != EINVAL)
+            return ftruncate(to, old_size), e;
     }
     char buffer[1 << 16];
     for (off_t at = 0; at < size;) {
         ssize_t n = pread(from, buffer, sizeof buffer, at);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            return n < 0 ? errno : EIO;
+        if (n <= 0) {
+            int e = n < 0 ? errno : EIO;
+            if (at == 0 && ftruncate(to, old_size) != 0) { /* nothing written: as it was */
+            }
+            return e;
+        }
         for (ssize_t done = 0; done < n;) {
             ssize_t k = pwrite(to, buffer + done, size_t(n - done), at + done);
             if (k < 0 && errno == EINTR)

@@ -1,6 +1,7 @@
 // corrugo-host when the system fails it and with models at the limits of a
 // float: it writes the whole model or leaves every file as it was, and what the
 // wave writes stays finite and stays where it was put.
+#include "host_folder.h"
 #include "shell.h"
 #include "sim/acfile.h"
 
@@ -23,7 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Point = std::array<float, 3>;
+using namespace host_folder;
 
 uint32_t bits(float f)
 {
@@ -32,109 +33,8 @@ uint32_t bits(float f)
     return b;
 }
 
-struct Outcome {
-    int status; // the exit status, or 128 and the signal that ended it
-    std::string err;
-};
-
-// Whether this process may mount file systems in a mount namespace of its own
-// (root, with unshare and tmpfs available).
-bool can_mount()
-{
-    static int answer = -1;
-    if (answer < 0)
-        answer = geteuid() == 0 &&
-                 std::system("unshare -m sh -c 'mount -t tmpfs -o size=4k tmpfs /tmp' "
-                             ">/dev/null 2>&1") == 0;
-    return answer == 1;
-}
-
-// Each test gets a folder: "work" is where corrugo-host runs, and "after" a
-// copy of "work" taken as soon as it ends (so that what it left on a file
-// system mounted for the run can still be seen).
-class Robust : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        dir = fs::temp_directory_path() /
-              ("corrugo-robust-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        TearDown();
-        fs::create_directories(dir / "work");
-    }
-    void TearDown() override
-    {
-        std::system(("chmod -R u+w " + quote(dir.string()) + " 2>/dev/null").c_str());
-        fs::remove_all(dir);
-    }
-
-    // Runs corrugo-host with "args" in "work", after the shell commands
-    // "setup" (in a subshell with it, so that limits set there are the host's
-    // only) and behind the words "wrapper"; with "own_mounts", in a mount
-    // namespace that takes the mounts made by "setup" with it when it ends.
-    Outcome run(const std::vector<std::string> &args, const std::string &setup = "",
-                const std::string &wrapper = "", bool own_mounts = false)
-    {
-        std::string script = "cd " + quote((dir / "work").string()) + " || exit 99\n(\n" + setup +
-                             "\n" + wrapper + " " + quote(CORRUGO_HOST_PATH);
-        for (const std::string &a : args)
-            script += " " + quote(a);
-        script += " 2>../err.txt </dev/null >/dev/null\n)\nstatus=$?\n"
-                  "cp -a . ../after || exit 98\nexit $status\n";
-        std::ofstream(dir / "run.sh") << script;
-        fs::remove_all(dir / "after");
-        std::string command = (own_mounts ? "unshare -m sh " : "sh ") + quote((dir / "run.sh").string());
-        int status = std::system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / "err.txt")};
-    }
-
-    // Every file and folder in the copy of "work" taken after the run.
-    std::vector<std::string> left() const
-    {
-        std::vector<std::string> names;
-        for (const auto &entry : fs::recursive_directory_iterator(dir / "after"))
-            names.push_back(fs::relative(entry.path(), dir / "after").string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-    std::string after(const char *name) const { return slurp(dir / "after" / name); }
-    // Whether the file "name" was left holding "text".
-    ::testing::AssertionResult kept(const char *name, const std::string &text) const
-    {
-        std::string now = after(name);
-        if (now == text)
-            return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure() << name << " changed: " << now.size() << " bytes, "
-                                             << text.size() << " before";
-    }
-
-    void put(const char *name, const std::string &text)
-    {
-        std::ofstream(dir / "work" / name, std::ios::binary) << text;
-    }
-    std::string example(const char *name)
-    {
-        std::string text = slurp(fs::path(CORRUGO_EXAMPLES) / name);
-        put(name, text);
-        return text;
-    }
-
-    // The world positions of every vertex of a file in "after".
-    std::vector<Point> positions(const char *name) const
-    {
-        sim::Model model;
-        sim::AcSource source;
-        std::string error;
-        EXPECT_TRUE(sim::read_ac_file((dir / "after" / name).string(), model, source, error)) << error;
-        std::vector<Point> all;
-        for (const auto &object : model.objects)
-            for (const sim::Vertex &v : object->vertices)
-                all.push_back({v.x, v.y, v.z});
-        return all;
-    }
-
-    fs::path dir;
-};
+// Each test runs corrugo-host in a folder of its own.
+class Robust : public HostFolder {};
 
 const char TUBE_WAVE[] = "qorvel_go z x y 1 0.3 0.3 0 0 0 0 1 1";
 
@@ -215,8 +115,8 @@ TEST_F(Robust, AFolderWithoutWritePermissionFailsTheWrite)
 {
     const std::string tube = example("tube.ac");
     // Root may write anywhere: it runs the host as nobody instead.
-    std::string as_nobody = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "";
-    Outcome r = run({"tube.ac", "-c", TUBE_WAVE, "-o", "tube.ac"}, "chmod 0555 .", as_nobody);
+    std::string nobody = as_nobody();
+    Outcome r = run({"tube.ac", "-c", TUBE_WAVE, "-o", "tube.ac"}, "chmod 0555 .", nobody);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "tube.ac: cannot write: Permission denied\n");
     EXPECT_EQ(left(), std::vector<std::string>{"tube.ac"});

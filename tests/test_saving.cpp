@@ -1,0 +1,328 @@
+// Saving a user's file as a careful editor does: through symbolic links, with
+// its owner, group, mode and hard links kept, never over a file the user may
+// not write, and with nothing left behind when the save is interrupted. Also
+// the command-line options that name files, and input that is no model.
+#include "host_folder.h"
+#include "shell.h"
+#include "sim/acfile.h"
+#include "sim/save_file.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using namespace host_folder;
+
+const char WAVE[] = "qorvel_go z x y 1 0.3 0.3 0 0 0 0 1 1";
+
+class Saving : public HostFolder {
+protected:
+    // The tube waved, as corrugo-host writes it to a fresh file.
+    std::string waved()
+    {
+        example("tube.ac");
+        Outcome r = run({"tube.ac", "-c", WAVE, "-o", "expected.ac"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::string text = after("expected.ac");
+        fs::remove(dir / "work" / "expected.ac");
+        return text;
+    }
+    struct stat status_of(const char *name) const
+    {
+        struct stat st {};
+        EXPECT_EQ(lstat((dir / "after" / name).c_str(), &st), 0) << name;
+        return st;
+    }
+};
+
+/* {====== Links, owners and permissions ====== */
+
+TEST_F(Saving, ThroughSymbolicLinksTheFileTheyNameIsReplacedAndTheLinksStay)
+{
+    const std::string expected = waved();
+    fs::create_directories(dir / "work" / "models");
+    fs::rename(dir / "work" / "tube.ac", dir / "work" / "models" / "tube.ac");
+    fs::create_symlink("models/tube.ac", dir / "work" / "second");
+    fs::create_symlink("second", dir / "work" / "first");
+    fs::create_symlink("models/new.ac", dir / "work" / "dangling");
+    Outcome r = run({"first", "-c", WAVE, "-o", "first"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(kept("models/tube.ac", expected));
+    EXPECT_TRUE(S_ISLNK(status_of("first").st_mode));
+    EXPECT_TRUE(S_ISLNK(status_of("second").st_mode));
+    r = run({"models/tube.ac", "-c", WAVE, "-o", "dangling"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(S_ISLNK(status_of("dangling").st_mode));
+    EXPECT_FALSE(after("models/new.ac").empty());
+    EXPECT_EQ(left(), (std::vector<std::string>{"dangling", "first", "models", "models/new.ac",
+                                                "models/tube.ac", "second"}));
+}
+
+TEST_F(Saving, TheFileKeepsItsOwnerGroupAndMode)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to give the model to another user";
+    const std::string expected = waved();
+    Outcome r = run({"tube.ac", "-c", WAVE, "-o", "tube.ac"},
+                    "chown 65534:65534 tube.ac && chmod 2640 tube.ac");
+    EXPECT_EQ(r.status, 0) << r.err;
+    struct stat st = status_of("tube.ac");
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_EQ(st.st_mode & 07777, 02640u);
+    EXPECT_TRUE(kept("tube.ac", expected));
+}
+
+TEST_F(Saving, AFileTheUserMayNotWriteIsRefusedAndKept)
+{
+    const std::string tube = example("tube.ac");
+    // Read-only for everybody: refused even for root, as rm and editors ask first.
+    Outcome r = run({"tube.ac", "-c", WAVE, "-o", "tube.ac"}, "chmod 0444 tube.ac");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "tube.ac: cannot write: Permission denied\n");
+    EXPECT_TRUE(kept("tube.ac", tube));
+    EXPECT_EQ(left(), std::vector<std::string>{"tube.ac"});
+
+    std::string nobody = as_nobody();
+    if (nobody.empty())
+        GTEST_SKIP() << "needs root to run as another user";
+    // Another user's file in the user's own folder: renaming over it would work.
+    r = run({"tube.ac", "-c", WAVE, "-o", "tube.ac"},
+            "chmod 0644 tube.ac && chown 65534 . || exit 97", nobody);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "tube.ac: cannot write: Permission denied\n");
+    EXPECT_TRUE(kept("tube.ac", tube));
+    EXPECT_EQ(status_of("tube.ac").st_uid, 0u);
+}
+
+TEST_F(Saving, AFileRenamingWouldChangeIsWrittenInPlace)
+{
+    std::string nobody = as_nobody();
+    if (nobody.empty())
+        GTEST_SKIP() << "needs root to run as another user";
+    const std::string expected = waved();
+    // Another user's file that the user may write: a new file would be the user's.
+    Outcome r = run({"tube.ac", "-c", WAVE, "-o", "tube.ac"},
+                    "chmod 0666 tube.ac && chown 65534 . || exit 97", nobody);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(kept("tube.ac", expected));
+    EXPECT_EQ(status_of("tube.ac").st_uid, 0u);
+    // The user's own file in a folder the user may not write.
+    r = run({"tube.ac", "-c", "qorvel_go x y n 1 0.1 0 0 0 0 0 0 0", "-o", "tube.ac"},
+            "chown 65534 . tube.ac && chmod 0555 . || exit 97", nobody);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(kept("tube.ac", expected));
+    EXPECT_EQ(left(), (std::vector<std::string>{"tube.ac"}));
+}
+
+TEST_F(Saving, EveryHardLinkSeesTheNewModel)
+{
+    const std::string expected = waved();
+    fs::create_hard_link(dir / "work" / "tube.ac", dir / "work" / "other-name.ac");
+    Outcome r = run({"tube.ac", "-c", WAVE, "-o", "tube.ac"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(kept("tube.ac", expected));
+    EXPECT_TRUE(kept("other-name.ac", expected));
+    EXPECT_EQ(status_of("tube.ac").st_nlink, 2u);
+    EXPECT_EQ(status_of("tube.ac").st_ino, status_of("other-name.ac").st_ino);
+    EXPECT_EQ(left(), (std::vector<std::string>{"other-name.ac", "tube.ac"}));
+}
+
+TEST_F(Saving, ALongNameLeavesRoomForTheTemporaryFile)
+{
+    const std::string expected = waved();
+    std::string name(251, 'n');
+    name += ".ac"; // 254 characters, one short of the longest
+    Outcome r = run({"tube.ac", "-c", WAVE, "-o", name});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(kept(name.c_str(), expected));
+    // Without unnamed temporary files, the named one is shortened.
+    std::string error;
+    fs::path target = dir / "work" / name;
+    EXPECT_TRUE(sim::save_file(target.string(), [](int fd) { return write(fd, "x", 1) == 1 ? 0 : errno; },
+                               error, false))
+        << error;
+    EXPECT_EQ(slurp(target), "x");
+}
+
+/* }====== */
+
+/* {====== Interrupted saves ====== */
+
+// Saves "path" in a child process whose writer, half way, sends itself
+// "signal_number"; returns how the child ended.
+int interrupted_save(const fs::path &path, int signal_number, bool unnamed)
+{
+    pid_t child = fork();
+    if (child == 0) {
+        std::string error;
+        sim::save_file(path.string(), [&](int fd) {
+            if (write(fd, "half", 4) != 4)
+                return errno;
+            raise(signal_number);
+            return 0;
+        }, error, unnamed);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return status;
+}
+
+TEST_F(Saving, AnInterruptedSaveLeavesTheFileAndNothingElse)
+{
+    fs::path target = dir / "work" / "model.ac";
+    for (bool unnamed : {true, false})
+        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+            put("model.ac", "before");
+            int status = interrupted_save(target, s, unnamed);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == s) << strsignal(s);
+            EXPECT_EQ(slurp(target), "before");
+            std::vector<std::string> names;
+            for (const auto &entry : fs::directory_iterator(dir / "work"))
+                names.push_back(entry.path().filename().string());
+            EXPECT_EQ(names, std::vector<std::string>{"model.ac"})
+                << strsignal(s) << (unnamed ? ", unnamed" : ", named");
+        }
+    // An unnamed temporary file has no name to leave, even on SIGKILL.
+    int status = interrupted_save(target, SIGKILL, true);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "work"), fs::directory_iterator()), 1);
+}
+
+TEST_F(Saving, SignalsDuringALargeSaveLeaveTheOldOrTheNewModel)
+{
+    // About 9 MB, so that a signal often comes while the model is written.
+    std::string model = "AC3Db\nOBJECT poly\nnumvert 300000\n";
+    for (int i = 0; i < 300000; i++)
+        model += std::to_string(i) + ".25 0.5 0.125\n";
+    model += "kids 0\n";
+    put("big.ac", model);
+    std::string script = "cd " + quote((dir / "work").string()) + " || exit 99\n"
+                         "for d in 0.05 0.1 0.15 0.2 0.25 0.3; do for s in INT TERM HUP; do\n"
+                         "  " + quote(program) + " big.ac -c 'qorvel_go x y z 1 1 1 0 0 0 0 1 1' "
+                         "-o big.ac 2>/dev/null &\n"
+                         "  sleep $d; kill -$s $! 2>/dev/null; wait $!\n"
+                         "  ls -A | grep -v '^big.ac$' && exit 1\n"
+                         "done; done; exit 0\n";
+    std::ofstream(dir / "signals.sh") << script;
+    EXPECT_EQ(std::system(("sh " + quote((dir / "signals.sh").string())).c_str()), 0)
+        << "a temporary file was left behind";
+    sim::Model read;
+    sim::AcSource source;
+    std::string error;
+    ASSERT_TRUE(sim::read_ac_file((dir / "work" / "big.ac").string(), read, source, error)) << error;
+    EXPECT_EQ(sim::count_vertices(read), 300000u);
+}
+
+/* }====== */
+
+/* {====== Options that name files, and input that is no model ====== */
+
+TEST_F(Saving, EmptyNamesAndDebugOutputOverAModelAreUsageErrors)
+{
+    const std::string tube = example("tube.ac");
+    fs::create_symlink("tube.ac", dir / "work" / "link.ac");
+    const struct {
+        std::vector<std::string> args;
+        const char *says;
+    } cases[] = {
+        {{"tube.ac", "-o", ""}, "option -o needs a file name, not an empty one"},
+        {{"tube.ac", "--debug="}, "option --debug needs a file name, not an empty one"},
+        {{"tube.ac", "--plugin", ""}, "option --plugin needs a file name, not an empty one"},
+        {{"tube.ac", "-c", WAVE, "--debug", "tube.ac"},
+         "--debug tube.ac names the model file; debug output would overwrite it"},
+        {{"tube.ac", "-c", WAVE, "--debug", "link.ac"},
+         "--debug link.ac names the model file; debug output would overwrite it"},
+        {{"tube.ac", "-c", WAVE, "-o", "out.ac", "--debug", "./out.ac"},
+         "--debug ./out.ac names the output file of -o"},
+        {{"tube.ac", "--bogus=1"}, "unknown option --bogus"},
+        {{"tube.ac", "--tick=4294967296"},
+         "--tick takes a whole number from 0 to 4294967295, not \"4294967296\""},
+    };
+    for (const auto &c : cases) {
+        Outcome r = run(c.args);
+        EXPECT_EQ(r.status, 2) << c.says;
+        EXPECT_EQ(r.err, std::string("corrugo-host: ") + c.says + "\n(see corrugo-host --help)\n");
+        EXPECT_EQ(left(), (std::vector<std::string>{"link.ac", "tube.ac"})) << c.says;
+        EXPECT_TRUE(kept("tube.ac", tube));
+    }
+    Outcome r = run({"tube.ac", "--tick=00000000000004294967295", "-c", WAVE});
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
+TEST_F(Saving, ExitInACommandIsAnErrorAndWritesNothing)
+{
+    const std::string tube = example("tube.ac");
+    for (const char *command : {"exit", "exit 0", "exit 3"}) {
+        Outcome r = run({"tube.ac", "-c", WAVE, "-c", command, "-o", "tube.ac"});
+        EXPECT_EQ(r.status, 1) << command;
+        EXPECT_EQ(r.err, std::string("corrugo-host: -c ") + command +
+                             ": exit is not available in corrugo-host's commands: the program "
+                             "ends after the last of them, and writes -o only when every one "
+                             "ran cleanly\n");
+        EXPECT_TRUE(kept("tube.ac", tube));
+    }
+}
+
+TEST_F(Saving, PipesAreReadAndGarbageEndsAtItsFirstLine)
+{
+    const std::string expected = waved();
+    Outcome r = run({"pipe", "-c", WAVE, "-o", "out.ac"}, "mkfifo pipe && (cat tube.ac >pipe &)");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(kept("out.ac", expected));
+    r = run({"/dev/zero", "-o", "out.ac"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.substr(0, 70),
+              "/dev/zero:1: expected the AC3D header (such as AC3Db), found \"\\x00\\x00");
+    // An endless stream that is no model ends at its first line.
+    r = run({"endless"}, "mkfifo endless && (yes >endless 2>/dev/null &)");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "endless:1: expected the AC3D header (such as AC3Db), found \"y\"\n");
+}
+
+TEST_F(Saving, RunningOutOfMemoryIsAMessageNeverAnAbort)
+{
+    std::string model = "AC3Db\nOBJECT poly\nnumvert 200000\n";
+    for (int i = 0; i < 200000; i++)
+        model += std::to_string(i) + " 0.5 0.25\n";
+    model += "kids 0\n";
+    put("big.ac", model);
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than these limits allow";
+#endif
+    int failed = 0;
+    // Limits of address space from too little to start the program (its
+    // libraries cannot be loaded: status 127) to enough for the whole job.
+    for (int limit = 10000; limit <= 70000; limit += 3000) {
+        Outcome r = run({"big.ac", "-c", "qorvel_go x y n 1 1 0 0 0 0 0 0 0", "-o", "big.ac"},
+                        "ulimit -v " + std::to_string(limit));
+        if (r.status == 0 || r.status == 127)
+            continue;
+        failed++;
+        EXPECT_EQ(r.status, 2) << limit << ": " << r.err;
+        EXPECT_TRUE(r.err == "big.ac: cannot read: not enough memory for the model\n" ||
+                    r.err == "big.ac: cannot read: not enough memory for the file\n" ||
+                    r.err == "big.ac: not enough memory; nothing was written\n")
+            << limit << ": " << r.err;
+        EXPECT_TRUE(kept("big.ac", model)) << limit;
+        EXPECT_EQ(left(), std::vector<std::string>{"big.ac"}) << limit;
+    }
+    EXPECT_GT(failed, 0) << "no limit was tight enough to test anything";
+}
+
+/* }====== */
+
+} // namespace
