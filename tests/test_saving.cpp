@@ -229,6 +229,26 @@ TEST_F(Saving, SignalsDuringALargeSaveLeaveTheOldOrTheNewModel)
 
 /* }====== */
 
+/* {====== Models far from the origin ====== */
+
+TEST_F(Saving, AWaveFarFromTheOriginRewritesOnlyTheNumbersItMoves)
+{
+    const std::string model = "AC3Db\nOBJECT world\nkids 1\nOBJECT poly\nname \"survey\"\n"
+                              "loc 512345.6 5412345.7 0\nnumvert 3\n1.13 0.27 0\n2.5 0.27 0\n"
+                              "3.75 0.5 0\nkids 0\n";
+    put("far.ac", model);
+    Outcome r = run({"far.ac", "-c", "qorvel_go x z n 1 0.1 0 0 0 25 0 1 0", "-o", "out.ac"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(after("out.ac"), "AC3Db\nOBJECT world\nkids 1\nOBJECT poly\nname \"survey\"\n"
+                               "loc 512345.6 5412345.7 0\nnumvert 3\n1.13 0.27 0.1\n"
+                               "2.5 0.27 -0.098883085\n3.75 0.5 0.1\nkids 0\n");
+    r = run({"far.ac", "-c", "qorvel_go x z n 1 0.1 0 0 0 25 0 1 0", "--undo", "-o", "out.ac"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(kept("out.ac", model));
+}
+
+/* }====== */
+
 /* {====== Options that name files, and input that is no model ====== */
 
 TEST_F(Saving, EmptyNamesAndDebugOutputOverAModelAreUsageErrors)
