@@ -331,6 +331,8 @@ int main(int argc, char **argv)
     if (options.tick_given)
         sim::pin_tick(options.tick);
     if (options.gui) {
+        std::set_new_handler(out_of_memory);
+        Tcl_SetPanicProc(tcl_panic);
         sim::ViewerOptions viewer;
         viewer.model = options.model;
         viewer.plugin = options.plugin.empty() ? default_plugin() : options.plugin;
