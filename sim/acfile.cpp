@@ -1244,10 +1244,12 @@ static bool read_stream(int fd, const std::string &path, std::string &text, std:
     }
 }
 
-bool read_ac_file(const std::string &path, Model &model, AcSource &source, std::string &error,
+bool read_ac_file(const std::string &file, Model &model, AcSource &source, std::string &error,
                   ReadMode mode)
 {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool standard_input = file == "-";
+    const std::string path = standard_input ? "standard input" : file; /* for messages */
+    int fd = standard_input ? dup(STDIN_FILENO) : open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         error = path + ": cannot open: " + std::strerror(errno);
         return false;
@@ -1592,6 +1594,22 @@ static void put_file(FileOut &f, const char *p, size_t n)
         last->iov_len += n; /* follows on in the buffer */
     else
         f.pieces.push_back({to, n});
+}
+
+bool write_ac_stream(int fd, const std::string &name, const Model &model, const AcSource &source,
+                     std::string &error)
+{
+    std::string why = why_not_writable(model, source);
+    if (why.empty()) {
+        FileOut f;
+        f.fd = fd;
+        write_text(model, source, [&](const char *p, size_t n) { put_file(f, p, n); });
+        flush(f);
+        why = f.error ? std::strerror(f.error) : "";
+    }
+    if (!why.empty())
+        error = name + ": cannot write: " + why;
+    return why.empty();
 }
 
 bool write_ac_file(const std::string &path, const Model &model, const AcSource &source,

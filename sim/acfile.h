@@ -117,6 +117,9 @@ enum ReadMode { READ_COPY, READ_MAP };
 // `model.ac:12: expected 3 numbers for a vertex, found "1.0 abc 2.0"`.
 bool read_ac(std::string text, const std::string &file, Model &model, AcSource &source,
              std::string &error);
+// "path" - reads standard input, named "standard input" in messages. A file
+// that is no regular file (a pipe, a device) is read as a stream: only as far
+// as its first line when that is no AC3D header, and at most 1 GiB.
 bool read_ac_file(const std::string &path, Model &model, AcSource &source, std::string &error,
                   ReadMode mode = READ_COPY);
 
@@ -133,6 +136,11 @@ void write_ac(const Model &model, const AcSource &source, std::string &out);
 // for the many floats that a decimal of at most six significant digits reads
 // back as.
 char *format_float(char *first, char *last, float value);
+
+// Writes as write_ac does to the open descriptor "fd" (standard output, say),
+// as it goes: not atomic. "name" names it in the error, which says why.
+bool write_ac_stream(int fd, const std::string &name, const Model &model, const AcSource &source,
+                     std::string &error);
 
 // Writes as write_ac does to the file "path" names, replacing it whole or not
 // at all, as save_file (save_file.h) does: links, owner, group and mode kept.

@@ -7,8 +7,11 @@
 #include "sim/host.h"
 #include "sim/save_file.h"
 #include "sim/viewer.h"
+#include "sim/wave_options.h"
 
 #include <tcl.h>
+
+#include <dlfcn.h>
 
 #include <cerrno>
 #include <cstdarg>
@@ -24,23 +27,54 @@
 #include <unistd.h>
 #include <vector>
 
+#ifndef CORRUGO_VERSION
+#define CORRUGO_VERSION "0"
+#endif
 #ifndef CORRUGO_INSTALLED_PLUGIN
 #define CORRUGO_INSTALLED_PLUGIN "/usr/local/lib/corrugo/corrugo.p"
 #endif
 
 namespace {
 
-const char USAGE[] = R"(usage: corrugo-host MODEL.ac [options]
-       corrugo-host --gui [MODEL.ac] [options]
+const char USAGE[] = R"(Usage: corrugo-host MODEL.ac --along AXIS --sine AXIS --cycles N [options]
+  or:  corrugo-host MODEL.ac -c TCL [options]
+  or:  corrugo-host --gui [MODEL.ac] [options]
 
-Loads MODEL.ac, loads the Corrugo plug-in, selects, runs Tcl commands in the
-host's interpreter and, with -o, writes the model. Only the lines of vertices
-that moved change; every other byte of the file is kept.
+Runs the Corrugo plug-in on an AC3D model: it moves the selected vertices
+along an axis-aligned wave, a sine on one axis and a cosine on another, phased
+by distance along a third. With -o, writes the model: only the lines of
+vertices that moved change, every other byte of the file is kept. MODEL.ac
+may be - for standard input.
 
-options:
+Wave options (they build one qorvel_go command, run before any -c):
+  --along AXIS      the axis the wave runs along: x, y or z
+  --sine AXIS       the axis the sine wave moves: x, y, z or n (none, the
+                    default)
+  --cosine AXIS     the axis the cosine wave moves (default n); a wave needs
+                    --sine, --cosine or both
+  --cycles N        N cycles over the selection's extent along the axis
+  --per-unit N      N cycles per model unit (instead of --cycles)
+  --amplitude A     how far both waves move the vertices, in model units
+  --sine-amplitude A, --cosine-amplitude A
+                    the same for one wave (default: --amplitude, else 0)
+  --decay P         how much both waves fade towards the far end, in percent
+                    (100: down to nothing; default 0)
+  --sine-decay P, --cosine-decay P
+                    the same for one wave
+  --offset P        phase offset of both waves, in percent of a cycle, or
+                    random for a fresh one per object (default 0)
+  --sine-offset P, --cosine-offset P
+                    the same for one wave
+  --add             add the wave to the current positions (default: replace
+                    them, through the lowest selected vertex)
+  --print-command   print the qorvel_go command the wave options build (to
+                    paste into the modeller's Tcl console) and exit
+
+Options:
   -o FILE           write the model to FILE after the commands (FILE may be
-                    MODEL.ac itself); written atomically, and only when every
-                    command ran without a message or Tcl error
+                    MODEL.ac itself; - for standard output); written whole or
+                    not at all, and only when every command ran without a
+                    message or Tcl error
   -c TCL            a Tcl command to run; repeatable, run in order
   --select MODE     objects (default), surfaces or vertices
   --in NAME         limit the selection to the objects named NAME (any depth)
@@ -54,20 +88,25 @@ options:
                     error); discarded by default
   --undo            after the commands, undo the newest undo step
   --report          print how many vertices moved and the bounding box before
-                    and after
+                    and after (to standard error with -o -)
   --gui             open the viewer: the model in three views, the selection,
                     and the Tools menu with the plug-in's entries (-c commands
                     run once the window is up)
+  --version         print the version and the plug-in's about text
   -h, --help        show this help
 
-exit status: 0 every command ran cleanly; 1 a command showed a message or
-raised a Tcl error; 2 a usage error, or a model that cannot be read or written.
+Exit status:
+  0 every command ran cleanly; 1 a command showed a message or raised a Tcl
+  error; 2 a usage error, or a model that cannot be read or written.
 
-examples:
-  corrugo-host roof.ac -c 'qorvel_go x y n 3 0.2 0 0 0 0 0 0 0' -o roof-waved.ac
-  corrugo-host tube.ac --select vertices -c 'qorvel_go z x y 1 0.5 0.5 0 0 0 25 1 1' -o tube.ac
-  corrugo-host group.ac --in left --in right --tick 42 \
-      -c 'qorvel_go x y n 2 0.1 0 0 0 random 0 0 0' -o out.ac
+Examples:
+  corrugo-host roof.ac --along x --sine y --cycles 5 --amplitude 0.15 -o out.ac
+  corrugo-host tube.ac --select vertices --along z --sine x --cosine y \
+      --per-unit 1 --amplitude 0.3 --add -o tube.ac
+  corrugo-host fence.ac --in left --in right --tick 42 --along y --sine x \
+      --cycles 2 --amplitude 0.2 --sine-offset random -o fence-waved.ac
+  corrugo-host roof.ac -c 'qorvel_go x y n 3 0.2 0 0 0 0 0 0 0' -o out.ac
+  cat roof.ac | corrugo-host - --along x --sine y --cycles 5 --amplitude 0.1 -o -
 )";
 
 struct Options {
@@ -83,6 +122,9 @@ struct Options {
     bool undo = false;
     bool report = false;
     bool gui = false;
+    sim::WaveOptions wave;
+    bool print_command = false;
+    bool version = false;
 };
 
 int usage_error(const std::string &message)
@@ -127,10 +169,13 @@ int parse_options(int argc, char **argv, Options &options)
             value = argv[++i];
             return true;
         };
+        int wave_slot = sim::wave_option(arg);
         bool takes_value = arg == "-o" || arg == "-c" || arg == "--select" || arg == "--in" ||
-                           arg == "--plugin" || arg == "--tick" || arg == "--debug";
+                           arg == "--plugin" || arg == "--tick" || arg == "--debug" ||
+                           wave_slot >= 0;
         bool takes_none = arg == "-h" || arg == "--help" || arg == "--undo" ||
-                          arg == "--report" || arg == "--gui";
+                          arg == "--report" || arg == "--gui" || arg == "--add" ||
+                          arg == "--print-command" || arg == "--version";
         if (inline_value && !takes_value && !takes_none)
             return usage_error("unknown option " + arg);
         if (takes_value && !take())
@@ -143,6 +188,17 @@ int parse_options(int argc, char **argv, Options &options)
         if (arg == "-h" || arg == "--help") {
             std::fputs(USAGE, stdout);
             return 0;
+        } else if (wave_slot >= 0) {
+            options.wave.value[wave_slot] = value;
+            options.wave.given[wave_slot] = true;
+            options.wave.any = true;
+        } else if (arg == "--add") {
+            options.wave.add = true;
+            options.wave.any = true;
+        } else if (arg == "--print-command") {
+            options.print_command = true;
+        } else if (arg == "--version") {
+            options.version = true;
         } else if (arg == "-o") {
             options.output = value;
         } else if (arg == "-c") {
@@ -178,15 +234,33 @@ int parse_options(int argc, char **argv, Options &options)
             return usage_error("one model file at a time (" + options.model + ", then " + arg + ")");
         }
     }
+    if (options.version)
+        return -1;
+    if (options.wave.any) {
+        std::string command, error;
+        if (!sim::wave_command(options.wave, command, error))
+            return usage_error(error);
+        options.commands.insert(options.commands.begin(), command);
+        if (options.print_command) {
+            std::printf("%s\n", command.c_str());
+            return 0;
+        }
+    } else if (options.print_command) {
+        return usage_error("--print-command needs the wave options (--along and the others)");
+    }
     if (options.model.empty() && !options.gui)
         return usage_error("no model file given");
+    if (options.gui && options.model == "-")
+        return usage_error("the viewer reads its model from a file, not from standard input");
     // Debug output goes to its file from the start: naming a file the run
     // reads or writes would empty it, whatever came of the commands.
     if (!options.debug.empty() && options.debug != "-") {
-        if (!options.model.empty() && sim::same_file(options.debug, options.model))
+        if (!options.model.empty() && options.model != "-" &&
+            sim::same_file(options.debug, options.model))
             return usage_error("--debug " + options.debug +
                                " names the model file; debug output would overwrite it");
-        if (!options.output.empty() && sim::same_file(options.debug, options.output))
+        if (!options.output.empty() && options.output != "-" &&
+            sim::same_file(options.debug, options.output))
             return usage_error("--debug " + options.debug + " names the output file of -o");
     }
     return -1;
@@ -297,23 +371,38 @@ Snapshot snapshot(const sim::Model &model)
     return s;
 }
 
-void print_box(const char *label, const sim::Box &box)
+void print_box(FILE *out, const char *label, const sim::Box &box)
 {
     if (box.empty)
-        std::printf("%s: empty\n", label);
+        std::fprintf(out, "%s: empty\n", label);
     else
-        std::printf("%s: (%g, %g, %g) to (%g, %g, %g)\n", label, box.min[0], box.min[1], box.min[2],
-                    box.max[0], box.max[1], box.max[2]);
+        std::fprintf(out, "%s: (%g, %g, %g) to (%g, %g, %g)\n", label, box.min[0], box.min[1],
+                     box.min[2], box.max[0], box.max[1], box.max[2]);
 }
 
-void report(const Snapshot &before, const Snapshot &after)
+void report(FILE *out, const Snapshot &before, const Snapshot &after)
 {
     size_t moved = 0;
     for (size_t i = 0; i + 2 < before.positions.size(); i += 3)
         moved += std::memcmp(&before.positions[i], &after.positions[i], 3 * sizeof(float)) != 0;
-    std::printf("vertices: %zu, moved: %zu\n", before.positions.size() / 3, moved);
-    print_box("bounding box before", before.box);
-    print_box("bounding box after ", after.box);
+    std::fprintf(out, "vertices: %zu, moved: %zu\n", before.positions.size() / 3, moved);
+    print_box(out, "bounding box before", before.box);
+    print_box(out, "bounding box after ", after.box);
+}
+
+// Prints the version and the about text of the plug-in at "path", which is
+// loaded but not initialised; false when it cannot be loaded.
+bool print_version(const std::string &path)
+{
+    std::printf("corrugo-host %s\n", CORRUGO_VERSION);
+    void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void *about = handle ? dlsym(handle, "AC3DPluginAbout") : nullptr;
+    if (!about) {
+        std::fprintf(stderr, "corrugo-host: cannot load the plug-in: %s\n", dlerror());
+        return false;
+    }
+    std::printf("%s\n", reinterpret_cast<const char *(*)(void)>(about)());
+    return true;
 }
 
 } // namespace
@@ -324,10 +413,15 @@ int main(int argc, char **argv)
     // reports and cleans up after, instead of ending the process mid-write.
     std::signal(SIGXFSZ, SIG_IGN);
 
+    // Writing to a closed pipe fails the write, which says so.
+    std::signal(SIGPIPE, SIG_IGN);
+
     Options options;
     int status = parse_options(argc, argv, options);
     if (status >= 0)
         return status;
+    if (options.version)
+        return print_version(options.plugin.empty() ? default_plugin() : options.plugin) ? 0 : 2;
     if (options.tick_given)
         sim::pin_tick(options.tick);
     if (options.gui) {
@@ -405,8 +499,9 @@ int main(int argc, char **argv)
     }
     if (clean && options.undo)
         sim::undo();
+    const bool to_stdout = options.output == "-";
     if (options.report)
-        report(before, snapshot(sim::model()));
+        report(to_stdout ? stderr : stdout, before, snapshot(sim::model()));
     sim::set_debug_sink(nullptr);
     if (debug_file && std::fclose(debug_file.release()) != 0) {
         std::fprintf(stderr, "corrugo-host: %s: %s\n", options.debug.c_str(), std::strerror(errno));
@@ -414,7 +509,12 @@ int main(int argc, char **argv)
     }
     if (!clean)
         return 1;
-    if (!options.output.empty() && !sim::write_ac_file(options.output, sim::model(), source, error)) {
+    if (to_stdout && !sim::write_ac_stream(STDOUT_FILENO, "standard output", sim::model(), source, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
+    }
+    if (!to_stdout && !options.output.empty() &&
+        !sim::write_ac_file(options.output, sim::model(), source, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 2;
     }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -35,12 +36,13 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    Outcome run(const std::vector<std::string> &args)
+    // Runs corrugo-host with "args", standard input from the file "input".
+    Outcome run(const std::vector<std::string> &args, const std::string &input = "/dev/null")
     {
         std::string command = "cd " + quote(dir.string()) + " && " + quote(CORRUGO_HOST_PATH);
         for (const std::string &a : args)
             command += " " + quote(a);
-        command += " >out.txt 2>err.txt </dev/null";
+        command += " >out.txt 2>err.txt <" + quote(input);
         int status = std::system(command.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / "out.txt"),
                 slurp(dir / "err.txt")};
@@ -95,8 +97,9 @@ TEST_F(Cli, HelpShowsUsageWithExamples)
     for (const char *flag : {"-h", "--help"}) {
         Outcome r = run({flag});
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out.rfind("usage: corrugo-host MODEL.ac [options]", 0), 0u);
-        EXPECT_NE(r.out.find("examples:"), std::string::npos);
+        // The named form first.
+        EXPECT_EQ(r.out.rfind("Usage: corrugo-host MODEL.ac --along AXIS --sine AXIS --cycles N", 0), 0u);
+        EXPECT_NE(r.out.find("Examples:"), std::string::npos);
     }
 }
 
@@ -259,5 +262,204 @@ TEST_F(Cli, ACopyElsewhereIsFoundWithPlugin)
     Outcome r = run({"roof.ac", "--plugin", "plug ins/corrugo.p", "-c", "info procs qorvel_dialog", "-c", WAVE});
     EXPECT_EQ(r.status, 0) << r.err;
 }
+
+/* {====== Named wave options ====== */
+
+class Named : public Cli {
+protected:
+    std::string built(std::vector<std::string> args)
+    {
+        args.push_back("--print-command");
+        Outcome r = run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        return r.out;
+    }
+};
+
+TEST_F(Named, EachOptionFillsItsWordOfTheCommand)
+{
+    const std::vector<std::string> base = {"--along", "x", "--sine", "y", "--cycles", "5"};
+    const struct {
+        std::vector<std::string> args;
+        const char *command;
+    } cases[] = {
+        {{}, "qorvel_go x y n 5 0 0 0 0 0 0 0 0"},
+        {{"--cosine", "z"}, "qorvel_go x y z 5 0 0 0 0 0 0 0 0"},
+        {{"--amplitude", "0.15"}, "qorvel_go x y n 5 0.15 0.15 0 0 0 0 0 0"},
+        {{"--amplitude", "1", "--sine-amplitude", "2"}, "qorvel_go x y n 5 2 1 0 0 0 0 0 0"},
+        {{"--cosine-amplitude=3", "--amplitude", "1"}, "qorvel_go x y n 5 1 3 0 0 0 0 0 0"},
+        {{"--decay", "50"}, "qorvel_go x y n 5 0 0 50 50 0 0 0 0"},
+        {{"--sine-decay", "10", "--cosine-decay", "20"}, "qorvel_go x y n 5 0 0 10 20 0 0 0 0"},
+        {{"--offset", "random", "--cosine-offset", "25"}, "qorvel_go x y n 5 0 0 0 0 random 25 0 0"},
+        {{"--sine-offset", "12.5"}, "qorvel_go x y n 5 0 0 0 0 12.5 0 0 0"},
+        {{"--add"}, "qorvel_go x y n 5 0 0 0 0 0 0 1 0"},
+        // The texts go to the command as they are, each as one word.
+        {{"--along", "Z", "--sine", "n", "--cosine", "x y"}, "qorvel_go Z n {x y} 5 0 0 0 0 0 0 0 0"},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> args = base;
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        EXPECT_EQ(built(args), std::string(c.command) + "\n") << ::testing::PrintToString(c.args);
+    }
+    EXPECT_EQ(built({"--along", "y", "--cosine", "x", "--per-unit", "2.5cm"}),
+              "qorvel_go y n x 2.5cm 0 0 0 0 0 0 0 1\n");
+}
+
+TEST_F(Named, OptionsThatDoNotMakeAWaveAreUsageErrors)
+{
+    example("roof.ac");
+    const struct {
+        std::vector<std::string> args;
+        const char *says;
+    } cases[] = {
+        {{"--sine", "y", "--cycles", "5"}, "the wave options need --along AXIS, the axis the wave runs along"},
+        {{"--along", "x", "--cycles", "5", "--amplitude", "1"},
+         "a wave needs --sine AXIS or --cosine AXIS (or both): the axes it moves"},
+        {{"--along", "x", "--sine", "y"},
+         "a wave needs --cycles N (over the selection) or --per-unit N (per model unit)"},
+        {{"--along", "x", "--sine", "y", "--cycles", "1", "--per-unit", "1"},
+         "--cycles and --per-unit cannot be given together"},
+        {{"--add"}, "the wave options need --along AXIS, the axis the wave runs along"},
+        {{"--print-command"}, "--print-command needs the wave options (--along and the others)"},
+        {{"--along", "x", "--sine", "y", "--cycles", "5", "--add=yes"}, "option --add takes no value"},
+        {{"--along"}, "option --along needs a value"},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> args = {"roof.ac", "-o", "out.ac"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Outcome r = run(args);
+        EXPECT_EQ(r.status, 2) << c.says;
+        EXPECT_EQ(r.err, std::string("corrugo-host: ") + c.says + "\n(see corrugo-host --help)\n");
+        EXPECT_FALSE(fs::exists(dir / "out.ac"));
+    }
+    // The command's own checks still apply to the words.
+    Outcome r = run({"roof.ac", "--along", "x", "--sine", "x", "--cycles", "1", "-o", "out.ac"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Corrugo : cannot apply frequency and amplitude to same axis\n");
+}
+
+TEST_F(Named, TheNamedFormWritesTheBytesOfThePositionalOne)
+{
+    example("roof.ac");
+    example("tube.ac");
+    const struct {
+        std::vector<std::string> named;
+        const char *model, *positional;
+    } cases[] = {
+        {{"--along", "x", "--sine", "y", "--cycles", "5", "--amplitude", "0.15"}, "roof.ac",
+         "qorvel_go x y n 5 0.15 0 0 0 0 0 0 0"},
+        {{"--along", "z", "--sine", "x", "--cosine", "y", "--per-unit", "1", "--amplitude", "0.3",
+          "--sine-decay", "50", "--cosine-offset", "25", "--add", "--select", "vertices"},
+         "tube.ac", "qorvel_go z x y 1 0.3 0.3 50 0 0 25 1 1"},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> named = {c.model, "-o", "named.ac"}, positional = named;
+        named.insert(named.end(), c.named.begin(), c.named.end());
+        positional.back() = "positional.ac";
+        positional.insert(positional.end(), {"-c", c.positional});
+        if (c.named.back() == "vertices")
+            positional.insert(positional.end(), {"--select", "vertices"});
+        ASSERT_EQ(run(named).status, 0);
+        ASSERT_EQ(run(positional).status, 0);
+        EXPECT_EQ(slurp(dir / "named.ac"), slurp(dir / "positional.ac")) << c.positional;
+        EXPECT_NE(slurp(dir / "named.ac"), slurp(dir / c.model));
+    }
+    // The named wave runs before the -c commands.
+    ASSERT_EQ(run({"roof.ac", "--along", "x", "--sine", "y", "--cycles", "5", "--amplitude", "0.15",
+                   "-c", "qorvel_go z y n 1 0.5 0 0 0 0 0 1 0", "-o", "named.ac"})
+                  .status,
+              0);
+    ASSERT_EQ(run({"roof.ac", "-c", "qorvel_go x y n 5 0.15 0 0 0 0 0 0 0", "-c",
+                   "qorvel_go z y n 1 0.5 0 0 0 0 0 1 0", "-o", "positional.ac"})
+                  .status,
+              0);
+    EXPECT_EQ(slurp(dir / "named.ac"), slurp(dir / "positional.ac"));
+}
+
+/* }====== */
+
+/* {====== Pipes, --version, the manual page and completion ====== */
+
+TEST_F(Cli, StandardInputAndOutputCarryTheModel)
+{
+    example("roof.ac");
+    ASSERT_EQ(run({"roof.ac", "-c", WAVE, "-o", "file.ac", "--report"}).status, 0);
+    Outcome r = run({"-", "-c", WAVE, "-o", "-", "--report"}, "roof.ac");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, slurp(dir / "file.ac"));
+    // The report goes to standard error, away from the model.
+    EXPECT_EQ(r.err.rfind("vertices: 369, moved: ", 0), 0u) << r.err;
+    write("broken.ac", "AC3Db\nOBJECT poly\nnumvert 1\n1 x 0\nkids 0\n");
+    r = run({"-", "-o", "-"}, "broken.ac");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "standard input:4: expected 3 numbers for a vertex, found \"1 x 0\"\n");
+    r = run({"--gui", "-"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "corrugo-host: the viewer reads its model from a file, not from standard "
+                     "input\n(see corrugo-host --help)\n");
+}
+
+TEST_F(Cli, VersionNamesTheProgramAndThePlugin)
+{
+    Outcome r = run({"--version"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "corrugo-host 1.0.0\nCorrugo - version 1.00 - the Corrugo developers\n");
+    r = run({"--version", "--plugin", "nowhere.p"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.rfind("corrugo-host: cannot load the plug-in: nowhere.p", 0), 0u) << r.err;
+}
+
+TEST_F(Cli, TheInstalledManualPageNamesEveryOptionOfHelp)
+{
+    std::string install = "cmake --install " + quote(CORRUGO_BINARY_DIR) + " --prefix " +
+                          quote((dir / "prefix").string()) + " >/dev/null";
+    ASSERT_EQ(std::system(install.c_str()), 0);
+    std::string page = slurp(dir / "prefix/share/man/man1/corrugo-host.1");
+    ASSERT_FALSE(page.empty()) << "no manual page installed";
+    for (size_t at; (at = page.find("\\-")) != std::string::npos;)
+        page.erase(at, 1); // roff writes a hyphen as \-
+    std::istringstream help(run({"--help"}).out);
+    size_t options = 0;
+    for (std::string word; help >> word;) {
+        if (word.size() < 2 || word[0] != '-' || !std::isalpha((unsigned char)word.back()))
+            continue;
+        options++;
+        EXPECT_NE(page.find(word), std::string::npos) << word;
+    }
+    EXPECT_GT(options, 25u);
+    EXPECT_EQ(page.rfind(".\\\" DO NOT MODIFY THIS FILE!  It was generated by help2man", 0), 0u);
+    EXPECT_NE(page.find("corrugo-host 1.0.0"), std::string::npos);
+    // The installed program finds its library and plug-in.
+    std::string installed = (dir / "prefix/bin/corrugo-host").string();
+    EXPECT_EQ(std::system((quote(installed) + " --version >" + quote((dir / "installed.txt").string())).c_str()), 0);
+    EXPECT_EQ(slurp(dir / "installed.txt"), "corrugo-host 1.0.0\nCorrugo - version 1.00 - the Corrugo developers\n");
+    EXPECT_TRUE(fs::exists(dir / "prefix/share/bash-completion/completions/corrugo-host"));
+}
+
+TEST_F(Cli, BashCompletesOptionsModesAxesAndModels)
+{
+    write("roof.ac", "");
+    write("notes.txt", "");
+    auto complete = [&](const std::string &words) {
+        std::string script = "cd " + quote(dir.string()) + " && bash -c " +
+                             quote(". " + quote(CORRUGO_COMPLETION) + "; COMP_WORDS=(corrugo-host " +
+                                   words + "); COMP_CWORD=$((${#COMP_WORDS[@]}-1)); "
+                                   "_corrugo_host; echo \"${COMPREPLY[*]}\"") +
+                             " >out.txt";
+        EXPECT_EQ(std::system(script.c_str()), 0) << words;
+        return slurp(dir / "out.txt");
+    };
+    EXPECT_EQ(complete("--sel"), "--select\n");
+    EXPECT_EQ(complete("--select ''"), "objects surfaces vertices\n");
+    EXPECT_EQ(complete("--along ''"), "x y z\n");
+    EXPECT_EQ(complete("--cosine ''"), "x y z n\n");
+    EXPECT_EQ(complete("--sine-offset r"), "random\n");
+    EXPECT_EQ(complete("r"), "roof.ac\n");
+    EXPECT_EQ(complete("roof.ac --per"), "--per-unit\n");
+}
+
+/* }====== */
 
 } // namespace
