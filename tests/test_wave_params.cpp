@@ -33,6 +33,14 @@ TEST(PercentDraw, MatchesTheFirstValueOfTheMicrosoftGenerator)
     EXPECT_EQ(percent_draw(7), 61);
     EXPECT_EQ(percent_draw(1000), 4);
     EXPECT_EQ(percent_draw(4294967295u), 35); // the state wraps modulo 2^32
+    // seeds whose high bits reach the draw: the tick count runs over all 32
+    EXPECT_EQ(percent_draw(0x80000000u), 38);
+    EXPECT_EQ(percent_draw(0xDEADBEEFu), 37);
+    EXPECT_EQ(percent_draw(0x12345678u), 89);
+    EXPECT_EQ(percent_draw(0xFFFF0000u), 1);
+    EXPECT_EQ(percent_draw(0x7FFFFFFFu), 35);
+    EXPECT_EQ(percent_draw(0x0000FFFFu), 40);
+    EXPECT_EQ(percent_draw(0xA5A50000u), 99);
     for (uint32_t seed = 0; seed < 5000; seed += 7) {
         int r = percent_draw(seed);
         EXPECT_TRUE(r >= 0 && r <= 99) << seed;
@@ -62,6 +70,23 @@ TEST(ScanFloat, ReadsTheLongestDecimalPrefix)
     EXPECT_EQ(v, 1e-40f) << "subnormals are kept";
     ASSERT_TRUE(scan_float("-1e-60", &v));
     EXPECT_EQ(bits(v), 0x80000000u) << "an underflow keeps its sign";
+}
+
+TEST(ScanFloat, HowLongTheTextRunsNeverDecidesItsSize)
+{
+    const std::string zeros(199999, '0');
+    float v = 7.0f;
+    EXPECT_TRUE(scan_float(("0." + zeros).c_str(), &v));
+    EXPECT_EQ(bits(v), 0u) << "any number of zeros is zero";
+    EXPECT_TRUE(scan_float(("0." + zeros + "1e200000").c_str(), &v));
+    EXPECT_EQ(v, 1.0f);
+    EXPECT_TRUE(scan_float(("1" + zeros + "e-1000000").c_str(), &v));
+    EXPECT_EQ(bits(v), 0u) << "10^-800001 rounds to zero";
+    v = 7.0f;
+    EXPECT_FALSE(scan_float(("0." + zeros + "1e1000000").c_str(), &v)) << "10^800000";
+    EXPECT_FALSE(scan_float(("0." + zeros + "1e200039").c_str(), &v)) << "10^39";
+    EXPECT_FALSE(scan_float("1e1000000", &v));
+    EXPECT_EQ(v, 7.0f);
 }
 
 TEST(ScanFloat, RejectsWhatIsNotAFiniteDecimalNumber)
@@ -134,6 +159,9 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{with(10, "random "), "Corrugo : unable to parse random  for offset 2"},
         // a format sequence in an entry is shown, never interpreted
         Fault{with(4, "%s%n"), "Corrugo : unable to parse %s%n for frequency"},
+        // both offsets faulty: the first is named
+        Fault{{"x", "y", "z", "1", "1", "1", "0", "0", "one", "two", "0", "0"},
+              "Corrugo : unable to parse one for offset 1"},
         // the first faulty number wins
         Fault{{"x", "y", "z", "f", "a", "b", "c", "d", "e", "g", "0", "0"},
               "Corrugo : unable to parse f for frequency"}));

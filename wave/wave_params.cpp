@@ -43,9 +43,12 @@ static bool magnitude_at_least_one(const char *digits, const char *end)
         first++;
     if (first == mantissa_end)
         return false; /* zero */
-    long order = first < point ? (long)(point - first) - 1 : -(long)(first - point);
+    /* the decimal exponent of the first digit that is not zero; the mantissa
+       can be as long as any text, so the exponent is capped far beyond that
+       rather than at some size a float cannot reach */
+    int64_t order = first < point ? (int64_t)(point - first) - 1 : -(int64_t)(first - point);
 
-    long exponent = 0;
+    int64_t exponent = 0;
     const char *p = mantissa_end;
     if (p < end) { /* 'e' or 'E', optional sign, digits */
         p++;
@@ -53,7 +56,7 @@ static bool magnitude_at_least_one(const char *digits, const char *end)
         if (*p == '+' || *p == '-')
             p++;
         for (; p < end; p++)
-            if (exponent < 100000) /* far beyond any float; stops overflow */
+            if (exponent < ((int64_t)1 << 56)) /* beyond any text's length; stops overflow */
                 exponent = exponent * 10 + (*p - '0');
         if (negative)
             exponent = -exponent;
