@@ -53,7 +53,7 @@ TEST(ScanFloat, ReadsTheLongestDecimalPrefix)
         const char *text;
         float value;
     } accepted[] = {
-        {"2.5cm", 2.5f},  {" \t\n3", 3.0f},    {"+4", 4.0f},      {".5", 0.5f},
+        {"2.5cm", 2.5f},  {" \t\n3", 3.0f},    {"\v\f\r 6", 6.0f},    {"+4", 4.0f},      {".5", 0.5f},
         {"5.", 5.0f},     {"1e", 1.0f},        {"1e+", 1.0f},     {"2E2x", 200.0f},
         {"0x10", 0.0f},   {"-1.11759e-007", -1.11759e-7f},       {"1e-50", 0.0f},
         {"3.4028234e38", 3.4028234e38f},     {"12abc", 12.0f},  {"1.5.5", 1.5f},
@@ -87,6 +87,20 @@ TEST(ScanFloat, HowLongTheTextRunsNeverDecidesItsSize)
     EXPECT_FALSE(scan_float(("0." + zeros + "1e200039").c_str(), &v)) << "10^39";
     EXPECT_FALSE(scan_float("1e1000000", &v));
     EXPECT_EQ(v, 7.0f);
+    // Past a float's range, the place of the first digit that is not zero and
+    // the exponent together tell too large from too small.
+    const std::string hundred(100, '0');
+    for (const std::string &large : {"1" + hundred + "e-60", "0." + hundred + "1e150",
+                                     hundred + "1e39", "12345" + hundred + ".5e-60",
+                                     std::string("0.5e39"), std::string("1E+39")})
+        EXPECT_FALSE(scan_float(large.c_str(), &v)) << large;
+    for (const std::string &small : {"0." + hundred + "1e50", hundred + "1e-50",
+                                     "1" + hundred + "e-150", "1" + hundred + ".e-150",
+                                     std::string("0.00001e-45"), std::string("1e-46")}) {
+        v = 7.0f;
+        EXPECT_TRUE(scan_float(small.c_str(), &v)) << small;
+        EXPECT_EQ(bits(v), 0u) << small;
+    }
 }
 
 TEST(ScanFloat, RejectsWhatIsNotAFiniteDecimalNumber)

@@ -72,21 +72,14 @@ bool scan_float(const char *text, float *value)
     bool negative = *p == '-';
     if (*p == '+' || *p == '-')
         p++;
-    const char *digits = p;
-    int mantissa = 0;
-    while (is_digit(*p)) {
+    const char *digits = p; /* none ("", ".", "e5") fails the conversion below */
+    while (is_digit(*p))
         p++;
-        mantissa++;
-    }
     if (*p == '.') {
         p++;
-        while (is_digit(*p)) {
+        while (is_digit(*p))
             p++;
-            mantissa++;
-        }
     }
-    if (mantissa == 0)
-        return false; /* no digits: not a number */
     if (*p == 'e' || *p == 'E') {
         const char *e = p + 1;
         if (*e == '+' || *e == '-')
