@@ -48,20 +48,24 @@ EQUIVALENT_FILE = os.path.join(ROOT, 'scripts', 'mutate-equivalent.txt')
 UNIT = r'^(PercentDraw|ScanFloat|Params|Wave|Messages/ParamFaults)\.'
 READER = r'^(Ac[A-Za-z]*|Files/Ac[A-Za-z]*|Edges/Ac[A-Za-z]*)\.'
 DEEP = r'^Robust\.AMillionNestedGroups'  # six seconds: last
-PLUGIN_TESTS = [UNIT, r'^Host\.', r'^Plugin\.', r'^Asan\.', r'^TickCount\.', r'^Cli\.',
-                (r'^Robust\.', DEEP), r'^PluginSymbols$', r'^ViewerInTk$', DEEP]
-SIM_TESTS = [READER, r'^Host\.', UNIT, r'^Plugin\.', r'^Cli\.', (r'^Robust\.', DEEP),
-             r'^ViewerInTk$', DEEP]
-CORE = ['corrugo_plugin', 'corrugo_plugin_asan', 'test_wave', 'test_host']
+# Each group: the targets to build, then the tests to run.
+PLUGIN = ['corrugo_plugin']
+AFTER_PLUGIN = [(PLUGIN, r'^Plugin\.'), (['corrugo_plugin_asan'], r'^Asan\.'), (PLUGIN, r'^Cli\.'),
+                (PLUGIN, (r'^Robust\.', DEEP)), (PLUGIN, r'^PluginSymbols$'),
+                (PLUGIN, r'^ViewerInTk$'), (PLUGIN, DEEP)]
+CORE_TESTS = [(['test_wave'], UNIT), (['test_host'], r'^Host\.')] + AFTER_PLUGIN
+SIM = ['corrugo_sim']
+SIM_TESTS = [(SIM, READER), (SIM, r'^Host\.'), (SIM, UNIT), (SIM, r'^Plugin\.'), (SIM, r'^Cli\.'),
+             (SIM, (r'^Robust\.', DEEP)), (SIM, r'^ViewerInTk$'), (SIM, DEEP)]
 FILES = {
-    'wave/wave_params.cpp': ('corrugo_core', CORE, PLUGIN_TESTS),
-    'wave/gather.cpp': ('corrugo_core', CORE, PLUGIN_TESTS),
-    'wave/apply.cpp': ('corrugo_core', CORE, PLUGIN_TESTS),
-    'plugin/tick.cpp': ('corrugo_core', CORE + ['test_tick'], PLUGIN_TESTS),
-    'plugin/plugin.cpp': ('corrugo_plugin', ['corrugo_plugin', 'corrugo_plugin_asan'], PLUGIN_TESTS),
-    'sim/acfile.cpp': ('corrugo_sim', ['corrugo_sim'], SIM_TESTS),
-    'sim/host.cpp': ('corrugo_sim', ['corrugo_sim'], SIM_TESTS),
-    'sim/host_tcl.cpp': ('corrugo_sim', ['corrugo_sim'], SIM_TESTS),
+    'wave/wave_params.cpp': ('corrugo_core', CORE_TESTS),
+    'wave/gather.cpp': ('corrugo_core', CORE_TESTS),
+    'wave/apply.cpp': ('corrugo_core', CORE_TESTS),
+    'plugin/tick.cpp': ('corrugo_core', [(['test_tick'], r'^TickCount\.')] + CORE_TESTS),
+    'plugin/plugin.cpp': ('corrugo_plugin', AFTER_PLUGIN),
+    'sim/acfile.cpp': ('corrugo_sim', SIM_TESTS),
+    'sim/host.cpp': ('corrugo_sim', SIM_TESTS),
+    'sim/host_tcl.cpp': ('corrugo_sim', SIM_TESTS),
 }
 
 # Where the figures are grouped.
@@ -366,10 +370,13 @@ def digest(path):
         return hashlib.sha256(f.read()).hexdigest()
 
 
-def ctest(scratch, patterns, stop_on_failure=True):
-    """Runs the tests matching any of "patterns" in order; True when all pass."""
+def ctest(scratch, groups, stop_on_failure=True):
+    """Builds and runs each group of tests in order, stopping at the first
+    failure; (True, None) when all pass, else (False, the failing group)."""
     cost = os.path.join(scratch.build, 'Testing', 'Temporary', 'CTestCostData.txt')
-    for pattern in patterns:
+    for targets, pattern in groups:
+        if targets and not scratch.ninja(targets):
+            return False, 'build'
         include, exclude = pattern if isinstance(pattern, tuple) else (pattern, None)
         if os.path.exists(cost):
             os.remove(cost)  # else ctest runs the longest tests first
@@ -380,7 +387,7 @@ def ctest(scratch, patterns, stop_on_failure=True):
         r = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                            start_new_session=True)
         if r.returncode != 0:
-            return False, pattern
+            return False, (targets, pattern)
     return True, None
 
 
@@ -394,7 +401,8 @@ def run_mutants(scratch, mutants, equivalent, verbose):
     for m in mutants:
         by_file.setdefault(m.path, []).append(m)
     for path, group in by_file.items():
-        target, rebuild, tests = FILES[path]
+        target, tests = FILES[path]
+        rebuild = sorted({t for targets, _ in tests for t in targets})
         source = os.path.join(scratch.src, path)
         with open(source) as f:
             original = f.read()
@@ -411,11 +419,10 @@ def run_mutants(scratch, mutants, equivalent, verbose):
                     outcome = 'stillborn'
                 elif digest(scratch.object_file(path)) == baseline:
                     outcome = 'same-code'
-                elif not scratch.ninja(rebuild):
-                    outcome = 'stillborn'
                 else:
-                    passed, _ = ctest(scratch, tests)
-                    outcome = 'survived' if passed else 'killed'
+                    passed, failed = ctest(scratch, tests)
+                    outcome = ('survived' if passed else
+                               'stillborn' if failed == 'build' else 'killed')
                 results.append((m, outcome))
                 if verbose or outcome == 'survived':
                     print('%-9s %s:%d: %s  (%.1f s)' % (outcome, m.path, m.line, m.description,
@@ -471,11 +478,11 @@ def main():
     scratch.sync()
     scratch.configure()
     run(['ninja', '-C', scratch.build, '-j2'], quiet=True)
-    passed, pattern = ctest(scratch, ['.'], stop_on_failure=False)
+    passed, _ = ctest(scratch, [([], '.')], stop_on_failure=False)
     if not passed:
         sys.exit('mutate.py: the tests fail without any mutant; fix them first')
     for path in paths:  # a pattern that matches nothing would let every mutant live
-        for pattern in FILES[path][2]:
+        for _, pattern in FILES[path][1]:
             include = pattern[0] if isinstance(pattern, tuple) else pattern
             listed = subprocess.run(['ctest', '--test-dir', scratch.build, '-N', '-R', include],
                                     capture_output=True, text=True).stdout

@@ -40,9 +40,7 @@ static bool magnitude_at_least_one(const char *digits, const char *end)
         point++;
     const char *first = digits;
     while (first < mantissa_end && (*first == '0' || *first == '.'))
-        first++;
-    if (first == mantissa_end)
-        return false; /* zero */
+        first++; /* there is one: zero is never out of range */
     /* the decimal exponent of the first digit that is not zero; the mantissa
        can be as long as any text, so the exponent is capped far beyond that
        rather than at some size a float cannot reach */
