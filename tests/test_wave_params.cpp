@@ -90,11 +90,13 @@ TEST(ScanFloat, HowLongTheTextRunsNeverDecidesItsSize)
     // Past a float's range, the place of the first digit that is not zero and
     // the exponent together tell too large from too small.
     const std::string hundred(100, '0');
+    const std::string thousand(1000, '0');
+    EXPECT_FALSE(scan_float(("1" + thousand + "e-950").c_str(), &v)) << "10^50";
     for (const std::string &large : {"1" + hundred + "e-60", "0." + hundred + "1e150",
                                      hundred + "1e39", "12345" + hundred + ".5e-60",
                                      std::string("0.5e39"), std::string("1E+39")})
         EXPECT_FALSE(scan_float(large.c_str(), &v)) << large;
-    for (const std::string &small : {"0." + hundred + "1e50", hundred + "1e-50",
+    for (const std::string &small : {"0." + thousand + "1e950", "0." + hundred + "1e50", hundred + "1e-50",
                                      "1" + hundred + "e-150", "1" + hundred + ".e-150",
                                      std::string("0.00001e-45"), std::string("1e-46")}) {
         v = 7.0f;
@@ -179,6 +181,19 @@ INSTANTIATE_TEST_SUITE_P(
         // the first faulty number wins
         Fault{{"x", "y", "z", "f", "a", "b", "c", "d", "e", "g", "0", "0"},
               "Corrugo : unable to parse f for frequency"}));
+
+TEST_F(Params, AMissingEntryIsTooFewParametersWhateverTheCount)
+{
+    words.assign({"qorvel_go", "x", "y", "z", "1", "1", "1", "0", "0", "0", "0", "0", "0"});
+    std::vector<char *> vector;
+    for (std::string &w : words)
+        vector.push_back(&w[0]);
+    vector[7] = nullptr;
+    WaveParams params;
+    EXPECT_FALSE(parse_wave_params((int)vector.size(), vector.data(), &params));
+    EXPECT_EQ(messages, std::vector<std::string>{"Insufficient parameters passed to wave utility"});
+    EXPECT_EQ(debug, "");
+}
 
 TEST_F(Params, OnlyTheFirstCharacterOfAnAxisCountsInAnyCase)
 {
