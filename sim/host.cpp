@@ -84,6 +84,7 @@ HostList *NodePool::take()
         node = chunks_.back() + (CHUNK_NODES - left_--);
         UNPOISON(node, sizeof *node);
     }
+    live_++;
     return node;
 }
 
@@ -94,10 +95,12 @@ void NodePool::release(HostList *head)
     if (!head)
         return;
     HostList *tail = head;
+    live_--;
     while (tail->next) {
         HostList *next = tail->next;
         POISON(tail, sizeof *tail);
         tail = next;
+        live_--;
     }
     tail->next = free_;
     POISON(tail, sizeof *tail);
@@ -176,6 +179,11 @@ const std::vector<Registration> &registered_commands()
 Observations &observations()
 {
     return host().seen;
+}
+
+size_t live_list_nodes()
+{
+    return host().nodes.live();
 }
 
 // }======
@@ -343,6 +351,7 @@ static HostList *node_array(std::vector<HostList> &nodes, size_t count)
 HostList *ac_object_get_vertexlist(HostObject *object)
 {
     sim::Object *o = as_object(object);
+    host().seen.vertex_list_requests++;
     HostList *head = node_array(o->vertex_nodes, o->vertices.size());
     for (size_t i = 0; i < o->vertex_nodes.size(); i++)
         o->vertex_nodes[i].data = &o->vertices[i];
@@ -354,6 +363,7 @@ HostList *ac_object_get_vertexlist(HostObject *object)
 HostList *ac_object_get_childrenlist(HostObject *object)
 {
     sim::Object *o = as_object(object);
+    host().seen.children_list_requests++;
     HostList *head = node_array(o->child_nodes, o->children.size());
     for (size_t i = 0; i < o->child_nodes.size(); i++)
         o->child_nodes[i].data = o->children[i];
@@ -494,11 +504,13 @@ void find_bounding_box(void)
     box.empty = !any;
     host().seen.box = box;
     host().seen.bounding_boxes++;
+    host().seen.refreshes.push_back("find_bounding_box");
 }
 
 void redraw_all(void)
 {
     host().seen.redraws++;
+    host().seen.refreshes.push_back("redraw_all");
     if (host().refresh_hook)
         host().refresh_hook();
 }
@@ -524,6 +536,7 @@ void display_status(void)
     text += " selected";
     host().seen.status = text;
     host().seen.status_updates++;
+    host().seen.refreshes.push_back("display_status");
     if (host().refresh_hook)
         host().refresh_hook();
 }

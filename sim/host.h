@@ -74,8 +74,18 @@ struct Observations {
     int subdivision_rebuilds = 0; // runs of "ac3d remake_subdivisions"
     Box box;                      // as of the last find_bounding_box
     std::string status;           // as of the last display_status
+    // The refreshes in the order they came: "find_bounding_box", "redraw_all",
+    // "display_status" and "remake_subdivisions".
+    std::vector<std::string> refreshes;
+    // Requests for objects' host-owned lists: what a walk over objects costs.
+    size_t vertex_list_requests = 0;
+    size_t children_list_requests = 0;
 };
 Observations &observations();
+
+// The list nodes the host has handed out and not taken back: those of the
+// selection lists a plug-in has not freed yet and those the undo steps keep.
+size_t live_list_nodes();
 
 // }======
 

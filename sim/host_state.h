@@ -74,9 +74,12 @@ public:
     HostList *take();
     // Takes back every node of the list that starts at "head".
     void release(HostList *head);
+    // Nodes taken and not yet released.
+    size_t live() const { return live_; }
 
 private:
     std::vector<HostList *> chunks_;
+    size_t live_ = 0;
     size_t left_ = 0;           // nodes never taken at the end of the last chunk
     HostList *free_ = nullptr;  // released nodes, linked by "next"
 };

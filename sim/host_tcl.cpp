@@ -21,9 +21,10 @@ static int ac3d_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const
     int index;
     if (Tcl_GetIndexFromObj(interp, objv[1], subcommands, "subcommand", 0, &index) != TCL_OK)
         return TCL_ERROR;
-    if (index == REMAKE_SUBDIVISIONS)
+    if (index == REMAKE_SUBDIVISIONS) {
         host().seen.subdivision_rebuilds++;
-    else
+        host().seen.refreshes.push_back("remake_subdivisions");
+    } else
         undo();
     return TCL_OK;
 }

@@ -16,6 +16,7 @@ void SimTest::TearDown()
     sim::set_message_sink(nullptr);
     sim::set_debug_sink(nullptr);
     sim::replace_model(sim::Model());
+    EXPECT_EQ(sim::live_list_nodes(), 0u) << "a list node outlived the test's model";
 }
 
 sim::Object *SimTest::add_object(const char *name, const std::vector<Point> &points,

@@ -814,3 +814,56 @@ TEST_F(AcFile, LongStretchesAndManyMovedLinesAreWrittenInOrder)
 }
 
 /* }====== */
+
+/* {====== Edges of the reading and the writing ====== */
+
+// Words that end a number early, counts with more after them, and references
+// just one past the vertices, on both the quick and the general way of
+// reading a line.
+INSTANTIATE_TEST_SUITE_P(
+    Edges, AcBroken,
+    ::testing::Values(
+        Broken{"HexadecimalTailOnAVertex", replaced(box, "1 0 0\n", "1 0 0x\n"),
+               "model.ac:9: expected 3 numbers for a vertex, found \"1 0 0x\""},
+        Broken{"LetterAfterAVertexNumber", replaced(box, "1 1 0\n", "1 1f 0\n"),
+               "model.ac:10: expected 3 numbers for a vertex, found \"1 1f 0\""},
+        Broken{"WordAfterNumvert", replaced(box, "numvert 4", "numvert 4 junk"),
+               "model.ac:7: expected numvert and a count, found \"numvert 4 junk\""},
+        Broken{"WordAfterKids", replaced(box, "kids 1", "kids 1 more"),
+               "model.ac:4: expected kids and a count, found \"kids 1 more\""},
+        Broken{"WordAfterRefs", replaced(box, "refs 2", "refs 2 x"),
+               "model.ac:21: expected refs and a count, found \"refs 2 x\""},
+        Broken{"RefEqualToNumvert", replaced(box, "3 0 0\n", "4 0 0\n"),
+               "model.ac:23: expected a vertex index below numvert 4, found \"4 0 0\""},
+        Broken{"RefEqualToNumvertGivenLater",
+               tiny + "numsurf 1\nSURF 0x0\nrefs 2\n0 0 0\n2 0 0\nnumvert 2\n0 0 0\n0 0 0\nkids 0\n",
+               "model.ac:7: expected a vertex index below numvert 2, found \"2 0 0\""},
+        Broken{"RefEqualToNumvertGivenLaterReadTheGeneralWay",
+               tiny + "numsurf 1\nSURF 0x0\nrefs 2\n\n2 0 0\n0 0 0\nnumvert 2\n0 0 0\n0 0 0\n"
+                      "kids 0\n",
+               "model.ac:7: expected a vertex index below numvert 2, found \"2 0 0\""},
+        Broken{"RefEqualToNumvertGivenLaterInTheSecondSurface",
+               tiny + "numsurf 2\nSURF 0x0\nrefs 1\n0 0 0\nSURF 0x0\nrefs 1\n1 0 0\nnumvert 1\n"
+                      "0 0 0\nkids 0\n",
+               "model.ac:9: expected a vertex index below numvert 1, found \"1 0 0\""}),
+    [](const ::testing::TestParamInfo<Broken> &info) { return std::string(info.param.name); });
+
+TEST(AcWrite, BlankLinesInsideAVertexBlockStayWhereTheyAre)
+{
+    std::string text = "AC3Db\nOBJECT poly\nnumvert 4\n\n0 0 0\n1 0 0\n \n\n1 1 0\n\r\n0 1 0\n"
+                       "kids 0\n";
+    Loaded l = load(text);
+    ASSERT_TRUE(l.ok) << l.error;
+    std::vector<Vertex> &v = l.model.objects[1]->vertices;
+    ASSERT_EQ(v.size(), 4u);
+    EXPECT_EQ(v[2].y, 1.0f);
+    v[2].z = 5;
+    v[3].x = 7;
+    EXPECT_EQ(save(l), "AC3Db\nOBJECT poly\nnumvert 4\n\n0 0 0\n1 0 0\n \n\n1 1 5\n\r\n7 1 0\n"
+                       "kids 0\n");
+    v[0].x = -1;
+    EXPECT_EQ(save(l), "AC3Db\nOBJECT poly\nnumvert 4\n\n-1 0 0\n1 0 0\n \n\n1 1 5\n\r\n7 1 0\n"
+                       "kids 0\n");
+}
+
+/* }====== */

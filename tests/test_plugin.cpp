@@ -210,22 +210,61 @@ TEST_F(Plugin, AnyFolderNameLoadsTheScriptAsAPlainFile)
     fs::remove_all(dir);
 }
 
-TEST_F(Plugin, TheRecordsFolderTextIsNeverChanged)
+using InitFunction = int32_t (*)(HostPluginInit *);
+
+// The initialisation entry of a fresh copy of the module in "dir", loaded by
+// hand without being initialised, so that its first initialisation can be
+// watched; null when it cannot be loaded.
+InitFunction fresh_module(const fs::path &dir)
 {
-    // the copy is unbackslashed, never the host's own text; a second module
-    // so that initialisation runs again
-    fs::path dir = fs::temp_directory_path() / ("corrugo-record-" + std::to_string(getpid()));
     fs::create_directories(dir);
     fs::copy_file(CORRUGO_PLUGIN_PATH, dir / "corrugo.p", fs::copy_options::overwrite_existing);
     void *handle = dlopen((dir / "corrugo.p").c_str(), RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(handle, nullptr);
-    auto init = (int32_t(*)(HostPluginInit *))dlsym(handle, "AC3DPluginInit");
+    return handle ? (InitFunction)dlsym(handle, "AC3DPluginInit") : nullptr;
+}
+
+TEST_F(Plugin, TheRecordsFolderTextIsNeverChanged)
+{
+    // the copy is unbackslashed, never the host's own text
+    fs::path dir = fs::temp_directory_path() / ("corrugo-record-" + std::to_string(getpid()));
+    InitFunction init = fresh_module(dir);
+    ASSERT_NE(init, nullptr);
     char text[] = "C:\\Program Files\\host\\plugins";
     HostPluginInit record = {0, text};
     EXPECT_EQ(init(&record), 0);
     EXPECT_STREQ(text, "C:\\Program Files\\host\\plugins");
     HostPluginInit empty = {0, nullptr};
     EXPECT_EQ(init(&empty), 0) << "a second call does nothing";
+    fs::remove_all(dir);
+}
+
+// A folder given with backslashes, as the modeller gives it on Windows: the
+// script is sourced from the folder with slashes.
+TEST_F(Plugin, TheFolderIsUnbackslashedBeforeTheScriptIsSourced)
+{
+    fs::path dir = fs::temp_directory_path() / ("corrugo-backslash-" + std::to_string(getpid()));
+    InitFunction init = fresh_module(dir);
+    ASSERT_NE(init, nullptr);
+    fs::create_directories(dir / "sub" / "deeper");
+    std::ofstream(dir / "sub" / "deeper" / "corrugo.tcl") << "set ::loaded_from [info script]\n"
+                                                          << "proc qorvel_dialog {} {}\n";
+    std::string text = dir.string() + "\\sub\\deeper";
+    HostPluginInit record = {0, text.c_str()};
+    EXPECT_EQ(init(&record), 0);
+    EXPECT_EQ(eval("set ::loaded_from"), (dir / "sub" / "deeper" / "corrugo.tcl").string());
+    fs::remove_all(dir);
+}
+
+TEST_F(Plugin, AFirstInitialisationWithoutAFolderStillRegisters)
+{
+    fs::path dir = fs::temp_directory_path() / ("corrugo-nofolder-" + std::to_string(getpid()));
+    InitFunction init = fresh_module(dir);
+    ASSERT_NE(init, nullptr);
+    size_t menu = sim::menu_items().size(), commands = sim::registered_commands().size();
+    HostPluginInit record = {0, nullptr};
+    EXPECT_EQ(init(&record), 0);
+    EXPECT_EQ(sim::menu_items().size(), menu + 1);
+    EXPECT_EQ(sim::registered_commands().size(), commands + 1);
     fs::remove_all(dir);
 }
 

@@ -332,4 +332,63 @@ TEST_F(Wave, ReleasedNodesMakeTheNextListsAlike)
     }
 }
 
+// Six vertices well away from the origin on every axis, so that the distance
+// from the lowest vertex and the values stored as floats round differently
+// from doubles.
+std::vector<Point> offset_grid()
+{
+    std::vector<Point> g;
+    for (int i = 0; i < 6; i++)
+        g.push_back({(float)(3.3 + 0.61 * i), (float)(-2.7 + 0.13 * i * i), (float)(5.1 - 0.37 * i)});
+    return g;
+}
+
+TEST_F(Wave, FarFromTheOriginWithDecayEveryStoredValueIsRoundedToAFloat)
+{
+    add_object("far", offset_grid());
+    select_all(sim::SELECT_OBJECTS);
+    run({"x", "y", "z", "1.7", "0.45", "0.3", "35", "80", "10", "20", "0", "0"});
+    EXPECT_TRUE(SameBits(positions(), from_bits({{0x40533333, 0xc0138ff8, 0x409e0e5a},
+                                                 {0x407a3d71, 0xc02e7b57, 0x409fc43a},
+                                                 {0x4090a3d7, 0xc040d675, 0x40a9ad31},
+                                                 {0x40a428f6, 0xc017a54e, 0x40a0049a},
+                                                 {0x40b7ae14, 0xc030af80, 0x40a221cd},
+                                                 {0x40cb3333, 0xc03a7240, 0x40a50f47}})));
+    ASSERT_TRUE(sim::undo());
+    run({"x", "y", "z", "0.9", "0.45", "0.3", "60", "25", "5", "15", "1", "1"});
+    EXPECT_TRUE(SameBits(positions(), from_bits({{0x40533333, 0xc023e67b, 0x40a8d7be},
+                                                 {0x407a3d71, 0xc0333f6a, 0x40947cc2},
+                                                 {0x4090a3d7, 0xbff3f35c, 0x408ba0ea},
+                                                 {0x40a428f6, 0xbfe6adc6, 0x40820e0b},
+                                                 {0x40b7ae14, 0xbec5ab7a, 0x405ef77e},
+                                                 {0x40cb3333, 0x3ec1196c, 0x405b60d3}})));
+}
+
+TEST_F(Wave, OneRandomOffsetIsRedrawnPerObjectRunWhileTheOtherStaysFixed)
+{
+    std::vector<Point> g = offset_grid();
+    sim::Object *a = add_object("A", {g[0], g[1], g[3]});
+    sim::Object *b = add_object("B", {g[2]});
+    const std::vector<sim::Vertex *> order = {&a->vertices[0], &a->vertices[1], &b->vertices[0],
+                                              &a->vertices[2]};
+    const std::vector<Point> before = positions();
+    sim::pin_tick(77);
+    select_vertices(order);
+    run({"x", "y", "z", "2", "0.5", "0.5", "0", "0", "random", "30", "1", "0"});
+    std::vector<Point> expected = from_bits({{0x40533333, 0xc01550d0, 0x40964177},
+                                             {0x407a3d71, 0xc0430bf7, 0x4095b003},
+                                             {0x4090a3d7, 0xc02ac93a, 0x409a2301},
+                                             {0x40a428f6, 0xbff38c4a, 0x406578b1}});
+    EXPECT_TRUE(SameBits(positions(), {expected[0], expected[1], expected[3], expected[2]}));
+    ASSERT_TRUE(sim::undo());
+    ASSERT_TRUE(SameBits(positions(), before));
+    select_vertices(order);
+    run({"x", "y", "z", "2", "0.5", "0.5", "0", "0", "20", "random", "1", "0"});
+    expected = from_bits({{0x40533333, 0xc019fdaa, 0x40ae1181},
+                          {0x407a3d71, 0xc01776e4, 0x409c1847},
+                          {0x4090a3d7, 0xc02b583e, 0x40881ce4},
+                          {0x40a428f6, 0xbf9e38c4, 0x406a0793}});
+    EXPECT_TRUE(SameBits(positions(), {expected[0], expected[1], expected[3], expected[2]}));
+}
+
 } // namespace

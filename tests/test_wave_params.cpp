@@ -33,6 +33,14 @@ TEST(PercentDraw, MatchesTheFirstValueOfTheMicrosoftGenerator)
     EXPECT_EQ(percent_draw(7), 61);
     EXPECT_EQ(percent_draw(1000), 4);
     EXPECT_EQ(percent_draw(4294967295u), 35); // the state wraps modulo 2^32
+    // seeds whose high bits reach the draw: the tick count runs over all 32
+    EXPECT_EQ(percent_draw(0x80000000u), 38);
+    EXPECT_EQ(percent_draw(0xDEADBEEFu), 37);
+    EXPECT_EQ(percent_draw(0x12345678u), 89);
+    EXPECT_EQ(percent_draw(0xFFFF0000u), 1);
+    EXPECT_EQ(percent_draw(0x7FFFFFFFu), 35);
+    EXPECT_EQ(percent_draw(0x0000FFFFu), 40);
+    EXPECT_EQ(percent_draw(0xA5A50000u), 99);
     for (uint32_t seed = 0; seed < 5000; seed += 7) {
         int r = percent_draw(seed);
         EXPECT_TRUE(r >= 0 && r <= 99) << seed;
@@ -45,7 +53,7 @@ TEST(ScanFloat, ReadsTheLongestDecimalPrefix)
         const char *text;
         float value;
     } accepted[] = {
-        {"2.5cm", 2.5f},  {" \t\n3", 3.0f},    {"+4", 4.0f},      {".5", 0.5f},
+        {"2.5cm", 2.5f},  {" \t\n3", 3.0f},    {"\v\f\r 6", 6.0f},    {"+4", 4.0f},      {".5", 0.5f},
         {"5.", 5.0f},     {"1e", 1.0f},        {"1e+", 1.0f},     {"2E2x", 200.0f},
         {"0x10", 0.0f},   {"-1.11759e-007", -1.11759e-7f},       {"1e-50", 0.0f},
         {"3.4028234e38", 3.4028234e38f},     {"12abc", 12.0f},  {"1.5.5", 1.5f},
@@ -62,6 +70,39 @@ TEST(ScanFloat, ReadsTheLongestDecimalPrefix)
     EXPECT_EQ(v, 1e-40f) << "subnormals are kept";
     ASSERT_TRUE(scan_float("-1e-60", &v));
     EXPECT_EQ(bits(v), 0x80000000u) << "an underflow keeps its sign";
+}
+
+TEST(ScanFloat, HowLongTheTextRunsNeverDecidesItsSize)
+{
+    const std::string zeros(199999, '0');
+    float v = 7.0f;
+    EXPECT_TRUE(scan_float(("0." + zeros).c_str(), &v));
+    EXPECT_EQ(bits(v), 0u) << "any number of zeros is zero";
+    EXPECT_TRUE(scan_float(("0." + zeros + "1e200000").c_str(), &v));
+    EXPECT_EQ(v, 1.0f);
+    EXPECT_TRUE(scan_float(("1" + zeros + "e-1000000").c_str(), &v));
+    EXPECT_EQ(bits(v), 0u) << "10^-800001 rounds to zero";
+    v = 7.0f;
+    EXPECT_FALSE(scan_float(("0." + zeros + "1e1000000").c_str(), &v)) << "10^800000";
+    EXPECT_FALSE(scan_float(("0." + zeros + "1e200039").c_str(), &v)) << "10^39";
+    EXPECT_FALSE(scan_float("1e1000000", &v));
+    EXPECT_EQ(v, 7.0f);
+    // Past a float's range, the place of the first digit that is not zero and
+    // the exponent together tell too large from too small.
+    const std::string hundred(100, '0');
+    const std::string thousand(1000, '0');
+    EXPECT_FALSE(scan_float(("1" + thousand + "e-950").c_str(), &v)) << "10^50";
+    for (const std::string &large : {"1" + hundred + "e-60", "0." + hundred + "1e150",
+                                     hundred + "1e39", "12345" + hundred + ".5e-60",
+                                     std::string("0.5e39"), std::string("1E+39")})
+        EXPECT_FALSE(scan_float(large.c_str(), &v)) << large;
+    for (const std::string &small : {"0." + thousand + "1e950", "0." + hundred + "1e50", hundred + "1e-50",
+                                     "1" + hundred + "e-150", "1" + hundred + ".e-150",
+                                     std::string("0.00001e-45"), std::string("1e-46")}) {
+        v = 7.0f;
+        EXPECT_TRUE(scan_float(small.c_str(), &v)) << small;
+        EXPECT_EQ(bits(v), 0u) << small;
+    }
 }
 
 TEST(ScanFloat, RejectsWhatIsNotAFiniteDecimalNumber)
@@ -134,9 +175,25 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{with(10, "random "), "Corrugo : unable to parse random  for offset 2"},
         // a format sequence in an entry is shown, never interpreted
         Fault{with(4, "%s%n"), "Corrugo : unable to parse %s%n for frequency"},
+        // both offsets faulty: the first is named
+        Fault{{"x", "y", "z", "1", "1", "1", "0", "0", "one", "two", "0", "0"},
+              "Corrugo : unable to parse one for offset 1"},
         // the first faulty number wins
         Fault{{"x", "y", "z", "f", "a", "b", "c", "d", "e", "g", "0", "0"},
               "Corrugo : unable to parse f for frequency"}));
+
+TEST_F(Params, AMissingEntryIsTooFewParametersWhateverTheCount)
+{
+    words.assign({"qorvel_go", "x", "y", "z", "1", "1", "1", "0", "0", "0", "0", "0", "0"});
+    std::vector<char *> vector;
+    for (std::string &w : words)
+        vector.push_back(&w[0]);
+    vector[7] = nullptr;
+    WaveParams params;
+    EXPECT_FALSE(parse_wave_params((int)vector.size(), vector.data(), &params));
+    EXPECT_EQ(messages, std::vector<std::string>{"Insufficient parameters passed to wave utility"});
+    EXPECT_EQ(debug, "");
+}
 
 TEST_F(Params, OnlyTheFirstCharacterOfAnAxisCountsInAnyCase)
 {

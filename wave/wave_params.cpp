@@ -40,12 +40,13 @@ static bool magnitude_at_least_one(const char *digits, const char *end)
         point++;
     const char *first = digits;
     while (first < mantissa_end && (*first == '0' || *first == '.'))
-        first++;
-    if (first == mantissa_end)
-        return false; /* zero */
-    long order = first < point ? (long)(point - first) - 1 : -(long)(first - point);
+        first++; /* there is one: zero is never out of range */
+    /* the decimal exponent of the first digit that is not zero; the mantissa
+       can be as long as any text, so the exponent is capped far beyond that
+       rather than at some size a float cannot reach */
+    int64_t order = first < point ? (int64_t)(point - first) - 1 : -(int64_t)(first - point);
 
-    long exponent = 0;
+    int64_t exponent = 0;
     const char *p = mantissa_end;
     if (p < end) { /* 'e' or 'E', optional sign, digits */
         p++;
@@ -53,7 +54,7 @@ static bool magnitude_at_least_one(const char *digits, const char *end)
         if (*p == '+' || *p == '-')
             p++;
         for (; p < end; p++)
-            if (exponent < 100000) /* far beyond any float; stops overflow */
+            if (exponent < ((int64_t)1 << 56)) /* beyond any text's length; stops overflow */
                 exponent = exponent * 10 + (*p - '0');
         if (negative)
             exponent = -exponent;
@@ -69,21 +70,14 @@ bool scan_float(const char *text, float *value)
     bool negative = *p == '-';
     if (*p == '+' || *p == '-')
         p++;
-    const char *digits = p;
-    int mantissa = 0;
-    while (is_digit(*p)) {
+    const char *digits = p; /* none ("", ".", "e5") fails the conversion below */
+    while (is_digit(*p))
         p++;
-        mantissa++;
-    }
     if (*p == '.') {
         p++;
-        while (is_digit(*p)) {
+        while (is_digit(*p))
             p++;
-            mantissa++;
-        }
     }
-    if (mantissa == 0)
-        return false; /* no digits: not a number */
     if (*p == 'e' || *p == 'E') {
         const char *e = p + 1;
         if (*e == '+' || *e == '-')

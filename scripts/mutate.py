@@ -1,0 +1,527 @@
+#!/usr/bin/env python3
+"""Mutation check: do the tests notice a planted fault?
+
+Generates mutants by rule over the plug-in (wave/, plugin/), the .ac reader
+and writer (sim/acfile.cpp) and the substitute host's functions (sim/host.cpp,
+sim/host_tcl.cpp): relational, logical and arithmetic operators, constants,
+float casts and declarations (rounding to single precision dropped or added),
+calls to host functions removed, early returns removed, conditions negated.
+Each mutant is built incrementally and the ctest tests whose programs depend on
+the mutated file are run, stopping at the first failure. A mutant is killed
+when a test fails or hangs (a per-test timeout), survives when all pass.
+
+Everything happens in a scratch copy of the sources (build-mutate/src, built in
+build-mutate/build), never in the working tree, so an interrupted run leaves
+the tree as it was; the next run brings the copy up to date again.
+
+  scripts/mutate.py               the sample: about 100 mutants drawn from the
+                                  sources' hash; fails below 90 % killed
+  scripts/mutate.py --all         every mutant, with figures per folder
+  scripts/mutate.py --list        the mutants, without running anything
+  scripts/mutate.py --all --files wave/apply.cpp   only those files
+
+A mutant whose object file compiles to the same bytes as the original cannot be
+told apart by any test: it is counted as equivalent, not as a survivor. Other
+equivalent mutants are listed, each with its reason, in
+scripts/mutate-equivalent.txt.
+"""
+import argparse
+import hashlib
+import os
+import random
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import time
+from collections import namedtuple
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+EQUIVALENT_FILE = os.path.join(ROOT, 'scripts', 'mutate-equivalent.txt')
+
+# The files mutated, the target whose object each is compiled into, the
+# targets to rebuild after it changes and the ctest tests that can notice
+# (regular expressions, in the order they run: quick unit tests first).
+# (ctest's regular expressions have no \w.) Each group is one ctest run, with
+# a pattern to exclude where one is given.
+UNIT = r'^(PercentDraw|ScanFloat|Params|Wave|Messages/ParamFaults)\.'
+READER = r'^(Ac[A-Za-z]*|Files/Ac[A-Za-z]*|Edges/Ac[A-Za-z]*)\.'
+DEEP = r'^Robust\.AMillionNestedGroups'  # six seconds: last
+# Each group: the targets to build, then the tests to run.
+PLUGIN = ['corrugo_plugin']
+AFTER_PLUGIN = [(PLUGIN, r'^Plugin\.'), (['corrugo_plugin_asan'], r'^Asan\.'), (PLUGIN, r'^Cli\.'),
+                (PLUGIN, (r'^Robust\.', DEEP)), (PLUGIN, r'^PluginSymbols$'),
+                (PLUGIN, r'^ViewerInTk$'), (PLUGIN, DEEP)]
+CORE_TESTS = [(['test_wave'], UNIT), (['test_host'], r'^Host\.')] + AFTER_PLUGIN
+SIM = ['corrugo_sim']
+SIM_TESTS = [(SIM, READER), (SIM, r'^Host\.'), (SIM, UNIT), (SIM, r'^Plugin\.'), (SIM, r'^Cli\.'),
+             (SIM, (r'^Robust\.', DEEP)), (SIM, r'^ViewerInTk$'), (SIM, DEEP)]
+FILES = {
+    'wave/wave_params.cpp': ('corrugo_core', CORE_TESTS),
+    'wave/gather.cpp': ('corrugo_core', CORE_TESTS),
+    'wave/apply.cpp': ('corrugo_core', CORE_TESTS),
+    'plugin/tick.cpp': ('corrugo_core', [(['test_tick'], r'^TickCount\.')] + CORE_TESTS),
+    'plugin/plugin.cpp': ('corrugo_plugin', AFTER_PLUGIN),
+    'sim/acfile.cpp': ('corrugo_sim', SIM_TESTS),
+    'sim/host.cpp': ('corrugo_sim', SIM_TESTS),
+    'sim/host_tcl.cpp': ('corrugo_sim', SIM_TESTS),
+}
+
+# What the sample draws from, unless --files says otherwise: the folders whose
+# tests meet the bar so far (see docs/testing.md for the reader and writer).
+SAMPLE_FILES = ['plugin/plugin.cpp', 'plugin/tick.cpp', 'wave/apply.cpp', 'wave/gather.cpp',
+                'wave/wave_params.cpp']
+
+# Where the figures are grouped.
+FOLDERS = [('wave/', 'wave/'), ('plugin/', 'plugin/'),
+           ('reader and writer', 'sim/acfile'), ('host functions', 'sim/host')]
+
+SAMPLE_SIZE = 100
+TEST_TIMEOUT = 10  # seconds per ctest test; a mutant that hangs is killed
+
+Mutant = namedtuple('Mutant', 'path start end replacement line original description')
+
+
+# {====== Reading C++ ======
+
+Token = namedtuple('Token', 'kind text start end')
+
+TOKEN_RE = re.compile(r'''
+    (?P<space>\s+)
+  | (?P<comment>//[^\n]*|/\*.*?\*/)
+  | (?P<string>"(?:\\.|[^"\\\n])*"|R"(?P<delim>[^(]*)\(.*?\)(?P=delim)"|'(?:\\.|[^'\\\n])+')
+  | (?P<number>0[xX][0-9a-fA-F]+[uUlL]*|(?:\d+\.\d*|\.\d+|\d+)(?:[eE][+-]?\d+)?[fFuUlL]*)
+  | (?P<ident>[A-Za-z_]\w*)
+  | (?P<op><<=|>>=|->\*|\.\.\.|::|->|\+\+|--|<<|>>|<=|>=|==|!=|&&|\|\||[-+*/%&|^]=|[^\s\w])
+''', re.VERBOSE | re.DOTALL)
+
+# Conditional code that the Linux build never compiles: the Windows parts and
+# the AddressSanitizer-only parts.
+INACTIVE_MACROS = ('_WIN32', '__SANITIZE_ADDRESS__')
+
+
+def preprocessor_mask(text):
+    """Blanks out (with spaces, keeping offsets) preprocessor lines and the
+    code that the Linux build does not compile."""
+    out = []
+    stack = []  # per open #if: is its current branch active
+    for line in text.splitlines(keepends=True):
+        s = line.strip()
+        active = all(stack)
+        if s.startswith('#'):
+            directive = s[1:].strip()
+            if directive.startswith(('if', 'ifdef', 'ifndef')) and not directive.startswith('ifndef CORRUGO'):
+                inactive = (directive.startswith(('ifdef', 'if defined', 'if ')) and
+                            any(m in directive for m in INACTIVE_MACROS) and
+                            not directive.startswith('ifndef'))
+                stack.append(not inactive)
+            elif directive.startswith(('elif', 'else')) and stack:
+                stack[-1] = not stack[-1]
+            elif directive.startswith('endif') and stack:
+                stack.pop()
+            out.append(re.sub(r'[^\n]', ' ', line))
+        elif not active:
+            out.append(re.sub(r'[^\n]', ' ', line))
+        else:
+            out.append(line)
+    return ''.join(out)
+
+
+def tokenize(text):
+    tokens = []
+    for m in TOKEN_RE.finditer(text):
+        kind = m.lastgroup if m.lastgroup != 'delim' else 'string'
+        if kind in ('space', 'comment'):
+            continue
+        if m.group('string') is not None:
+            kind = 'string'
+        tokens.append(Token(kind, m.group(0), m.start(), m.end()))
+    return tokens
+
+
+def matching(tokens, i, open_, close):
+    """Index of the token closing the bracket at tokens[i]."""
+    depth = 0
+    for j in range(i, len(tokens)):
+        if tokens[j].text == open_:
+            depth += 1
+        elif tokens[j].text == close:
+            depth -= 1
+            if depth == 0:
+                return j
+    return None
+
+
+def host_functions():
+    with open(os.path.join(ROOT, 'host', 'host.h')) as f:
+        header = f.read()
+    return set(re.findall(r'\b(\w+)\s*\([^;]*\)\s*(?:HOST_PRINTF\([^)]*\))?\s*;', header)) - {
+        'HOST_PRINTF', 'typedef'}
+
+
+# }======
+
+# {====== Generating mutants ======
+
+SWAP = {'<': '<=', '<=': '<', '>': '>=', '>=': '>', '==': '!=', '!=': '==', '&&': '||',
+        '||': '&&', '+': '-', '-': '+', '*': '/', '/': '*', '%': '*', '+=': '-=', '-=': '+=',
+        '*=': '/=', '/=': '*='}
+ARITHMETIC = {'+', '-', '*', '/', '%'}
+RELATIONAL = {'<', '<=', '>', '>=', '==', '!=', '&&', '||'}
+
+
+def changed_number(text):
+    m = re.match(r'(0[xX][0-9a-fA-F]+|[\d.]+(?:[eE][+-]?\d+)?)(\w*)$', text)
+    if not m:
+        return None
+    body, suffix = m.groups()
+    if body.lower().startswith('0x'):
+        value = int(body, 16)
+        return '0x%X%s' % (value - 1 if value else 1, suffix)
+    if re.fullmatch(r'\d+', body) and 'f' not in suffix.lower():
+        value = int(body)
+        return '%d%s' % ({0: 1, 1: 0}.get(value, value + 1), suffix)
+    return repr(float(body) + 1) + suffix
+
+
+def binary_with_spaces(text, tok):
+    """A binary operator as this code base formats one: a space each side."""
+    return (tok.start > 0 and text[tok.start - 1] in ' \t' and tok.end < len(text) and
+            text[tok.end] in ' \t\n')
+
+
+def generate(path, hosts):
+    with open(os.path.join(ROOT, path)) as f:
+        original = f.read()
+    text = preprocessor_mask(original)
+    tokens = tokenize(text)
+    lines = original.splitlines()
+    mutants = []
+
+    def add(start, end, replacement, description):
+        line = original.count('\n', 0, start) + 1
+        mutants.append(Mutant(path, start, end, replacement, line, lines[line - 1].strip(),
+                              description))
+
+    depth = 0
+    for i, tok in enumerate(tokens):
+        prev = tokens[i - 1] if i else None
+        nxt = tokens[i + 1] if i + 1 < len(tokens) else None
+        if tok.text == '{':
+            depth += 1
+        elif tok.text == '}':
+            depth -= 1
+        if depth == 0:
+            continue  # only code inside functions (and initialisers)
+        if tok.kind == 'op' and tok.text in SWAP:
+            if tok.text in ('&&', '||', '==', '!=', '+=', '-=', '*=', '/=', '<=', '>=') or \
+                    binary_with_spaces(text, tok):
+                if tok.text in ('*', '&') and not binary_with_spaces(text, tok):
+                    continue
+                add(tok.start, tok.end, SWAP[tok.text], '%s -> %s' % (tok.text, SWAP[tok.text]))
+        elif tok.kind == 'number':
+            if prev and prev.text == '[':
+                continue  # an array's size
+            new = changed_number(tok.text)
+            if new and new != tok.text:
+                add(tok.start, tok.end, new, '%s -> %s' % (tok.text, new))
+        elif tok.kind == 'ident' and tok.text in ('float', 'double'):
+            other = 'double' if tok.text == 'float' else 'float'
+            cast = prev and prev.text == '(' and nxt and nxt.text == ')'
+            functional = nxt and nxt.text == '(' and not (prev and prev.kind == 'ident')
+            declaration = (nxt and nxt.kind == 'ident' and i + 2 < len(tokens) and
+                           tokens[i + 2].text == '=' and prev and prev.text in ('const', ';', '{', '}'))
+            if cast:
+                add(prev.start, nxt.end, '', 'cast (%s) removed' % tok.text)
+                add(tok.start, tok.end, other, '(%s) -> (%s)' % (tok.text, other))
+            elif functional:
+                add(tok.start, tok.end, other, '%s(...) -> %s(...)' % (tok.text, other))
+            elif declaration:
+                add(tok.start, tok.end, other, '%s %s -> %s %s' % (tok.text, nxt.text, other, nxt.text))
+        elif tok.kind == 'ident' and tok.text in hosts and nxt and nxt.text == '(' and \
+                prev and prev.text in (';', '{', '}', ')', 'else'):
+            close = matching(tokens, i + 1, '(', ')')
+            if close is not None and close + 1 < len(tokens) and tokens[close + 1].text == ';':
+                add(tok.start, tokens[close + 1].end, ';', 'call %s(...) removed' % tok.text)
+        elif tok.text == 'return' and prev and prev.text in (')', 'else', ':', '{', ';'):
+            end = i
+            while end < len(tokens) and tokens[end].text != ';':
+                end += 1
+            if end + 1 < len(tokens) and tokens[end + 1].text == '}' and \
+                    _closes_function(tokens, end + 1):
+                continue  # the function's last statement: not an early return
+            add(tok.start, tokens[end].end, ';', 'return removed')
+        elif tok.text in ('if', 'while') and nxt and nxt.text == '(':
+            close = matching(tokens, i + 1, '(', ')')
+            if close is not None:
+                inner = original[tokens[i + 1].end:tokens[close].start]
+                add(tokens[i + 1].start, tokens[close].end, '(!(%s))' % inner,
+                    '%s condition negated' % tok.text)
+    return mutants
+
+
+def _closes_function(tokens, j):
+    """Whether the '}' at tokens[j] closes a function body (depth 1)."""
+    depth = 0
+    for t in tokens[:j + 1]:
+        if t.text == '{':
+            depth += 1
+        elif t.text == '}':
+            depth -= 1
+    return depth == 0
+
+
+def all_mutants(paths):
+    hosts = host_functions() | {'free_nodes'}
+    mutants = []
+    for path in paths:
+        mutants.extend(generate(path, hosts))
+    return mutants
+
+
+def equivalent_keys():
+    """Mutants listed as equivalent: "path | original line | change" lines."""
+    keys = set()
+    if os.path.exists(EQUIVALENT_FILE):
+        with open(EQUIVALENT_FILE) as f:
+            for line in f:
+                if line.startswith('#') or '|' not in line:
+                    continue
+                parts = [p.strip() for p in line.split('|')]
+                if len(parts) >= 3:
+                    keys.add((parts[0], parts[1], parts[2]))
+    return keys
+
+
+def key(m):
+    return (m.path, m.original, m.description)
+
+
+def sources_hash(paths):
+    h = hashlib.sha256()
+    for path in paths:
+        with open(os.path.join(ROOT, path), 'rb') as f:
+            h.update(path.encode() + b'\0' + f.read())
+    return h.hexdigest()
+
+
+# }======
+
+# {====== The scratch copy and its build ======
+
+class Scratch:
+    def __init__(self, base):
+        self.base = base
+        self.src = os.path.join(base, 'src')
+        self.build = os.path.join(base, 'build')
+
+    def sync(self):
+        """Brings the copy up to date with the working tree (tracked and new
+        files), rewriting only the files that differ."""
+        files = subprocess.run(['git', 'ls-files', '-z', '--cached', '--others', '--exclude-standard'],
+                               cwd=ROOT, check=True, capture_output=True).stdout.decode().split('\0')
+        for rel in filter(None, files):
+            src = os.path.join(ROOT, rel)
+            if not os.path.isfile(src):
+                continue
+            dst = os.path.join(self.src, rel)
+            with open(src, 'rb') as f:
+                data = f.read()
+            if os.path.exists(dst):
+                with open(dst, 'rb') as f:
+                    if f.read() == data:
+                        continue
+            os.makedirs(os.path.dirname(dst), exist_ok=True)
+            with open(dst, 'wb') as f:
+                f.write(data)
+            shutil.copymode(src, dst)
+        # the real sample models lie beside the repository
+        shared = os.path.join(self.base, 'shared')
+        if not os.path.exists(shared) and os.path.isdir(os.path.join(ROOT, '..', 'shared')):
+            os.symlink(os.path.realpath(os.path.join(ROOT, '..', 'shared')), shared)
+
+    def configure(self):
+        if not os.path.exists(os.path.join(self.build, 'build.ninja')):
+            # -O1 without debug information: quick to compile, and the same
+            # floating-point rules as every other build
+            run(['cmake', '-S', self.src, '-B', self.build, '-G', 'Ninja',
+                 '-DCMAKE_BUILD_TYPE=Release', '-DCMAKE_CXX_FLAGS_RELEASE=-O1 -DNDEBUG',
+                 '-DCMAKE_LINK_DEPENDS_NO_SHARED=ON'], quiet=True)
+
+    def object_file(self, path):
+        return os.path.join(self.build, 'CMakeFiles', FILES[path][0] + '.dir', path + '.o')
+
+    def ninja(self, targets):
+        r = subprocess.run(['ninja', '-C', self.build, '-j2'] + targets,
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        return r.returncode == 0
+
+    def object_target(self, path):
+        return os.path.relpath(self.object_file(path), self.build)
+
+
+def run(command, quiet=False, **kw):
+    r = subprocess.run(command, stdout=subprocess.PIPE if quiet else None,
+                       stderr=subprocess.STDOUT if quiet else None, **kw)
+    if r.returncode != 0:
+        if quiet and r.stdout:
+            sys.stderr.write(r.stdout.decode(errors='replace'))
+        sys.exit('mutate.py: failed: %s' % ' '.join(command))
+
+
+def digest(path):
+    with open(path, 'rb') as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def ctest(scratch, groups, stop_on_failure=True):
+    """Builds and runs each group of tests in order, stopping at the first
+    failure; (True, None) when all pass, else (False, the failing group)."""
+    cost = os.path.join(scratch.build, 'Testing', 'Temporary', 'CTestCostData.txt')
+    for targets, pattern in groups:
+        if targets and not scratch.ninja(targets):
+            return False, 'build'
+        include, exclude = pattern if isinstance(pattern, tuple) else (pattern, None)
+        if os.path.exists(cost):
+            os.remove(cost)  # else ctest runs the longest tests first
+        command = ['ctest', '--test-dir', scratch.build, '-j2', '-R', include,
+                   '--timeout', str(TEST_TIMEOUT)] + (['-E', exclude] if exclude else [])
+        if stop_on_failure:
+            command.append('--stop-on-failure')
+        r = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                           start_new_session=True)
+        if r.returncode != 0:
+            return False, (targets, pattern)
+    return True, None
+
+
+# }======
+
+# {====== Running ======
+
+def run_mutants(scratch, mutants, equivalent, verbose):
+    results = []  # (mutant, outcome): killed, survived, same-code, equivalent, stillborn
+    by_file = {}
+    for m in mutants:
+        by_file.setdefault(m.path, []).append(m)
+    for path, group in by_file.items():
+        target, tests = FILES[path]
+        rebuild = sorted({t for targets, _ in tests for t in targets})
+        source = os.path.join(scratch.src, path)
+        with open(source) as f:
+            original = f.read()
+        baseline = digest(scratch.object_file(path))
+        try:
+            for m in sorted(group, key=lambda m: m.start):
+                if key(m) in equivalent:
+                    results.append((m, 'equivalent'))
+                    continue
+                started = time.time()
+                with open(source, 'w') as f:
+                    f.write(original[:m.start] + m.replacement + original[m.end:])
+                if not scratch.ninja([scratch.object_target(path)]):
+                    outcome = 'stillborn'
+                elif digest(scratch.object_file(path)) == baseline:
+                    outcome = 'same-code'
+                else:
+                    passed, failed = ctest(scratch, tests)
+                    outcome = ('survived' if passed else
+                               'stillborn' if failed == 'build' else 'killed')
+                results.append((m, outcome))
+                if verbose or outcome == 'survived':
+                    print('%-9s %s:%d: %s  (%.1f s)' % (outcome, m.path, m.line, m.description,
+                                                       time.time() - started), flush=True)
+        finally:
+            with open(source, 'w') as f:
+                f.write(original)
+            scratch.ninja(rebuild)
+    return results
+
+
+def figures(results, prefix=''):
+    count = lambda what: sum(1 for m, o in results if o == what and m.path.startswith(prefix))
+    killed, survived = count('killed'), count('survived')
+    total = killed + survived
+    score = 100.0 * killed / total if total else 100.0
+    return killed, survived, count('same-code') + count('equivalent'), count('stillborn'), score
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
+    parser.add_argument('--all', action='store_true', help='every mutant, not the sample')
+    parser.add_argument('--sample', type=int, default=SAMPLE_SIZE, help='sample size (default 100)')
+    parser.add_argument('--files', nargs='+', choices=sorted(FILES), help='only these files')
+    parser.add_argument('--list', action='store_true', help='list the mutants and stop')
+    parser.add_argument('--min-score', type=float, default=90.0,
+                        help='fail below this percentage killed (default 90)')
+    parser.add_argument('--verbose', '-v', action='store_true', help='a line per mutant')
+    parser.add_argument('--rerun', metavar='LOG',
+                        help="only the mutants a run's output LOG lists as survivors")
+    parser.add_argument('--scratch', default=os.path.join(ROOT, 'build-mutate'),
+                        help='the folder of the scratch copy and its build (default build-mutate)')
+    args = parser.parse_args()
+
+    paths = args.files or (sorted(FILES) if args.all else SAMPLE_FILES)
+    mutants = all_mutants(paths)
+    if args.rerun:
+        with open(args.rerun) as f:
+            wanted = set(re.findall(r'^\s*survived\s+(\S+?):(\d+): (.*?)(?:    \[|  \(|$)', f.read(), re.M))
+        mutants = [m for m in mutants if (m.path, str(m.line), m.description) in wanted]
+    elif not args.all:
+        rng = random.Random(sources_hash(paths))
+        mutants = rng.sample(mutants, min(args.sample, len(mutants)))
+    if args.list:
+        for m in sorted(mutants, key=lambda m: (m.path, m.start)):
+            print('%s:%d: %s    [%s]' % (m.path, m.line, m.description, m.original))
+        print('%d mutants' % len(mutants))
+        return 0
+
+    started = time.time()
+    scratch = Scratch(os.path.abspath(args.scratch))
+    # an interrupted run may have left a mutated file in the copy: sync first
+    scratch.sync()
+    scratch.configure()
+    run(['ninja', '-C', scratch.build, '-j2'], quiet=True)
+    passed, _ = ctest(scratch, [([], '.')], stop_on_failure=False)
+    if not passed:
+        sys.exit('mutate.py: the tests fail without any mutant; fix them first')
+    for path in paths:  # a pattern that matches nothing would let every mutant live
+        for _, pattern in FILES[path][1]:
+            include = pattern[0] if isinstance(pattern, tuple) else pattern
+            listed = subprocess.run(['ctest', '--test-dir', scratch.build, '-N', '-R', include],
+                                    capture_output=True, text=True).stdout
+            if 'Total Tests: 0' in listed:
+                sys.exit('mutate.py: no test matches %s' % include)
+    print('%d mutants over %s (%s)' % (len(mutants), ', '.join(paths),
+                                       'all' if args.all else 'sample'), flush=True)
+
+    def interrupted(signum, frame):
+        raise KeyboardInterrupt
+    signal.signal(signal.SIGTERM, interrupted)
+    try:
+        results = run_mutants(scratch, mutants, equivalent_keys(), args.verbose)
+    except KeyboardInterrupt:
+        print('mutate.py: interrupted; the working tree was never changed', file=sys.stderr)
+        return 130
+
+    killed, survived, equivalent, stillborn, score = figures(results)
+    print()
+    for name, prefix in FOLDERS:
+        k, s, e, b, sc = figures(results, prefix)
+        if k + s + e + b:
+            print('%-18s %4d killed, %3d survived, %3d equivalent, %3d not compiling: %5.1f %%'
+                  % (name, k, s, e, b, sc))
+    print('%d killed, %d survived (%.1f %% killed; %d equivalent, %d not compiling; %.0f s)'
+          % (killed, survived, score, equivalent, stillborn, time.time() - started))
+    for m, o in results:
+        if o == 'survived':
+            print('  survived %s:%d: %s    [%s]' % (m.path, m.line, m.description, m.original))
+    if score < args.min_score:
+        print('mutate.py: below %.0f %% killed' % args.min_score, file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

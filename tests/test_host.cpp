@@ -1,0 +1,153 @@
+// The substitute host's own promises, which the plug-in's tests rely on: the
+// refreshes in order, list nodes that go back when their list is freed, the
+// cost of a walk over objects, messages of any length, and lists appended to
+// after others were freed.
+#include "sim_fixture.h"
+#include "wave/wave.h"
+
+namespace {
+
+class Host : public SimTest {
+protected:
+    void run(const char *command)
+    {
+        std::vector<std::string> words = {"qorvel_go"};
+        for (const char *p = command; *p;) {
+            const char *e = std::strchr(p, ' ');
+            words.push_back(e ? std::string(p, e) : std::string(p));
+            p = e ? e + 1 : p + std::strlen(p);
+        }
+        std::vector<char *> vector;
+        for (std::string &w : words)
+            vector.push_back(&w[0]);
+        apply_wave_command((int)vector.size(), vector.data());
+    }
+};
+
+std::vector<const void *> items(HostList *list)
+{
+    std::vector<const void *> found;
+    for (HostList *n = list; n; n = n->next)
+        found.push_back(n->data);
+    return found;
+}
+
+TEST_F(Host, RefreshesComeInOrderAfterTheCommandAndAfterUndo)
+{
+    add_object("smooth", {{0, 0, 0}, {1, 0, 0}})->subdivided = true;
+    sim::select_all(sim::model(), sim::SELECT_OBJECTS);
+    run("x y n 1 1 0 0 0 0 0 0 0");
+    EXPECT_EQ(sim::observations().refreshes,
+              (std::vector<std::string>{"remake_subdivisions", "find_bounding_box", "redraw_all",
+                                        "display_status"}));
+    sim::observations() = sim::Observations();
+    ASSERT_TRUE(sim::undo());
+    EXPECT_EQ(sim::observations().refreshes,
+              (std::vector<std::string>{"find_bounding_box", "redraw_all", "display_status"}));
+    EXPECT_EQ(sim::observations().status, "1 object, 2 vertices; 1 object selected");
+}
+
+TEST_F(Host, NoListNodeOutlivesACommandAnUndoOrAModelReplacement)
+{
+    sim::Object *a = add_object("a", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}});
+    add_surface(a, {0, 1, 2});
+    add_object("b", {{2, 0, 0}}, a);
+    add_object("empty", {});
+    // the selection lists are freed; only the undo step's list stays
+    const struct {
+        int mode;
+        size_t gathered;
+    } modes[] = {{sim::SELECT_OBJECTS, 5}, {sim::SELECT_SURFACES, 3}, {sim::SELECT_VERTICES, 5}};
+    for (const auto &m : modes) {
+        sim::select_all(sim::model(), m.mode);
+        run("x y n 1 1 0 0 0 0 0 0 0");
+        EXPECT_EQ(sim::live_list_nodes(), m.gathered) << "mode " << m.mode;
+        ASSERT_TRUE(sim::undo());
+        EXPECT_EQ(sim::live_list_nodes(), 0u) << "undo releases its list, mode " << m.mode;
+    }
+    // nothing gathered: the selection's list is freed all the same
+    sim::model().selection.objects = {sim::model().world->children[1]};
+    sim::model().selection.mode = sim::SELECT_OBJECTS;
+    run("x y n 1 1 0 0 0 0 0 0 0");
+    EXPECT_EQ(messages, std::vector<std::string>{"Corrugo : no vertices selected"});
+    EXPECT_EQ(sim::live_list_nodes(), 0u);
+    sim::select_all(sim::model(), sim::SELECT_SURFACES);
+    sim::model().selection.surfaces.clear();
+    run("x y n 1 1 0 0 0 0 0 0 0");
+    EXPECT_EQ(sim::live_list_nodes(), 0u);
+    // undo steps go with the model they belong to
+    sim::select_all(sim::model(), sim::SELECT_OBJECTS);
+    run("x y n 1 1 0 0 0 0 0 0 0");
+    run("x y n 2 1 0 0 0 0 0 0 0");
+    EXPECT_EQ(sim::live_list_nodes(), 10u);
+    sim::replace_model(sim::Model());
+    EXPECT_EQ(sim::live_list_nodes(), 0u);
+    EXPECT_EQ(sim::undo_depth(), 0u);
+}
+
+TEST_F(Host, GatheringAsksForEachObjectsListsOnceHoweverWideOrDeep)
+{
+    // a wide group of objects without children, a deep chain, and a mix
+    sim::Object *wide = add_object("wide", {});
+    for (int i = 0; i < 1000; i++)
+        add_object("leaf", {{(float)i, 0, 0}}, wide);
+    sim::Object *deep = add_object("deep", {{-1, 0, 0}});
+    sim::Object *o = deep;
+    for (int i = 0; i < 200; i++)
+        o = add_object("link", {{(float)(-2 - i), 0, 0}}, o);
+    sim::Object *mixed = add_object("mixed", {});
+    for (int i = 0; i < 50; i++)
+        add_object("leaf", {{0, (float)i, 0}}, add_object("branch", {}, mixed));
+    sim::model().selection.mode = sim::SELECT_OBJECTS;
+    sim::model().selection.objects = {wide, deep, mixed};
+    HostList *gathered = gather_wave_vertices();
+    const size_t objects = 1001 + 201 + 101;
+    EXPECT_EQ(sim::observations().vertex_list_requests, objects);
+    EXPECT_EQ(sim::observations().children_list_requests, objects);
+    std::vector<const void *> found = items(gathered);
+    ASSERT_EQ(found.size(), 1000u + 201u + 50u);
+    EXPECT_EQ(found[0], &wide->children[0]->vertices[0]);
+    EXPECT_EQ(found[999], &wide->children[999]->vertices[0]);
+    EXPECT_EQ(found[1000], &deep->vertices[0]);
+    EXPECT_EQ(found[1200], &o->vertices[0]);
+    EXPECT_EQ(found[1250], &mixed->children[49]->children[0]->vertices[0]);
+}
+
+TEST_F(Host, MessagesOfEveryLengthComeThroughWhole)
+{
+    for (size_t n : {1u, 510u, 511u, 512u, 513u, 1024u, 5000u}) {
+        std::string text(n, 'm');
+        text[n - 1] = 'e';
+        messages.clear();
+        debug.clear();
+        windows_message_dialog("%s", text.c_str());
+        debugf("%s", text.c_str());
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0], text) << n << " characters";
+        EXPECT_EQ(debug, text) << n << " characters";
+    }
+    messages.clear();
+    windows_message_dialog("%s%c%s", "up to", 0, "here");
+    EXPECT_EQ(messages, std::vector<std::string>{"up to"}) << "a C text ends at its NUL";
+}
+
+// A list freed and another built at the same place, from the same nodes:
+// appending to it must see what it holds now, not what the freed one held.
+TEST_F(Host, AppendingToANewListAtAFreedListsPlaceSeesTheNewItems)
+{
+    sim::Object *a = add_object("a", {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}});
+    sim::Object *b = add_object("b", {{3, 0, 0}, {4, 0, 0}, {5, 0, 0}});
+    HostList *list = nullptr;
+    list_append_list_unique(&list, ac_object_get_vertexlist((HostObject *)a));
+    list_free(&list);
+    sim::model().selection.mode = sim::SELECT_VERTICES;
+    sim::model().selection.vertices = {&b->vertices[0], &b->vertices[1], &b->vertices[2]};
+    list = ac_selection_get_vertices(); // the freed list's nodes, in their order
+    list_append_list_unique(&list, ac_object_get_vertexlist((HostObject *)a));
+    EXPECT_EQ(items(list), (std::vector<const void *>{&b->vertices[0], &b->vertices[1],
+                                                      &b->vertices[2], &a->vertices[0],
+                                                      &a->vertices[1], &a->vertices[2]}));
+    list_free(&list);
+}
+
+} // namespace
