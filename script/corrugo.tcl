@@ -621,8 +621,7 @@ proc ::corrugo::Reach {walk} {
 
 proc ::corrugo::Frame {c walk} {
     variable S
-    set width [expr {[winfo ismapped $c] ? [winfo width $c] : [winfo reqwidth $c]}]
-    set height [expr {[winfo ismapped $c] ? [winfo height $c] : [winfo reqheight $c]}]
+    lassign [Size $c] width height
     set line [font metrics $S(font) -linespace]
     set reach [Reach $walk]
     set label [Number $reach]
@@ -728,11 +727,23 @@ proc ::corrugo::Legend {c walk} {
 
 proc ::corrugo::Message {c text} {
     variable S
-    set width [expr {[winfo ismapped $c] ? [winfo width $c] : [winfo reqwidth $c]}]
-    set height [expr {[winfo ismapped $c] ? [winfo height $c] : [winfo reqheight $c]}]
+    lassign [Size $c] width height
     $c create text [expr {$width / 2.0}] [expr {$height / 2.0}] -text $text \
 	    -width [expr {$width - 24}] -justify center -font $S(font) \
 	    -fill $S(ink) -tags message
+}
+
+# ::corrugo::Size --
+#
+#	Returns the drawing's width and height: as asked for until it is on
+#	the screen.
+
+proc ::corrugo::Size {c} {
+    if {[winfo ismapped $c]} {
+	list [winfo width $c] [winfo height $c]
+    } else {
+	list [winfo reqwidth $c] [winfo reqheight $c]
+    }
 }
 
 # ::corrugo::Caption --
