@@ -1,7 +1,8 @@
 #!/bin/sh
 # Takes docs/viewer.png: corrugo-host's viewer on examples/tube.ac after a
 # wave applied through the Corrugo dialog, the dialog still open beside the
-# main window.
+# main window; and docs/dialog.png, the dialog alone with its drawing of
+# the wave.
 #
 #   scripts/screenshot.sh [BUILD-DIR]     (default: build)
 #
@@ -13,6 +14,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 out=$root/docs/viewer.png
+dialog=$root/docs/dialog.png
 
 missing=
 command -v xvfb-run >/dev/null || missing="$missing xvfb xauth"
@@ -40,7 +42,7 @@ set f .corrugo.f
 $f.freqaxis.z invoke
 $f.axis1.x invoke
 $f.axis2.y invoke
-foreach {entry value} {frequency 3 amplitude1 0.2 amplitude2 0.2} {
+foreach {entry value} {frequency 3 amplitude1 0.2 amplitude2 0.2 decay1 50} {
     $f.$entry delete 0 end
     $f.$entry insert 0 $value
 }
@@ -61,11 +63,14 @@ lower .backdrop
 after 500 {set ready 1}
 vwait ready
 exec import -window root -crop ${width}x$height+0+0 +repage $out
+exec import -window root -crop [winfo width .corrugo]x[winfo height .corrugo]+$x+$gap \
+    +repage $dialog
 exit 0
 TCL
 )
 
 cd "$root"
 xvfb-run -a -s "-screen 0 1920x1080x24" \
-    "$build/corrugo-host" --gui examples/tube.ac -c "set out {$out}" -c "$script"
-echo "wrote $out"
+    "$build/corrugo-host" --gui examples/tube.ac -c "set out {$out}; set dialog {$dialog}" \
+    -c "$script"
+echo "wrote $out and $dialog"

@@ -6,7 +6,8 @@
 //
 // The window itself is Tcl (sim/viewer.tcl, built into the program); this
 // file starts Tk and the plug-in, and gives the script the commands of the
-// ::viewer namespace that reach the model.
+// ::viewer namespace that reach the model, and the Corrugo dialog the one
+// command it asks a host for: the selection's extent along an axis.
 #include "sim/viewer.h"
 
 #include "sim/acfile.h"
@@ -442,6 +443,57 @@ int segments_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[]
     return TCL_OK;
 }
 
+// ::corrugo::selection_extent x|y|z
+//	Tells the Corrugo dialog, for its drawing of the wave, where the
+//	vertices its command would move lie along an axis: "low high", the
+//	lowest and highest finite coordinate, or nothing when there are none.
+int extent_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
+{
+    static const char *const axes[] = {"x", "y", "z", nullptr};
+    if (objc != 2) {
+        Tcl_WrongNumArgs(in, 1, objv, "x|y|z");
+        return TCL_ERROR;
+    }
+    int axis;
+    if (Tcl_GetIndexFromObj(in, objv[1], axes, "axis", TCL_EXACT, &axis) != TCL_OK)
+        return TCL_ERROR;
+    const Selection &s = model().selection;
+    bool any = false;
+    double low = 0, high = 0;
+    auto take = [&](const Vertex &v) {
+        double c = coordinate(v, axis);
+        if (!std::isfinite(c))
+            return;
+        low = any ? std::min(low, c) : c;
+        high = any ? std::max(high, c) : c;
+        any = true;
+    };
+    if (s.mode == SELECT_SURFACES) {
+        for (const Surface *surface : s.surfaces) {
+            const Object *object = surface->owner;
+            for (uint32_t i = 0; i < surface->ref_count; i++) {
+                uint32_t ref = object->refs[surface->first_ref + i];
+                if (ref < object->vertices.size())
+                    take(object->vertices[ref]);
+            }
+        }
+    } else if (s.mode == SELECT_VERTICES) {
+        for (const Vertex *v : s.vertices)
+            take(*v);
+    } else {
+        for (const Object *object : selected_objects(model()))
+            for (const Vertex &v : object->vertices)
+                take(v);
+    }
+    Tcl_Obj *range = Tcl_NewListObj(0, nullptr);
+    if (any) {
+        Tcl_ListObjAppendElement(nullptr, range, Tcl_NewDoubleObj(low));
+        Tcl_ListObjAppendElement(nullptr, range, Tcl_NewDoubleObj(high));
+    }
+    Tcl_SetObjResult(in, range);
+    return TCL_OK;
+}
+
 const struct {
     const char *name;
     Tcl_ObjCmdProc *proc;
@@ -449,7 +501,8 @@ const struct {
     {"::viewer::open", open_command},         {"::viewer::save", save_command},
     {"::viewer::select", select_command},     {"::viewer::undo", undo_command},
     {"::viewer::state", state_command},       {"::viewer::tools", tools_command},
-    {"::viewer::segments", segments_command}, {nullptr, nullptr},
+    {"::viewer::segments", segments_command}, {"::corrugo::selection_extent", extent_command},
+    {nullptr, nullptr},
 };
 
 // }======

@@ -2,7 +2,8 @@
 #
 #	Drives the Corrugo dialog as a user would: opens it, sets fields,
 #	types into entries, presses Apply, Return and Escape, and checks the
-#	twelve words that reach qorvel_go, here a stub that records them.
+#	twelve words that reach qorvel_go, here a stub that records them, and
+#	the drawing of the wave, read back through its drawn axes.
 #
 # Usage: xvfb-run -a wish corrugo_dialog.tcl ?path/to/corrugo.tcl?
 # Prints "N passed, M failed" last and exits non-zero on any failure.
@@ -35,6 +36,15 @@ proc ::qorvel_go {args} {
     return "the command's own result"
 }
 
+# ::corrugo::selection_extent --
+#
+#	Stands in for the host's report of the selection along an axis: the
+#	same range on every axis, set by the tests.
+
+proc ::corrugo::selection_extent {axis} {
+    return $::extent
+}
+
 # fresh --
 #
 #	Starts a test from a newly opened dialog holding the first values,
@@ -44,6 +54,7 @@ proc fresh {} {
     destroy .corrugo
     array set ::corrugo::S $::defaults
     set ::calls {}
+    set ::extent {0 10}
     qorvel_dialog
     update
 }
@@ -84,6 +95,83 @@ proc press {w args} {
 
 proc states {args} {
     lmap w $args {$w instate disabled}
+}
+
+# curve --
+#
+#	Reads a drawn wave back through the drawn axes: at every "every"-th
+#	of its points, the distance along the frequency axis as a fraction
+#	of the drawing's width, and the displacement as a fraction of the
+#	scale's top, each rounded to a thousandth. Nothing when it is not
+#	drawn.
+#
+# Arguments:
+#	tag	wave1 (the sine) or wave2 (the cosine)
+#	every	how many points apart those read are (the drawing has 481)
+
+proc curve {tag {every 120}} {
+    set c .corrugo.f.profile
+    update
+    if {[$c find withtag $tag] eq ""} {
+	return {}
+    }
+    lassign [$c coords zero] left zero right
+    set top [lindex [$c coords scale] 1]
+    set points {}
+    set k 0
+    foreach {x y} [$c coords $tag] {
+	if {$k % $every == 0} {
+	    lappend points [thousandths [expr {($x - $left) / ($right - $left)}]] \
+		    [thousandths [expr {($zero - $y) / ($zero - $top)}]]
+	}
+	incr k
+    }
+    return $points
+}
+
+proc thousandths {x} {
+    expr {round($x * 1000) / 1000.0}
+}
+
+# texts --
+#
+#	Returns the texts of the drawing's items with a tag, left to right,
+#	or top to bottom for the scale.
+
+proc texts {tag} {
+    set c .corrugo.f.profile
+    update
+    set side [expr {$tag eq "scale" ? 1 : 0}]
+    set found {}
+    foreach item [$c find withtag $tag] {
+	if {[$c type $item] eq "text"} {
+	    lappend found [list [lindex [$c bbox $item] $side] [$c itemcget $item -text]]
+	}
+    }
+    lmap pair [lsort -integer -index 0 $found] {lindex $pair 1}
+}
+
+# caption --
+#
+#	Returns the caption under the drawing, once it is up to date.
+
+proc caption {} {
+    update
+    return $::corrugo::S(caption)
+}
+
+# drawing --
+#
+#	Returns everything drawn: each item's tags, coordinates, text and
+#	colour, and the caption.
+
+proc drawing {} {
+    set c .corrugo.f.profile
+    update
+    list [lmap item [$c find all] {
+	list [$c gettags $item] [$c coords $item] [$c itemcget $item -fill] \
+		[expr {[$c type $item] eq "text" ? [$c itemcget $item -text] : ""}]
+    }] [caption]
 }
 
 test opensDialog {the menu procedure opens one titled dialog} -setup fresh -body {
@@ -243,6 +331,158 @@ test returnApplies {Return applies from any field and keeps the dialog open} -se
     press $f.axis1.z Return
     list $::calls [winfo exists .corrugo]
 } -result {{{x y n 2 0.1 0.1 10 0 0 0 0 0} {x z n 2 0.1 0.1 10 0 0 0 0 0}} 1}
+
+test profileQuarterCycles {one cycle over the selection: a quarter of the way along is the full amplitude} -setup fresh -body {
+    fill $f.frequency 1
+    fill $f.amplitude1 1
+    list [curve wave1] [curve wave2] [texts legend] [texts along] [texts scale] \
+	    [texts message] [caption]
+} -result {{0.0 0.0 0.25 1.0 0.5 0.0 0.75 -1.0 1.0 0.0} {} {{Sine → Y}} {0 {X from the lowest selected vertex to the highest} 10} {+1 0 −1} {} {Replace: the vertices are put on the curves, through the lowest selected vertex.}}
+
+test profileDecayFull {decay 100 % falls from full amplitude at the lowest vertex to nothing at the highest} -setup fresh -body {
+    $f.axis1.n invoke
+    $f.axis2.z invoke
+    fill $f.frequency 1
+    fill $f.amplitude2 2
+    fill $f.decay2 100
+    list [curve wave1] [curve wave2] [texts legend] [texts scale]
+} -result {{} {0.0 1.0 0.25 0.0 0.5 -0.5 0.75 0.0 1.0 0.0} {{Cosine → Z}} {+2 0 −2}}
+
+test profileOffset {an offset of 25 % is a part of the selection's length, or of a cycle per model unit} -setup fresh -body {
+    fill $f.frequency 2
+    fill $f.amplitude1 1
+    fill $f.offset1 25
+    set over [curve wave1 60]
+    $f.units.unit invoke
+    list $over [curve wave1 60]
+} -result {{0.0 0.0 0.125 -1.0 0.25 0.0 0.375 1.0 0.5 0.0 0.625 -1.0 0.75 0.0 0.875 1.0 1.0 0.0} {0.0 1.0 0.125 0.0 0.25 -1.0 0.375 0.0 0.5 1.0 0.625 0.0 0.75 -1.0 0.875 0.0 1.0 1.0}}
+
+test profilePerUnit {per model unit, one unit is drawn, with the decay over the whole selection} -setup fresh -body {
+    $f.units.unit invoke
+    fill $f.frequency 2
+    fill $f.amplitude1 1
+    fill $f.decay1 50
+    set long [list [curve wave1 60] [texts along] [caption]]
+    set ::extent {1 1.4}
+    fill $f.decay1 0
+    set points [curve wave1 60]
+    list $long [lindex $points end-1] [llength $points] [texts along] [caption]
+} -result {{{0.0 0.0 0.125 0.994 0.25 0.0 0.375 -0.981 0.5 0.0 0.625 0.969 0.75 0.0 0.875 -0.956 1.0 0.0} {0 {1 model unit along X from the lowest selected vertex} 1} {Replace: the vertices are put on the curves, through the lowest selected vertex.}} 0.4 18 {0 {1 model unit along X from the lowest selected vertex} 1} {Replace: the vertices are put on the curves, through the lowest selected vertex.
+The selection is 0.4 units long along X: the curves end there.}}
+
+test profileFollowsEveryField {every field's change redraws the wave at once} -setup fresh -body {
+    $f.axis2.z invoke
+    update
+    set changed {}
+    foreach change {
+	{fill $f.frequency 3}
+	{$f.units.unit invoke}
+	{$f.freqaxis.y invoke; $f.axis1.x invoke}
+	{$f.axis2.n invoke}
+	{$f.axis2.z invoke}
+	{fill $f.amplitude1 0.3}
+	{fill $f.amplitude2 0.5}
+	{fill $f.decay1 40}
+	{fill $f.decay2 60}
+	{fill $f.offset1 10}
+	{fill $f.offset2 20}
+	{$f.random1 invoke}
+	{$f.random2 invoke}
+	{$f.mode.add invoke}
+	{wm geometry .corrugo 900x700}
+    } {
+	set before [drawing]
+	eval $change
+	lappend changed [expr {[drawing] ne $before}]
+    }
+    set changed
+} -result [lrepeat 15 1]
+
+test profileNoneNotDrawn {a wave that moves along no axis is not drawn; two such are the command's fault} -setup fresh -body {
+    $f.axis2.z invoke
+    set both [list [llength [curve wave1]] [llength [curve wave2]] [texts legend]]
+    $f.axis1.n invoke
+    set one [list [llength [curve wave1]] [llength [curve wave2]] [texts legend]]
+    $f.axis2.n invoke
+    list $both $one [curve wave2] [texts message]
+} -result {{10 10 {{Sine → Y} {Cosine → Z}}} {0 10 {{Cosine → Z}}} {} {{Corrugo : the two amplitude axis should differ, both = 'n'}}}
+
+test profileRandomOffset {a random offset draws the wave with offset 0, dashed and named in the legend} -setup fresh -body {
+    set plain [curve wave1 1]
+    fill $f.offset1 30
+    set shifted [curve wave1 1]
+    $f.random1 invoke
+    list [expr {$shifted ne $plain}] [expr {[curve wave1 1] eq $plain}] \
+	    [.corrugo.f.profile itemcget wave1 -dash] [texts legend] [lrange [::corrugo::arguments] 8 9]
+} -result {1 1 {6 4} {{Sine → Y, random offset per object}} {random 0}}
+
+test profileReplaceOrAdd {replace and add draw the same wave; the caption says which} -setup fresh -body {
+    set replace [list [curve wave1 1] [caption]]
+    $f.mode.add invoke
+    list [expr {[curve wave1 1] eq [lindex $replace 0]}] [lindex $replace 1] [caption]
+} -result {1 {Replace: the vertices are put on the curves, through the lowest selected vertex.} {Add to the current positions: the curves are added to where the vertices are.}}
+
+test profilePendingGreyed {while a field is not yet a number the last wave stays, greyed} -setup fresh -body {
+    set before [curve wave1 1]
+    fill $f.frequency ""
+    press $f.frequency 1 e -
+    set c .corrugo.f.profile
+    set fills [lsort -unique [lmap item [$c find all] {$c itemcget $item -fill}]]
+    set greyed [list [expr {[curve wave1 1] eq $before}] [llength $fills] \
+	    [lindex $fills 0] [$f.caption instate disabled]]
+    press $f.frequency 1
+    list $greyed [expr {[curve wave1 1] ne $before}] [$c itemcget wave1 -fill] \
+	    [$f.caption instate disabled] [lindex $::calls end]
+} -result {{1 1 #b4b8bc 1} 1 #1f5fa8 0 {}}
+
+test profileCommandMessages {settings the command refuses show its message instead of curves} -setup fresh -body {
+    $f.freqaxis.y invoke
+    set same [list [texts message] [curve wave1] [caption]]
+    $f.freqaxis.x invoke
+    fill $f.amplitude1 1e39
+    set large [texts message]
+    fill $f.amplitude1 0.1
+    list $same $large [texts message] [llength [curve wave1]]
+} -result {{{{Corrugo : cannot apply frequency and amplitude to same axis}} {} {}} {{Corrugo : unable to parse 1e39 for amplitude 1}} {} 10}
+
+test profileTooDense {beyond 20 cycles across the drawing the wave is said to be too dense} -setup fresh -body {
+    fill $f.frequency 20
+    set twenty [list [llength [curve wave1 1]] [texts message]]
+    fill $f.frequency -20.5
+    set more [list [curve wave1] [texts message]]
+    $f.units.unit invoke
+    set ::extent {0 0.5}
+    fill $f.frequency 40
+    list $twenty $more [llength [curve wave1 1]] [texts message]
+} -result {{962 {}} {{} {{Too dense to draw: more than 20 cycles across the drawing.}}} 962 {}}
+
+test profileWithoutHost {without the host's extent, or with nothing selected, the selection is taken as one unit} -setup fresh -body {
+    rename ::corrugo::selection_extent hidden
+    fill $f.frequency 1
+    fill $f.amplitude1 1
+    set unknown [list [curve wave1] [texts along] [caption]]
+    rename hidden ::corrugo::selection_extent
+    set ::extent {}
+    fill $f.frequency 2
+    set none [caption]
+    set ::extent {3.5 3.5}
+    fill $f.frequency 3
+    list $unknown $none [caption] [curve wave1 1]
+} -result {{{0.0 0.0 0.25 1.0 0.5 0.0 0.75 -1.0 1.0 0.0} {0 {X from the lowest selected vertex to the highest} 1} {Replace: the vertices are put on the curves, through the lowest selected vertex.
+The selection's length along X is not known here: it is taken as 1 model unit.}} {Replace: the vertices are put on the curves, through the lowest selected vertex.
+Nothing is selected: the selection is taken as 1 model unit long.} {Replace: the vertices are put on the curves, through the lowest selected vertex.
+The selected vertices all lie at one X: each takes the value drawn at 0.} {0.0 0.0 0.0 0.0}}
+
+test profileGrowsWithDialog {the drawing takes the room a larger dialog gives} -setup fresh -body {
+    update
+    set c .corrugo.f.profile
+    set small [list [winfo width $c] [winfo height $c]]
+    wm geometry .corrugo [expr {[winfo width .corrugo] + 200}]x[expr {[winfo height .corrugo] + 100}]
+    update
+    lassign [$c coords zero] left zero right
+    list [expr {[winfo width $c] - [lindex $small 0]}] [expr {[winfo height $c] - [lindex $small 1]}] \
+	    [expr {round([winfo width $c] - $right)}]
+} -result {200 100 12}
 
 test noBackgroundErrors {no binding or callback raised an error} -body {
     set ::bgerrors

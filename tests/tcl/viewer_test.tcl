@@ -3,8 +3,9 @@
 #	Drives corrugo-host's viewer as a user would: the Tools menu entry the
 #	plug-in added opens its dialog, Apply moves the model exactly as the
 #	same command from the command line does, messages appear in message
-#	boxes, Undo restores the file, the Select and File menus work, and
-#	every view is drawn inside its pane.
+#	boxes, Undo restores the file, the Select and File menus work, every
+#	view is drawn inside its pane, and the dialog draws the wave exactly
+#	as Apply moves the vertices.
 #
 # Usage, under a virtual X server, with the viewer started on roof.ac:
 #	corrugo-host --gui EXAMPLES/roof.ac \
@@ -124,6 +125,17 @@ proc viewer {args} {
     list $status $output
 }
 
+# positions --
+#
+#	Returns the positions of the vertices of a model's text with one
+#	object, as x y z triples.
+
+proc positions {text} {
+    set lines [split $text \n]
+    set at [lsearch -regexp $lines {^numvert }]
+    lrange $lines [expr {$at + 1}] [expr {$at + [lindex $lines $at 1]}]
+}
+
 # withinPane --
 #
 #	Tells whether every coordinate a view returns lies in its pane.
@@ -215,6 +227,58 @@ test undoRestoresFile {Edit > Undo gives back the file byte for byte} -body {
 	    [.menu.edit entrycget 0 -state] [::viewer::undo]
 } -result {1 Undo disabled 0}
 
+test drawingMatchesCommand {the dialog draws each wave exactly as Apply moves the vertices} -setup {
+    set values [array get ::corrugo::S]
+} -body {
+    set seen [list [::corrugo::selection_extent x] [::corrugo::selection_extent z]]
+    foreach {entry value} {frequency 3 amplitude1 0.25 amplitude2 0.1
+	    decay1 20 decay2 50 offset1 10 offset2 25} {
+	fill $f.$entry $value
+    }
+    $f.axis2.z invoke
+    $f.mode.replace invoke
+    foreach units {extent unit} {
+	$f.units.$units invoke
+	update
+	set walk [::corrugo::Walk [::corrugo::Settings] [lindex [::corrugo::Extent x] 0]]
+	set waves [list [::corrugo::Samples $walk 1] [::corrugo::Samples $walk 2]]
+	$f.apply invoke
+	update
+	set moved [positions [saved drawn.ac]]
+	::viewer::undo
+	# The roof lies from x 0 to 10, its lowest vertex at the origin: a
+	# vertex a sample's distance along is put on the drawn values.
+	set same 0
+	set differ {}
+	foreach vertex $moved {
+	    lassign $vertex x y z
+	    set k [expr {$x / [dict get $walk span] * $::corrugo::S(segments)}]
+	    if {$k != round($k) || $k > $::corrugo::S(segments)} continue
+	    set k [expr {2 * round($k) + 1}]
+	    set drawn [lmap wave $waves {::corrugo::Single [lindex $wave $k]}]
+	    if {$drawn == [list [::corrugo::Single $y] [::corrugo::Single $z]]} {
+		incr same
+	    } else {
+		lappend differ $vertex $drawn
+	    }
+	}
+	lappend seen $same $differ
+    }
+    # Coming back to the dialog after changing the selection redraws it.
+    focus -force .views
+    ::viewer::select none
+    update
+    focus -force $f.frequency
+    update
+    lappend seen [lindex [split $::corrugo::S(caption) \n] 1]
+    lappend seen [::viewer::select vertices] [::corrugo::selection_extent y]
+    ::viewer::select objects
+    ::viewer::select all
+    set seen
+} -cleanup {
+    array set ::corrugo::S $values
+} -result {{0.0 10.0} {0.0 4.0} 369 {} 45 {} {Nothing is selected: the selection is taken as 1 model unit long.} {} {}}
+
 test faultyCombinationShowsMessage {a combination the dialog only greys out is sent, shown in a warning box, and moves nothing} -body {
     set before [llength $::viewer::messages]
     $f.freqaxis.y invoke
@@ -253,15 +317,18 @@ test selectMenu {the Select menu changes the mode and the selection, shown in th
     list $none $all [lindex $box 1] $::viewer::S(status) $::viewer::S(mode)
 } -result {{vertices {1 object, 369 vertices; 0 vertices selected} 0} {{1 object, 369 vertices; 369 vertices selected} 1107 1107} {Corrugo : no vertices selected} {1 object, 369 vertices; 1 object selected} objects}
 
-test surfacesHighlighted {in surface mode only the selected surfaces are drawn as selected} -body {
+test surfacesHighlighted {in surface mode only the selected surfaces are drawn as selected, and measured} -body {
     ::viewer::select surfaces
-    set none [dict get [::viewer::segments top 400 300] selected]
+    set none [list [dict get [::viewer::segments top 400 300] selected] \
+	    [::corrugo::selection_extent z]]
     ::viewer::select all
     set d [::viewer::segments top 400 300]
+    set extent [::corrugo::selection_extent z]
     ::viewer::select objects
     ::viewer::select all
-    list [llength $none] [llength [dict get $d selected]] [llength [dict get $d lines]]
-} -result {0 320 0}
+    list [llength [lindex $none 0]] [lindex $none 1] [llength [dict get $d selected]] \
+	    [llength [dict get $d lines]] $extent
+} -result {0 {} 320 0 {0.0 4.0}}
 
 test largeModelThinned {beyond the limit only every n-th surface is drawn, and the status line says so} -body {
     set d [::viewer::segments front 400 300 100]
@@ -282,11 +349,13 @@ test commandErrors {the viewer's commands name what is wrong} -body {
 	{::viewer::select sideways}
 	{::viewer::save a b}
 	{::viewer::open}
+	{::corrugo::selection_extent}
+	{::corrugo::selection_extent w}
     } {
 	catch $command message
 	set message
     }
-} -result {{wrong # args: should be "::viewer::segments view width height ?limit?"} {bad view "back": must be front, top, or side} {bad width "0": must be a number of pixels above 0} {bad limit "0": must be a whole number above 0} {bad selection "sideways": must be objects, surfaces, vertices, all, or none} {wrong # args: should be "::viewer::save ?path?"} {wrong # args: should be "::viewer::open path"}}
+} -result {{wrong # args: should be "::viewer::segments view width height ?limit?"} {bad view "back": must be front, top, or side} {bad width "0": must be a number of pixels above 0} {bad limit "0": must be a whole number above 0} {bad selection "sideways": must be objects, surfaces, vertices, all, or none} {wrong # args: should be "::viewer::save ?path?"} {wrong # args: should be "::viewer::open path"} {wrong # args: should be "::corrugo::selection_extent x|y|z"} {bad axis "w": must be x, y, or z}}
 
 test brokenFileLosesNothing {a file that cannot be read shows where it is wrong and keeps the model} -body {
     set bad [file join $scratch broken.ac]
