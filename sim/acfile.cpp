@@ -1434,7 +1434,8 @@ static VertexWords vertex_words(const char *p, const char *e)
 static float word_value(const char *begin, const char *end)
 {
     float value = 0;
-    read_real(begin, end, value);
+    if (!read_plain_float(begin, end, value))
+        read_real(begin, end, value);
     return value;
 }
 
@@ -1451,8 +1452,7 @@ static void moved_local(const AcSource::Frame *frame, const VertexWords &w,
         dw[i] = std::memcmp(&was[i], &is[i], sizeof(float)) == 0 ? 0.0
                                                                   : double(is[i]) - double(was[i]);
     float absolute[3];
-    if (frame)
-        to_local(*frame, is, absolute);
+    bool has_absolute = false;
     for (int i = 0; i < 3; i++) {
         float read = word_value(w.begin[i], w.end[i]);
         if (!frame || (!frame->linear && frame->t[i] == 0)) {
@@ -1466,8 +1466,11 @@ static void moved_local(const AcSource::Frame *frame, const VertexWords &w,
                 local[i] = read;
             else if (std::isfinite(dl) && std::isfinite(read))
                 local[i] = float(double(read) + dl);
-            else
-                local[i] = absolute[i]; /* from or to a non-finite place */
+            else {
+                if (!has_absolute) /* from or to a non-finite place */
+                    to_local(*frame, is, absolute), has_absolute = true;
+                local[i] = absolute[i];
+            }
         }
         changed[i] = std::memcmp(&local[i], &read, sizeof(float)) != 0;
     }
