@@ -87,3 +87,8 @@ if(CORRUGO_WINE)
   endforeach()
 endif()
 # }======
+
+# The Windows half of the sine and cosine survey (cmake/windows_expected.cmake).
+add_executable(corrugo_trig_survey EXCLUDE_FROM_ALL wintest/trig_survey.cpp)
+target_compile_options(corrugo_trig_survey PRIVATE ${CORRUGO_FP_FLAGS} -Wall -Wextra)
+target_link_options(corrugo_trig_survey PRIVATE -static)

@@ -22,32 +22,29 @@
 
 HostFunctions host;
 
-static const char PLUGIN_NAME[] = "Corrugo";
-
 /*
  * Tells the user that the plug-in cannot work in this program: on the
- * system debugger output and in a message box. USER32 is loaded only for
+ * system debugger output, then in a message box. USER32 is loaded only for
  * the box, so that the plug-in imports from KERNEL32 and the C runtime alone.
  */
 static void report_missing(const char *name)
 {
     static const char before[] = "Corrugo cannot run in this program: it exports no host function \"";
-    static const char after[] = "\". The plug-in stays inactive.";
-    char text[sizeof before + 64 + sizeof after + 1];
+    static const char after[] = "\". The plug-in stays inactive.\n";
+    char text[sizeof before + 64 + sizeof after];
     strcpy(text, before);
     strncat(text, name, 64);
     strcat(text, after);
+    OutputDebugStringA(text);
 
+    text[strlen(text) - 1] = '\0'; /* a box needs no line end */
     HMODULE user32 = LoadLibraryA("user32.dll");
     decltype(&MessageBoxA) box =
         user32 ? (decltype(&MessageBoxA))(void (*)(void))GetProcAddress(user32, "MessageBoxA") : NULL;
     if (box)
-        box(NULL, text, PLUGIN_NAME, MB_OK | MB_ICONWARNING);
+        box(NULL, text, "Corrugo", MB_OK | MB_ICONWARNING);
     if (user32)
         FreeLibrary(user32);
-
-    strcat(text, "\n");
-    OutputDebugStringA(text);
 }
 
 bool resolve_host_functions(void)
