@@ -13,3 +13,9 @@ target_compile_options(corrugo_windows_expected PRIVATE ${CORRUGO_FP_FLAGS} -Wal
 # Every sine and cosine the plug-in's code takes is recorded with its result.
 target_link_options(corrugo_windows_expected PRIVATE
   -Wl,--wrap=sin,--wrap=cos,--wrap=sincos)
+
+# How often the Windows build's sine and cosine differ from glibc's, and how
+# often that reaches a stored coordinate (the header of the file says how to
+# run it). Built only on request, here and in the Windows build.
+add_executable(corrugo_trig_survey EXCLUDE_FROM_ALL wintest/trig_survey.cpp)
+target_compile_options(corrugo_trig_survey PRIVATE ${CORRUGO_FP_FLAGS} -Wall -Wextra)

@@ -47,27 +47,26 @@ static void source_dialog_script(const char *directory)
     char *copy = strdup(directory); /* the host's own text stays as it is */
     if (!copy)
         return;
-    ac_unbackslash_string(copy);
+    host.ac_unbackslash_string(copy);
     plugin_directory = tcl_quote(copy);
     free(copy);
     if (plugin_directory)
-        tcl_command("source \"%s/corrugo.tcl\"", plugin_directory);
+        host.tcl_command("source \"%s/corrugo.tcl\"", plugin_directory);
 }
 
 CORRUGO_EXPORT int32_t AC3DPluginInit(HostPluginInit *init)
 {
     if (!plugin_first_time)
         return 0;
-#ifdef _WIN32
-    /* The host's functions are found by name in the program that loaded us. */
-    if (!resolve_host_functions())
+    if (!resolve_host_functions()) {
+        plugin_first_time = false; /* the user has been told, once */
         return 0;
-#endif
+    }
     source_dialog_script(init ? init->plugin_dir : NULL);
-    ac_add_tools_menu_item("Corrugo...", "qorvel_dialog",
-                           "Apply an axis-aligned waveform to the selected vertices");
-    ac_add_command_full("qorvel_go", apply_wave_command, 12, "argv", "TODO: Show params here",
-                        "Corrugo utility");
+    host.ac_add_tools_menu_item("Corrugo...", "qorvel_dialog",
+                                "Apply an axis-aligned waveform to the selected vertices");
+    host.ac_add_command_full("qorvel_go", apply_wave_command, 12, "argv", "TODO: Show params here",
+                             "Corrugo utility");
     plugin_first_time = false;
     return 0;
 }

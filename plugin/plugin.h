@@ -4,19 +4,11 @@
 #ifndef CORRUGO_PLUGIN_H
 #define CORRUGO_PLUGIN_H
 
-#include "host/host.h"
+#include "host/host_functions.h"
 
-#ifdef _WIN32
-#define CORRUGO_EXPORT extern "C" __declspec(dllexport)
-#else
+/* Visible outside the module. A Windows DLL exports exactly the names listed
+   in plugin/corrugo.def instead. */
 #define CORRUGO_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
-
-#ifdef _WIN32
-/* Finds every host function in the program that loaded the plug-in; false
-   when one is missing. */
-bool resolve_host_functions(void);
-#endif
 
 CORRUGO_EXPORT int32_t AC3DPluginInit(HostPluginInit *init);
 CORRUGO_EXPORT int32_t AC3DPluginExit(void);

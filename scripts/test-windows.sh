@@ -1,8 +1,9 @@
 #!/bin/sh
 # Builds corrugo.p for 64-bit and 32-bit Windows with MinGW-w64 and runs the
-# Windows tests: both DLLs' export and import tables, and the 64-bit DLL
-# under Wine in the Windows test host. Installs what is missing first (as
-# root, from Debian's packages); quick when everything is there and built.
+# Windows tests: each DLL's export and import tables, and each DLL under Wine
+# in the Windows test host of its width. Installs what is missing first (as
+# root, from Debian's packages; 32-bit Wine comes from the i386 architecture,
+# which is added for it); quick when everything is there and built.
 #   scripts/test-windows.sh
 set -eu
 cd "$(dirname "$0")/.."
@@ -25,16 +26,25 @@ need i686-w64-mingw32-g++-win32 g++-mingw-w64-i686-win32
 if ! command -v wine64 >/dev/null 2>&1; then
     need /usr/lib/wine/wine64 wine64
 fi
+need /usr/lib/wine/wine wine32:i386 # the 32-bit loader, not a wrapper
 if [ -n "$missing" ]; then
     echo "test-windows: installing$missing"
     if [ "$(id -u)" != 0 ]; then
         echo "test-windows: must run as root to install$missing" >&2
         exit 1
     fi
+    started=$(date +%s)
+    case $missing in *:i386*)
+        if ! dpkg --print-foreign-architectures | grep -qx i386; then
+            dpkg --add-architecture i386
+        fi ;;
+    esac
     export DEBIAN_FRONTEND=noninteractive
-    quietly apt-get update
+    # Other installs on the machine may hold the package lock for a while.
+    quietly apt-get -o DPkg::Lock::Timeout=600 update
     # shellcheck disable=SC2086
-    quietly apt-get install -y --no-install-recommends $missing
+    quietly apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends $missing
+    echo "test-windows: installed in $(($(date +%s) - started)) s"
 fi
 # }======
 

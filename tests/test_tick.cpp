@@ -1,7 +1,9 @@
-// The tick count that seeds random offsets, when the program that loaded the
-// plug-in offers no GetTickCount: milliseconds of the monotonic clock,
-// truncated to 32 bits as GetTickCount's are.
-#include "wave/wave.h"
+// The tick count that seeds random offsets comes from the program that loaded
+// the plug-in, by the name GetTickCount, so that a host (or a test) can pin it;
+// unpinned, the substitute host's count is the monotonic clock in
+// milliseconds, truncated to 32 bits as GetTickCount's are.
+#include "host/host_functions.h"
+#include "sim/host.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +18,13 @@ uint32_t monotonic_milliseconds()
     return (uint32_t)((uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u);
 }
 
-TEST(TickCount, IsTheMonotonicClockInMillisecondsWhenTheHostHasNone)
+TEST(TickCount, IsTheLoadingProgramsEvenWhenPinnedHigh)
 {
+    for (uint32_t pinned : {0u, 42u, 0x80000000u, 0xFFFFFFFFu}) {
+        sim::pin_tick(pinned);
+        EXPECT_EQ(tick_count(), pinned);
+    }
+    sim::unpin_tick();
     for (int i = 0; i < 20; i++) {
         uint32_t before = monotonic_milliseconds();
         uint32_t tick = tick_count();

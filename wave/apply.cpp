@@ -131,13 +131,13 @@ void apply_wave(WaveParams *params, HostList *vertices)
 
     for (HostList *node = vertices; node; node = node->next) {
         HostVertex *v = (HostVertex *)node->data;
-        HostObject *o = object_of_vertex(v);
+        HostObject *o = host.object_of_vertex(v);
         const float d = (float)((double)(v->*along_field) - low);
         float *target_1 = a1 == 'n' ? &scratch : &(v->*field_1);
         float *target_2 = a2 == 'n' ? &scratch : &(v->*field_2);
 
         if (o != previous) {
-            if (ac_object_is_subdivided(o))
+            if (host.ac_object_is_subdivided(o))
                 subdivided = true;
             if (random_1) {
                 params->offset_1 = draw_offset(params);
@@ -153,8 +153,8 @@ void apply_wave(WaveParams *params, HostList *vertices)
 
         const float math =
             freqsiz == 0.0f ? 1.0f : (float)(((double)freqsiz - (double)d) * (double)inverse);
-        debugf("\nCorrugo:\nfreqsiz = %g f = %g Math = %g Freq units = %s\n", (double)freqsiz,
-               (double)d, (double)math, freq_units);
+        host.debugf("\nCorrugo:\nfreqsiz = %g f = %g Math = %g Freq units = %s\n",
+                    (double)freqsiz, (double)d, (double)math, freq_units);
 
         const double along = (double)d * frequency;
         const double angle_1 = (along + offset_1) * 360.0 * (double)DEGREES_TO_RADIANS;
@@ -172,8 +172,8 @@ void apply_wave(WaveParams *params, HostList *vertices)
     }
 
     if (subdivided)
-        tcl_command("ac3d remake_subdivisions");
-    find_bounding_box();
-    redraw_all();
-    display_status();
+        host.tcl_command("ac3d remake_subdivisions");
+    host.find_bounding_box();
+    host.redraw_all();
+    host.display_status();
 }

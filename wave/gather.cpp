@@ -10,8 +10,8 @@
 /* The plain depth-first walk: parents before children, children in order. */
 static void gather_recursively(HostObject *object, HostList **list)
 {
-    list_append_list_unique(list, ac_object_get_vertexlist(object));
-    for (HostList *child = ac_object_get_childrenlist(object); child; child = child->next)
+    host.list_append_list_unique(list, host.ac_object_get_vertexlist(object));
+    for (HostList *child = host.ac_object_get_childrenlist(object); child; child = child->next)
         gather_recursively((HostObject *)child->data, list);
 }
 
@@ -25,8 +25,8 @@ static bool gather_iteratively(HostObject *object, HostList **list)
 {
     HostList **pending = NULL;
     size_t depth = 0, capacity = 0;
-    list_append_list_unique(list, ac_object_get_vertexlist(object));
-    HostList *next = ac_object_get_childrenlist(object);
+    host.list_append_list_unique(list, host.ac_object_get_vertexlist(object));
+    HostList *next = host.ac_object_get_childrenlist(object);
     for (;;) {
         if (!next) {
             if (depth == 0)
@@ -35,8 +35,8 @@ static bool gather_iteratively(HostObject *object, HostList **list)
             continue;
         }
         HostObject *child = (HostObject *)next->data;
-        list_append_list_unique(list, ac_object_get_vertexlist(child));
-        HostList *children = ac_object_get_childrenlist(child);
+        host.list_append_list_unique(list, host.ac_object_get_vertexlist(child));
+        HostList *children = host.ac_object_get_childrenlist(child);
         if (next->next && children) {
             if (depth == capacity) {
                 size_t grown = capacity ? capacity * 2 : 64;
@@ -67,23 +67,23 @@ void gather_object_vertices(HostObject *object, HostList **list)
 HostList *gather_wave_vertices(void)
 {
     HostList *vertices = NULL;
-    int mode = ac_get_select_mode();
+    int mode = host.ac_get_select_mode();
     if (mode == 2) { /* surfaces */
-        HostList *surfaces = ac_selection_get_surfaces();
-        vertices = ac_surfacelist_get_vertices(surfaces);
-        list_free(&surfaces);
+        HostList *surfaces = host.ac_selection_get_surfaces();
+        vertices = host.ac_surfacelist_get_vertices(surfaces);
+        host.list_free(&surfaces);
     } else if (mode == 3) { /* vertices */
-        vertices = ac_selection_get_vertices();
+        vertices = host.ac_selection_get_vertices();
     } else { /* objects */
-        HostList *objects = ac_selection_get_objects();
+        HostList *objects = host.ac_selection_get_objects();
         for (HostList *node = objects; node; node = node->next)
             gather_object_vertices((HostObject *)node->data, &vertices);
-        list_free(&objects);
+        host.list_free(&objects);
     }
     if (!vertices) {
-        windows_message_dialog("Corrugo : no vertices selected");
+        host.windows_message_dialog("Corrugo : no vertices selected");
         return NULL;
     }
-    add_undoable_vertex_positions("Corrugo", vertices);
+    host.add_undoable_vertex_positions("Corrugo", vertices);
     return vertices;
 }

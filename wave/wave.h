@@ -9,7 +9,7 @@
 #ifndef CORRUGO_WAVE_H
 #define CORRUGO_WAVE_H
 
-#include "host/host.h"
+#include "host/host_functions.h"
 
 #include <stdint.h>
 
@@ -76,8 +76,5 @@ void find_frequency_extent(HostList *vertices, char axis, HostVertex **min_verte
 float *axis_coordinate(HostVertex *vertex, char axis);
 
 /* }====== */
-
-/* The millisecond tick count used as a random seed. */
-uint32_t tick_count(void);
 
 #endif

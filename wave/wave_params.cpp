@@ -131,7 +131,7 @@ static bool read_offset(const char *text, const char *message, uint32_t *seed, b
         *random = true;
         value = (float)percent_draw(*seed);
     } else if (!scan_float(text, &value)) {
-        windows_message_dialog(message, text);
+        host.windows_message_dialog(message, text);
         return false;
     }
     *offset = value * PERCENT;
@@ -142,12 +142,12 @@ bool parse_wave_params(int count, char *vector[], WaveParams *params)
 {
     /* entry 0 is the command's own name */
     if (count < 13) {
-        windows_message_dialog("Insufficient parameters passed to wave utility");
+        host.windows_message_dialog("Insufficient parameters passed to wave utility");
         return false;
     }
     for (int i = 1; i <= 12; i++)
         if (!vector[i]) {
-            windows_message_dialog("Insufficient parameters passed to wave utility");
+            host.windows_message_dialog("Insufficient parameters passed to wave utility");
             return false;
         }
 
@@ -156,21 +156,21 @@ bool parse_wave_params(int count, char *vector[], WaveParams *params)
     char a1 = lower_ascii(vector[2][0]);
     char a2 = lower_ascii(vector[3][0]);
     if (f == a1 || f == a2) {
-        windows_message_dialog("Corrugo : cannot apply frequency and amplitude to same axis");
+        host.windows_message_dialog("Corrugo : cannot apply frequency and amplitude to same axis");
         return false;
     }
     if (!is_axis(f)) {
-        windows_message_dialog("Corrugo : cannot interpret frequency axis %c", f);
+        host.windows_message_dialog("Corrugo : cannot interpret frequency axis %c", f);
         return false;
     }
     if (a1 == a2) {
-        windows_message_dialog("Corrugo : the two amplitude axis should differ, both = '%c'", a1);
+        host.windows_message_dialog("Corrugo : the two amplitude axis should differ, both = '%c'", a1);
         return false;
     }
     const char amplitude_axes[2] = {a1, a2};
     for (char a : amplitude_axes)
         if (!is_axis(a) && a != 'n') {
-            windows_message_dialog("Corrugo : cannot interpret amplitude axis %c", a);
+            host.windows_message_dialog("Corrugo : cannot interpret amplitude axis %c", a);
             return false;
         }
     params->frequency_axis = f;
@@ -190,7 +190,7 @@ bool parse_wave_params(int count, char *vector[], WaveParams *params)
     for (int i = 0; i < 5; i++) {
         const char *text = vector[4 + i];
         if (!scan_float(text, &(params->*numbers[i].field))) {
-            windows_message_dialog(numbers[i].message, text);
+            host.windows_message_dialog(numbers[i].message, text);
             return false;
         }
     }
@@ -205,14 +205,14 @@ bool parse_wave_params(int count, char *vector[], WaveParams *params)
     params->additive = vector[11][0] != '0';
     params->freq_units = vector[12][0] != '0';
 
-    debugf("Corrugo:\nFrequency axis = %c\nAmplitude axis 1 = %c\nAmplitude axis 2 = %c\n"
-           "Frequency = %g\nAmplitude 1 = %g\nAmplitude 2 = %g\nDecay 1 = %g\nDecay 2 = %g\n"
-           "Offset 1 = %g\nOffset 2 = %g\nAdditive = %s\nFreq units = %s\n",
-           params->frequency_axis, params->amplitude_axis_1, params->amplitude_axis_2,
-           (double)params->frequency, (double)params->amplitude_1, (double)params->amplitude_2,
-           (double)params->decay_1, (double)params->decay_2, (double)params->offset_1,
-           (double)params->offset_2, params->additive ? "true" : "false",
-           params->freq_units ? "true" : "false");
+    host.debugf("Corrugo:\nFrequency axis = %c\nAmplitude axis 1 = %c\nAmplitude axis 2 = %c\n"
+                "Frequency = %g\nAmplitude 1 = %g\nAmplitude 2 = %g\nDecay 1 = %g\nDecay 2 = %g\n"
+                "Offset 1 = %g\nOffset 2 = %g\nAdditive = %s\nFreq units = %s\n",
+                params->frequency_axis, params->amplitude_axis_1, params->amplitude_axis_2,
+                (double)params->frequency, (double)params->amplitude_1, (double)params->amplitude_2,
+                (double)params->decay_1, (double)params->decay_2, (double)params->offset_1,
+                (double)params->offset_2, params->additive ? "true" : "false",
+                params->freq_units ? "true" : "false");
 
     params->decay_1 *= PERCENT;
     params->decay_2 *= PERCENT;

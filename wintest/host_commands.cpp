@@ -10,7 +10,7 @@
 
 namespace wintest {
 
-static std::vector<std::string> texts;
+static std::vector<std::string> texts, formats;
 static std::map<std::string, HostCommandHandler> handlers;
 
 const std::vector<std::string> &tcl_texts()
@@ -18,9 +18,9 @@ const std::vector<std::string> &tcl_texts()
     return texts;
 }
 
-void clear_tcl_texts()
+const std::vector<std::string> &tcl_formats()
 {
-    texts.clear();
+    return formats;
 }
 
 bool call_command(const std::vector<std::string> &words)
@@ -53,6 +53,7 @@ int tcl_command(const char *format, ...)
     if (text == "ac3d remake_subdivisions")
         sim::host().seen.subdivision_rebuilds++;
     wintest::texts.push_back(text);
+    wintest::formats.push_back(format);
     return 0;
 }
 

@@ -10,9 +10,10 @@
 
 namespace wintest {
 
-// Every text tcl_command was given, formatted, oldest first.
+// Every text tcl_command was given, formatted, oldest first; and the format
+// each call passed, as the caller wrote it.
 const std::vector<std::string> &tcl_texts();
-void clear_tcl_texts();
+const std::vector<std::string> &tcl_formats();
 
 // Calls the handler registered under words[0] with every word, the command
 // name included; false when no command of that name is registered.

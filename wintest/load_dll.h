@@ -7,6 +7,7 @@
 #include "host/host.h"
 
 #include <string>
+#include <vector>
 
 namespace wintest {
 
@@ -28,6 +29,25 @@ void unload_plugin_dll(PluginDll &dll);
 
 // Whether this program exports a function called "name".
 bool program_exports(const char *name);
+
+// {====== What the plug-in shows outside the host ======
+
+struct MessageBoxCall {
+    std::string text, caption;
+    unsigned type;
+};
+
+// Redirects two of the plug-in's imports from KERNEL32, so that what it
+// would tell the user without the host arrives here instead: GetProcAddress
+// hands out a stand-in for USER32's MessageBoxA (no window opens) and passes
+// every other name on, and OutputDebugStringA is recorded. False when the
+// plug-in does not import both.
+bool watch_system_output(PluginDll &dll);
+
+const std::vector<MessageBoxCall> &message_boxes();
+const std::vector<std::string> &debugger_texts();
+
+// }======
 
 } // namespace wintest
 

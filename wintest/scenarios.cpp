@@ -1,7 +1,9 @@
 // The scenarios: each model is small, but together they cover the three
 // selection modes, both frequency units, both placements, decay, fixed
-// offsets, a subdivided object, ties for the lowest vertex, and phases from a
-// fraction of a cycle to hundreds of thousands of radians.
+// offsets, a subdivided object, ties for the lowest vertex, phases from a
+// fraction of a cycle to hundreds of thousands of radians, and phases at
+// whole, half and quarter cycles, where the sine or the cosine is near zero
+// and C libraries differ most.
 #include "wintest/scenarios.h"
 
 #include <cstring>
@@ -94,6 +96,32 @@ static void build_long(sim::Model &model)
     sim::select_all(model, sim::SELECT_OBJECTS);
 }
 
+// 201 vertices along x, "step" apart from 0, on y = z = 0: with one cycle
+// per model unit, steps of 1, 0.5 and 0.25 put every vertex at a whole, half
+// or quarter cycle, up to 200 cycles, as a model on a grid does.
+static void build_cycles(sim::Model &model, float step)
+{
+    sim::Object *rail = model.add_object(nullptr, "rail");
+    for (int i = 0; i <= 200; i++)
+        add_vertex(rail, step * (float)i, 0.0f, 0.0f);
+    sim::select_all(model, sim::SELECT_VERTICES);
+}
+
+static void build_whole_cycles(sim::Model &model)
+{
+    build_cycles(model, 1.0f);
+}
+
+static void build_half_cycles(sim::Model &model)
+{
+    build_cycles(model, 0.5f);
+}
+
+static void build_quarter_cycles(sim::Model &model)
+{
+    build_cycles(model, 0.25f);
+}
+
 // An empty group: an object selection with no vertex anywhere below it.
 static void build_empty(sim::Model &model)
 {
@@ -121,6 +149,12 @@ const Scenario scenarios[] = {
      {"x", "z", "y", "1234.5", "0.5", "0.25", "0", "0", "0", "0", "1", "1"}},
     {"same offsets", build_long,
      {"x", "y", "z", "3", "1", "1", "10", "10", "5", "5", "0", "0"}},
+    {"whole cycles", build_whole_cycles,
+     {"x", "y", "z", "1", "1", "1", "0", "0", "0", "0", "0", "1"}},
+    {"half cycles", build_half_cycles,
+     {"x", "y", "z", "1", "1", "1", "0", "0", "0", "0", "0", "1"}},
+    {"quarter cycles", build_quarter_cycles,
+     {"x", "y", "z", "1", "1", "1", "0", "0", "0", "0", "0", "1"}},
     {"empty selection", build_empty,
      {"x", "y", "z", "1", "1", "1", "0", "0", "0", "0", "0", "0"}},
 };
