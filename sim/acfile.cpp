@@ -1147,8 +1147,9 @@ static void read_text(Reader &r)
             fail(r, line.number, "MATERIAL or OBJECT", quote(line));
         }
     }
-    if (!roots)
-        fail(r, r.line_number + 1, "an OBJECT", "end of file");
+    if (!roots) /* on the line after the last, if the text ends one */
+        fail(r, std::min<size_t>(r.line_number + 1, std::count(r.text, r.end, '\n') + 1),
+             "an OBJECT", "end of file");
 }
 
 // Reads the bytes "s" holds into "model" and "source", which are replaced

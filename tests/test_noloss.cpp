@@ -242,6 +242,9 @@ TEST(AcNoLoss, AFileWithoutObjectsIsRefused)
         size_t lines = std::count(text, text + std::strlen(text), '\n');
         EXPECT_EQ(l.error, "model.ac:" + std::to_string(lines + 1) + ": expected an OBJECT, found end of file");
     }
+    // Without a line end after the last line, no line after it is named.
+    Loaded l = load("AC3Db\nOTlJCEB ighAC3Db\nOBJEt\nCTnam pe");
+    EXPECT_EQ(l.error, "model.ac:4: expected an OBJECT, found end of file");
 }
 
 TEST(AcNoLoss, TransformsThatPlaceAVertexBeyondAFloatAreRefusedAtItsLine)
