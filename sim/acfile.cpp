@@ -939,8 +939,11 @@ static int32_t finish_object(Reader &r, ObjectState &o)
         if (frame >= 0) {
             float local[3] = {v.x, v.y, v.z}, world[3];
             to_world(s.frames[frame], local, world);
+            /* a rotation mixes the axes: a NaN of the file may then reach them all */
+            bool all_finite = std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+            bool linear = s.frames[frame].linear;
             for (int k = 0; k < 3; k++)
-                if (std::isfinite(local[k]) && !std::isfinite(world[k])) {
+                if ((linear ? all_finite : std::isfinite(local[k])) && !std::isfinite(world[k])) {
                     Line line = vertex_line(r, o, size_t(&v - object->vertices.data()));
                     fail(r, line.number,
                          "3 numbers for a vertex within a float's range once the rot and loc "

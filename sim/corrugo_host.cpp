@@ -446,7 +446,7 @@ int main(int argc, char **argv)
     if (!check_names(model, options))
         return 2;
     // From here on, what runs out of memory cannot be taken back step by step.
-    memory_context = options.model;
+    memory_context = options.model == "-" ? "standard input" : options.model;
     std::set_new_handler(out_of_memory);
     Tcl_SetPanicProc(tcl_panic);
     sim::replace_model(std::move(model));
