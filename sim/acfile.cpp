@@ -1458,9 +1458,11 @@ static void moved_local(const AcSource::Frame *frame, const VertexWords &w,
     float absolute[3];
     bool has_absolute = false;
     for (int i = 0; i < 3; i++) {
-        float read = word_value(w.begin[i], w.end[i]);
-        if (!frame || (!frame->linear && frame->t[i] == 0)) {
-            local[i] = is[i]; /* the identity on this axis: the bits as they are */
+        const bool identity = !frame || (!frame->linear && frame->t[i] == 0);
+        /* on an axis the frame leaves alone, the world bits are the number read */
+        float read = identity ? was[i] : word_value(w.begin[i], w.end[i]);
+        if (identity) {
+            local[i] = is[i];
         } else {
             double dl = frame->linear
                             ? frame->inverse[i][0] * dw[0] + frame->inverse[i][1] * dw[1] +
