@@ -58,7 +58,9 @@ tgz=corrugo-$version-linux-x86_64
 deb=corrugo-host_${version}_$arch.deb
 
 # The reference: the built corrugo-host with the built plug-in, on an example.
-wave=(--along x --sine y --cycles 5 --amplitude 0.15)
+# The plug-in defines qorvel_dialog by sourcing corrugo.tcl from its folder.
+wave=(--along x --sine y --cycles 5 --amplitude 0.15
+      -c 'if {[info commands qorvel_dialog] eq ""} {error "corrugo.tcl was not loaded"}')
 cp examples/roof.ac "$work/roof.ac"
 build/corrugo-host "$work/roof.ac" --plugin build/corrugo.p "${wave[@]}" -o "$work/expected.ac"
 cmp -s "$work/roof.ac" "$work/expected.ac" && fail "the reference run moved nothing"
