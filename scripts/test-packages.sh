@@ -4,17 +4,19 @@
 # - SHA256SUMS names exactly the four packages and `sha256sum -c` passes;
 # - each archive unpacks to one folder of its own name holding corrugo.p,
 #   corrugo.tcl, INSTALL.txt and LICENSE and nothing else; each DLL is of its
-#   archive's width and exports and imports what the modeller expects; the
-#   Linux module corrugates an example exactly as the built one does;
+#   archive's width, exports and imports what the modeller expects and
+#   passes the Windows tests under Wine; the Linux module corrugates an
+#   example exactly as the built one does;
 # - lintian finds no error in the Debian package (its other findings are
 #   shown);
 # - apt-get installs the package with its dependencies; the installed
 #   corrugo-host corrugates an example with the installed plug-in, `man
 #   corrugo-host` shows its page and bash loads its completion; the package
 #   is purged again and leaves none of its files behind.
-# Run as root, after the builds (./run-tests runs it after the Windows tests);
-# installs what it needs when missing. It refuses to run while corrugo-host is
-# installed on the machine, which it would otherwise replace and remove.
+# Run as root after scripts/test-windows.sh, which installs MinGW-w64 and
+# Wine (./run-tests runs it so); installs what else it needs when missing. It
+# refuses to run while corrugo-host is installed on the machine, which it
+# would otherwise replace and remove.
 #   scripts/test-packages.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -90,7 +92,8 @@ unpack() {
     head -n 1 "$folder/INSTALL.txt" | grep -q "^Corrugo $version for " || fail "$1: INSTALL.txt names no version $version"
 }
 
-# windows ARCHIVE-NAME OBJDUMP FORMAT: a Windows archive and its DLL.
+# windows ARCHIVE-NAME OBJDUMP FORMAT BUILD WINE: a Windows archive and its
+# DLL, which must pass the Windows tests of BUILD's test host under WINE.
 windows() {
     echo "test-packages: $1.zip"
     unpack "$1.zip" "$1"
@@ -101,10 +104,14 @@ windows() {
         "-D EXPORTS=AC3DPluginInit;AC3DPluginExit;AC3DPluginAbout;AC3DPluginInfo" \
         -P cmake/check_pe_tables.cmake
     "$2" -h "$folder/corrugo.p" | grep -q debug_ && fail "$1.zip: corrugo.p is not stripped"
-    return 0
+    cp "$4/corrugo_wintest_full.exe" "$folder/"
+    env -u DISPLAY WINEPREFIX="$PWD/$4/wine-prefix" WINEDEBUG=-all "$5" "$folder/corrugo_wintest_full.exe" full \
+        > "$work/wintest.txt" 2>&1 || true
+    grep -q "^[0-9]* passed, 0 failed" "$work/wintest.txt" ||
+        fail "$1.zip: corrugo.p fails the Windows tests: $(tail -n 5 "$work/wintest.txt")"
 }
-windows "$zip64" x86_64-w64-mingw32-objdump pei-x86-64
-windows "$zip32" i686-w64-mingw32-objdump pei-i386
+windows "$zip64" x86_64-w64-mingw32-objdump pei-x86-64 build-win64 /usr/lib/wine/wine64
+windows "$zip32" i686-w64-mingw32-objdump pei-i386 build-win32 /usr/lib/wine/wine
 
 echo "test-packages: $tgz.tar.gz"
 unpack "$tgz.tar.gz" "$tgz"
