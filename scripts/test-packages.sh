@@ -42,12 +42,13 @@ if installed; then
 fi
 
 work=$(mktemp -d)
+readable=""
 we_installed=no
 cleanup() {
     if [ "$we_installed" = yes ] && installed; then
         apt-get -o DPkg::Lock::Timeout=600 purge -y -qq corrugo-host >/dev/null 2>&1 || true
     fi
-    rm -rf "$work"
+    rm -rf "$work" "$readable"
 }
 trap cleanup EXIT
 
@@ -141,7 +142,6 @@ install -m 644 "$work/dist/$deb" "$readable/$deb"
 we_installed=yes
 quietly env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y \
     --no-install-recommends "$readable/$deb"
-rm -rf "$readable"
 installed || fail "apt-get did not install $deb"
 files=$(dpkg-query -L corrugo-host)
 
