@@ -231,6 +231,29 @@ TEST_F(Wave, ObjectsAreGatheredDepthFirstAndEachVertexOnce)
     EXPECT_EQ(sim::undo_label(0), "Corrugo");
 }
 
+// Every group's first child is a group and a leaf follows it: the walk keeps
+// a sibling to come back to for each level, hundreds of them.
+TEST_F(Wave, ADeepTreeWithASiblingAtEveryLevelIsGatheredWholeDepthFirst)
+{
+    const int levels = 300;
+    std::vector<sim::Object *> groups = {add_object("g", {{0, 0, 0}})};
+    for (int k = 0; k < levels; k++) {
+        groups.push_back(add_object("g", {{float(k + 1), 0, 0}}, groups[k]));
+        add_object("leaf", {{float(10000 + k), 0, 0}}, groups[k]);
+    }
+    sim::model().selection.mode = sim::SELECT_OBJECTS;
+    sim::model().selection.objects = {groups[0]};
+    HostList *gathered = gather_wave_vertices();
+    std::vector<float> xs, expected;
+    for (HostList *n = gathered; n; n = n->next)
+        xs.push_back(((HostVertex *)n->data)->x);
+    for (int k = 0; k <= levels; k++)
+        expected.push_back(float(k));
+    for (int k = levels - 1; k >= 0; k--)
+        expected.push_back(float(10000 + k));
+    EXPECT_EQ(xs, expected);
+}
+
 TEST_F(Wave, SharedSurfaceVerticesComeOnceInOrderOfFirstReference)
 {
     sim::Object *quad = add_object("quad", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {9, 9, 9}});
