@@ -42,26 +42,26 @@ EQUIVALENT_FILE = os.path.join(ROOT, 'scripts', 'mutate-equivalent.txt')
 
 # The files mutated, the target whose object each is compiled into, the
 # targets to rebuild after it changes and the ctest tests that can notice
-# (regular expressions, in the order they run: quick unit tests first).
-# (ctest's regular expressions have no \w.) Each group is one ctest run, with
-# a pattern to exclude where one is given.
+# (regular expressions, in the order they run: quick unit tests first, then
+# the programs run as a user runs them, together so that ctest -j2 keeps both
+# cores busy). (ctest's regular expressions have no \w.) Each group is one
+# ctest run, with a pattern to exclude where one is given.
 UNIT = r'^(PercentDraw|ScanFloat|Params|Wave|Messages/ParamFaults)\.'
 READER = r'^(Ac[A-Za-z]*|Files/Ac[A-Za-z]*|Edges/Ac[A-Za-z]*)\.'
-DEEP = r'^Robust\.AMillionNestedGroups'  # six seconds: last
-# Each group: the targets to build, then the tests to run.
-PLUGIN = ['corrugo_plugin']
-AFTER_PLUGIN = [(PLUGIN, r'^Plugin\.'), (['corrugo_plugin_asan'], r'^Asan\.'), (PLUGIN, r'^Cli\.'),
-                (PLUGIN, (r'^Robust\.', DEEP)), (PLUGIN, r'^PluginSymbols$'),
-                (PLUGIN, r'^ViewerInTk$'), (PLUGIN, DEEP)]
-CORE_TESTS = [(['test_wave'], UNIT), (['test_host'], r'^Host\.')] + AFTER_PLUGIN
-SIM = ['corrugo_sim']
+DEEP = r'^Robust\.AMillionNestedGroups'  # seconds: last
 # Seconds each, and about saving itself (signals, memory limits): only for it.
 SLOW_SAVING = r'^Saving\.(SignalsDuringALargeSave|RunningOutOfMemory)'
-SIM_TESTS = [(SIM, READER), (SIM, r'^Host\.'), (SIM, UNIT), (SIM, r'^Plugin\.'),
-             (SIM, r'^(Cli|Named)\.'), (SIM, (r'^Saving\.', SLOW_SAVING)),
-             (SIM, (r'^Robust\.', DEEP)), (SIM, r'^ViewerInTk$'), (SIM, DEEP)]
-SAVE_TESTS = [(SIM, (r'^Saving\.', SLOW_SAVING)), (SIM, r'^(Cli|Named)\.'),
-              (SIM, (r'^Robust\.', DEEP)), (SIM, SLOW_SAVING)]
+SLOW = r'^(Robust\.AMillionNestedGroups|Saving\.(SignalsDuringALargeSave|RunningOutOfMemory))'
+# Each group: the targets to build, then the tests to run.
+PLUGIN = ['corrugo_plugin']
+AFTER_PLUGIN = [(PLUGIN, r'^Plugin\.'), (['corrugo_plugin_asan'], r'^Asan\.'),
+                (PLUGIN, (r'^((Cli|Named|Saving|Robust)\.|PluginSymbols$|ViewerInTk$)', SLOW)),
+                (PLUGIN, DEEP)]
+CORE_TESTS = [(['test_wave'], UNIT), (['test_host'], r'^Host\.')] + AFTER_PLUGIN
+SIM = ['corrugo_sim']
+SIM_TESTS = [(SIM, READER), (SIM, r'^Host\.'), (SIM, UNIT),
+             (SIM, (r'^((Plugin|Cli|Named|Saving|Robust)\.|ViewerInTk$)', SLOW)), (SIM, DEEP)]
+SAVE_TESTS = [(SIM, (r'^(Saving|Cli|Named|Robust)\.', SLOW)), (SIM, SLOW_SAVING)]
 FILES = {
     'wave/wave_params.cpp': ('corrugo_core', CORE_TESTS),
     'wave/gather.cpp': ('corrugo_core', CORE_TESTS),

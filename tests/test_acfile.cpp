@@ -184,6 +184,24 @@ TEST(AcRead, LocAndRotOfAnObjectAndItsAncestorsGiveWorldPositions)
     EXPECT_EQ(b.y, 1.0f);
     EXPECT_EQ(b.z, 5.0f);
 
+    // A rot that is the identity but for one 1 off its diagonal shears: the
+    // vertex (1, 2, 3) gains 1, 2 or 3 on another axis.
+    for (int k = 0; k < 9; k++) {
+        if (k % 4 == 0)
+            continue; /* the diagonal */
+        std::string rot = "rot";
+        for (int j = 0; j < 9; j++)
+            rot += j % 4 == 0 || j == k ? " 1" : " 0";
+        l = load("AC3Db\nOBJECT poly\n" + rot + "\nnumvert 1\n1 2 3\nkids 0\n");
+        ASSERT_TRUE(l.ok) << l.error;
+        float expected[3] = {1, 2, 3};
+        expected[k % 3] += float(k / 3 + 1); /* column k / 3, row k % 3 */
+        const Vertex &v = l.model.objects[1]->vertices[0];
+        EXPECT_EQ(v.x, expected[0]) << rot;
+        EXPECT_EQ(v.y, expected[1]) << rot;
+        EXPECT_EQ(v.z, expected[2]) << rot;
+    }
+
     // Numbers below a double's range are zero, or the subnormal they round to.
     l = load("AC3Db\nOBJECT poly\nloc 1e-400 2.5e-320 -1e-400\nnumvert 1\n1 2 3\nkids 0\n");
     ASSERT_TRUE(l.ok) << l.error;
@@ -399,6 +417,26 @@ TEST(AcWrite, MovedMeansOtherBitsSoSignedZeroMovesAndTheSameNanDoesNot)
     v[0].z = -0.0f;
     v[1].x = -nan;
     EXPECT_EQ(save(l), "AC3Db\nOBJECT poly\nnumvert 2\n0 0 -0\n-nan 1 2\nkids 0\n");
+
+    // The smallest step up on any one axis is a move.
+    text = "AC3Db\nOBJECT poly\nnumvert 3\n1 1 1\n1 1 1\n1 1 1\nkids 0\n";
+    l = load(text);
+    ASSERT_TRUE(l.ok) << l.error;
+    for (int k = 0; k < 3; k++) {
+        float *xyz = &l.model.objects[1]->vertices[k].x;
+        xyz[k] = std::nextafter(1.0f, 2.0f);
+    }
+    EXPECT_EQ(save(l), "AC3Db\nOBJECT poly\nnumvert 3\n1.0000001 1 1\n1 1.0000001 1\n"
+                       "1 1 1.0000001\nkids 0\n");
+}
+
+TEST(AcWrite, ObjectsTheModelNoLongerHasAreLeftAsRead)
+{
+    Loaded l = load(box);
+    ASSERT_TRUE(l.ok) << l.error;
+    l.model.objects.back()->vertices[0].x = 5;
+    l.model.objects.pop_back();
+    EXPECT_EQ(save(l), box);
 }
 
 TEST(AcWrite, AMovedVertexIsWrittenInItsObjectsFrame)
@@ -588,6 +626,16 @@ INSTANTIATE_TEST_SUITE_P(
                "model.ac:2: expected MATERIAL or OBJECT, found \"1 2 3\""},
         Broken{"CrLfLinesShowNoCr", with_crlf(replaced(box, "0 1 0\n", "0 1 x\n")),
                "model.ac:11: expected 3 numbers for a vertex, found \"0 1 x\""},
+        Broken{"TextureCoordinateBeyondAFloat",
+               replaced(box, "2 1 1\n", "2 1 999999999999999999999999999999999999999\n"),
+               "model.ac:18: expected a vertex index and 2 texture coordinates, found "
+               "\"2 1 999999999999999999999999999999999999999\""},
+        Broken{"RefJoinedToACoordinate", replaced(box, "2 1 1\n", "2-1 1\n"),
+               "model.ac:18: expected a vertex index and 2 texture coordinates, found \"2-1 1\""},
+        Broken{"SurfInSmallLetters", replaced(box, "SURF 0x10", "surf 0x10"),
+               "model.ac:13: expected SURF to start surface 1 of 2, found \"surf 0x10\""},
+        Broken{"SurfJoinedToItsFlags", replaced(box, "SURF 0x10", "SURF0x10"),
+               "model.ac:13: expected SURF to start surface 1 of 2, found \"SURF0x10\""},
         Broken{"ColonInAVertex", replaced(box, "1 0 0\n", "1: 0 0\n"),
                "model.ac:9: expected 3 numbers for a vertex, found \"1: 0 0\""},
         Broken{"SlashInARef", replaced(box, "2 1 1\n", "2/ 1 1\n"),
@@ -613,6 +661,8 @@ INSTANTIATE_TEST_SUITE_P(
                "\xE0\xA0\x80\xED\x9F\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF "
                "\\xc1\\xbf\\xe0\\x9f\\xbf\\xed\\xa0\\x80\\xf0\\x8f\\xbf\\xbf"
                "\\xf4\\x90\\x80\\x80\\xf5\\xc2A\\xe2\\x82\\xe2\\x82\\xc0\\xe2\\x82\""},
+        Broken{"FoundEndsWithAWholeCharacter", replaced(box, "0 1 0\n", "0 1 \xC2\xA9\n"),
+               "model.ac:11: expected 3 numbers for a vertex, found \"0 1 \xC2\xA9\""},
         Broken{"FoundIsClippedAndEscaped",
                replaced(box, "0 1 0\n", "0 \"1\"\t\x01" + std::string(70, 'y') + "\n"),
                "model.ac:11: expected 3 numbers for a vertex, found \"0 \\\"1\\\"\\t\\x01" +
