@@ -285,6 +285,12 @@ def all_mutants(paths):
     mutants = []
     for path in paths:
         mutants.extend(generate(path, hosts))
+    # the same change twice on a line: the later ones are told apart by number
+    seen = {}
+    for i, m in enumerate(mutants):
+        n = seen[(m.path, m.line, m.description)] = seen.get((m.path, m.line, m.description), 0) + 1
+        if n > 1:
+            mutants[i] = m._replace(description='%s #%d' % (m.description, n))
     return mutants
 
 
@@ -296,9 +302,10 @@ def equivalent_keys():
             for line in f:
                 if line.startswith('#') or '|' not in line:
                     continue
-                parts = [p.strip() for p in line.split('|')]
+                # " | " apart: the lines themselves may hold "||"
+                parts = [p.strip() for p in line.rstrip('\n').split(' | ')]
                 if len(parts) >= 3:
-                    keys.add((parts[0], parts[1], parts[2]))
+                    keys.add((parts[0], ' | '.join(parts[1:-1]), parts[-1]))
     return keys
 
 
