@@ -246,7 +246,7 @@ TEST(AcRead, EveryShapeOfVertexNumberReadsAsFromCharsReadsIt)
         "3.4028235e38", "1.17549435e-38", "6.0e-6", "0.999999970198", "4.00000000000000",
         // 2^64 + 5 and its digits after a point: whole numbers past 19 digits
         // wrap around in 64 bits
-        "18446744073709551621", "0.18446744073709551621"};
+        "18446744073709551621", "0.18446744073709551621", "1844674407.3709551621"};
     std::mt19937 random(7);
     for (int i = 0; i < 30000; i++) {
         std::string digits = std::to_string(random() % 100000000);

@@ -59,6 +59,19 @@ TEST_F(Wave, QuarterCycleOverTheExtentReplacesThroughTheLowestVertex)
     EXPECT_TRUE(messages.empty());
 }
 
+// The extent 3 + 3 * 2^-25 is no float. One cycle divided by it in double
+// leaves the vertex at 3 just short of a whole cycle, below its base; divided
+// by the extent rounded to a float, 3, it would be just past, above it.
+TEST_F(Wave, TheFrequencyIsDividedByTheExtentInDouble)
+{
+    add_object("strip", {{-3 * 0x1p-25f, 0, 0}, {1.5f, 0, 0}, {3, 0, 0}});
+    select_all(sim::SELECT_OBJECTS);
+    run({"x", "y", "n", "1", "1", "0", "0", "0", "0", "0", "0", "0"});
+    EXPECT_TRUE(SameBits(positions(), from_bits({{0xb3c00000, 0x00000000, 0x00000000},
+                                                 {0x3fc00000, 0xb3238f7c, 0x00000000},
+                                                 {0x40400000, 0xb4e33143, 0x00000000}})));
+}
+
 std::vector<Point> grid7()
 {
     std::vector<Point> g;
