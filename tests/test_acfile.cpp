@@ -243,10 +243,15 @@ TEST(AcRead, EveryShapeOfVertexNumberReadsAsFromCharsReadsIt)
         "0.1234567891", "0.12345678912", "0.0000000001", "0.00000000001", "12345678.9",
         "1234567890123456789", "12345678901234567890", "0000000000000000000000001",
         "0.3333333333333333333333", "99999999.5", "+1", "1.5e3", "-2E-3", "1e-45", ".5", "-.25",
-        "3.4028235e38", "1.17549435e-38", "6.0e-6", "0.999999970198", "4.00000000000000",
-        // 2^64 + 5 and its digits after a point: whole numbers past 19 digits
-        // wrap around in 64 bits
-        "18446744073709551621", "0.18446744073709551621", "1844674407.3709551621"};
+        "3.4028235e38", "1.17549435e-38", "6.0e-6", "0.999999970198", "4.00000000000000"};
+    // The digits of 2^64 + 5, which wrap around to 5 in 64 bits, each in a
+    // line of its own (one number read the general way takes its line there).
+    for (const char *wraps : {"18446744073709551621", "0.18446744073709551621",
+                              "1844674407.3709551621"}) {
+        while (words.size() % 3)
+            words.push_back("1");
+        words.insert(words.end(), {"0", wraps, "0"});
+    }
     std::mt19937 random(7);
     for (int i = 0; i < 30000; i++) {
         std::string digits = std::to_string(random() % 100000000);
