@@ -212,15 +212,11 @@ def generate(path, hosts):
         mutants.append(Mutant(path, start, end, replacement, line, lines[line - 1].strip(),
                               description))
 
-    depth = 0
+    depths = brace_depths(tokens)
     for i, tok in enumerate(tokens):
         prev = tokens[i - 1] if i else None
         nxt = tokens[i + 1] if i + 1 < len(tokens) else None
-        if tok.text == '{':
-            depth += 1
-        elif tok.text == '}':
-            depth -= 1
-        if depth == 0:
+        if depths[i] == 0:
             continue  # only code inside functions (and initialisers)
         if tok.kind == 'op' and tok.text in SWAP:
             if tok.text in ('&&', '||', '==', '!=', '+=', '-=', '*=', '/=', '<=', '>=') or \
@@ -269,15 +265,27 @@ def generate(path, hosts):
     return mutants
 
 
+def brace_depths(tokens):
+    """For each token, how deep it lies in braces, counting neither those of
+    a namespace nor those of an extern "C" block (a '{' counts from itself
+    on, a '}' up to itself)."""
+    depths, stack, depth = [], [], 0
+    for i, tok in enumerate(tokens):
+        if tok.text == '{':
+            block = (i >= 1 and tokens[i - 1].text == 'namespace') or \
+                    (i >= 2 and tokens[i - 2].text == 'namespace') or \
+                    (i >= 2 and tokens[i - 2].text == 'extern' and tokens[i - 1].kind == 'string')
+            stack.append(not block)
+            depth += not block
+        depths.append(depth)
+        if tok.text == '}' and stack:
+            depth -= stack.pop()
+    return depths
+
+
 def _closes_function(tokens, j):
     """Whether the '}' at tokens[j] closes a function body (depth 1)."""
-    depth = 0
-    for t in tokens[:j + 1]:
-        if t.text == '{':
-            depth += 1
-        elif t.text == '}':
-            depth -= 1
-    return depth == 0
+    return brace_depths(tokens[:j + 1])[j] == 1
 
 
 def all_mutants(paths):
@@ -415,8 +423,9 @@ def ctest(scratch, groups, stop_on_failure=True):
 
 # {====== Running ======
 
-def run_mutants(scratch, mutants, equivalent, verbose):
-    results = []  # (mutant, outcome): killed, survived, same-code, equivalent, stillborn
+def run_mutants(scratch, mutants, equivalent, verbose, results):
+    """Appends (mutant, outcome) to "results" as each is known: killed,
+    survived, same-code, equivalent or stillborn."""
     by_file = {}
     for m in mutants:
         by_file.setdefault(m.path, []).append(m)
@@ -451,7 +460,6 @@ def run_mutants(scratch, mutants, equivalent, verbose):
             with open(source, 'w') as f:
                 f.write(original)
             scratch.ninja(rebuild)
-    return results
 
 
 def figures(results, prefix=''):
@@ -514,11 +522,14 @@ def main():
     def interrupted(signum, frame):
         raise KeyboardInterrupt
     signal.signal(signal.SIGTERM, interrupted)
+    results = []
+    interrupted_at = None
     try:
-        results = run_mutants(scratch, mutants, equivalent_keys(), args.verbose)
+        run_mutants(scratch, mutants, equivalent_keys(), args.verbose, results)
     except KeyboardInterrupt:
-        print('mutate.py: interrupted; the working tree was never changed', file=sys.stderr)
-        return 130
+        interrupted_at = len(results)
+        print('mutate.py: interrupted after %d of %d mutants; the working tree was never '
+              'changed; the figures so far:' % (len(results), len(mutants)), file=sys.stderr)
 
     killed, survived, equivalent, stillborn, score = figures(results)
     print()
@@ -532,6 +543,8 @@ def main():
     for m, o in results:
         if o == 'survived':
             print('  survived %s:%d: %s    [%s]' % (m.path, m.line, m.description, m.original))
+    if interrupted_at is not None:
+        return 130
     if score < args.min_score:
         print('mutate.py: below %.0f %% killed' % args.min_score, file=sys.stderr)
         return 1

@@ -307,30 +307,32 @@ TEST(AcRead, UsualLinesAreReadTheQuickWayAndOthersTheGeneralWay)
     Loaded usual = load("AC3Db\nOBJECT poly\nnumvert 7\n"
                         "0 0 0\n-1.5 2 -0.25\n16777216 -16777216 0.0016777216\n"
                         "0.0000000001 7 1677721.6\n1 2 3\r\n\t1\t2\t3  \n  -0 -0.0 10\n"
-                        "numsurf 3\n"
+                        "numsurf 4\n"
                         "SURF 0x10\nmat 1\nrefs 3\n0 0 0\n1 0.5 1\n2 1 0\n"
                         "SURF 0x1F\nrefs 2\n3 -0.25 +1\n"
                         "4 12345678901234567890123456789012345678 0\n"
                         "SURF 16\nmat 0\nrefs 1\n6 .5 7.\n"
+                        "SURF 0x0\nrefs 1\n5 0 0\n"
                         "kids 0\n");
     ASSERT_TRUE(usual.ok) << usual.error;
-    EXPECT_EQ(usual.source.quick_lines, 7u + 6 + 4 + 4);
-    EXPECT_EQ(usual.model.objects[1]->refs, (std::vector<uint32_t>{0, 1, 2, 3, 4, 6}));
+    EXPECT_EQ(usual.source.quick_lines, 7u + 6 + 4 + 4 + 3);
+    EXPECT_EQ(usual.model.objects[1]->refs, (std::vector<uint32_t>{0, 1, 2, 3, 4, 6, 5}));
 
     Loaded other = load("AC3Db\nOBJECT poly\nnumvert 9\n"
                         "1e3 0 0\n+1 0 0\n5. 0 0\n16777217 0 0\n0.00000000001 0 0\n"
                         "1 2 3 0.5 0.5 0.5\n.5 0 0\nnan 0 0\n00000000000000000001 0 0\n"
-                        "numsurf 5\n"
+                        "numsurf 6\n"
                         "SURF 0X10\nrefs 1\n0 0 0\n"
                         "SURF 0x10\nshade 1\nrefs 1\n1 0 0\n"
                         "SURF 0x10\n\nrefs 1\n2 0 0\n"
                         "SURF 0x10\nrefs 1\n3 1e-3 0\n"
                         "SURF 0x10\nrefs 2\n4 0 100000000000000000000000000000000000000\n"
                         "0000000005 0 0\n"
+                        "SURF 0x0000000000000010\nrefs 1\n6 0 0\n"
                         "kids 0\n");
     ASSERT_TRUE(other.ok) << other.error;
     EXPECT_EQ(other.source.quick_lines, 0u);
-    EXPECT_EQ(other.model.objects[1]->refs, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(other.model.objects[1]->refs, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6}));
 }
 
 /* }====== */
@@ -921,6 +923,33 @@ TEST_F(AcFile, AMappedFileReadsAndSavesAsACopiedOne)
                   replaced(replaced(text, "1 1 0\n", "1 1 0.5\n"), "0 1 0\n", "-2 1 0\n"));
         EXPECT_EQ(names(), std::vector<std::string>{"model.ac"});
     }
+}
+
+// The lines of /proc/self/maps: the process's mappings.
+static size_t mappings()
+{
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    size_t n = 0;
+    while (std::getline(maps, line))
+        n++;
+    return n;
+}
+
+TEST_F(AcFile, AMappedFileIsUnmappedWithItsSource)
+{
+    std::string path = dir + "/model.ac";
+    put(path, box, 0644);
+    size_t before = mappings();
+    {
+        Model model;
+        AcSource source;
+        std::string error;
+        ASSERT_TRUE(read_ac_file(path, model, source, error, READ_MAP)) << error;
+        EXPECT_NE(source.mapped.data(), nullptr) << "mapped, not copied";
+        EXPECT_GT(mappings(), before);
+    }
+    EXPECT_EQ(mappings(), before);
 }
 
 TEST_F(AcFile, AMappedFileThatEndsMidLineOrIsEmptyIsRejected)
