@@ -674,6 +674,7 @@ static void read_vertices(Reader &r, const Line &head, ObjectState &o, Block &bl
         if (const char *next = read_plain_vertex(r.p, r.end, v)) {
             r.p = next;
             r.line_number++;
+            r.source.quick_lines++;
             object->vertices.push_back({v[0], v[1], v[2], object});
             continue;
         }
@@ -778,6 +779,7 @@ static bool read_plain_surface(Reader &r, ObjectState &o)
     o.max_ref_line = max_ref_line;
     r.p = p;
     r.line_number += lines;
+    r.source.quick_lines += lines;
     return true;
 }
 

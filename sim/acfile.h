@@ -96,6 +96,10 @@ struct AcSource {
     std::vector<ObjectRecord> objects; // objects with vertices, in file order
     std::vector<Frame> frames;
     std::vector<Position> positions; // world positions as read
+    // How many vertex and surface lines the quick readers of their usual
+    // forms took; the others were read the general way. What is read is the
+    // same either way: only the speed differs, and this shows which it was.
+    size_t quick_lines = 0;
 
     std::string_view bytes() const
     {

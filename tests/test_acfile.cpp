@@ -113,7 +113,7 @@ TEST(AcRead, WorldObjectsVerticesAndSurfacesFillTheModel)
 
 TEST(AcRead, RootsWithoutAWorldObjectGoUnderTheModelsWorld)
 {
-    Loaded l = load("AC3Db\nOBJECT poly\nname \"a\"\nsubdiv 2\nkids 1\nOBJECT group\nkids 0\n"
+    Loaded l = load("AC3Db\nOBJECT poly\nname \"a\"\nsubdiv 1\nkids 1\nOBJECT group\nkids 0\n"
                     "OBJECT light\nname \"b\"\nsubdiv 0\nkids 0\n\n");
     ASSERT_TRUE(l.ok) << l.error;
     ASSERT_EQ(l.model.objects.size(), 4u);
@@ -183,6 +183,34 @@ TEST(AcRead, LocAndRotOfAnObjectAndItsAncestorsGiveWorldPositions)
     EXPECT_EQ(b.x, 10.0f);
     EXPECT_EQ(b.y, 1.0f);
     EXPECT_EQ(b.z, 5.0f);
+
+    // A rot that is the identity but for one 1 off its diagonal shears: the
+    // vertex (1, 2, 3) gains 1, 2 or 3 on another axis.
+    for (int k = 0; k < 9; k++) {
+        if (k % 4 == 0)
+            continue; /* the diagonal */
+        std::string rot = "rot";
+        for (int j = 0; j < 9; j++)
+            rot += j % 4 == 0 || j == k ? " 1" : " 0";
+        l = load("AC3Db\nOBJECT poly\n" + rot + "\nnumvert 1\n1 2 3\nkids 0\n");
+        ASSERT_TRUE(l.ok) << l.error;
+        float expected[3] = {1, 2, 3};
+        expected[k % 3] += float(k / 3 + 1); /* column k / 3, row k % 3 */
+        const Vertex &v = l.model.objects[1]->vertices[0];
+        EXPECT_EQ(v.x, expected[0]) << rot;
+        EXPECT_EQ(v.y, expected[1]) << rot;
+        EXPECT_EQ(v.z, expected[2]) << rot;
+    }
+
+    // Numbers below a double's range are zero, or the subnormal they round to.
+    l = load("AC3Db\nOBJECT poly\nloc 1e-400 2.5e-320 -1e-400\nnumvert 1\n1 2 3\nkids 0\n");
+    ASSERT_TRUE(l.ok) << l.error;
+    EXPECT_EQ(l.source.frames.at(0).t[0], 0.0);
+    EXPECT_EQ(l.source.frames.at(0).t[1], 2.5e-320);
+    const Vertex &c = l.model.objects[1]->vertices[0];
+    EXPECT_EQ(c.x, 1.0f);
+    EXPECT_EQ(c.y, 2.0f);
+    EXPECT_EQ(c.z, 3.0f);
 }
 
 TEST(AcRead, AFailedReadLeavesTheModelAsItWas)
@@ -216,6 +244,14 @@ TEST(AcRead, EveryShapeOfVertexNumberReadsAsFromCharsReadsIt)
         "1234567890123456789", "12345678901234567890", "0000000000000000000000001",
         "0.3333333333333333333333", "99999999.5", "+1", "1.5e3", "-2E-3", "1e-45", ".5", "-.25",
         "3.4028235e38", "1.17549435e-38", "6.0e-6", "0.999999970198", "4.00000000000000"};
+    // The digits of 2^64 + 5, which wrap around to 5 in 64 bits, each in a
+    // line of its own (one number read the general way takes its line there).
+    for (const char *wraps : {"18446744073709551621", "0.18446744073709551621",
+                              "1844674407.3709551621"}) {
+        while (words.size() % 3)
+            words.push_back("1");
+        words.insert(words.end(), {"0", wraps, "0"});
+    }
     std::mt19937 random(7);
     for (int i = 0; i < 30000; i++) {
         std::string digits = std::to_string(random() % 100000000);
@@ -261,6 +297,42 @@ TEST(AcRead, SurfacesOfEveryShapeGiveTheirReferences)
     EXPECT_EQ(o->surfaces[3].first_ref, 6u);
     EXPECT_EQ(o->surfaces[3].ref_count, 2u);
     EXPECT_EQ(o->surfaces[5].ref_count, 0u);
+}
+
+// Vertex and surface lines in their usual forms are read without a general
+// conversion; anything else is read the general way. Both read the same, so
+// only the count of lines taken the quick way tells them apart: speed.
+TEST(AcRead, UsualLinesAreReadTheQuickWayAndOthersTheGeneralWay)
+{
+    Loaded usual = load("AC3Db\nOBJECT poly\nnumvert 7\n"
+                        "0 0 0\n-1.5 2 -0.25\n16777216 -16777216 0.0016777216\n"
+                        "0.0000000001 7 1677721.6\n1 2 3\r\n\t1\t2\t3  \n  -0 -0.0 10\n"
+                        "numsurf 4\n"
+                        "SURF 0x10\nmat 1\nrefs 3\n0 0 0\n1 0.5 1\n2 1 0\n"
+                        "SURF 0x1F\nrefs 2\n3 -0.25 +1\n"
+                        "4 12345678901234567890123456789012345678 0\n"
+                        "SURF 16\nmat 0\nrefs 1\n6 .5 7.\n"
+                        "SURF 0x0\nrefs 1\n5 0 0\n"
+                        "kids 0\n");
+    ASSERT_TRUE(usual.ok) << usual.error;
+    EXPECT_EQ(usual.source.quick_lines, 7u + 6 + 4 + 4 + 3);
+    EXPECT_EQ(usual.model.objects[1]->refs, (std::vector<uint32_t>{0, 1, 2, 3, 4, 6, 5}));
+
+    Loaded other = load("AC3Db\nOBJECT poly\nnumvert 9\n"
+                        "1e3 0 0\n+1 0 0\n5. 0 0\n16777217 0 0\n0.00000000001 0 0\n"
+                        "1 2 3 0.5 0.5 0.5\n.5 0 0\nnan 0 0\n00000000000000000001 0 0\n"
+                        "numsurf 6\n"
+                        "SURF 0X10\nrefs 1\n0 0 0\n"
+                        "SURF 0x10\nshade 1\nrefs 1\n1 0 0\n"
+                        "SURF 0x10\n\nrefs 1\n2 0 0\n"
+                        "SURF 0x10\nrefs 1\n3 1e-3 0\n"
+                        "SURF 0x10\nrefs 2\n4 0 100000000000000000000000000000000000000\n"
+                        "0000000005 0 0\n"
+                        "SURF 0x0000000000000010\nrefs 1\n6 0 0\n"
+                        "kids 0\n");
+    ASSERT_TRUE(other.ok) << other.error;
+    EXPECT_EQ(other.source.quick_lines, 0u);
+    EXPECT_EQ(other.model.objects[1]->refs, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6}));
 }
 
 /* }====== */
@@ -352,6 +424,26 @@ TEST(AcWrite, MovedMeansOtherBitsSoSignedZeroMovesAndTheSameNanDoesNot)
     v[0].z = -0.0f;
     v[1].x = -nan;
     EXPECT_EQ(save(l), "AC3Db\nOBJECT poly\nnumvert 2\n0 0 -0\n-nan 1 2\nkids 0\n");
+
+    // The smallest step up on any one axis is a move.
+    text = "AC3Db\nOBJECT poly\nnumvert 3\n1 1 1\n1 1 1\n1 1 1\nkids 0\n";
+    l = load(text);
+    ASSERT_TRUE(l.ok) << l.error;
+    for (int k = 0; k < 3; k++) {
+        float *xyz = &l.model.objects[1]->vertices[k].x;
+        xyz[k] = std::nextafter(1.0f, 2.0f);
+    }
+    EXPECT_EQ(save(l), "AC3Db\nOBJECT poly\nnumvert 3\n1.0000001 1 1\n1 1.0000001 1\n"
+                       "1 1 1.0000001\nkids 0\n");
+}
+
+TEST(AcWrite, ObjectsTheModelNoLongerHasAreLeftAsRead)
+{
+    Loaded l = load(box);
+    ASSERT_TRUE(l.ok) << l.error;
+    l.model.objects.back()->vertices[0].x = 5;
+    l.model.objects.pop_back();
+    EXPECT_EQ(save(l), box);
 }
 
 TEST(AcWrite, AMovedVertexIsWrittenInItsObjectsFrame)
@@ -372,6 +464,22 @@ TEST(AcWrite, AMovedVertexIsWrittenInItsObjectsFrame)
     EXPECT_EQ(again.model.objects[2]->vertices[0].x, 12.75f);
     EXPECT_EQ(again.model.objects[3]->vertices[0].y, 2.0f);
     EXPECT_EQ(again.model.objects[3]->vertices[0].z, 4.0f);
+}
+
+// A vertex moved from or to a place that is not finite has no change to add
+// to its numbers as read: it is written from its world position.
+TEST(AcWrite, AVertexMovedFromOrToInfinityIsWrittenFromWhereItIs)
+{
+    std::string text = "AC3Db\nOBJECT poly\nloc 1 1 -1\nnumvert 2\ninf -inf nan\n1 2 3\nkids 0\n";
+    Loaded l = load(text);
+    ASSERT_TRUE(l.ok) << l.error;
+    Vertex &a = l.model.objects[1]->vertices[0];
+    Vertex &b = l.model.objects[1]->vertices[1];
+    a.x = 5, a.y = 6, a.z = 7;
+    b.x = std::numeric_limits<float>::infinity();
+    b.z = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_EQ(save(l), replaced(replaced(text, "inf -inf nan\n", "4 5 8\n"), "1 2 3\n",
+                                "inf 2 nan\n"));
 }
 
 // format_float's text for "f", which must be std::to_chars's.
@@ -489,6 +597,9 @@ INSTANTIATE_TEST_SUITE_P(
                "model.ac:3: expected 1000 vertex lines, found end of file after 1"},
         Broken{"HugeCount", tiny + "numsurf 99999999999999999999\n",
                "model.ac:3: expected at most 0 surfaces in the rest of the file, found \"numsurf 99999999999999999999\""},
+        Broken{"HugeRefsCount", replaced(box, "refs 3", "refs 99999999999999999999"),
+               "model.ac:15: expected at most 10 refs lines in the rest of the file, found "
+               "\"refs 99999999999999999999\""},
         Broken{"WordForACount", replaced(box, "numvert 4", "numvert four"),
                "model.ac:7: expected numvert and a count, found \"numvert four\""},
         Broken{"DataPastTheEnd", tiny + "data 100\nabc\nkids 0\n",
@@ -506,6 +617,8 @@ INSTANTIATE_TEST_SUITE_P(
         Broken{
             "WordInRot", replaced(box, "numvert 4", "rot 1 0 0 0 one 0 0 0 1\nnumvert 4"),
             "model.ac:7: expected 9 finite numbers after rot, found \"rot 1 0 0 0 one 0 0 0 1\""},
+        Broken{"LocBeyondADouble", replaced(box, "numvert 4", "loc 0 1e309 0\nnumvert 4"),
+               "model.ac:7: expected 3 finite numbers after loc, found \"loc 0 1e309 0\""},
         Broken{"TwoLocs", replaced(box, "numvert 4", "loc 1 2 3\nloc 1 2 3\nnumvert 4"),
                "model.ac:8: expected one loc per object, found another: \"loc 1 2 3\""},
         Broken{"UnclosedName", replaced(box, "name \"box\"", "name \"box"),
@@ -520,6 +633,43 @@ INSTANTIATE_TEST_SUITE_P(
                "model.ac:2: expected MATERIAL or OBJECT, found \"1 2 3\""},
         Broken{"CrLfLinesShowNoCr", with_crlf(replaced(box, "0 1 0\n", "0 1 x\n")),
                "model.ac:11: expected 3 numbers for a vertex, found \"0 1 x\""},
+        Broken{"TextureCoordinateBeyondAFloat",
+               replaced(box, "2 1 1\n", "2 1 999999999999999999999999999999999999999\n"),
+               "model.ac:18: expected a vertex index and 2 texture coordinates, found "
+               "\"2 1 999999999999999999999999999999999999999\""},
+        Broken{"RefJoinedToACoordinate", replaced(box, "2 1 1\n", "2-1 1\n"),
+               "model.ac:18: expected a vertex index and 2 texture coordinates, found \"2-1 1\""},
+        Broken{"SurfInSmallLetters", replaced(box, "SURF 0x10", "surf 0x10"),
+               "model.ac:13: expected SURF to start surface 1 of 2, found \"surf 0x10\""},
+        Broken{"SurfJoinedToItsFlags", replaced(box, "SURF 0x10", "SURF0x10"),
+               "model.ac:13: expected SURF to start surface 1 of 2, found \"SURF0x10\""},
+        Broken{"ColonInAVertex", replaced(box, "1 0 0\n", "1: 0 0\n"),
+               "model.ac:9: expected 3 numbers for a vertex, found \"1: 0 0\""},
+        Broken{"SlashInARef", replaced(box, "2 1 1\n", "2/ 1 1\n"),
+               "model.ac:18: expected a vertex index and 2 texture coordinates, found \"2/ 1 1\""},
+        Broken{"SurfWithoutFlags", replaced(box, "SURF 0x10", "SURF "),
+               "model.ac:13: expected SURF and its flags (such as 0x10), found \"SURF\""},
+        Broken{"SurfWithAnEmptyHexNumber", replaced(box, "SURF 0x10", "SURF 0x"),
+               "model.ac:13: expected SURF and its flags (such as 0x10), found \"SURF 0x\""},
+        Broken{"RefsWithoutACount", replaced(box, "refs 3", "refs "),
+               "model.ac:15: expected refs and a count, found \"refs\""},
+        Broken{"MatWithoutANumber", replaced(box, "mat 0", "mat "),
+               "model.ac:14: expected mat and a material number, found \"mat\""},
+        // Text that is UTF-8 is shown as it is, one to four bytes a
+        // character; anything else byte by byte: overlong forms, surrogates,
+        // past U+10FFFF, a sequence cut short by another character or the end.
+        Broken{"FoundShowsUtf8AndEscapesTheRest",
+               replaced(box, "0 1 0\n",
+                        "0 1 \xC2\xA9\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xF0\x90\x80\x80"
+                        "\xF4\x8F\xBF\xBF \xC1\xBF\xE0\x9F\xBF\xED\xA0\x80\xF0\x8F\xBF\xBF"
+                        "\xF4\x90\x80\x80\xF5\xC2"
+                        "A\xE2\x82\xE2\x82\xC0\xE2\x82\n"),
+               "model.ac:11: expected 3 numbers for a vertex, found \"0 1 \xC2\xA9\xDF\xBF"
+               "\xE0\xA0\x80\xED\x9F\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF "
+               "\\xc1\\xbf\\xe0\\x9f\\xbf\\xed\\xa0\\x80\\xf0\\x8f\\xbf\\xbf"
+               "\\xf4\\x90\\x80\\x80\\xf5\\xc2A\\xe2\\x82\\xe2\\x82\\xc0\\xe2\\x82\""},
+        Broken{"FoundEndsWithAWholeCharacter", replaced(box, "0 1 0\n", "0 1 \xC2\xA9\n"),
+               "model.ac:11: expected 3 numbers for a vertex, found \"0 1 \xC2\xA9\""},
         Broken{"FoundIsClippedAndEscaped",
                replaced(box, "0 1 0\n", "0 \"1\"\t\x01" + std::string(70, 'y') + "\n"),
                "model.ac:11: expected 3 numbers for a vertex, found \"0 \\\"1\\\"\\t\\x01" +
@@ -773,6 +923,33 @@ TEST_F(AcFile, AMappedFileReadsAndSavesAsACopiedOne)
                   replaced(replaced(text, "1 1 0\n", "1 1 0.5\n"), "0 1 0\n", "-2 1 0\n"));
         EXPECT_EQ(names(), std::vector<std::string>{"model.ac"});
     }
+}
+
+// The lines of /proc/self/maps: the process's mappings.
+static size_t mappings()
+{
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    size_t n = 0;
+    while (std::getline(maps, line))
+        n++;
+    return n;
+}
+
+TEST_F(AcFile, AMappedFileIsUnmappedWithItsSource)
+{
+    std::string path = dir + "/model.ac";
+    put(path, box, 0644);
+    size_t before = mappings();
+    {
+        Model model;
+        AcSource source;
+        std::string error;
+        ASSERT_TRUE(read_ac_file(path, model, source, error, READ_MAP)) << error;
+        EXPECT_NE(source.mapped.data(), nullptr) << "mapped, not copied";
+        EXPECT_GT(mappings(), before);
+    }
+    EXPECT_EQ(mappings(), before);
 }
 
 TEST_F(AcFile, AMappedFileThatEndsMidLineOrIsEmptyIsRejected)

@@ -148,6 +148,22 @@ TEST_F(Host, AppendingToANewListAtAFreedListsPlaceSeesTheNewItems)
                                                       &b->vertices[2], &a->vertices[0],
                                                       &a->vertices[1], &a->vertices[2]}));
     list_free(&list);
+
+    // The same when the list was freed through another variable holding its
+    // head: the new list of one item takes the freed node.
+    sim::model().selection.vertices = {&a->vertices[0]};
+    HostList *selected = ac_selection_get_vertices();
+    list = nullptr;
+    list_append_list_unique(&list, selected);
+    HostList *copy = list;
+    list_free(&copy);
+    sim::model().selection.vertices = {&b->vertices[0]};
+    list = ac_selection_get_vertices();
+    list_append_list_unique(&list, ac_object_get_vertexlist((HostObject *)b));
+    EXPECT_EQ(items(list), (std::vector<const void *>{&b->vertices[0], &b->vertices[1],
+                                                      &b->vertices[2]}));
+    list_free(&list);
+    list_free(&selected);
 }
 
 } // namespace

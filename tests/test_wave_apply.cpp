@@ -59,6 +59,19 @@ TEST_F(Wave, QuarterCycleOverTheExtentReplacesThroughTheLowestVertex)
     EXPECT_TRUE(messages.empty());
 }
 
+// The extent 3 + 3 * 2^-25 is no float. One cycle divided by it in double
+// leaves the vertex at 3 just short of a whole cycle, below its base; divided
+// by the extent rounded to a float, 3, it would be just past, above it.
+TEST_F(Wave, TheFrequencyIsDividedByTheExtentInDouble)
+{
+    add_object("strip", {{-3 * 0x1p-25f, 0, 0}, {1.5f, 0, 0}, {3, 0, 0}});
+    select_all(sim::SELECT_OBJECTS);
+    run({"x", "y", "n", "1", "1", "0", "0", "0", "0", "0", "0", "0"});
+    EXPECT_TRUE(SameBits(positions(), from_bits({{0xb3c00000, 0x00000000, 0x00000000},
+                                                 {0x3fc00000, 0xb3238f7c, 0x00000000},
+                                                 {0x40400000, 0xb4e33143, 0x00000000}})));
+}
+
 std::vector<Point> grid7()
 {
     std::vector<Point> g;
@@ -229,6 +242,29 @@ TEST_F(Wave, ObjectsAreGatheredDepthFirstAndEachVertexOnce)
     EXPECT_EQ(xs, (std::vector<float>{0, 1, 3, 2}));
     ASSERT_EQ(sim::undo_depth(), 1u);
     EXPECT_EQ(sim::undo_label(0), "Corrugo");
+}
+
+// Every group's first child is a group and a leaf follows it: the walk keeps
+// a sibling to come back to for each level, hundreds of them.
+TEST_F(Wave, ADeepTreeWithASiblingAtEveryLevelIsGatheredWholeDepthFirst)
+{
+    const int levels = 300;
+    std::vector<sim::Object *> groups = {add_object("g", {{0, 0, 0}})};
+    for (int k = 0; k < levels; k++) {
+        groups.push_back(add_object("g", {{float(k + 1), 0, 0}}, groups[k]));
+        add_object("leaf", {{float(10000 + k), 0, 0}}, groups[k]);
+    }
+    sim::model().selection.mode = sim::SELECT_OBJECTS;
+    sim::model().selection.objects = {groups[0]};
+    HostList *gathered = gather_wave_vertices();
+    std::vector<float> xs, expected;
+    for (HostList *n = gathered; n; n = n->next)
+        xs.push_back(((HostVertex *)n->data)->x);
+    for (int k = 0; k <= levels; k++)
+        expected.push_back(float(k));
+    for (int k = levels - 1; k >= 0; k--)
+        expected.push_back(float(10000 + k));
+    EXPECT_EQ(xs, expected);
 }
 
 TEST_F(Wave, SharedSurfaceVerticesComeOnceInOrderOfFirstReference)

@@ -41,6 +41,10 @@ TEST(PercentDraw, MatchesTheFirstValueOfTheMicrosoftGenerator)
     EXPECT_EQ(percent_draw(0x7FFFFFFFu), 35);
     EXPECT_EQ(percent_draw(0x0000FFFFu), 40);
     EXPECT_EQ(percent_draw(0xA5A50000u), 99);
+    // states whose low 16 bits are all ones: the generator's increment carries
+    // into the bits drawn
+    EXPECT_EQ(percent_draw(0x0000C4ECu), 22); // state 0x8336FFFF
+    EXPECT_EQ(percent_draw(0x9E37C4ECu), 53); // state 0x4491FFFF
     for (uint32_t seed = 0; seed < 5000; seed += 7) {
         int r = percent_draw(seed);
         EXPECT_TRUE(r >= 0 && r <= 99) << seed;
@@ -163,6 +167,10 @@ INSTANTIATE_TEST_SUITE_P(
               "Corrugo : the two amplitude axis should differ, both = 'n'"},
         Fault{{"x", "w", "w", "1", "1", "1", "0", "0", "0", "0", "0", "0"},
               "Corrugo : the two amplitude axis should differ, both = 'w'"},
+        Fault{{"x", "A", "a", "1", "1", "1", "0", "0", "0", "0", "0", "0"},
+              "Corrugo : the two amplitude axis should differ, both = 'a'"},
+        Fault{{"x", "Z", "z", "1", "1", "1", "0", "0", "0", "0", "0", "0"},
+              "Corrugo : the two amplitude axis should differ, both = 'z'"},
         Fault{with(2, "w"), "Corrugo : cannot interpret amplitude axis w"},
         Fault{with(3, "?"), "Corrugo : cannot interpret amplitude axis ?"},
         Fault{with(4, "abc"), "Corrugo : unable to parse abc for frequency"},
@@ -188,11 +196,17 @@ TEST_F(Params, AMissingEntryIsTooFewParametersWhateverTheCount)
     std::vector<char *> vector;
     for (std::string &w : words)
         vector.push_back(&w[0]);
-    vector[7] = nullptr;
-    WaveParams params;
-    EXPECT_FALSE(parse_wave_params((int)vector.size(), vector.data(), &params));
-    EXPECT_EQ(messages, std::vector<std::string>{"Insufficient parameters passed to wave utility"});
-    EXPECT_EQ(debug, "");
+    for (int missing : {1, 7, 12}) {
+        std::vector<char *> holed = vector;
+        holed[missing] = nullptr;
+        WaveParams params;
+        messages.clear();
+        EXPECT_FALSE(parse_wave_params((int)holed.size(), holed.data(), &params));
+        EXPECT_EQ(messages,
+                  std::vector<std::string>{"Insufficient parameters passed to wave utility"})
+            << "entry " << missing;
+        EXPECT_EQ(debug, "");
+    }
 }
 
 TEST_F(Params, OnlyTheFirstCharacterOfAnAxisCountsInAnyCase)

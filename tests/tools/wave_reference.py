@@ -113,6 +113,9 @@ if __name__ == '__main__':
     pair = [[0.0, 0.0, 0.0], [f32(0.17), f32(-0.69), f32(-0.69)]]
     show('K rounded before the sum, L not',
          wave(pair, [1, 1], 'x', 'y', 'z', 0.98, 1.37, 1.37, 0, 0, 0, 0, True, True))
+    edge = [[f32(-3 * 2.0**-25), 0.0, 0.0], [f32(1.5), 0.0, 0.0], [f32(3.0), 0.0, 0.0]]
+    show('an extent that is no float (3 + 3 * 2^-25): the frequency is divided by it in double',
+         wave(edge, [1, 1, 1], 'x', 'y', 'n', 1, 1, 0, 0, 0, 0, 0, False, False))
     show('random offsets, objects A A B A, seed 1000',
          wave(grid[:4], [1, 1, 2, 1], 'x', 'y', 'z', 2, 0.5, 0.5, 0, 0, 0, 0, True, False,
               seed=1000, random1=True, random2=True))
