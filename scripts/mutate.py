@@ -66,7 +66,7 @@ FILES = {
     'wave/wave_params.cpp': ('corrugo_core', CORE_TESTS),
     'wave/gather.cpp': ('corrugo_core', CORE_TESTS),
     'wave/apply.cpp': ('corrugo_core', CORE_TESTS),
-    'plugin/tick.cpp': ('corrugo_core', [(['test_tick'], r'^TickCount\.')] + CORE_TESTS),
+    'plugin/host_functions.cpp': ('corrugo_core', [(['test_tick'], r'^TickCount\.')] + CORE_TESTS),
     'plugin/plugin.cpp': ('corrugo_plugin', AFTER_PLUGIN),
     'sim/acfile.cpp': ('corrugo_sim', SIM_TESTS),
     'sim/host.cpp': ('corrugo_sim', SIM_TESTS),
@@ -248,6 +248,13 @@ def generate(path, hosts):
             close = matching(tokens, i + 1, '(', ')')
             if close is not None and close + 1 < len(tokens) and tokens[close + 1].text == ';':
                 add(tok.start, tokens[close + 1].end, ';', 'call %s(...) removed' % tok.text)
+        elif tok.text == 'host' and nxt and nxt.text == '.' and i + 3 < len(tokens) and \
+                tokens[i + 2].text in hosts and tokens[i + 3].text == '(' and \
+                prev and prev.text in (';', '{', '}', ')', 'else'):
+            # the plug-in calls its host through the table: host.name(...);
+            close = matching(tokens, i + 3, '(', ')')
+            if close is not None and close + 1 < len(tokens) and tokens[close + 1].text == ';':
+                add(tok.start, tokens[close + 1].end, ';', 'call %s(...) removed' % tokens[i + 2].text)
         elif tok.text == 'return' and prev and prev.text in (')', 'else', ':', '{', ';'):
             end = i
             while end < len(tokens) and tokens[end].text != ';':
