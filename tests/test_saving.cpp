@@ -27,6 +27,15 @@ using namespace host_folder;
 
 const char WAVE[] = "qorvel_go z x y 1 0.3 0.3 0 0 0 0 1 1";
 
+// One object of "n" vertices, the i-th at x = i + "fraction".
+std::string long_model(int n, const std::string &fraction)
+{
+    std::string model = "AC3Db\nOBJECT poly\nnumvert " + std::to_string(n) + "\n";
+    for (int i = 0; i < n; i++)
+        model += std::to_string(i) + fraction + " 0.5 0.125\n";
+    return model + "kids 0\n";
+}
+
 class Saving : public HostFolder {
 protected:
     // The tube waved, as corrugo-host writes it to a fresh file.
@@ -204,12 +213,8 @@ TEST_F(Saving, AnInterruptedSaveLeavesTheFileAndNothingElse)
 
 TEST_F(Saving, SignalsDuringALargeSaveLeaveTheOldOrTheNewModel)
 {
-    // About 9 MB, so that a signal often comes while the model is written.
-    std::string model = "AC3Db\nOBJECT poly\nnumvert 300000\n";
-    for (int i = 0; i < 300000; i++)
-        model += std::to_string(i) + ".25 0.5 0.125\n";
-    model += "kids 0\n";
-    put("big.ac", model);
+    // About 6 MB, so that a signal often comes while the model is written.
+    put("big.ac", long_model(300000, ".25"));
     std::string script = "cd " + quote((dir / "work").string()) + " || exit 99\n"
                          "for d in 0.05 0.1 0.15 0.2 0.25 0.3; do for s in INT TERM HUP; do\n"
                          "  " + quote(program) + " big.ac -c 'qorvel_go x y z 1 1 1 0 0 0 0 1 1' "
@@ -315,10 +320,7 @@ TEST_F(Saving, PipesAreReadAndGarbageEndsAtItsFirstLine)
 
 TEST_F(Saving, RunningOutOfMemoryIsAMessageNeverAnAbort)
 {
-    std::string model = "AC3Db\nOBJECT poly\nnumvert 200000\n";
-    for (int i = 0; i < 200000; i++)
-        model += std::to_string(i) + " 0.5 0.25\n";
-    model += "kids 0\n";
+    const std::string model = long_model(200000, "");
     put("big.ac", model);
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer reserves more address space than these limits allow";
