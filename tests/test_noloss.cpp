@@ -127,6 +127,21 @@ TEST(AcNoLoss, TranslationsNestedFramesAndAxisRotationsRewriteOnlyTheAxisThatMov
     check_one_axis_moves("rot 2 0 0 0 4 0 0 0 0.5\n", "loc 1 1 1\n", 1, 1, 4);
 }
 
+TEST(AcNoLoss, ALocOfOneUnitPlacesTheVertices)
+{
+    // Each axis on its own, so that no other part of the transform hides it.
+    const char *locs[] = {"loc 1 0 0", "loc 0 1 0", "loc 0 0 1"};
+    for (int k = 0; k < 3; k++) {
+        Loaded l = load(std::string("AC3Db\nOBJECT poly\n") + locs[k] + "\nnumvert 1\n2 3 4\nkids 0\n");
+        ASSERT_TRUE(l.ok) << l.error;
+        Vertex &v = l.model.objects.back()->vertices[0];
+        const float expected[3] = {2.0f + (k == 0), 3.0f + (k == 1), 4.0f + (k == 2)};
+        EXPECT_EQ(v.x, expected[0]) << locs[k];
+        EXPECT_EQ(v.y, expected[1]) << locs[k];
+        EXPECT_EQ(v.z, expected[2]) << locs[k];
+    }
+}
+
 TEST(AcNoLoss, AGeneralRotationRewritesTheAxesItMixesToTheNearestFloat)
 {
     // 30 degrees about z: a change along world x moves local x and y, not z.

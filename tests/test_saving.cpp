@@ -308,6 +308,12 @@ TEST_F(Saving, PipesAreReadAndGarbageEndsAtItsFirstLine)
     Outcome r = run({"pipe", "-c", WAVE, "-o", "out.ac"}, "mkfifo pipe && (cat tube.ac >pipe &)");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(kept("out.ac", expected));
+    // Larger than a pipe holds, so that it comes in many reads.
+    const std::string model = long_model(20000, ".5");
+    put("long.ac", model);
+    r = run({"pipe2", "-o", "out.ac"}, "mkfifo pipe2 && (cat long.ac >pipe2 &)");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(kept("out.ac", model));
     r = run({"/dev/zero", "-o", "out.ac"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err.substr(0, 70),
