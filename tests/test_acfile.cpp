@@ -213,6 +213,13 @@ TEST(AcRead, LocAndRotOfAnObjectAndItsAncestorsGiveWorldPositions)
     EXPECT_EQ(c.z, 3.0f);
 }
 
+TEST(AcRead, SpacesAfterTheLastLineAreNoLine)
+{
+    Loaded l = load(box + "  \t");
+    EXPECT_TRUE(l.ok) << l.error;
+    EXPECT_EQ(save(l), box + "  \t");
+}
+
 TEST(AcRead, AFailedReadLeavesTheModelAsItWas)
 {
     Model model;
@@ -663,11 +670,11 @@ INSTANTIATE_TEST_SUITE_P(
                         "0 1 \xC2\xA9\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xF0\x90\x80\x80"
                         "\xF4\x8F\xBF\xBF \xC1\xBF\xE0\x9F\xBF\xED\xA0\x80\xF0\x8F\xBF\xBF"
                         "\xF4\x90\x80\x80\xF5\xC2"
-                        "A\xE2\x82\xE2\x82\xC0\xE2\x82\n"),
+                        "A\xE2\x82\x7F\xE2\x82\xE2\x82\xC0\xE2\x82\n"),
                "model.ac:11: expected 3 numbers for a vertex, found \"0 1 \xC2\xA9\xDF\xBF"
                "\xE0\xA0\x80\xED\x9F\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF "
                "\\xc1\\xbf\\xe0\\x9f\\xbf\\xed\\xa0\\x80\\xf0\\x8f\\xbf\\xbf"
-               "\\xf4\\x90\\x80\\x80\\xf5\\xc2A\\xe2\\x82\\xe2\\x82\\xc0\\xe2\\x82\""},
+               "\\xf4\\x90\\x80\\x80\\xf5\\xc2A\\xe2\\x82\\x7f\\xe2\\x82\\xe2\\x82\\xc0\\xe2\\x82\""},
         Broken{"FoundEndsWithAWholeCharacter", replaced(box, "0 1 0\n", "0 1 \xC2\xA9\n"),
                "model.ac:11: expected 3 numbers for a vertex, found \"0 1 \xC2\xA9\""},
         Broken{"FoundIsClippedAndEscaped",
