@@ -487,6 +487,14 @@ TEST(AcWrite, AVertexMovedFromOrToInfinityIsWrittenFromWhereItIs)
     b.z = std::numeric_limits<float>::quiet_NaN();
     EXPECT_EQ(save(l), replaced(replaced(text, "inf -inf nan\n", "4 5 8\n"), "1 2 3\n",
                                 "inf 2 nan\n"));
+
+    // The same through a quarter turn about z: world (5, 6, 7) is (6, -5, 7).
+    text = "AC3Db\nOBJECT poly\nrot 0 1 0 -1 0 0 0 0 1\nnumvert 1\ninf inf inf\nkids 0\n";
+    l = load(text);
+    ASSERT_TRUE(l.ok) << l.error;
+    Vertex &c = l.model.objects[1]->vertices[0];
+    c.x = 5, c.y = 6, c.z = 7;
+    EXPECT_EQ(save(l), replaced(text, "inf inf inf\n", "6 -5 7\n"));
 }
 
 // format_float's text for "f", which must be std::to_chars's.
@@ -570,6 +578,12 @@ INSTANTIATE_TEST_SUITE_P(
                "model.ac:12: expected 3 numbers for a vertex, found \"numsurf 2\""},
         Broken{"RefPastNumvert", replaced(box, "3 0 0\n", "4 0 0\n"),
                "model.ac:23: expected a vertex index below numvert 4, found \"4 0 0\""},
+        // (found on its line, before the broken kids line after it)
+        Broken{"RefPastNumvertReadTheGeneralWay",
+               replaced(replaced(box, "2 1 1\n", "4 1 1e0\n"), "kids 0\n", "kids none\n"),
+               "model.ac:18: expected a vertex index below numvert 4, found \"4 1 1e0\""},
+        Broken{"RefWithAFourthNumber", replaced(box, "2 1 1\n", "2 1 1 5\n"),
+               "model.ac:18: expected a vertex index and 2 texture coordinates, found \"2 1 1 5\""},
         Broken{"RefPastNumvertGivenLater",
                tiny + "numsurf 1\nSURF 0x0\nrefs 1\n99999999999 0 0\nnumvert 1\n0 0 0\nkids 0\n",
                "model.ac:6: expected a vertex index below numvert 1, found \"99999999999 0 0\""},
