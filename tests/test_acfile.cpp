@@ -202,6 +202,11 @@ TEST(AcRead, LocAndRotOfAnObjectAndItsAncestorsGiveWorldPositions)
         EXPECT_EQ(v.z, expected[2]) << rot;
     }
 
+    // A loc that moves along z alone.
+    l = load("AC3Db\nOBJECT poly\nloc 0 0 5\nnumvert 1\n1 2 3\nkids 0\n");
+    ASSERT_TRUE(l.ok) << l.error;
+    EXPECT_EQ(l.model.objects[1]->vertices[0].z, 8.0f);
+
     // Numbers below a double's range are zero, or the subnormal they round to.
     l = load("AC3Db\nOBJECT poly\nloc 1e-400 2.5e-320 -1e-400\nnumvert 1\n1 2 3\nkids 0\n");
     ASSERT_TRUE(l.ok) << l.error;
@@ -211,6 +216,13 @@ TEST(AcRead, LocAndRotOfAnObjectAndItsAncestorsGiveWorldPositions)
     EXPECT_EQ(c.x, 1.0f);
     EXPECT_EQ(c.y, 2.0f);
     EXPECT_EQ(c.z, 3.0f);
+}
+
+TEST(AcRead, AMaterialsNameMayStartWithASpace)
+{
+    std::string text = replaced(box, "MATERIAL \"m\"", "MATERIAL \" m\"");
+    Loaded l = load(text);
+    EXPECT_TRUE(l.ok) << l.error;
 }
 
 TEST(AcRead, SpacesAfterTheLastLineAreNoLine)
@@ -640,6 +652,10 @@ INSTANTIATE_TEST_SUITE_P(
             "model.ac:7: expected 9 finite numbers after rot, found \"rot 1 0 0 0 one 0 0 0 1\""},
         Broken{"LocBeyondADouble", replaced(box, "numvert 4", "loc 0 1e309 0\nnumvert 4"),
                "model.ac:7: expected 3 finite numbers after loc, found \"loc 0 1e309 0\""},
+        Broken{"AWordWhereAKidShouldBe", replaced(box, "kids 1", "kids 2") + "hello\n",
+               "model.ac:25: expected OBJECT for kid 2 of 2, found \"hello\""},
+        Broken{"OnlyAByteOrderMark", "\xEF\xBB\xBF",
+               "model.ac:1: expected the AC3D header (such as AC3Db), found end of file"},
         Broken{"TwoLocs", replaced(box, "numvert 4", "loc 1 2 3\nloc 1 2 3\nnumvert 4"),
                "model.ac:8: expected one loc per object, found another: \"loc 1 2 3\""},
         Broken{"UnclosedName", replaced(box, "name \"box\"", "name \"box"),
