@@ -48,13 +48,14 @@ EQUIVALENT_FILE = os.path.join(ROOT, 'scripts', 'mutate-equivalent.txt')
 # ctest run, with a pattern to exclude where one is given.
 UNIT = r'^(PercentDraw|ScanFloat|Params|Wave|Messages/ParamFaults)\.'
 READER = r'^(Ac[A-Za-z]*|Files/Ac[A-Za-z]*|Edges/Ac[A-Za-z]*)\.'
+READER_ASAN = r'^Asan\.(Ac[A-Za-z]*|Files/Ac[A-Za-z]*|Edges/Ac[A-Za-z]*)\.'
 DEEP = r'^Robust\.AMillionNestedGroups'  # seconds: last
 # Seconds each, and about saving itself (signals, memory limits): only for it.
 SLOW_SAVING = r'^Saving\.(SignalsDuringALargeSave|RunningOutOfMemory)'
 SLOW = r'^(Robust\.AMillionNestedGroups|Saving\.(SignalsDuringALargeSave|RunningOutOfMemory))'
 # Each group: the targets to build, then the tests to run.
 PLUGIN = ['corrugo_plugin']
-AFTER_PLUGIN = [(PLUGIN, r'^Plugin\.'), (['corrugo_plugin_asan'], r'^Asan\.'),
+AFTER_PLUGIN = [(PLUGIN, r'^Plugin\.'), (['corrugo_plugin_asan'], r'^Asan\.Plugin\.'),
                 (PLUGIN, (r'^((Cli|Named|Saving|Robust)\.|PluginSymbols$|ViewerInTk$)', SLOW)),
                 (PLUGIN, DEEP)]
 CORE_TESTS = [(['test_wave'], UNIT), (['test_host'], r'^Host\.')] + AFTER_PLUGIN
@@ -68,7 +69,8 @@ FILES = {
     'wave/apply.cpp': ('corrugo_core', CORE_TESTS),
     'plugin/host_functions.cpp': ('corrugo_core', [(['test_tick'], r'^TickCount\.')] + CORE_TESTS),
     'plugin/plugin.cpp': ('corrugo_plugin', AFTER_PLUGIN),
-    'sim/acfile.cpp': ('corrugo_sim', SIM_TESTS),
+    'sim/acfile.cpp': ('corrugo_sim', SIM_TESTS[:1] + [(['test_acfile_asan'], READER_ASAN)] +
+                       SIM_TESTS[1:]),
     'sim/host.cpp': ('corrugo_sim', SIM_TESTS),
     'sim/host_tcl.cpp': ('corrugo_sim', SIM_TESTS),
     'sim/save_file.cpp': ('corrugo_sim', SAVE_TESTS),

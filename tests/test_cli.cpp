@@ -259,8 +259,22 @@ TEST_F(Cli, ACopyElsewhereIsFoundWithPlugin)
     fs::create_directories(dir / "plug ins");
     fs::copy_file(CORRUGO_PLUGIN_PATH, dir / "plug ins" / "corrugo.p");
     std::ofstream(dir / "plug ins" / "corrugo.tcl") << "proc qorvel_dialog {} {}\n";
-    Outcome r = run({"roof.ac", "--plugin", "plug ins/corrugo.p", "-c", "info procs qorvel_dialog", "-c", WAVE});
+    Outcome r = run({"roof.ac", "--plugin", "plug ins/corrugo.p", "-c", "qorvel_dialog", "-c", WAVE});
     EXPECT_EQ(r.status, 0) << r.err;
+
+    // By its bare name, in the working folder, its script is found there too.
+    fs::copy_file(CORRUGO_PLUGIN_PATH, dir / "corrugo.p");
+    std::ofstream(dir / "corrugo.tcl") << "proc qorvel_dialog {} {}\n";
+    r = run({"roof.ac", "--plugin", "corrugo.p", "-c", "qorvel_dialog", "-c", WAVE});
+    EXPECT_EQ(r.status, 0) << r.err;
+
+    // A library without the plug-in's entry points is refused.
+    fs::copy_file(CORRUGO_SIM_PATH, dir / "plug ins" / "other.p");
+    r = run({"roof.ac", "--plugin", "plug ins/other.p", "-c", WAVE});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("plug ins/other.p: not a plug-in: an entry point AC3DPlugin... is missing"),
+              std::string::npos)
+        << r.err;
 }
 
 /* {====== Named wave options ====== */

@@ -164,6 +164,20 @@ TEST_F(Host, AppendingToANewListAtAFreedListsPlaceSeesTheNewItems)
                                                       &b->vertices[2]}));
     list_free(&list);
     list_free(&selected);
+
+    // And when another list was put in the variable without freeing the first.
+    HostList *first = nullptr;
+    list_append_list_unique(&first, ac_object_get_vertexlist((HostObject *)a));
+    HostList *kept = first;
+    sim::model().selection.vertices = {&b->vertices[2]};
+    first = ac_selection_get_vertices();
+    list_append_list_unique(&first, ac_object_get_vertexlist((HostObject *)b));
+    EXPECT_EQ(items(first), (std::vector<const void *>{&b->vertices[2], &b->vertices[0],
+                                                       &b->vertices[1]}));
+    EXPECT_EQ(items(kept), (std::vector<const void *>{&a->vertices[0], &a->vertices[1],
+                                                      &a->vertices[2]}));
+    list_free(&first);
+    list_free(&kept);
 }
 
 } // namespace
