@@ -202,6 +202,19 @@ TEST(AcRead, LocAndRotOfAnObjectAndItsAncestorsGiveWorldPositions)
         EXPECT_EQ(v.z, expected[2]) << rot;
     }
 
+    // A rot that is the identity but for one 0 on its diagonal flattens that
+    // axis.
+    for (int k = 0; k < 3; k++) {
+        std::string rot = "rot";
+        for (int j = 0; j < 9; j++)
+            rot += j % 4 == 0 && j != 4 * k ? " 1" : " 0";
+        l = load("AC3Db\nOBJECT poly\n" + rot + "\nnumvert 1\n1 2 3\nkids 0\n");
+        ASSERT_TRUE(l.ok) << l.error;
+        const float *xyz = &l.model.objects[1]->vertices[0].x;
+        for (int i = 0; i < 3; i++)
+            EXPECT_EQ(xyz[i], i == k ? 0.0f : float(i + 1)) << rot;
+    }
+
     // A loc that moves along z alone.
     l = load("AC3Db\nOBJECT poly\nloc 0 0 5\nnumvert 1\n1 2 3\nkids 0\n");
     ASSERT_TRUE(l.ok) << l.error;
@@ -351,6 +364,15 @@ TEST(AcRead, UsualLinesAreReadTheQuickWayAndOthersTheGeneralWay)
                         "kids 0\n");
     ASSERT_TRUE(other.ok) << other.error;
     EXPECT_EQ(other.source.quick_lines, 0u);
+
+    // Indices of two digits, before numvert.
+    std::string text = "AC3Db\nOBJECT poly\nnumsurf 1\nSURF 0x0\nrefs 2\n12 0 0\n10 0 0\nnumvert 13\n";
+    for (int i = 0; i < 13; i++)
+        text += "0 0 0\n";
+    Loaded late = load(text + "kids 0\n");
+    ASSERT_TRUE(late.ok) << late.error;
+    EXPECT_EQ(late.source.quick_lines, 4u + 13);
+    EXPECT_EQ(late.model.objects[1]->refs, (std::vector<uint32_t>{12, 10}));
     EXPECT_EQ(other.model.objects[1]->refs, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6}));
 }
 
