@@ -17,6 +17,7 @@
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace sim;
@@ -1008,6 +1009,18 @@ TEST_F(AcFile, AMappedFileIsUnmappedWithItsSource)
         EXPECT_EQ(mappings(path), 1u);
     }
     EXPECT_EQ(mappings(path), 0u);
+}
+
+TEST_F(AcFile, AStreamThatCannotBeWrittenSaysWhy)
+{
+    Loaded l = load(box);
+    ASSERT_TRUE(l.ok) << l.error;
+    int fd = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::string error;
+    EXPECT_FALSE(write_ac_stream(fd, "standard output", l.model, l.source, error));
+    close(fd);
+    EXPECT_EQ(error, "standard output: cannot write: No space left on device");
 }
 
 TEST_F(AcFile, AMappedFileThatEndsMidLineOrIsEmptyIsRejected)
