@@ -1150,7 +1150,7 @@ static void read_text(Reader &r)
         }
     }
     if (!roots)
-        fail(r, r.line_number + 1, "an OBJECT", "end of file");
+        fail(r, size_t(std::count(r.text, r.end, '\n')) + 1, "an OBJECT", "end of file");
 }
 
 // Reads the bytes "s" holds into "model" and "source", which are replaced
