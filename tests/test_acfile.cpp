@@ -17,6 +17,7 @@
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace sim;
@@ -202,6 +203,19 @@ TEST(AcRead, LocAndRotOfAnObjectAndItsAncestorsGiveWorldPositions)
         EXPECT_EQ(v.z, expected[2]) << rot;
     }
 
+    // A rot that is the identity but for one 0 on its diagonal flattens that
+    // axis.
+    for (int k = 0; k < 3; k++) {
+        std::string rot = "rot";
+        for (int j = 0; j < 9; j++)
+            rot += j % 4 == 0 && j != 4 * k ? " 1" : " 0";
+        l = load("AC3Db\nOBJECT poly\n" + rot + "\nnumvert 1\n1 2 3\nkids 0\n");
+        ASSERT_TRUE(l.ok) << l.error;
+        const float *xyz = &l.model.objects[1]->vertices[0].x;
+        for (int i = 0; i < 3; i++)
+            EXPECT_EQ(xyz[i], i == k ? 0.0f : float(i + 1)) << rot;
+    }
+
     // A loc that moves along z alone.
     l = load("AC3Db\nOBJECT poly\nloc 0 0 5\nnumvert 1\n1 2 3\nkids 0\n");
     ASSERT_TRUE(l.ok) << l.error;
@@ -351,6 +365,15 @@ TEST(AcRead, UsualLinesAreReadTheQuickWayAndOthersTheGeneralWay)
                         "kids 0\n");
     ASSERT_TRUE(other.ok) << other.error;
     EXPECT_EQ(other.source.quick_lines, 0u);
+
+    // Indices of two digits, before numvert.
+    std::string text = "AC3Db\nOBJECT poly\nnumsurf 1\nSURF 0x0\nrefs 2\n12 0 0\n10 0 0\nnumvert 13\n";
+    for (int i = 0; i < 13; i++)
+        text += "0 0 0\n";
+    Loaded late = load(text + "kids 0\n");
+    ASSERT_TRUE(late.ok) << late.error;
+    EXPECT_EQ(late.source.quick_lines, 4u + 13);
+    EXPECT_EQ(late.model.objects[1]->refs, (std::vector<uint32_t>{12, 10}));
     EXPECT_EQ(other.model.objects[1]->refs, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6}));
 }
 
@@ -986,6 +1009,18 @@ TEST_F(AcFile, AMappedFileIsUnmappedWithItsSource)
         EXPECT_EQ(mappings(path), 1u);
     }
     EXPECT_EQ(mappings(path), 0u);
+}
+
+TEST_F(AcFile, AStreamThatCannotBeWrittenSaysWhy)
+{
+    Loaded l = load(box);
+    ASSERT_TRUE(l.ok) << l.error;
+    int fd = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::string error;
+    EXPECT_FALSE(write_ac_stream(fd, "standard output", l.model, l.source, error));
+    close(fd);
+    EXPECT_EQ(error, "standard output: cannot write: No space left on device");
 }
 
 TEST_F(AcFile, AMappedFileThatEndsMidLineOrIsEmptyIsRejected)
