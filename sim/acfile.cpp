@@ -1607,16 +1607,27 @@ static void put_file(FileOut &f, const char *p, size_t n)
         f.pieces.push_back({to, n});
 }
 
+// Writes the text to the open descriptor "fd": 0, or the errno of the failure.
+static int write_to(int fd, const Model &model, const AcSource &source)
+{
+    try {
+        FileOut f;
+        f.fd = fd;
+        write_text(model, source, [&](const char *p, size_t n) { put_file(f, p, n); });
+        flush(f);
+        return f.error;
+    } catch (const std::bad_alloc &) {
+        return ENOMEM;
+    }
+}
+
 bool write_ac_stream(int fd, const std::string &name, const Model &model, const AcSource &source,
                      std::string &error)
 {
     std::string why = why_not_writable(model, source);
     if (why.empty()) {
-        FileOut f;
-        f.fd = fd;
-        write_text(model, source, [&](const char *p, size_t n) { put_file(f, p, n); });
-        flush(f);
-        why = f.error ? std::strerror(f.error) : "";
+        int e = write_to(fd, model, source);
+        why = e ? std::strerror(e) : "";
     }
     if (!why.empty())
         error = name + ": cannot write: " + why;
@@ -1631,17 +1642,7 @@ bool write_ac_file(const std::string &path, const Model &model, const AcSource &
         error = path + ": cannot write: " + why;
         return false;
     }
-    return save_file(path, [&](int fd) {
-        try {
-            FileOut f;
-            f.fd = fd;
-            write_text(model, source, [&](const char *p, size_t n) { put_file(f, p, n); });
-            flush(f);
-            return f.error;
-        } catch (const std::bad_alloc &) {
-            return ENOMEM;
-        }
-    }, error);
+    return save_file(path, [&](int fd) { return write_to(fd, model, source); }, error);
 }
 
 /* }====== */

@@ -1,6 +1,7 @@
 // The .ac reader and writer: what a file puts in the model, files that come
 // back byte for byte, moved vertices written in their object's frame, broken
 // files named by line, the real samples, and saving that never leaves half a file.
+#include "loaded.h"
 #include "sim/acfile.h"
 
 #include <gtest/gtest.h>
@@ -23,27 +24,6 @@
 using namespace sim;
 
 namespace {
-
-struct Loaded {
-    Model model;
-    AcSource source;
-    std::string error;
-    bool ok = false;
-};
-
-Loaded load(const std::string &text)
-{
-    Loaded l;
-    l.ok = read_ac(text, "model.ac", l.model, l.source, l.error);
-    return l;
-}
-
-std::string save(const Loaded &l)
-{
-    std::string out;
-    write_ac(l.model, l.source, out);
-    return out;
-}
 
 std::string replaced(std::string text, const std::string &from, const std::string &to)
 {

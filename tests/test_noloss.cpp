@@ -3,6 +3,7 @@
 // changed ones are the numbers as read plus the change, rounded once. And what
 // the reader refuses rather than lose: MATERIAL lines of the wrong shape, a
 // file without objects, transforms that place vertices beyond a float.
+#include "loaded.h"
 #include "sim/acfile.h"
 
 #include <gtest/gtest.h>
@@ -19,27 +20,6 @@
 using namespace sim;
 
 namespace {
-
-struct Loaded {
-    Model model;
-    AcSource source;
-    std::string error;
-    bool ok = false;
-};
-
-Loaded load(const std::string &text, const char *file = "model.ac")
-{
-    Loaded l;
-    l.ok = read_ac(text, file, l.model, l.source, l.error);
-    return l;
-}
-
-std::string save(const Loaded &l)
-{
-    std::string out;
-    write_ac(l.model, l.source, out);
-    return out;
-}
 
 std::vector<std::string> lines_of(const std::string &text)
 {
