@@ -46,7 +46,7 @@ static void source_dialog_script(const char *directory)
         return;
     char *copy = strdup(directory); /* the host's own text stays as it is */
     if (!copy)
-        return;
+        return; /* out of memory: the menu item comes all the same */
     host.ac_unbackslash_string(copy);
     plugin_directory = tcl_quote(copy);
     free(copy);

@@ -312,18 +312,45 @@ def all_mutants(paths):
 
 
 def equivalent_keys():
-    """Mutants listed as equivalent: "path | original line | change" lines."""
-    keys = set()
+    """Mutants listed as equivalent: "path | original line | change" lines,
+    each with the numbers of the file's lines that list it."""
+    keys = {}
     if os.path.exists(EQUIVALENT_FILE):
         with open(EQUIVALENT_FILE) as f:
-            for line in f:
+            for number, line in enumerate(f, 1):
                 if line.startswith('#') or '|' not in line:
                     continue
                 # " | " apart: the lines themselves may hold "||"
                 parts = [p.strip() for p in line.rstrip('\n').split(' | ')]
                 if len(parts) >= 3:
-                    keys.add((parts[0], ' | '.join(parts[1:-1]), parts[-1]))
+                    keys.setdefault((parts[0], ' | '.join(parts[1:-1]), parts[-1]), []).append(number)
     return keys
+
+
+def equivalent_list_faults(keys, mutants):
+    """What is wrong with the list of equivalent mutants, checked against
+    every mutant of every file: an entry must name exactly one mutant. One
+    that names none has outlived its code; one that names several would
+    excuse a mutant nobody looked at (make the lines differ, by a comment
+    if need be)."""
+    lines = {}
+    for m in mutants:
+        lines.setdefault(key(m), []).append(m.line)
+    name = os.path.relpath(EQUIVALENT_FILE, ROOT)
+    faults = []
+    for k, numbers in sorted(keys.items(), key=lambda item: item[1]):
+        number = numbers[0]
+        found = lines.get(k, [])
+        if len(numbers) > 1:
+            faults.append('%s:%d: listed again on line %s'
+                          % (name, number, ', '.join(map(str, numbers[1:]))))
+        if not found:
+            faults.append('%s:%d: names no mutant (%s: %s); bring it up to date or remove it'
+                          % (name, number, k[0], k[2]))
+        elif len(found) > 1:
+            faults.append('%s:%d: names %d mutants, %s lines %s; make the lines differ'
+                          % (name, number, len(found), k[0], ', '.join(map(str, found))))
+    return faults
 
 
 def key(m):
@@ -495,6 +522,10 @@ def main():
     args = parser.parse_args()
 
     paths = args.files or (sorted(FILES) if args.all else SAMPLE_FILES)
+    equivalent = equivalent_keys()
+    faults = equivalent_list_faults(equivalent, all_mutants(sorted(FILES)))
+    if faults:
+        sys.exit('\n'.join('mutate.py: ' + fault for fault in faults))
     mutants = all_mutants(paths)
     if args.rerun:
         with open(args.rerun) as f:
@@ -534,7 +565,7 @@ def main():
     results = []
     interrupted_at = None
     try:
-        run_mutants(scratch, mutants, equivalent_keys(), args.verbose, results)
+        run_mutants(scratch, mutants, equivalent, args.verbose, results)
     except KeyboardInterrupt:
         interrupted_at = len(results)
         print('mutate.py: interrupted after %d of %d mutants; the working tree was never '

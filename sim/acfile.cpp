@@ -138,6 +138,10 @@ static inline bool at_word_end(const char *p, const char *end)
     return is_space(*p) || *p == '\n' || p == end;
 }
 
+// 10^0 to 10^10, each a float exactly (5^10 < 2^24).
+static const float float_powers_of_ten[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
+                                            1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+
 // The common case of read_real for a float, without its general conversion:
 // a plain decimal ("-12.375": an optional minus, digits, and maybe a point
 // and digits) whose digits, read as a whole number, are at most 2^24, with at
@@ -147,8 +151,6 @@ static inline bool at_word_end(const char *p, const char *end)
 // the number.
 static inline const char *read_plain_float(const char *p, const char *end, float &value)
 {
-    static const float powers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
-                                   1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
     bool negative = *p == '-';
     p += negative;
     uint64_t digits = 0;
@@ -166,7 +168,7 @@ static inline const char *read_plain_float(const char *p, const char *end, float
     }
     if (!at_word_end(p, end) || digits > (1u << 24) || fraction > 10)
         return nullptr;
-    float v = float(digits) / powers[fraction];
+    float v = float(digits) / float_powers_of_ten[fraction];
     value = negative ? -v : v;
     return p;
 }
@@ -1102,7 +1104,7 @@ static const struct {
 static void check_material(const Reader &r, const Line &line)
 {
     const char *p = after_keyword(line), *e = line.end;
-    if (p < e && *p == '"') {
+    if (p < e && *p == '"') { /* up to a quote before a space or the end */
         const char *q = p + 1;
         while (q < e && !(*q == '"' && (q + 1 == e || is_space(q[1]))))
             q++;
@@ -1352,8 +1354,6 @@ static bool short_decimal(float a, uint32_t &digits, int &exponent)
     static const double tens[] = {1e-5, 1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2,
                                   1e3,  1e4,  1e5,  1e6,  1e7,  1e8, 1e9, 1e10};
     static const double *ten = tens + 5; /* ten[k] is 10^k, k from -5 to 10 */
-    static const float float_tens[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
-                                       1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
     if (!(a < 16777216.0f))
         return false;
     uint32_t bits;
@@ -1372,7 +1372,8 @@ static bool short_decimal(float a, uint32_t &digits, int &exponent)
        the value: below 0.06 here, so any further are no use */
     if (std::fabs(scaled - double(d)) >= 0.0625)
         return false;
-    float back = scale >= 0 ? float(d) / float_tens[scale] : float(d) * float_tens[-scale];
+    float back = scale >= 0 ? float(d) / float_powers_of_ten[scale]
+                            : float(d) * float_powers_of_ten[-scale];
     if (std::memcmp(&back, &a, sizeof a) != 0)
         return false;
     exponent = -scale;

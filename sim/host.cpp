@@ -338,7 +338,7 @@ HostList *ac_surfacelist_get_vertices(HostList *surfaces)
 static HostList *node_array(std::vector<HostList> &nodes, size_t count)
 {
     if (count == 0)
-        return nullptr;
+        return nullptr; // the empty list
     if (nodes.size() != count) {
         nodes.resize(count);
         for (size_t i = 0; i + 1 < count; i++)
@@ -386,12 +386,12 @@ int ac_object_is_subdivided(HostObject *object)
 static sim::Object *whole_vertex_list(const sim::AppendCache &cache, const HostList *list)
 {
     if (list != cache.handed)
-        return nullptr;
+        return nullptr; // not the list handed out last
     sim::Object *object = cache.handed_object;
     size_t i = 0, n = object->vertices.size();
     for (const HostList *node = list; node; node = node->next, i++)
         if (i == n || node->data != &object->vertices[i])
-            return nullptr;
+            return nullptr; // changed since it was handed out
     return i == n ? object : nullptr;
 }
 

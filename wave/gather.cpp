@@ -10,7 +10,8 @@
 /* The plain depth-first walk: parents before children, children in order. */
 static void gather_recursively(HostObject *object, HostList **list)
 {
-    host.list_append_list_unique(list, host.ac_object_get_vertexlist(object));
+    HostList *vertices = host.ac_object_get_vertexlist(object);
+    host.list_append_list_unique(list, vertices);
     for (HostList *child = host.ac_object_get_childrenlist(object); child; child = child->next)
         gather_recursively((HostObject *)child->data, list);
 }
