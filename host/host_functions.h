@@ -47,4 +47,10 @@ bool resolve_host_functions(void);
 /* The millisecond tick count used as a random seed. */
 uint32_t tick_count(void);
 
+#ifndef _WIN32
+/* The plug-in's own count, for a loading program without GetTickCount: the
+   monotonic clock in milliseconds, truncated to 32 bits as GetTickCount's. */
+uint32_t monotonic_tick_count(void);
+#endif
+
 #endif

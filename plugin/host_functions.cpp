@@ -83,14 +83,17 @@ bool resolve_host_functions(void)
 
 typedef uint32_t (*TickFunction)(void);
 
+uint32_t monotonic_tick_count(void)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (uint32_t)((uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u);
+}
+
 uint32_t tick_count(void)
 {
     /* Looked up at each call: there are at most two per command. */
     TickFunction host_tick = (TickFunction)dlsym(RTLD_DEFAULT, "GetTickCount");
-    if (host_tick)
-        return host_tick();
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (uint32_t)((uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u);
+    return host_tick ? host_tick() : monotonic_tick_count();
 }
 #endif

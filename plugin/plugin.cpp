@@ -60,7 +60,7 @@ CORRUGO_EXPORT int32_t AC3DPluginInit(HostPluginInit *init)
         return 0;
     if (!resolve_host_functions()) {
         plugin_first_time = false; /* the user has been told, once */
-        return 0;
+        return 0; /* and nothing can be registered */
     }
     source_dialog_script(init ? init->plugin_dir : NULL);
     host.ac_add_tools_menu_item("Corrugo...", "qorvel_dialog",

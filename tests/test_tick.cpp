@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <time.h>
 
 namespace {
@@ -32,6 +33,24 @@ TEST(TickCount, IsTheLoadingProgramsEvenWhenPinnedHigh)
         // within the readings around it, counted modulo 2^32
         EXPECT_LE(tick - before, after - before) << before << " " << tick << " " << after;
         struct timespec pause = {0, 3000000};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+// Without a GetTickCount in the loading program, the plug-in counts for
+// itself; read here through the standard library's steady clock.
+TEST(TickCount, OwnCountIsTheMonotonicClockInMilliseconds)
+{
+    auto steady_ms = [] {
+        auto now = std::chrono::steady_clock::now().time_since_epoch();
+        return (uint32_t)std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
+    };
+    for (int i = 0; i < 20; i++) {
+        uint32_t before = steady_ms();
+        uint32_t tick = monotonic_tick_count();
+        uint32_t after = steady_ms();
+        EXPECT_LE(tick - before, after - before) << before << " " << tick << " " << after;
+        struct timespec pause = {0, 1700000};
         nanosleep(&pause, nullptr);
     }
 }
