@@ -109,15 +109,17 @@ TEST(AcRead, RootsWithoutAWorldObjectGoUnderTheModelsWorld)
 
 TEST(AcRead, NamesAreTakenBetweenTheOuterQuotesAsTheyAre)
 {
-    Loaded l = load("AC3Db\nOBJECT world\nname \"the world\"\nkids 3\n"
+    Loaded l = load("AC3Db\nOBJECT world\nname \"the world\"\nkids 4\n"
                     "OBJECT poly\nname \"caf\xC3\xA9 \xE4\xB8\xAD\"\r\nkids 0\n"
                     "OBJECT poly\nname \"say \"hi\" C:\\dir\\\"\nkids 0\n"
-                    "OBJECT poly\nname bare words \nkids 0\n");
+                    "OBJECT poly\nname bare words \nkids 0\n"
+                    "OBJECT poly\nname  \t\nkids 0\n");
     ASSERT_TRUE(l.ok) << l.error;
     EXPECT_EQ(l.model.world->name, "the world");
     EXPECT_EQ(l.model.objects[1]->name, "caf\xC3\xA9 \xE4\xB8\xAD");
     EXPECT_EQ(l.model.objects[2]->name, "say \"hi\" C:\\dir\\");
     EXPECT_EQ(l.model.objects[3]->name, "bare words");
+    EXPECT_EQ(l.model.objects[4]->name, "");
 }
 
 TEST(AcRead, CoordinatesAreTheFloatsTheirTextRoundsTo)
@@ -224,6 +226,21 @@ TEST(AcRead, SpacesAfterTheLastLineAreNoLine)
     Loaded l = load(box + "  \t");
     EXPECT_TRUE(l.ok) << l.error;
     EXPECT_EQ(save(l), box + "  \t");
+}
+
+// Words are parted by any blank a C library takes for a space: also vertical
+// tabs and form feeds, which some writers leave between numbers.
+TEST(AcRead, EveryKindOfBlankPartsWords)
+{
+    for (const char *blank : {" ", "\t", "\r", "\v", "\f"}) {
+        std::string text = std::string("AC3Db\nOBJECT") + blank + "poly\nnumvert 1\n1" + blank +
+                           "2" + blank + blank + "3" + blank + "\nkids 0\n";
+        Loaded l = load(text);
+        ASSERT_TRUE(l.ok) << l.error << " with blank " << int(*blank);
+        const sim::Vertex &v = l.model.objects[1]->vertices.at(0);
+        EXPECT_EQ(v.x + 10 * v.y + 100 * v.z, 321) << int(*blank);
+        EXPECT_EQ(save(l), text);
+    }
 }
 
 TEST(AcRead, AFailedReadLeavesTheModelAsItWas)
