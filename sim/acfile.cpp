@@ -278,12 +278,10 @@ static bool is_number(std::string_view word)
 }
 
 // Whether "word" can be a token of the format, known or not: a word that
-// starts with a letter and is no number.
+// starts with a letter or "_" and is no number.
 static bool is_token(std::string_view word)
 {
-    if (word.empty())
-        return false;
-    unsigned char c = word[0];
+    unsigned char c = word.empty() ? 0 : word[0];
     return (std::isalpha(c) || c == '_') && !is_number(word);
 }
 

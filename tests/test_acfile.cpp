@@ -644,6 +644,15 @@ INSTANTIATE_TEST_SUITE_P(
         Broken{"MoreVerticesThanNumvertANan",
                replaced(replaced(box, "numvert 4", "numvert 3"), "0 1 0\n", "nan 1 0\n"),
                "model.ac:11: expected 3 vertex lines, found more: \"nan 1 0\""},
+        // A word of the object's own that starts with a letter or "_" is kept as
+        // a token another writer added; anything else is no token.
+        Broken{"NoTokenInAnObject", replaced(box, "numvert 4\n", "9lives 1\nnumvert 4\n"),
+               "model.ac:7: expected a token of an OBJECT, such as name, loc, numvert or kids, "
+               "found \"9lives 1\""},
+        Broken{"NoTokenInAnObjectAfterAToken",
+               replaced(box, "numvert 4\n", "_lives 1\n-lives 1\nnumvert 4\n"),
+               "model.ac:8: expected a token of an OBJECT, such as name, loc, numvert or kids, "
+               "found \"-lives 1\""},
         Broken{"FewerVerticesThanNumvert", replaced(box, "numvert 4", "numvert 5"),
                "model.ac:12: expected 3 numbers for a vertex, found \"numsurf 2\""},
         Broken{"RefPastNumvert", replaced(box, "3 0 0\n", "4 0 0\n"),
