@@ -8,6 +8,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -697,6 +698,11 @@ INSTANTIATE_TEST_SUITE_P(
                "model.ac:3: expected 1000 vertex lines, found end of file after 1"},
         Broken{"HugeCount", tiny + "numsurf 99999999999999999999\n",
                "model.ac:3: expected at most 0 surfaces in the rest of the file, found \"numsurf 99999999999999999999\""},
+        // (the last line may lack its "\n": "abcde" could be a vertex line)
+        Broken{"HugeCountBeforeALastLineWithoutItsEnd",
+               tiny + "numvert 99999999999999999999\nabcde",
+               "model.ac:3: expected at most 1 vertex line in the rest of the file, found "
+               "\"numvert 99999999999999999999\""},
         Broken{"HugeRefsCount", replaced(box, "refs 3", "refs 99999999999999999999"),
                "model.ac:15: expected at most 10 refs lines in the rest of the file, found "
                "\"refs 99999999999999999999\""},
@@ -775,9 +781,9 @@ INSTANTIATE_TEST_SUITE_P(
         Broken{"FoundEndsWithAWholeCharacter", replaced(box, "0 1 0\n", "0 1 \xC2\xA9\n"),
                "model.ac:11: expected 3 numbers for a vertex, found \"0 1 \xC2\xA9\""},
         Broken{"FoundIsClippedAndEscaped",
-               replaced(box, "0 1 0\n", "0 \"1\"\t\x01" + std::string(70, 'y') + "\n"),
-               "model.ac:11: expected 3 numbers for a vertex, found \"0 \\\"1\\\"\\t\\x01" +
-                   std::string(53, 'y') + "...\""}),
+               replaced(box, "0 1 0\n", "0 \"1\"\t\x01~\x1f\x7f" + std::string(70, 'y') + "\n"),
+               "model.ac:11: expected 3 numbers for a vertex, found \"0 \\\"1\\\"\\t\\x01~\\x1f\\x7f" +
+                   std::string(50, 'y') + "...\""}),
     [](const ::testing::TestParamInfo<Broken> &info) { return std::string(info.param.name); });
 
 /* }====== */
@@ -997,6 +1003,36 @@ TEST_F(AcFile, AMovedVertexWhoseFrameCannotBeInvertedIsNotSaved)
     EXPECT_EQ(save(l), text); // write_ac keeps the line as it was read
 }
 
+// How many of the process's mappings are of the file "path".
+static size_t mappings(const std::string &path)
+{
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    size_t n = 0;
+    while (std::getline(maps, line))
+        n += line.size() >= path.size() && line.compare(line.size() - path.size(), path.size(), path) == 0;
+    return n;
+}
+
+// The permissions and inode of the mapping that holds "address", as
+// /proc/self/maps gives them ("r--p 0" for private read-only memory that is
+// no file's), or "" when none does.
+static std::string mapping_at(const void *address)
+{
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    uintptr_t a = reinterpret_cast<uintptr_t>(address);
+    while (std::getline(maps, line)) {
+        unsigned long long from, to, offset, inode;
+        char perms[5], device[16];
+        if (std::sscanf(line.c_str(), "%llx-%llx %4s %llx %15s %llu", &from, &to, perms, &offset,
+                        device, &inode) == 6 &&
+            a >= from && a < to)
+            return std::string(perms) + " " + std::to_string(inode);
+    }
+    return "";
+}
+
 TEST_F(AcFile, AMappedFileReadsAndSavesAsACopiedOne)
 {
     // Files that end exactly at the end of a page and just after it, with no
@@ -1016,6 +1052,12 @@ TEST_F(AcFile, AMappedFileReadsAndSavesAsACopiedOne)
         ASSERT_TRUE(read_ac_file(path, mapped, mapped_source, error, READ_MAP)) << error;
         ASSERT_TRUE(read_ac_file(path, copied, copied_source, error)) << error;
         EXPECT_EQ(mapped_source.bytes(), text);
+        // the reader reads the byte after the text: a zero of the mapping's
+        // own, past the file when the file fills its last page
+        const char *after = mapped_source.bytes().data() + size;
+        if (size % sysconf(_SC_PAGESIZE) == 0)
+            EXPECT_EQ(mapping_at(after), "r--p 0") << size;
+        EXPECT_EQ(*after, '\0');
         EXPECT_TRUE(copied_source.text == text);
         ASSERT_EQ(mapped.objects[1]->vertices.size(), 4u);
         mapped.objects[1]->vertices[2].z = 0.5f;
@@ -1027,17 +1069,6 @@ TEST_F(AcFile, AMappedFileReadsAndSavesAsACopiedOne)
                   replaced(replaced(text, "1 1 0\n", "1 1 0.5\n"), "0 1 0\n", "-2 1 0\n"));
         EXPECT_EQ(names(), std::vector<std::string>{"model.ac"});
     }
-}
-
-// How many of the process's mappings are of the file "path".
-static size_t mappings(const std::string &path)
-{
-    std::ifstream maps("/proc/self/maps");
-    std::string line;
-    size_t n = 0;
-    while (std::getline(maps, line))
-        n += line.size() >= path.size() && line.compare(line.size() - path.size(), path.size(), path) == 0;
-    return n;
 }
 
 TEST_F(AcFile, AMappedFileIsUnmappedWithItsSource)
