@@ -110,17 +110,19 @@ TEST(AcRead, RootsWithoutAWorldObjectGoUnderTheModelsWorld)
 
 TEST(AcRead, NamesAreTakenBetweenTheOuterQuotesAsTheyAre)
 {
-    Loaded l = load("AC3Db\nOBJECT world\nname \"the world\"\nkids 4\n"
+    Loaded l = load("AC3Db\nOBJECT world\nname \"the world\"\nkids 5\n"
                     "OBJECT poly\nname \"caf\xC3\xA9 \xE4\xB8\xAD\"\r\nkids 0\n"
                     "OBJECT poly\nname \"say \"hi\" C:\\dir\\\"\nkids 0\n"
                     "OBJECT poly\nname bare words \nkids 0\n"
-                    "OBJECT poly\nname  \t\nkids 0\n");
+                    "OBJECT poly\nname  \t\nkids 0\n"
+                    "OBJECT poly\nname \"\"\nkids 0\n");
     ASSERT_TRUE(l.ok) << l.error;
     EXPECT_EQ(l.model.world->name, "the world");
     EXPECT_EQ(l.model.objects[1]->name, "caf\xC3\xA9 \xE4\xB8\xAD");
     EXPECT_EQ(l.model.objects[2]->name, "say \"hi\" C:\\dir\\");
     EXPECT_EQ(l.model.objects[3]->name, "bare words");
     EXPECT_EQ(l.model.objects[4]->name, "");
+    EXPECT_EQ(l.model.objects[5]->name, "");
 }
 
 TEST(AcRead, CoordinatesAreTheFloatsTheirTextRoundsTo)
@@ -765,6 +767,16 @@ INSTANTIATE_TEST_SUITE_P(
                "model.ac:15: expected refs and a count, found \"refs\""},
         Broken{"MatWithoutANumber", replaced(box, "mat 0", "mat "),
                "model.ac:14: expected mat and a material number, found \"mat\""},
+        // A material number is decimal, and alone on its line; flags are
+        // hexadecimal after 0x or decimal.
+        Broken{"MatInHexadecimal", replaced(box, "mat 0", "mat 0x0"),
+               "model.ac:14: expected mat and a material number, found \"mat 0x0\""},
+        Broken{"MatWithALetter", replaced(box, "mat 0", "mat 0a"),
+               "model.ac:14: expected mat and a material number, found \"mat 0a\""},
+        Broken{"MatWithTwoNumbers", replaced(box, "mat 0", "mat 0 1"),
+               "model.ac:14: expected mat and a material number, found \"mat 0 1\""},
+        Broken{"SurfWithAnotherLetterThanX", replaced(box, "SURF 0x10", "SURF 5x10"),
+               "model.ac:13: expected SURF and its flags (such as 0x10), found \"SURF 5x10\""},
         // Text that is UTF-8 is shown as it is, one to four bytes a
         // character; anything else byte by byte: overlong forms, surrogates,
         // past U+10FFFF, a sequence cut short by another character or the end.
