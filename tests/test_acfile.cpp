@@ -516,6 +516,17 @@ TEST(AcWrite, MovedMeansOtherBitsSoSignedZeroMovesAndTheSameNanDoesNot)
                        "1 1 1.0000001\nkids 0\n");
 }
 
+TEST(AcWrite, TheWorldObjectsOwnVerticesAreWrittenWhereTheyAre)
+{
+    std::string text = "AC3Db\nOBJECT world\nnumvert 2\n0 0 0\n1 0 0\nkids 1\n"
+                       "OBJECT poly\nnumvert 2\n5 5 5\n6 6 6\nkids 0\n";
+    Loaded l = load(text);
+    ASSERT_TRUE(l.ok) << l.error;
+    l.model.world->vertices[1].y = 2;
+    l.model.objects[1]->vertices[0].z = 7;
+    EXPECT_EQ(save(l), replaced(replaced(text, "1 0 0\n", "1 2 0\n"), "5 5 5\n", "5 5 7\n"));
+}
+
 TEST(AcWrite, ObjectsTheModelNoLongerHasAreLeftAsRead)
 {
     Loaded l = load(box);
@@ -721,6 +732,10 @@ INSTANTIATE_TEST_SUITE_P(
                tiny + "numvert 99999999999999999999\nabcde",
                "model.ac:3: expected at most 1 vertex line in the rest of the file, found "
                "\"numvert 99999999999999999999\""},
+        Broken{"HugeKidsCountBeforeALastLineWithoutItsEnd",
+               tiny + "kids 99999999999999999999\nOBJECT poly\nkid",
+               "model.ac:3: expected at most 1 kid in the rest of the file, found "
+               "\"kids 99999999999999999999\""},
         Broken{"HugeRefsCount", replaced(box, "refs 3", "refs 99999999999999999999"),
                "model.ac:15: expected at most 10 refs lines in the rest of the file, found "
                "\"refs 99999999999999999999\""},

@@ -284,7 +284,7 @@ TEST(AcNoLoss, MaterialLinesMustHaveTheirFieldsInOrder)
 TEST(AcNoLoss, AFileWithoutObjectsIsRefused)
 {
     // (the end of a file whose last line has no newline is on that line)
-    for (const char *text : {"AC3Db\n", "AC3Db\nMATERIAL \"m\" rgb 1 1 1  amb 0.2 0.2 0.2  emis 0 0 0  "
+    for (const char *text : {"AC3Db", "AC3Db\n", "AC3Db\nMATERIAL \"m\" rgb 1 1 1  amb 0.2 0.2 0.2  emis 0 0 0  "
                                          "spec 0.5 0.5 0.5  shi 10  trans 0\n\n",
                              "AC3Db\r\n\r\nno object", "AC3Db\n\n  "}) {
         Loaded l = load(text);
