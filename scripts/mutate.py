@@ -62,15 +62,16 @@ CORE_TESTS = [(['test_wave'], UNIT), (['test_host'], r'^Host\.')] + AFTER_PLUGIN
 SIM = ['corrugo_sim']
 SIM_TESTS = [(SIM, READER), (SIM, r'^Host\.'), (SIM, UNIT),
              (SIM, (r'^((Plugin|Cli|Named|Saving|Robust)\.|ViewerInTk$)', SLOW)), (SIM, DEEP)]
-SAVE_TESTS = [(SIM, (r'^(Saving|Cli|Named|Robust)\.', SLOW)), (SIM, SLOW_SAVING)]
+FAULTS = r'^Faults\.'  # reading and saving when system calls fail
+SAVE_TESTS = [(SIM, FAULTS), (SIM, (r'^(Saving|Cli|Named|Robust)\.', SLOW)), (SIM, SLOW_SAVING)]
 FILES = {
     'wave/wave_params.cpp': ('corrugo_core', CORE_TESTS),
     'wave/gather.cpp': ('corrugo_core', CORE_TESTS),
     'wave/apply.cpp': ('corrugo_core', CORE_TESTS),
     'plugin/host_functions.cpp': ('corrugo_core', [(['test_tick'], r'^TickCount\.')] + CORE_TESTS),
     'plugin/plugin.cpp': ('corrugo_plugin', AFTER_PLUGIN),
-    'sim/acfile.cpp': ('corrugo_sim', SIM_TESTS[:1] + [(['test_acfile_asan'], READER_ASAN)] +
-                       SIM_TESTS[1:]),
+    'sim/acfile.cpp': ('corrugo_sim', SIM_TESTS[:1] + [(['test_acfile_asan'], READER_ASAN),
+                                                       (SIM, FAULTS)] + SIM_TESTS[1:]),
     'sim/host.cpp': ('corrugo_sim', SIM_TESTS),
     'sim/host_tcl.cpp': ('corrugo_sim', SIM_TESTS),
     'sim/save_file.cpp': ('corrugo_sim', SAVE_TESTS),

@@ -228,16 +228,22 @@ static int create_anonymous(const std::string &folder, bool unnamed)
 
 // Copies all of "from" over the start of "to", which then ends where it does.
 // Room is reserved first, so that a full disk fails before anything changes;
-// a failure before the first byte is written leaves "to" as it was.
+// a failure before the first byte is written leaves "to" as it was (the room
+// reserved is given back).
 static int copy_in_place(int from, int to, off_t old_size)
 {
     off_t size = lseek(from, 0, SEEK_END);
     if (size < 0)
         return errno;
+    auto unwritten = [&](int e) {
+        if (ftruncate(to, old_size) != 0) { /* the error that stopped the copy says more */
+        }
+        return e;
+    };
     if (size > old_size) {
         int e = posix_fallocate(to, 0, size);
         if (e != 0 && e != EOPNOTSUPP && e != EINVAL)
-            return ftruncate(to, old_size), e;
+            return unwritten(e);
     }
     char buffer[1 << 16];
     for (off_t at = 0; at < size;) {
@@ -246,16 +252,14 @@ static int copy_in_place(int from, int to, off_t old_size)
             continue;
         if (n <= 0) {
             int e = n < 0 ? errno : EIO;
-            if (at == 0 && ftruncate(to, old_size) != 0) { /* nothing written: as it was */
-            }
-            return e;
+            return at == 0 ? unwritten(e) : e;
         }
         for (ssize_t done = 0; done < n;) {
             ssize_t k = pwrite(to, buffer + done, size_t(n - done), at + done);
             if (k < 0 && errno == EINTR)
                 continue;
             if (k < 0)
-                return errno;
+                return at + done == 0 ? unwritten(errno) : errno;
             done += k;
         }
         at += n;

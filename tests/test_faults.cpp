@@ -1,0 +1,366 @@
+// What reading and saving do when a system call fails: every call they make,
+// failed in turn, one at a time. Whatever fails, a save either replaces the
+// file whole or leaves it as it was, says why, and leaves no temporary file;
+// a read either gives the model or says why. A call interrupted by a signal
+// (EINTR) is made again, and changes nothing.
+//
+// The calls are failed here, in the test program: its definitions of the C
+// library's functions come first for the substitute host's library too, and
+// pass every call on to the C library's own unless a fault is armed for it.
+#include "loaded.h"
+#include "sim/acfile.h"
+#include "sim/save_file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+namespace {
+
+// The armed fault: the "nth" call of "function" from the arming on fails with
+// "error"; "fired" tells whether it was reached.
+struct Fault {
+    const char *function = nullptr;
+    int nth = 0, calls = 0, error = 0;
+    bool fired = false;
+};
+Fault fault;
+
+void arm(const char *function, int nth, int error) { fault = {function, nth, 0, error, false}; }
+bool disarm()
+{
+    fault.function = nullptr;
+    return fault.fired;
+}
+
+// Whether this call of "function" is the one to fail (errno is then set).
+bool fails(const char *function)
+{
+    if (!fault.function || std::strcmp(function, fault.function) != 0 || ++fault.calls != fault.nth)
+        return false;
+    fault.fired = true;
+    errno = fault.error;
+    return true;
+}
+
+template <class F> F next(const char *name) { return reinterpret_cast<F>(dlsym(RTLD_NEXT, name)); }
+
+} // namespace
+
+// The C library's functions that reading and saving call, as they see them.
+extern "C" {
+
+int open(const char *path, int flags, ...)
+{
+    mode_t mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE)) {
+        va_list args;
+        va_start(args, flags);
+        mode = va_arg(args, mode_t);
+        va_end(args);
+    }
+    static auto real = next<int (*)(const char *, int, ...)>("open");
+    return fails("open") ? -1 : real(path, flags, mode);
+}
+
+ssize_t read(int fd, void *buffer, size_t n)
+{
+    static auto real = next<ssize_t (*)(int, void *, size_t)>("read");
+    return fails("read") ? -1 : real(fd, buffer, n);
+}
+
+ssize_t pread(int fd, void *buffer, size_t n, off_t at)
+{
+    static auto real = next<ssize_t (*)(int, void *, size_t, off_t)>("pread");
+    return fails("pread") ? -1 : real(fd, buffer, n, at);
+}
+
+ssize_t write(int fd, const void *buffer, size_t n)
+{
+    static auto real = next<ssize_t (*)(int, const void *, size_t)>("write");
+    return fails("write") ? -1 : real(fd, buffer, n);
+}
+
+ssize_t writev(int fd, const struct iovec *pieces, int count)
+{
+    static auto real = next<ssize_t (*)(int, const struct iovec *, int)>("writev");
+    return fails("writev") ? -1 : real(fd, pieces, count);
+}
+
+ssize_t pwrite(int fd, const void *buffer, size_t n, off_t at)
+{
+    static auto real = next<ssize_t (*)(int, const void *, size_t, off_t)>("pwrite");
+    return fails("pwrite") ? -1 : real(fd, buffer, n, at);
+}
+
+int close(int fd)
+{
+    static auto real = next<int (*)(int)>("close");
+    if (fails("close")) {
+        real(fd); /* as Linux does: the descriptor is gone all the same */
+        return -1;
+    }
+    return real(fd);
+}
+
+int fchown(int fd, uid_t owner, gid_t group)
+{
+    static auto real = next<int (*)(int, uid_t, gid_t)>("fchown");
+    return fails("fchown") ? -1 : real(fd, owner, group);
+}
+
+int fchmod(int fd, mode_t mode)
+{
+    static auto real = next<int (*)(int, mode_t)>("fchmod");
+    return fails("fchmod") ? -1 : real(fd, mode);
+}
+
+int linkat(int from_dir, const char *from, int to_dir, const char *to, int flags)
+{
+    static auto real = next<int (*)(int, const char *, int, const char *, int)>("linkat");
+    return fails("linkat") ? -1 : real(from_dir, from, to_dir, to, flags);
+}
+
+int rename(const char *from, const char *to)
+{
+    static auto real = next<int (*)(const char *, const char *)>("rename");
+    return fails("rename") ? -1 : real(from, to);
+}
+
+int fsync(int fd)
+{
+    static auto real = next<int (*)(int)>("fsync");
+    return fails("fsync") ? -1 : real(fd);
+}
+
+int ftruncate(int fd, off_t size)
+{
+    static auto real = next<int (*)(int, off_t)>("ftruncate");
+    return fails("ftruncate") ? -1 : real(fd, size);
+}
+
+off_t lseek(int fd, off_t at, int whence)
+{
+    static auto real = next<off_t (*)(int, off_t, int)>("lseek");
+    return fails("lseek") ? -1 : real(fd, at, whence);
+}
+
+int posix_fallocate(int fd, off_t at, off_t size)
+{
+    static auto real = next<int (*)(int, off_t, off_t)>("posix_fallocate");
+    return fails("posix_fallocate") ? errno : real(fd, at, size);
+}
+
+void *mmap(void *address, size_t length, int protection, int flags, int fd, off_t offset)
+{
+    static auto real = next<void *(*)(void *, size_t, int, int, int, off_t)>("mmap");
+    return fails("mmap") ? MAP_FAILED : real(address, length, protection, flags, fd, offset);
+}
+
+} // extern "C"
+
+namespace {
+
+const std::string model = "AC3Db\nOBJECT world\nkids 1\nOBJECT poly\nname \"box\"\nloc 0 0 1\n"
+                          "numvert 3\n0 0 0\n1 0 0\n1 1 0\nkids 0\n";
+const std::string moved = "AC3Db\nOBJECT world\nkids 1\nOBJECT poly\nname \"box\"\nloc 0 0 1\n"
+                          "numvert 3\n0 0 0\n1 0 0.5\n1 1 0\nkids 0\n";
+
+class Faults : public ::testing::Test {
+protected:
+    std::string dir, path;
+    void SetUp() override
+    {
+        std::string pattern = ::testing::TempDir() + "faultsXXXXXX";
+        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
+        dir = pattern;
+        path = dir + "/model.ac";
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    void put(const std::string &name, const std::string &text)
+    {
+        std::ofstream(name, std::ios::binary) << text;
+    }
+    std::string contents(const std::string &name)
+    {
+        std::ifstream in(name, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    std::vector<std::string> names()
+    {
+        std::vector<std::string> found;
+        for (const auto &entry : std::filesystem::directory_iterator(dir))
+            found.push_back(entry.path().filename());
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+};
+
+const char *const SAVING_CALLS[] = {"open",  "write",  "writev", "pwrite", "pread",
+                                    "close", "fchown", "fchmod", "linkat", "rename",
+                                    "fsync", "ftruncate", "lseek", "posix_fallocate"};
+
+} // namespace
+
+// Each call of a save, failed in turn with an I/O error: the file keeps its
+// old bytes and the message says why, or (a failure the save can do without)
+// it has the new ones; nothing else is left in the folder.
+TEST_F(Faults, ASaveThatFailsLeavesTheFileAsItWas)
+{
+    for (int route = 0; route < 3; route++) { /* unnamed, named, in place */
+        for (const char *call : SAVING_CALLS) {
+            for (int nth = 1; nth < 40; nth++) {
+                put(path, model);
+                std::vector<std::string> expected_names = {"model.ac"};
+                if (route == 2) { /* a second hard link: written in place */
+                    ASSERT_EQ(link(path.c_str(), (dir + "/link.ac").c_str()), 0);
+                    expected_names.push_back("link.ac");
+                    std::sort(expected_names.begin(), expected_names.end());
+                }
+                Loaded l;
+                ASSERT_TRUE(sim::read_ac_file(path, l.model, l.source, l.error)) << l.error;
+                l.model.objects[1]->vertices[1].z = 1.5f;
+                std::string error;
+                arm(call, nth, EIO);
+                bool ok = route == 1 ? sim::save_file(
+                                           path,
+                                           [&](int fd) {
+                                               std::string text;
+                                               sim::write_ac(l.model, l.source, text);
+                                               return ::write(fd, text.data(), text.size()) ==
+                                                              ssize_t(text.size())
+                                                          ? 0
+                                                          : errno;
+                                           },
+                                           error, false)
+                                     : sim::write_ac_file(path, l.model, l.source, error);
+                bool fired = disarm();
+                SCOPED_TRACE(std::string(call) + " call " + std::to_string(nth) + " route " +
+                             std::to_string(route));
+                std::string now = contents(path);
+                EXPECT_EQ(names(), expected_names);
+                if (route == 2)
+                    unlink((dir + "/link.ac").c_str());
+                if (ok) {
+                    EXPECT_EQ(now, moved);
+                } else {
+                    EXPECT_TRUE(fired) << error;
+                    EXPECT_EQ(error, path + ": cannot write: " + std::strerror(EIO));
+                    // in place, a failure once the copy is done (close, fsync)
+                    // cannot take it back: the new bytes, whole, and the error
+                    if (!(route == 2 && now == moved))
+                        EXPECT_EQ(now, model);
+                }
+                if (!fired)
+                    break;
+            }
+        }
+    }
+}
+
+// The same calls interrupted by a signal: those made again give the same
+// file as an uninterrupted save.
+TEST_F(Faults, ASaveInterruptedBySignalsWritesTheWholeFile)
+{
+    for (int route = 0; route < 2; route++) { /* by rename, in place */
+        for (const char *call : {"writev", "pwrite", "pread"}) {
+            for (int nth = 1; nth < 10; nth++) {
+                put(path, model);
+                if (route == 1)
+                    ASSERT_EQ(link(path.c_str(), (dir + "/link.ac").c_str()), 0);
+                Loaded l;
+                ASSERT_TRUE(sim::read_ac_file(path, l.model, l.source, l.error)) << l.error;
+                l.model.objects[1]->vertices[1].z = 1.5f;
+                std::string error;
+                arm(call, nth, EINTR);
+                bool ok = sim::write_ac_file(path, l.model, l.source, error);
+                bool fired = disarm();
+                SCOPED_TRACE(std::string(call) + " call " + std::to_string(nth));
+                EXPECT_TRUE(ok) << error;
+                EXPECT_EQ(contents(path), moved);
+                if (route == 1)
+                    unlink((dir + "/link.ac").c_str());
+                if (!fired)
+                    break;
+            }
+        }
+    }
+}
+
+// Each call of a read failed in turn: the model, or a message that says why;
+// interrupted reads are made again. A file that cannot be mapped is read.
+TEST_F(Faults, AReadThatFailsSaysWhyAndAnInterruptedOneGoesOn)
+{
+    put(path, model);
+    for (sim::ReadMode mode : {sim::READ_COPY, sim::READ_MAP}) {
+        for (const char *call : {"open", "read", "mmap", "close"}) {
+            for (int error : {EIO, EINTR}) {
+                for (int nth = 1; nth < 10; nth++) {
+                    Loaded l;
+                    arm(call, nth, error);
+                    l.ok = sim::read_ac_file(path, l.model, l.source, l.error, mode);
+                    bool fired = disarm();
+                    SCOPED_TRACE(std::string(call) + " call " + std::to_string(nth) + " " +
+                                 std::strerror(error));
+                    // (opening a file is made again by nobody: a regular
+                    // file's open is never interrupted)
+                    bool may_fail = !std::strcmp(call, "open") ||
+                                    (error == EIO && !std::strcmp(call, "read"));
+                    if (!l.ok) {
+                        EXPECT_TRUE(may_fail) << l.error;
+                        EXPECT_EQ(l.error, path + ": cannot " +
+                                               (std::strcmp(call, "open") ? "read: " : "open: ") +
+                                               std::strerror(error));
+                    } else {
+                        EXPECT_EQ(save(l), model);
+                        EXPECT_EQ(l.model.objects[1]->vertices[2].z, 1.0f);
+                    }
+                    if (!fired)
+                        break;
+                }
+            }
+        }
+    }
+}
+
+// Standard input that a signal interrupts, or that fails.
+TEST_F(Faults, AStreamThatIsInterruptedGoesOnAndOneThatFailsSaysWhy)
+{
+    for (int error : {EINTR, EIO}) {
+        int pipe_ends[2];
+        ASSERT_EQ(pipe(pipe_ends), 0);
+        ASSERT_EQ(::write(pipe_ends[1], model.data(), model.size()), ssize_t(model.size()));
+        ::close(pipe_ends[1]);
+        int saved = dup(STDIN_FILENO);
+        dup2(pipe_ends[0], STDIN_FILENO);
+        ::close(pipe_ends[0]);
+        Loaded l;
+        arm("read", 1, error);
+        l.ok = sim::read_ac_file("-", l.model, l.source, l.error);
+        EXPECT_TRUE(disarm());
+        dup2(saved, STDIN_FILENO);
+        ::close(saved);
+        if (error == EINTR) {
+            ASSERT_TRUE(l.ok) << l.error;
+            EXPECT_EQ(save(l), model);
+        } else {
+            EXPECT_FALSE(l.ok);
+            EXPECT_EQ(l.error, std::string("standard input: cannot read: ") + std::strerror(EIO));
+        }
+    }
+}
