@@ -134,7 +134,7 @@ static inline const char *read_plain_hex_digits(const char *p, const char *end, 
                                                 int most)
 {
     const char *start = p;
-    value = 0;
+    value = 0; /* for flags, which are checked, not kept */
     for (; p - start < most; p++) {
         unsigned d = unsigned(*p - '0'), letter = unsigned(*p | 0x20) - 'a';
         if (d >= 10 && letter >= 6)

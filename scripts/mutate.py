@@ -355,8 +355,10 @@ def equivalent_list_faults(keys, mutants):
     excuse a mutant nobody looked at (make the lines differ, by a comment
     if need be)."""
     lines = {}
+    moved = {}  # the files where each line and change is found
     for m in mutants:
         lines.setdefault(key(m), []).append(m.line)
+        moved.setdefault(key(m)[1:], set()).add(m.path)
     name = os.path.relpath(EQUIVALENT_FILE, ROOT)
     faults = []
     for k, numbers in sorted(keys.items(), key=lambda item: item[1]):
@@ -366,8 +368,11 @@ def equivalent_list_faults(keys, mutants):
             faults.append('%s:%d: listed again on line %s'
                           % (name, number, ', '.join(map(str, numbers[1:]))))
         if not found:
-            faults.append('%s:%d: names no mutant (%s: %s); bring it up to date or remove it'
-                          % (name, number, k[0], k[2]))
+            elsewhere = sorted(moved.get(k[1:], ()))
+            faults.append('%s:%d: names no mutant (%s: %s); bring it up to date or remove it%s'
+                          % (name, number, k[0], k[2],
+                             ' (the line and the change are in %s now)' % ', '.join(elsewhere)
+                             if elsewhere else ''))
         elif len(found) > 1:
             faults.append('%s:%d: names %d mutants, %s lines %s; make the lines differ'
                           % (name, number, len(found), k[0], ', '.join(map(str, found))))

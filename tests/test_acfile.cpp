@@ -351,14 +351,16 @@ TEST(AcRead, UsualLinesAreReadTheQuickWayAndOthersTheGeneralWay)
     Loaded other = load("AC3Db\nOBJECT poly\nnumvert 9\n"
                         "1e3 0 0\n+1 0 0\n5. 0 0\n16777217 0 0\n0.00000000001 0 0\n"
                         "1 2 3 0.5 0.5 0.5\n.5 0 0\nnan 0 0\n00000000000000000001 0 0\n"
-                        "numsurf 6\n"
+                        "numsurf 9\n"
                         "SURF 0X10\nrefs 1\n0 0 0\n"
                         "SURF 0x10\nshade 1\nrefs 1\n1 0 0\n"
                         "SURF 0x10\n\nrefs 1\n2 0 0\n"
                         "SURF 0x10\nrefs 1\n3 1e-3 0\n"
-                        "SURF 0x10\nrefs 2\n4 0 100000000000000000000000000000000000000\n"
-                        "0000000005 0 0\n"
+                        "SURF 0x10\nrefs 1\n4 0 100000000000000000000000000000000000000\n"
+                        "SURF 0x10\nrefs 1\n0000000005 0 0\n"
                         "SURF 0x0000000000000010\nrefs 1\n6 0 0\n"
+                        "SURF 0x10\nmat 0000000000000000000\nrefs 1\n7 0 0\n"
+                        "SURF 0x10\nrefs 0000000000000000001\n8 0 0\n"
                         "kids 0\n");
     ASSERT_TRUE(other.ok) << other.error;
     EXPECT_EQ(other.source.quick_lines, 0u);
@@ -371,7 +373,40 @@ TEST(AcRead, UsualLinesAreReadTheQuickWayAndOthersTheGeneralWay)
     ASSERT_TRUE(late.ok) << late.error;
     EXPECT_EQ(late.source.quick_lines, 4u + 13);
     EXPECT_EQ(late.model.objects[1]->refs, (std::vector<uint32_t>{12, 10}));
-    EXPECT_EQ(other.model.objects[1]->refs, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(other.model.objects[1]->refs, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
+}
+
+// The quick way must refuse what the general way refuses: a character just
+// past the digits ('/' before '0', ':' after '9', 'g' after 'f' in the
+// hexadecimal flags) ends no number, and a number past a float's range or a
+// count's digits is no usual line. Each is refused at its own line.
+TEST(AcRead, TheQuickWayRefusesWhatTheGeneralWayRefuses)
+{
+    const std::string nines(39, '9'), digits19 = "1" + std::string(18, '0');
+    const struct {
+        const char *line;
+        std::string broken;
+        int number;
+    } cases[] = {
+        {"1 0 0\n", "1: 0 0\n", 9},        {"1 0 0\n", "1/ 0 0\n", 9},
+        {"1 0 0\n", "1.5: 0 0\n", 9},      {"1 0 0\n", "1.5/ 0 0\n", 9},
+        {"1 0 0\n", "1 0 0:\n", 9},        {"2 1 1\n", "2: 1 1\n", 18},
+        {"2 1 1\n", "2 1: 1\n", 18},       {"2 1 1\n", "2 1.5: 1\n", 18},
+        {"2 1 1\n", "2 1.5/ 1\n", 18},     {"2 1 1\n", "2 1 " + nines + "\n", 18},
+        {"2 1 1\n", "2 1 -" + nines + ".5\n", 18}, {"2 1 1\n", "2 . 1\n", 18},
+        {"2 1 1\n", "2 1 -\n", 18},
+        {"SURF 0x10\n", "SURF 0x1g\n", 13}, {"SURF 0x10\n", "SURF 0x1G\n", 13},
+        {"SURF 0x10\n", "SURF 0x1:\n", 13}, {"SURF 0x10\n", "SURF 0x1/\n", 13},
+        {"SURF 0x10\n", "SURF 0x1@\n", 13}, {"SURF 0x10\n", "SURF 0x1`\n", 13},
+        {"mat 0\n", "mat 0:\n", 14},       {"refs 3\n", "refs 3:\n", 15},
+        {"refs 3\n", "refs " + digits19 + "\n", 19}, /* 3 refs, then SURF */
+    };
+    for (const auto &c : cases) {
+        Loaded l = load(replaced(box, c.line, c.broken));
+        EXPECT_FALSE(l.ok) << c.broken;
+        EXPECT_EQ(l.error.rfind("model.ac:" + std::to_string(c.number) + ": expected ", 0), 0u)
+            << c.broken << l.error;
+    }
 }
 
 /* }====== */
