@@ -16,6 +16,9 @@ namespace sim {
 
 /* {====== Lines, tokens and quotes ====== */
 
+// The quick readers of whole lines, over the plain number readers of
+// number_text.h, and with their rule: null for anything but the usual form.
+
 // After the end of a line whose words were all read from "p" on: the start of
 // the next line.
 static inline const char *plain_line_end(const char *p, const char *end)
