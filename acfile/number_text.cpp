@@ -23,10 +23,6 @@ static locale_t c_locale()
 float parse_c(const char *s, float) { return strtof_l(s, nullptr, c_locale()); }
 double parse_c(const char *s, double) { return strtod_l(s, nullptr, c_locale()); }
 
-// Whether a number that read_real reads without fault runs from "p" to a space
-// or "end", moving "p" past it. A plain decimal with no exponent and fewer than
-// 39 digits before its point always fits a float, so it is checked without
-// being converted; anything else is read.
 bool check_real(const char *&p, const char *end)
 {
     if (const char *q = check_plain_real(p, end)) {
@@ -37,7 +33,6 @@ bool check_real(const char *&p, const char *end)
     return read_real(p, end, value) == NUMBER_OK;
 }
 
-// Whether "word" reads as a number (which includes nan and inf).
 bool is_number(std::string_view word)
 {
     const char *p = word.data();

@@ -1,5 +1,5 @@
-// The substitute host's selection rules: what "select all" selects in each
-// mode, as the modeller's own menu does and corrugo-host's --in narrows it.
+// The substitute host's selection rules: what selecting everything selects in
+// each mode, and how naming objects (corrugo-host's --in) narrows it.
 #ifndef CORRUGO_SIM_SELECTION_H
 #define CORRUGO_SIM_SELECTION_H
 
