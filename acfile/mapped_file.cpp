@@ -41,12 +41,12 @@ bool MappedFile::map(int fd, size_t size)
     size_t length = (size / page + 1) * page;
     void *base = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (base == MAP_FAILED)
-        return false;
+        return false; /* no room: the file is read instead */
     if (mmap(base, size, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd, 0) == MAP_FAILED) {
         int mmap_errno = errno;
         munmap(base, length);
         errno = mmap_errno;
-        return false;
+        return false; /* a file that cannot be mapped is read instead */
     }
     MappedFile mapped;
     mapped.base_ = base;

@@ -47,12 +47,10 @@ static inline const char *read_plain_keyword_line(const char *p, const char *end
 }
 
 // Whether "word" can be a token of the format, known or not: a word that
-// starts with a letter and is no number.
+// starts with a letter or "_" and is no number.
 static bool is_token(std::string_view word)
 {
-    if (word.empty())
-        return false;
-    unsigned char c = word[0];
+    unsigned char c = word.empty() ? 0 : word[0];
     return (std::isalpha(c) || c == '_') && !is_number(word);
 }
 

@@ -550,16 +550,23 @@ def main():
                         help='the folder of the scratch copy and its build (default build-mutate)')
     args = parser.parse_args()
 
-    paths = args.files or (sorted(FILES) if args.all else SAMPLE_FILES)
+    paths = args.files or (sorted(FILES) if args.all or args.rerun else SAMPLE_FILES)
     equivalent = equivalent_keys()
     faults = equivalent_list_faults(equivalent, all_mutants(sorted(FILES)))
     if faults:
         sys.exit('\n'.join('mutate.py: ' + fault for fault in faults))
     mutants = all_mutants(paths)
     if args.rerun:
+        # A survivor listed with its line's text ("[...]", in the summary) is
+        # found by that text, so that lines added above it since do not lose
+        # it; one printed as the run went, by its line number.
         with open(args.rerun) as f:
-            wanted = set(re.findall(r'^\s*survived\s+(\S+?):(\d+): (.*?)(?:    \[|  \(|$)', f.read(), re.M))
-        mutants = [m for m in mutants if (m.path, str(m.line), m.description) in wanted]
+            log = f.read()
+        by_text = set(re.findall(r'^\s*survived\s+(\S+?):\d+: (.*?)    \[(.*)\]$', log, re.M))
+        by_text = {(path, original, description) for path, description, original in by_text}
+        by_line = set(re.findall(r'^\s*survived\s+(\S+?):(\d+): (.*?)  \([\d.]+ s\)$', log, re.M))
+        mutants = [m for m in mutants if key(m) in by_text or
+                   (not by_text and (m.path, str(m.line), m.description) in by_line)]
     elif not args.all:
         rng = random.Random(sources_hash(paths))
         mutants = rng.sample(mutants, min(args.sample, len(mutants)))

@@ -8,6 +8,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -109,17 +110,19 @@ TEST(AcRead, RootsWithoutAWorldObjectGoUnderTheModelsWorld)
 
 TEST(AcRead, NamesAreTakenBetweenTheOuterQuotesAsTheyAre)
 {
-    Loaded l = load("AC3Db\nOBJECT world\nname \"the world\"\nkids 4\n"
+    Loaded l = load("AC3Db\nOBJECT world\nname \"the world\"\nkids 5\n"
                     "OBJECT poly\nname \"caf\xC3\xA9 \xE4\xB8\xAD\"\r\nkids 0\n"
                     "OBJECT poly\nname \"say \"hi\" C:\\dir\\\"\nkids 0\n"
                     "OBJECT poly\nname bare words \nkids 0\n"
-                    "OBJECT poly\nname  \t\nkids 0\n");
+                    "OBJECT poly\nname  \t\nkids 0\n"
+                    "OBJECT poly\nname \"\"\nkids 0\n");
     ASSERT_TRUE(l.ok) << l.error;
     EXPECT_EQ(l.model.world->name, "the world");
     EXPECT_EQ(l.model.objects[1]->name, "caf\xC3\xA9 \xE4\xB8\xAD");
     EXPECT_EQ(l.model.objects[2]->name, "say \"hi\" C:\\dir\\");
     EXPECT_EQ(l.model.objects[3]->name, "bare words");
     EXPECT_EQ(l.model.objects[4]->name, "");
+    EXPECT_EQ(l.model.objects[5]->name, "");
 }
 
 TEST(AcRead, CoordinatesAreTheFloatsTheirTextRoundsTo)
@@ -441,6 +444,8 @@ INSTANTIATE_TEST_SUITE_P(
         RoundTrip{"Box", box}, RoundTrip{"CrLf", with_crlf(box)},
         RoundTrip{"ByteOrderMark", "\xEF\xBB\xBF" + box},
         RoundTrip{"NoNewlineAtTheEnd", box.substr(0, box.size() - 1)},
+        RoundTrip{"EmptyAndOneByteData",
+                  replaced(box, "name \"box\"\n", "name \"box\"\ndata 0\ndata 1\nx\n")},
         RoundTrip{"DataWithNewlines",
                   replaced(box, "name \"box\"\n", "data 12\nhello\r\nworld\nname \"box\"\n")},
         RoundTrip{"UnknownTokensEverywhere",
@@ -641,6 +646,18 @@ INSTANTIATE_TEST_SUITE_P(
                "model.ac:7: expected 4 vertex lines, found end of file after 2"},
         Broken{"MoreVerticesThanNumvert", replaced(box, "numvert 4", "numvert 3"),
                "model.ac:11: expected 3 vertex lines, found more: \"0 1 0\""},
+        Broken{"MoreVerticesThanNumvertANan",
+               replaced(replaced(box, "numvert 4", "numvert 3"), "0 1 0\n", "nan 1 0\n"),
+               "model.ac:11: expected 3 vertex lines, found more: \"nan 1 0\""},
+        // A word of the object's own that starts with a letter or "_" is kept as
+        // a token another writer added; anything else is no token.
+        Broken{"NoTokenInAnObject", replaced(box, "numvert 4\n", "9lives 1\nnumvert 4\n"),
+               "model.ac:7: expected a token of an OBJECT, such as name, loc, numvert or kids, "
+               "found \"9lives 1\""},
+        Broken{"NoTokenInAnObjectAfterAToken",
+               replaced(box, "numvert 4\n", "_lives 1\n-lives 1\nnumvert 4\n"),
+               "model.ac:8: expected a token of an OBJECT, such as name, loc, numvert or kids, "
+               "found \"-lives 1\""},
         Broken{"FewerVerticesThanNumvert", replaced(box, "numvert 4", "numvert 5"),
                "model.ac:12: expected 3 numbers for a vertex, found \"numsurf 2\""},
         Broken{"RefPastNumvert", replaced(box, "3 0 0\n", "4 0 0\n"),
@@ -685,6 +702,11 @@ INSTANTIATE_TEST_SUITE_P(
                "model.ac:3: expected 1000 vertex lines, found end of file after 1"},
         Broken{"HugeCount", tiny + "numsurf 99999999999999999999\n",
                "model.ac:3: expected at most 0 surfaces in the rest of the file, found \"numsurf 99999999999999999999\""},
+        // (the last line may lack its "\n": "abcde" could be a vertex line)
+        Broken{"HugeCountBeforeALastLineWithoutItsEnd",
+               tiny + "numvert 99999999999999999999\nabcde",
+               "model.ac:3: expected at most 1 vertex line in the rest of the file, found "
+               "\"numvert 99999999999999999999\""},
         Broken{"HugeRefsCount", replaced(box, "refs 3", "refs 99999999999999999999"),
                "model.ac:15: expected at most 10 refs lines in the rest of the file, found "
                "\"refs 99999999999999999999\""},
@@ -692,6 +714,8 @@ INSTANTIATE_TEST_SUITE_P(
                "model.ac:7: expected numvert and a count, found \"numvert four\""},
         Broken{"DataPastTheEnd", tiny + "data 100\nabc\nkids 0\n",
                "model.ac:3: expected at most 11 bytes of data in the rest of the file, found \"data 100\""},
+        Broken{"DataEndsTheFile", tiny + "data 3\nabc",
+               "model.ac:2: expected a kids line to end the OBJECT, found end of file"},
         Broken{"DataShorterThanItsLine", tiny + "data 2\nabc\nkids 0\n",
                "model.ac:4: expected the end of the line after 2 bytes of data, found \"c\""},
         Broken{"LinesCountedThroughData", tiny + "data 5\na\nb\nc\nnumvert x\n",
@@ -747,25 +771,35 @@ INSTANTIATE_TEST_SUITE_P(
                "model.ac:15: expected refs and a count, found \"refs\""},
         Broken{"MatWithoutANumber", replaced(box, "mat 0", "mat "),
                "model.ac:14: expected mat and a material number, found \"mat\""},
+        // A material number is decimal, and alone on its line; flags are
+        // hexadecimal after 0x or decimal.
+        Broken{"MatInHexadecimal", replaced(box, "mat 0", "mat 0x0"),
+               "model.ac:14: expected mat and a material number, found \"mat 0x0\""},
+        Broken{"MatWithALetter", replaced(box, "mat 0", "mat 0a"),
+               "model.ac:14: expected mat and a material number, found \"mat 0a\""},
+        Broken{"MatWithTwoNumbers", replaced(box, "mat 0", "mat 0 1"),
+               "model.ac:14: expected mat and a material number, found \"mat 0 1\""},
+        Broken{"SurfWithAnotherLetterThanX", replaced(box, "SURF 0x10", "SURF 5x10"),
+               "model.ac:13: expected SURF and its flags (such as 0x10), found \"SURF 5x10\""},
         // Text that is UTF-8 is shown as it is, one to four bytes a
         // character; anything else byte by byte: overlong forms, surrogates,
         // past U+10FFFF, a sequence cut short by another character or the end.
         Broken{"FoundShowsUtf8AndEscapesTheRest",
                replaced(box, "0 1 0\n",
                         "0 1 \xC2\xA9\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xF0\x90\x80\x80"
-                        "\xF4\x8F\xBF\xBF \xC1\xBF\xE0\x9F\xBF\xED\xA0\x80\xF0\x8F\xBF\xBF"
-                        "\xF4\x90\x80\x80\xF5\xC2"
+                        "\xF4\x8F\xBF\xBF\xEF\xBF\xBD \xC1\xBF\xE0\x9F\xBF\xED\xA0\x80\xF0\x8F\xBF\xBF"
+                        "\xF4\x90\x80\x80\xF5\x80\x80\x80\xF5\xC2"
                         "A\xE2\x82\x7F\xE2\x82\xE2\x82\xC0\xE2\x82\n"),
                "model.ac:11: expected 3 numbers for a vertex, found \"0 1 \xC2\xA9\xDF\xBF"
-               "\xE0\xA0\x80\xED\x9F\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF "
+               "\xE0\xA0\x80\xED\x9F\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\xEF\xBF\xBD "
                "\\xc1\\xbf\\xe0\\x9f\\xbf\\xed\\xa0\\x80\\xf0\\x8f\\xbf\\xbf"
-               "\\xf4\\x90\\x80\\x80\\xf5\\xc2A\\xe2\\x82\\x7f\\xe2\\x82\\xe2\\x82\\xc0\\xe2\\x82\""},
+               "\\xf4\\x90\\x80\\x80\\xf5\\x80\\x80\\x80\\xf5\\xc2A\\xe2\\x82\\x7f\\xe2\\x82\\xe2\\x82\\xc0\\xe2\\x82\""},
         Broken{"FoundEndsWithAWholeCharacter", replaced(box, "0 1 0\n", "0 1 \xC2\xA9\n"),
                "model.ac:11: expected 3 numbers for a vertex, found \"0 1 \xC2\xA9\""},
         Broken{"FoundIsClippedAndEscaped",
-               replaced(box, "0 1 0\n", "0 \"1\"\t\x01" + std::string(70, 'y') + "\n"),
-               "model.ac:11: expected 3 numbers for a vertex, found \"0 \\\"1\\\"\\t\\x01" +
-                   std::string(53, 'y') + "...\""}),
+               replaced(box, "0 1 0\n", "0 \"1\"\t\x01~\x1f\x7f" + std::string(70, 'y') + "\n"),
+               "model.ac:11: expected 3 numbers for a vertex, found \"0 \\\"1\\\"\\t\\x01~\\x1f\\x7f" +
+                   std::string(50, 'y') + "...\""}),
     [](const ::testing::TestParamInfo<Broken> &info) { return std::string(info.param.name); });
 
 /* }====== */
@@ -985,6 +1019,36 @@ TEST_F(AcFile, AMovedVertexWhoseFrameCannotBeInvertedIsNotSaved)
     EXPECT_EQ(save(l), text); // write_ac keeps the line as it was read
 }
 
+// How many of the process's mappings are of the file "path".
+static size_t mappings(const std::string &path)
+{
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    size_t n = 0;
+    while (std::getline(maps, line))
+        n += line.size() >= path.size() && line.compare(line.size() - path.size(), path.size(), path) == 0;
+    return n;
+}
+
+// The permissions and inode of the mapping that holds "address", as
+// /proc/self/maps gives them ("r--p 0" for private read-only memory that is
+// no file's), or "" when none does.
+static std::string mapping_at(const void *address)
+{
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    uintptr_t a = reinterpret_cast<uintptr_t>(address);
+    while (std::getline(maps, line)) {
+        unsigned long long from, to, offset, inode;
+        char perms[5], device[16];
+        if (std::sscanf(line.c_str(), "%llx-%llx %4s %llx %15s %llu", &from, &to, perms, &offset,
+                        device, &inode) == 6 &&
+            a >= from && a < to)
+            return std::string(perms) + " " + std::to_string(inode);
+    }
+    return "";
+}
+
 TEST_F(AcFile, AMappedFileReadsAndSavesAsACopiedOne)
 {
     // Files that end exactly at the end of a page and just after it, with no
@@ -1004,6 +1068,12 @@ TEST_F(AcFile, AMappedFileReadsAndSavesAsACopiedOne)
         ASSERT_TRUE(read_ac_file(path, mapped, mapped_source, error, READ_MAP)) << error;
         ASSERT_TRUE(read_ac_file(path, copied, copied_source, error)) << error;
         EXPECT_EQ(mapped_source.bytes(), text);
+        // the reader reads the byte after the text: a zero of the mapping's
+        // own, past the file when the file fills its last page
+        const char *after = mapped_source.bytes().data() + size;
+        if (size % sysconf(_SC_PAGESIZE) == 0)
+            EXPECT_EQ(mapping_at(after), "r--p 0") << size;
+        EXPECT_EQ(*after, '\0');
         EXPECT_TRUE(copied_source.text == text);
         ASSERT_EQ(mapped.objects[1]->vertices.size(), 4u);
         mapped.objects[1]->vertices[2].z = 0.5f;
@@ -1015,17 +1085,6 @@ TEST_F(AcFile, AMappedFileReadsAndSavesAsACopiedOne)
                   replaced(replaced(text, "1 1 0\n", "1 1 0.5\n"), "0 1 0\n", "-2 1 0\n"));
         EXPECT_EQ(names(), std::vector<std::string>{"model.ac"});
     }
-}
-
-// How many of the process's mappings are of the file "path".
-static size_t mappings(const std::string &path)
-{
-    std::ifstream maps("/proc/self/maps");
-    std::string line;
-    size_t n = 0;
-    while (std::getline(maps, line))
-        n += line.size() >= path.size() && line.compare(line.size() - path.size(), path.size(), path) == 0;
-    return n;
 }
 
 TEST_F(AcFile, AMappedFileIsUnmappedWithItsSource)
