@@ -675,6 +675,16 @@ INSTANTIATE_TEST_SUITE_P(
                tiny + "numsurf 2\nSURF 0x0\nrefs 2\n3 0 0\n1 0 0\nSURF 0x0\nmat 0\nrefs 1\n"
                       "3 0.5 0.5\nnumvert 2\n0 0 0\n0 0 0\nkids 0\n",
                "model.ac:11: expected a vertex index below numvert 2, found \"3 0.5 0.5\""},
+        Broken{"RefWithoutAnyVertex", tiny + "numsurf 1\nSURF 0x0\nrefs 1\n0 0 0\nkids 0\n",
+               "model.ac:6: expected a vertex index below numvert 0, found \"0 0 0\""},
+        Broken{"RefPastNumvertGivenLaterThenALowerOne",
+               tiny + "numsurf 1\nSURF 0x0\nrefs 2\n3 0 0\n1 0 0\nnumvert 2\n0 0 0\n0 0 0\nkids 0\n",
+               "model.ac:6: expected a vertex index below numvert 2, found \"3 0 0\""},
+        // (the second surface read the general way)
+        Broken{"RefPastNumvertGivenLaterTheLastHighestReadTheGeneralWay",
+               tiny + "numsurf 2\nSURF 0x0\nrefs 2\n3 0 0\n1 0 0\nSURF 0x0\nmat 0\nrefs 1\n"
+                      "3 0.5 1e0\nnumvert 2\n0 0 0\n0 0 0\nkids 0\n",
+               "model.ac:11: expected a vertex index below numvert 2, found \"3 0.5 1e0\""},
         Broken{"WordInARef", replaced(box, "2 1 1\n", "2 x 1\n"),
                "model.ac:18: expected a vertex index and 2 texture coordinates, found \"2 x 1\""},
         Broken{"EndInTheRefs", box.substr(0, box.find("2 1 1\n")),
@@ -700,6 +710,10 @@ INSTANTIATE_TEST_SUITE_P(
                "model.ac:7: expected a count of 0 or more, found \"numvert -1\""},
         Broken{"CountTheFileCannotHold", tiny + "numvert 1000\n0 0 0\n",
                "model.ac:3: expected 1000 vertex lines, found end of file after 1"},
+        Broken{"HugeSurfaceCountBeforeALastLineWithoutItsEnd",
+               tiny + "numsurf 99999999999999999999\nabcdefghijklm",
+               "model.ac:3: expected at most 1 surface in the rest of the file, found "
+               "\"numsurf 99999999999999999999\""},
         Broken{"HugeCount", tiny + "numsurf 99999999999999999999\n",
                "model.ac:3: expected at most 0 surfaces in the rest of the file, found \"numsurf 99999999999999999999\""},
         // (the last line may lack its "\n": "abcde" could be a vertex line)

@@ -151,6 +151,59 @@ TEST(AcNoLoss, AGeneralRotationRewritesTheAxesItMixesToTheNearestFloat)
     EXPECT_EQ(save(l), text);
 }
 
+// A turn about a slanted axis with a scale of 1.1, so that every entry of the
+// matrix counts and the determinant (1.331) is no float: the inverse is the
+// transpose over 1.21, computed here in long double, and every local number
+// takes the whole world change.
+TEST(AcNoLoss, ASlantedScaledTurnRewritesEachAxisToTheNearestFloat)
+{
+    long double a = 0.5L, b = 0.7L, g = -1.1L; /* about z, then x, then z */
+    long double rz1[3][3] = {{cosl(a), -sinl(a), 0}, {sinl(a), cosl(a), 0}, {0, 0, 1}};
+    long double rx[3][3] = {{1, 0, 0}, {0, cosl(b), -sinl(b)}, {0, sinl(b), cosl(b)}};
+    long double rz2[3][3] = {{cosl(g), -sinl(g), 0}, {sinl(g), cosl(g), 0}, {0, 0, 1}};
+    auto times = [](long double p[3][3], long double q[3][3], long double out[3][3]) {
+        for (int i = 0; i < 3; i++)
+            for (int j = 0; j < 3; j++)
+                out[i][j] = p[i][0] * q[0][j] + p[i][1] * q[1][j] + p[i][2] * q[2][j];
+    };
+    long double half[3][3], turn[3][3];
+    times(rz1, rx, half);
+    times(half, rz2, turn);
+    double m[3][3]; /* world = m * local + loc; the file lists m by columns */
+    std::string rot = "rot";
+    for (int j = 0; j < 3; j++)
+        for (int i = 0; i < 3; i++) {
+            m[i][j] = double(1.1L * turn[i][j]);
+            ASSERT_GT(std::fabs(m[i][j]), 0.05) << i << j;
+            char number[32];
+            std::snprintf(number, sizeof number, " %.17g", m[i][j]);
+            rot += number;
+        }
+    const std::string text = placed("", rot + "\nloc 3 -4 0.5\n");
+    Loaded l = load(text);
+    ASSERT_TRUE(l.ok) << l.error;
+    Object &o = *l.model.objects.back();
+    std::vector<Vertex> before = o.vertices;
+    for (Vertex &v : o.vertices)
+        v.x += 0.25f, v.y -= 0.5f, v.z += 0.125f;
+    std::vector<std::string> was = lines_of(text), now = lines_of(save(l));
+    size_t first = std::find(was.begin(), was.end(), "numvert 3") - was.begin() + 1;
+    for (size_t v = 0; v < 3; v++) {
+        std::vector<std::string> w = words_of(was[first + v]), n = words_of(now[first + v]);
+        long double d[3] = {(long double)o.vertices[v].x - before[v].x,
+                            (long double)o.vertices[v].y - before[v].y,
+                            (long double)o.vertices[v].z - before[v].z};
+        for (int k = 0; k < 3; k++) {
+            long double change = (m[0][k] * d[0] + m[1][k] * d[1] + m[2][k] * d[2]) / 1.21L;
+            EXPECT_EQ(std::strtof(n[k].c_str(), nullptr),
+                      float(std::strtof(w[k].c_str(), nullptr) + change))
+                << "vertex " << v << " axis " << k;
+        }
+    }
+    o.vertices = before;
+    EXPECT_EQ(save(l), text);
+}
+
 TEST(AcNoLoss, RealModelsNeverRewriteTheAxisAWaveRunsAlong)
 {
     // A wave moves the two other axes and never the one it runs along: its
