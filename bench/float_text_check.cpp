@@ -4,7 +4,7 @@
 // does not run it.
 //
 // usage: corrugo_float_text_check
-#include "sim/acfile.h"
+#include "acfile/acfile.h"
 
 #include <atomic>
 #include <charconv>

@@ -4,7 +4,7 @@
 // steadier figure on a shared machine.
 //
 // usage: corrugo_phases MODEL.ac PLUGIN OUT.ac "QORVEL_GO COMMAND"
-#include "sim/acfile.h"
+#include "acfile/acfile.h"
 #include "sim/host.h"
 
 #include <tcl.h>

@@ -50,7 +50,8 @@ endif()
 # printf: MinGW's, which libstdc++ always selects and which prints what C99
 # and glibc print.
 add_library(corrugo_wintest_host OBJECT
-  sim/model.cpp
+  acfile/model.cpp
+  sim/selection.cpp
   sim/host.cpp
   wintest/host_commands.cpp
   wintest/scenarios.cpp)

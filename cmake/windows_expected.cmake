@@ -5,7 +5,8 @@ add_executable(corrugo_windows_expected EXCLUDE_FROM_ALL
   wintest/expected_linux.cpp
   wintest/scenarios.cpp
   wintest/host_commands.cpp
-  sim/model.cpp
+  acfile/model.cpp
+  sim/selection.cpp
   sim/host.cpp)
 target_include_directories(corrugo_windows_expected PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(corrugo_windows_expected PRIVATE corrugo_core ${CMAKE_DL_LIBS})

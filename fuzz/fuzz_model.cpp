@@ -8,7 +8,7 @@
 // edges of a float or to arbitrary bits, the written text reads again with the
 // same objects and vertex counts, every vertex of an object without a
 // transform at exactly the position it was given, and writes back as itself.
-#include "sim/acfile.h"
+#include "acfile/acfile.h"
 #include "sim/host.h"
 #include "wave/wave.h"
 

@@ -2,8 +2,8 @@
 """Mutation check: do the tests notice a planted fault?
 
 Generates mutants by rule over the plug-in (wave/, plugin/), the .ac reader
-and writer (sim/acfile.cpp), the substitute host's functions (sim/host.cpp,
-sim/host_tcl.cpp) and its saving of files (sim/save_file.cpp): relational, logical and arithmetic operators, constants,
+and writer (acfile/), the substitute host's functions (sim/host.cpp,
+sim/host_tcl.cpp) and the saving of files (acfile/save_file.cpp): relational, logical and arithmetic operators, constants,
 float casts and declarations (rounding to single precision dropped or added),
 calls to host functions removed, early returns removed, conditions negated.
 Each mutant is built incrementally and the ctest tests whose programs depend on
@@ -59,34 +59,56 @@ AFTER_PLUGIN = [(PLUGIN, r'^Plugin\.'), (['corrugo_plugin_asan'], r'^Asan\.Plugi
                 (PLUGIN, (r'^((Cli|Named|Saving|Robust)\.|PluginSymbols$|ViewerInTk$)', SLOW)),
                 (PLUGIN, DEEP)]
 CORE_TESTS = [(['test_wave'], UNIT), (['test_host'], r'^Host\.')] + AFTER_PLUGIN
+# The substitute host's library holds the .ac files' objects too: relinked, it
+# carries a mutant of either to every program and test that loads it.
 SIM = ['corrugo_sim']
-SIM_TESTS = [(SIM, READER), (SIM, r'^Host\.'), (SIM, UNIT),
+SIM_TESTS = [(SIM, r'^Host\.'), (SIM, UNIT),
              (SIM, (r'^((Plugin|Cli|Named|Saving|Robust)\.|ViewerInTk$)', SLOW)), (SIM, DEEP)]
 FAULTS = r'^Faults\.'  # reading and saving when system calls fail
-SAVE_TESTS = [(SIM, FAULTS), (SIM, (r'^(Saving|Cli|Named|Robust)\.', SLOW)), (SIM, SLOW_SAVING)]
+ACFILE_TESTS = [(['test_acfile', 'test_noloss'], READER),
+                (['test_acfile_asan'], READER_ASAN), (['test_faults'], FAULTS)] + SIM_TESTS
+SAVE_TESTS = [(['test_faults'], FAULTS), (SIM, (r'^(Saving|Cli|Named|Robust)\.', SLOW)),
+              (SIM, SLOW_SAVING)]
 FILES = {
+    'wave/draw.cpp': ('corrugo_core', CORE_TESTS),
     'wave/wave_params.cpp': ('corrugo_core', CORE_TESTS),
     'wave/gather.cpp': ('corrugo_core', CORE_TESTS),
     'wave/apply.cpp': ('corrugo_core', CORE_TESTS),
+    'wave/command.cpp': ('corrugo_core', CORE_TESTS),
     'plugin/host_functions.cpp': ('corrugo_core', [(['test_tick'], r'^TickCount\.')] + CORE_TESTS),
     'plugin/plugin.cpp': ('corrugo_plugin', AFTER_PLUGIN),
-    'sim/acfile.cpp': ('corrugo_sim', SIM_TESTS[:1] + [(['test_acfile_asan'], READER_ASAN),
-                                                       (SIM, FAULTS)] + SIM_TESTS[1:]),
+    'acfile/lines.h': ('corrugo_acfile', ACFILE_TESTS),
+    'acfile/number_text.h': ('corrugo_acfile', ACFILE_TESTS),
+    'acfile/number_text.cpp': ('corrugo_acfile', ACFILE_TESTS),
+    'acfile/mapped_file.cpp': ('corrugo_acfile', ACFILE_TESTS),
+    'acfile/frame.cpp': ('corrugo_acfile', ACFILE_TESTS),
+    'acfile/read.cpp': ('corrugo_acfile', ACFILE_TESTS),
+    'acfile/read_file.cpp': ('corrugo_acfile', ACFILE_TESTS),
+    'acfile/write.cpp': ('corrugo_acfile', ACFILE_TESTS),
     'sim/host.cpp': ('corrugo_sim', SIM_TESTS),
     'sim/host_tcl.cpp': ('corrugo_sim', SIM_TESTS),
-    'sim/save_file.cpp': ('corrugo_sim', SAVE_TESTS),
+    'acfile/save_file.cpp': ('corrugo_acfile', SAVE_TESTS),
+}
+
+# A header's code is compiled into the objects of the files that include it:
+# those are rebuilt, and compared with the original's, in its place.
+HEADERS = {
+    'acfile/lines.h': ['acfile/number_text.cpp', 'acfile/read.cpp', 'acfile/read_file.cpp',
+                       'acfile/write.cpp'],
+    'acfile/number_text.h': ['acfile/number_text.cpp', 'acfile/read.cpp', 'acfile/write.cpp'],
 }
 
 # What the sample draws from, unless --files says otherwise: the plug-in, the
 # reader and writer and the host functions. Not saving: most of its mutants
 # are in what it does when a system call fails (close, write, rename), which
 # no test here can make happen; --all and --files take it in.
-SAMPLE_FILES = [path for path in sorted(FILES) if path != 'sim/save_file.cpp']
+SAMPLE_FILES = [path for path in sorted(FILES) if path != 'acfile/save_file.cpp']
 
-# Where the figures are grouped.
+# Where the figures are grouped (by the start of the mutated file's path).
 FOLDERS = [('wave/', 'wave/'), ('plugin/', 'plugin/'),
-           ('reader and writer', 'sim/acfile'), ('host functions', 'sim/host'),
-           ('saving', 'sim/save_file')]
+           ('reader and writer', tuple(path for path in FILES if path.startswith('acfile/') and
+                                       path != 'acfile/save_file.cpp')),
+           ('host functions', 'sim/host'), ('saving', 'acfile/save_file')]
 
 SAMPLE_SIZE = 100
 TEST_TIMEOUT = 10  # seconds per ctest test; a mutant that hangs is killed
@@ -335,8 +357,10 @@ def equivalent_list_faults(keys, mutants):
     excuse a mutant nobody looked at (make the lines differ, by a comment
     if need be)."""
     lines = {}
+    moved = {}  # the files where each line and change is found
     for m in mutants:
         lines.setdefault(key(m), []).append(m.line)
+        moved.setdefault(key(m)[1:], set()).add(m.path)
     name = os.path.relpath(EQUIVALENT_FILE, ROOT)
     faults = []
     for k, numbers in sorted(keys.items(), key=lambda item: item[1]):
@@ -346,8 +370,11 @@ def equivalent_list_faults(keys, mutants):
             faults.append('%s:%d: listed again on line %s'
                           % (name, number, ', '.join(map(str, numbers[1:]))))
         if not found:
-            faults.append('%s:%d: names no mutant (%s: %s); bring it up to date or remove it'
-                          % (name, number, k[0], k[2]))
+            elsewhere = sorted(moved.get(k[1:], ()))
+            faults.append('%s:%d: names no mutant (%s: %s); bring it up to date or remove it%s'
+                          % (name, number, k[0], k[2],
+                             ' (the line and the change are in %s now)' % ', '.join(elsewhere)
+                             if elsewhere else ''))
         elif len(found) > 1:
             faults.append('%s:%d: names %d mutants, %s lines %s; make the lines differ'
                           % (name, number, len(found), k[0], ', '.join(map(str, found))))
@@ -409,16 +436,19 @@ class Scratch:
                  '-DCMAKE_BUILD_TYPE=Release', '-DCMAKE_CXX_FLAGS_RELEASE=-O1 -DNDEBUG',
                  '-DCMAKE_LINK_DEPENDS_NO_SHARED=ON'], quiet=True)
 
-    def object_file(self, path):
-        return os.path.join(self.build, 'CMakeFiles', FILES[path][0] + '.dir', path + '.o')
+    def object_files(self, path):
+        """The objects that hold the code of "path" (a header's: of the files
+        that include it)."""
+        return [os.path.join(self.build, 'CMakeFiles', FILES[path][0] + '.dir', source + '.o')
+                for source in HEADERS.get(path, [path])]
 
     def ninja(self, targets):
         r = subprocess.run(['ninja', '-C', self.build, '-j2'] + targets,
                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         return r.returncode == 0
 
-    def object_target(self, path):
-        return os.path.relpath(self.object_file(path), self.build)
+    def object_targets(self, path):
+        return [os.path.relpath(f, self.build) for f in self.object_files(path)]
 
 
 def run(command, quiet=False, **kw):
@@ -472,7 +502,7 @@ def run_mutants(scratch, mutants, equivalent, verbose, results):
         source = os.path.join(scratch.src, path)
         with open(source) as f:
             original = f.read()
-        baseline = digest(scratch.object_file(path))
+        baseline = [digest(f) for f in scratch.object_files(path)]
         try:
             for m in sorted(group, key=lambda m: m.start):
                 if key(m) in equivalent:
@@ -481,9 +511,9 @@ def run_mutants(scratch, mutants, equivalent, verbose, results):
                 started = time.time()
                 with open(source, 'w') as f:
                     f.write(original[:m.start] + m.replacement + original[m.end:])
-                if not scratch.ninja([scratch.object_target(path)]):
+                if not scratch.ninja(scratch.object_targets(path)):
                     outcome = 'stillborn'
-                elif digest(scratch.object_file(path)) == baseline:
+                elif [digest(f) for f in scratch.object_files(path)] == baseline:
                     outcome = 'same-code'
                 else:
                     passed, failed = ctest(scratch, tests)

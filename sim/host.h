@@ -7,7 +7,8 @@
 #ifndef CORRUGO_SIM_HOST_H
 #define CORRUGO_SIM_HOST_H
 
-#include "sim/model.h"
+#include "acfile/model.h"
+#include "sim/selection.h"
 
 #include <cstdint>
 #include <functional>

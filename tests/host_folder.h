@@ -4,7 +4,7 @@
 #define CORRUGO_TESTS_HOST_FOLDER_H
 
 #include "shell.h"
-#include "sim/acfile.h"
+#include "acfile/acfile.h"
 
 #include <gtest/gtest.h>
 

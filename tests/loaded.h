@@ -3,7 +3,7 @@
 #ifndef CORRUGO_TESTS_LOADED_H
 #define CORRUGO_TESTS_LOADED_H
 
-#include "sim/acfile.h"
+#include "acfile/acfile.h"
 
 #include <string>
 

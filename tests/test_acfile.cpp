@@ -2,7 +2,7 @@
 // back byte for byte, moved vertices written in their object's frame, broken
 // files named by line, the real samples, and saving that never leaves half a file.
 #include "loaded.h"
-#include "sim/acfile.h"
+#include "acfile/acfile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // corrugo-host from the outside: options, selection, exit statuses, messages
 // and what it writes.
 #include "shell.h"
-#include "sim/acfile.h"
+#include "acfile/acfile.h"
 
 #include <gtest/gtest.h>
 

@@ -8,8 +8,8 @@
 // library's functions come first for the substitute host's library too, and
 // pass every call on to the C library's own unless a fault is armed for it.
 #include "loaded.h"
-#include "sim/acfile.h"
-#include "sim/save_file.h"
+#include "acfile/acfile.h"
+#include "acfile/save_file.h"
 
 #include <gtest/gtest.h>
 

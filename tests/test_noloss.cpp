@@ -4,7 +4,7 @@
 // the reader refuses rather than lose: MATERIAL lines of the wrong shape, a
 // file without objects, transforms that place vertices beyond a float.
 #include "loaded.h"
-#include "sim/acfile.h"
+#include "acfile/acfile.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // wave writes stays finite and stays where it was put.
 #include "host_folder.h"
 #include "shell.h"
-#include "sim/acfile.h"
+#include "acfile/acfile.h"
 
 #include <gtest/gtest.h>
 

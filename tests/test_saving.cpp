@@ -4,8 +4,8 @@
 // the command-line options that name files, and input that is no model.
 #include "host_folder.h"
 #include "shell.h"
-#include "sim/acfile.h"
-#include "sim/save_file.h"
+#include "acfile/acfile.h"
+#include "acfile/save_file.h"
 
 #include <gtest/gtest.h>
 

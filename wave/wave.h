@@ -28,19 +28,27 @@ struct WaveParams {
     uint32_t seed;   /* last seed used for a random offset */
 };
 
-/* {====== Parameters (wave_params.cpp) ====== */
+/* {====== The command (command.cpp) ====== */
 
 /* Handler of "qorvel_go": "count" words in "vector", entry 0 being the
    command name. Parses, gathers and applies; always returns 0. */
 int apply_wave_command(int count, char *vector[]);
 
-/* Fills "params" from entries 1 to 12 of "vector"; on the first fault shows
-   its message and returns false. */
-bool parse_wave_params(int count, char *vector[], WaveParams *params);
+/* }====== */
+
+/* {====== The seeded draw (draw.cpp) ====== */
 
 /* The first value the Microsoft C runtime's rand() gives after srand("seed"),
    modulo 100: a whole percentage 0 to 99, the same on every platform. */
 int percent_draw(uint32_t seed);
+
+/* }====== */
+
+/* {====== Parameters (wave_params.cpp) ====== */
+
+/* Fills "params" from entries 1 to 12 of "vector"; on the first fault shows
+   its message and returns false. */
+bool parse_wave_params(int count, char *vector[], WaveParams *params);
 
 /* Reads "text" as the "%g" conversion would into a float: leading white
    space, then the longest decimal number prefix; the rest is ignored. Only

@@ -103,12 +103,6 @@ bool scan_float(const char *text, float *value)
 
 /* }====== */
 
-int percent_draw(uint32_t seed)
-{
-    uint32_t state = seed * 214013u + 2531011u;
-    return (int)((state >> 16) & 0x7FFF) % 100;
-}
-
 /* {====== Checks ====== */
 
 static char lower_ascii(char c)
@@ -220,15 +214,3 @@ bool parse_wave_params(int count, char *vector[], WaveParams *params)
 }
 
 /* }====== */
-
-int apply_wave_command(int count, char *vector[])
-{
-    WaveParams params;
-    if (!parse_wave_params(count, vector, &params))
-        return 0; /* the message says which parameter is wrong */
-    HostList *vertices = gather_wave_vertices();
-    if (!vertices)
-        return 0; /* the message says that nothing is selected */
-    apply_wave(&params, vertices);
-    return 0; /* the list now belongs to the undo step */
-}

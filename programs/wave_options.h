@@ -2,8 +2,8 @@
 // --amplitude 0.15" builds the plug-in's command "qorvel_go x y n 5 0.15 0.15
 // 0 0 0 0 0 0". The texts go to the command unchanged, so that its own checks
 // and messages apply; only which options go together is checked here.
-#ifndef CORRUGO_SIM_WAVE_OPTIONS_H
-#define CORRUGO_SIM_WAVE_OPTIONS_H
+#ifndef CORRUGO_PROGRAMS_WAVE_OPTIONS_H
+#define CORRUGO_PROGRAMS_WAVE_OPTIONS_H
 
 #include <string>
 

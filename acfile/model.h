@@ -1,11 +1,12 @@
-// The substitute host's model: objects in a tree under a world object, their
-// vertices and surfaces, and the selection.
+// The model an AC3D file is read into: objects in a tree under a world object,
+// their vertices and surfaces, and the selection that a host keeps over them
+// (the reader leaves it empty).
 //
 // Vertices are stored in world coordinates, which is what a plug-in sees and
 // changes. Storage never moves once an object is built: the host hands out
 // pointers to vertices, surfaces and objects.
-#ifndef CORRUGO_SIM_MODEL_H
-#define CORRUGO_SIM_MODEL_H
+#ifndef CORRUGO_ACFILE_MODEL_H
+#define CORRUGO_ACFILE_MODEL_H
 
 #include "host/host.h"
 
@@ -85,15 +86,6 @@ template <class F> void walk_objects(Object *object, F &&visit)
         pending.insert(pending.end(), o->children.rbegin(), o->children.rend());
     }
 }
-
-// Sets the selection to everything of "mode" (1 objects, 2 surfaces, 3
-// vertices) in file order, limited to the objects named in "names" when it is
-// not empty:
-// - objects: the world's children, or every object whose name is given;
-// - surfaces and vertices: those of every object in scope, objects depth-first,
-//   the scope being the named objects and their descendants.
-void select_all(Model &model, int mode, const std::vector<std::string> &names = {});
-void select_none(Model &model);
 
 size_t count_vertices(const Model &model);
 

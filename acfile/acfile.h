@@ -1,5 +1,6 @@
-// The substitute host's AC3D text model files (".ac"): reading them into a
-// Model, and writing the model back without loss.
+// AC3D text model files (".ac"): reading them into a Model (model.h), and
+// writing the model back without loss. Nothing here needs the substitute
+// host: a program that only reads and writes files links this alone.
 //
 // Writing gives back the bytes that were read, except the lines of vertices
 // whose world position changed since; those are written again in their
@@ -32,10 +33,11 @@
 //   be the only root: anything after it is an error (it would mean a kids
 //   count that is too small). Without it, every root object becomes a child of
 //   the model's own world, which is not written back.
-#ifndef CORRUGO_SIM_ACFILE_H
-#define CORRUGO_SIM_ACFILE_H
+#ifndef CORRUGO_ACFILE_ACFILE_H
+#define CORRUGO_ACFILE_ACFILE_H
 
-#include "sim/model.h"
+#include "acfile/mapped_file.h"
+#include "acfile/model.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -44,29 +46,6 @@
 #include <vector>
 
 namespace sim {
-
-// A file mapped into memory, read-only, with a zero byte after its end (as a
-// std::string has); unmapped when destroyed.
-class MappedFile {
-public:
-    MappedFile() = default;
-    MappedFile(MappedFile &&other) noexcept;
-    MappedFile &operator=(MappedFile &&other) noexcept;
-    MappedFile(const MappedFile &) = delete;
-    MappedFile &operator=(const MappedFile &) = delete;
-    ~MappedFile();
-
-    // Maps the first "size" bytes of the open file "fd" (size above 0); false
-    // with errno set on failure, leaving this unchanged.
-    bool map(int fd, size_t size);
-    const char *data() const { return static_cast<const char *>(base_); }
-    size_t size() const { return size_; }
-
-private:
-    void *base_ = nullptr;
-    size_t size_ = 0;
-    size_t length_ = 0; // of the whole mapping
-};
 
 // What the writer needs, besides the model, to give the file back byte for
 // byte: the file's bytes and, for every object with vertices, where its vertex

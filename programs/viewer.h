@@ -1,7 +1,7 @@
 // The viewer: a small Tk main window over the substitute host, so that the
 // plug-in and its dialog can be used (and tested) as in the modeller.
-#ifndef CORRUGO_SIM_VIEWER_H
-#define CORRUGO_SIM_VIEWER_H
+#ifndef CORRUGO_PROGRAMS_VIEWER_H
+#define CORRUGO_PROGRAMS_VIEWER_H
 
 #include <string>
 #include <vector>

@@ -1,5 +1,5 @@
 // corrugo-host's named wave options and the command they build.
-#include "sim/wave_options.h"
+#include "programs/wave_options.h"
 
 #include <tcl.h>
 

@@ -3,11 +3,11 @@
 // Loads an .ac model into the substitute host, loads the plug-in from its file
 // as the modeller does, selects, runs Tcl commands in the host's interpreter
 // and writes the model back, changing only the lines of vertices that moved.
-#include "sim/acfile.h"
+#include "acfile/acfile.h"
+#include "acfile/save_file.h"
+#include "programs/viewer.h"
+#include "programs/wave_options.h"
 #include "sim/host.h"
-#include "sim/save_file.h"
-#include "sim/viewer.h"
-#include "sim/wave_options.h"
 
 #include <tcl.h>
 

@@ -1,5 +1,5 @@
 // Replacing a user's file safely; see save_file.h for what is kept and why.
-#include "sim/save_file.h"
+#include "acfile/save_file.h"
 
 #include <cerrno>
 #include <chrono>

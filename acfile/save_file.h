@@ -22,8 +22,8 @@
 //   the user may write), or when its folder may not be written. Signals are
 //   held off while the content is copied, and room for it is reserved first,
 //   so only SIGKILL or a failing disk can leave such a file half written.
-#ifndef CORRUGO_SIM_SAVE_FILE_H
-#define CORRUGO_SIM_SAVE_FILE_H
+#ifndef CORRUGO_ACFILE_SAVE_FILE_H
+#define CORRUGO_ACFILE_SAVE_FILE_H
 
 #include <functional>
 #include <string>

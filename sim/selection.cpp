@@ -1,28 +1,9 @@
-// The substitute host's model and its selection rules.
-#include "sim/model.h"
+// The substitute host's selection rules.
+#include "sim/selection.h"
 
 #include <algorithm>
 
 namespace sim {
-
-Model::Model()
-{
-    objects.push_back(std::make_unique<Object>());
-    world = objects.back().get();
-    world->name = "world";
-}
-
-Object *Model::add_object(Object *parent, std::string name)
-{
-    if (!parent)
-        parent = world;
-    objects.push_back(std::make_unique<Object>());
-    Object *object = objects.back().get();
-    object->name = std::move(name);
-    object->parent = parent;
-    parent->children.push_back(object);
-    return object;
-}
 
 static bool named(const Object *object, const std::vector<std::string> &names)
 {
@@ -80,14 +61,6 @@ void select_all(Model &model, int mode, const std::vector<std::string> &names)
                     sel.objects.push_back(object);
             });
     }
-}
-
-size_t count_vertices(const Model &model)
-{
-    size_t n = 0;
-    for (const auto &object : model.objects)
-        n += object->vertices.size();
-    return n;
 }
 
 } // namespace sim

@@ -4,13 +4,13 @@
 // boxes and its status in a status line, so that the plug-in and its dialog
 // can be used (and tested) as in the modeller.
 //
-// The window itself is Tcl (sim/viewer.tcl, built into the program); this
+// The window itself is Tcl (viewer.tcl, built into the program); this
 // file starts Tk and the plug-in, and gives the script the commands of the
 // ::viewer namespace that reach the model, and the Corrugo dialog the one
 // command it asks a host for: the selection's extent along an axis.
-#include "sim/viewer.h"
+#include "programs/viewer.h"
 
-#include "sim/acfile.h"
+#include "acfile/acfile.h"
 #include "sim/host.h"
 
 #include <tcl.h>
@@ -24,7 +24,7 @@
 #include <utility>
 #include <vector>
 
-// The window's Tcl script, generated from sim/viewer.tcl.
+// The window's Tcl script, generated from viewer.tcl.
 extern const char corrugo_viewer_script[];
 
 namespace sim {

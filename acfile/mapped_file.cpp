@@ -1,0 +1,59 @@
+// Files mapped into memory, read-only, with a zero byte after their end.
+#include "acfile/mapped_file.h"
+
+#include <cerrno>
+#include <utility>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace sim {
+
+MappedFile::MappedFile(MappedFile &&other) noexcept
+    : base_(other.base_), size_(other.size_), length_(other.length_)
+{
+    other.base_ = nullptr;
+    other.size_ = other.length_ = 0;
+}
+
+// "other" gets what this held, and unmaps it in its turn.
+MappedFile &MappedFile::operator=(MappedFile &&other) noexcept
+{
+    std::swap(base_, other.base_);
+    std::swap(size_, other.size_);
+    std::swap(length_, other.length_);
+    return *this;
+}
+
+MappedFile::~MappedFile()
+{
+    if (base_)
+        munmap(base_, length_);
+}
+
+// The file goes over the start of a zeroed reservation at least one byte
+// longer, so that the byte after its end reads as zero even when the file
+// fills its last page (the rest of a page the file ends in reads as zero too).
+// Its pages are mapped at once: the reader reads them all.
+bool MappedFile::map(int fd, size_t size)
+{
+    size_t page = size_t(sysconf(_SC_PAGESIZE));
+    size_t length = (size / page + 1) * page;
+    void *base = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED)
+        return false; /* no room: the file is read instead */
+    if (mmap(base, size, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd, 0) == MAP_FAILED) {
+        int mmap_errno = errno;
+        munmap(base, length);
+        errno = mmap_errno;
+        return false; /* a file that cannot be mapped is read instead */
+    }
+    MappedFile mapped;
+    mapped.base_ = base;
+    mapped.size_ = size;
+    mapped.length_ = length;
+    *this = std::move(mapped);
+    return true;
+}
+
+} // namespace sim

@@ -1,0 +1,34 @@
+// A file mapped into memory, for reading a large file without copying it.
+#ifndef CORRUGO_ACFILE_MAPPED_FILE_H
+#define CORRUGO_ACFILE_MAPPED_FILE_H
+
+#include <cstddef>
+
+namespace sim {
+
+// A file mapped into memory, read-only, with a zero byte after its end (as a
+// std::string has); unmapped when destroyed.
+class MappedFile {
+public:
+    MappedFile() = default;
+    MappedFile(MappedFile &&other) noexcept;
+    MappedFile &operator=(MappedFile &&other) noexcept;
+    MappedFile(const MappedFile &) = delete;
+    MappedFile &operator=(const MappedFile &) = delete;
+    ~MappedFile();
+
+    // Maps the first "size" bytes of the open file "fd" (size above 0); false
+    // with errno set on failure, leaving this unchanged.
+    bool map(int fd, size_t size);
+    const char *data() const { return static_cast<const char *>(base_); }
+    size_t size() const { return size_; }
+
+private:
+    void *base_ = nullptr;
+    size_t size_ = 0;
+    size_t length_ = 0; // of the whole mapping
+};
+
+} // namespace sim
+
+#endif
