@@ -565,9 +565,12 @@ def main():
         with open(args.rerun) as f:
             log = f.read()
         by_text = set(re.findall(r'^\s*survived\s+(\S+?):\d+: (.*?)    \[(.*)\]$', log, re.M))
+        # (a file since moved or split: by the text and the change alone)
+        moved = {(original, description) for path, description, original in by_text
+                 if path not in FILES}
         by_text = {(path, original, description) for path, description, original in by_text}
         by_line = set(re.findall(r'^\s*survived\s+(\S+?):(\d+): (.*?)  \([\d.]+ s\)$', log, re.M))
-        mutants = [m for m in mutants if key(m) in by_text or
+        mutants = [m for m in mutants if key(m) in by_text or (m.original, m.description) in moved or
                    (not by_text and (m.path, str(m.line), m.description) in by_line)]
     elif not args.all:
         rng = random.Random(sources_hash(paths))
