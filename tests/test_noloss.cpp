@@ -9,12 +9,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace sim;
@@ -334,6 +337,23 @@ TEST(AcNoLoss, StreamsAndDevicesAreReadByTheirFirstLineFirst)
     EXPECT_FALSE(read_ac_file("/dev/zero", model, source, error));
     EXPECT_EQ(error.substr(0, 70),
               "/dev/zero:1: expected the AC3D header (such as AC3Db), found \"\\x00\\x00");
+
+    // A header that comes a byte at a time is waited for, to its line's end.
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    std::thread writer([&] {
+        const std::string text = "AC3Db\nOBJECT poly\nkids 0\n";
+        for (char c : text) {
+            EXPECT_EQ(write(ends[1], &c, 1), 1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(c == '\n' ? 20 : 2));
+        }
+        close(ends[1]);
+    });
+    bool ok = read_ac_file("/proc/self/fd/" + std::to_string(ends[0]), model, source, error);
+    writer.join();
+    close(ends[0]);
+    EXPECT_TRUE(ok) << error;
+    EXPECT_EQ(source.bytes(), "AC3Db\nOBJECT poly\nkids 0\n");
 }
 
 /* }====== */
