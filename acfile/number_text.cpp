@@ -46,7 +46,9 @@ bool is_number(std::string_view word)
 
 // Writes "digits" (with no trailing zero) times ten to "exponent" as
 // std::to_chars writes a float's shortest form: in fixed notation or, when
-// that is shorter, in scientific notation with at least two exponent digits.
+// that is shorter, in scientific notation with two exponent digits. Only for
+// what short_decimal finds: a float from 10^-5 to 2^24, whose first digit's
+// exponent has one digit.
 static char *write_decimal(char *p, bool negative, uint32_t digits, int exponent)
 {
     char text[10];
@@ -56,7 +58,7 @@ static char *write_decimal(char *p, bool negative, uint32_t digits, int exponent
     const char *digit = text + 10 - n;
     int scientific = exponent + n - 1; /* the exponent of the first digit */
     int fixed_length = exponent >= 0 ? n + exponent : scientific >= 0 ? n + 1 : n + 1 - scientific;
-    int scientific_length = n + (n > 1) + 2 + (scientific <= -100 || scientific >= 100 ? 3 : 2);
+    int scientific_length = n + (n > 1) + 4; /* "e-05" */
     if (negative)
         *p++ = '-';
     if (fixed_length <= scientific_length) {
@@ -82,11 +84,8 @@ static char *write_decimal(char *p, bool negative, uint32_t digits, int exponent
         *p++ = digit[i];
     *p++ = 'e';
     *p++ = scientific < 0 ? '-' : '+';
-    unsigned e = unsigned(scientific < 0 ? -scientific : scientific);
-    if (e >= 100)
-        *p++ = char('0' + e / 100);
-    *p++ = char('0' + e / 10 % 10);
-    *p++ = char('0' + e % 10);
+    *p++ = '0';
+    *p++ = char('0' + (scientific < 0 ? -scientific : scientific));
     return p;
 }
 
