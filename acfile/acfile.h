@@ -120,6 +120,10 @@ void write_ac(const Model &model, const AcSource &source, std::string &out);
 // back as.
 char *format_float(char *first, char *last, float value);
 
+// How many floats format_float has written the quick way on this thread: for
+// tests, which check that the usual numbers take it.
+size_t quick_float_count();
+
 // Writes as write_ac does to the open descriptor "fd" (standard output, say),
 // as it goes: not atomic. "name" names it in the error, which says why.
 bool write_ac_stream(int fd, const std::string &name, const Model &model, const AcSource &source,

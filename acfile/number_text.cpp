@@ -133,12 +133,18 @@ static bool short_decimal(float a, uint32_t &digits, int &exponent)
     return d < 1000000;
 }
 
+static thread_local size_t quick_floats = 0;
+
+size_t quick_float_count() { return quick_floats; }
+
 char *format_float(char *first, char *last, float value)
 {
     uint32_t digits;
     int exponent;
-    if (last - first >= 16 && short_decimal(std::fabs(value), digits, exponent))
+    if (last - first >= 16 && short_decimal(std::fabs(value), digits, exponent)) {
+        quick_floats++;
         return write_decimal(first, std::signbit(value), digits, exponent);
+    }
     return std::to_chars(first, last, value).ptr;
 }
 

@@ -617,6 +617,28 @@ TEST(AcWrite, NumbersAreWrittenAsToCharsWritesThem)
     }
 }
 
+// Every float from 10^-5 to 2^24 that a decimal of at most six significant
+// digits reads back as is written the quick way; the rest never are.
+TEST(AcWrite, TheUsualNumbersAreWrittenTheQuickWay)
+{
+    for (uint32_t d = 1; d < 1000000; d += 7)
+        for (int e = -12; e <= 10; e++) {
+            float f = std::strtof((std::to_string(d) + "e" + std::to_string(e)).c_str(), nullptr);
+            bool usual = double(f) >= 1e-5 && f < 16777216.0f; /* (1e-5f is below) */
+            char text[32];
+            for (float g : {f, -f}) {
+                size_t before = quick_float_count();
+                format_float(text, text + sizeof text, g);
+                ASSERT_EQ(quick_float_count() - before, usual ? 1u : 0u) << d << "e" << e;
+            }
+        }
+    // a float no decimal of six digits reads back as
+    char text[32];
+    size_t before = quick_float_count();
+    format_float(text, text + sizeof text, std::nextafter(1.0f, 2.0f));
+    EXPECT_EQ(quick_float_count(), before);
+}
+
 /* }====== */
 
 /* {====== Broken files ====== */
