@@ -514,6 +514,19 @@ TEST(AcWrite, MovedMeansOtherBitsSoSignedZeroMovesAndTheSameNanDoesNot)
     }
     EXPECT_EQ(save(l), "AC3Db\nOBJECT poly\nnumvert 3\n1.0000001 1 1\n1 1.0000001 1\n"
                        "1 1 1.0000001\nkids 0\n");
+
+    // An axis that did not move keeps its text beside one that did, also
+    // when it holds no finite number, with a loc or none.
+    for (std::string frame : {"", "loc 1 2 3\n"}) {
+        text = "AC3Db\nOBJECT poly\n" + frame + "numvert 2\n4 inf -5\nnan 6 -inf\nkids 0\n";
+        l = load(text);
+        ASSERT_TRUE(l.ok) << l.error;
+        std::vector<Vertex> &w = l.model.objects[1]->vertices;
+        w[0].x += 1;
+        w[1].y += 1;
+        EXPECT_EQ(save(l), replaced(replaced(text, "4 inf -5", "5 inf -5"), "nan 6 -inf",
+                                    "nan 7 -inf")) << frame;
+    }
 }
 
 TEST(AcWrite, TheWorldObjectsOwnVerticesAreWrittenWhereTheyAre)
