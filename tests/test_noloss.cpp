@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -122,6 +123,43 @@ TEST(AcNoLoss, ALocOfOneUnitPlacesTheVertices)
         EXPECT_EQ(v.x, expected[0]) << locs[k];
         EXPECT_EQ(v.y, expected[1]) << locs[k];
         EXPECT_EQ(v.z, expected[2]) << locs[k];
+    }
+}
+
+// Under a loc, a moved number is the number read plus the world change, in
+// double, rounded once to a float; checked over many numbers of every size
+// and changes of every size, where a change rounded to a float first, or a
+// sum rounded twice, would show.
+TEST(AcNoLoss, UnderALocEachNumberTakesTheWorldChangeRoundedOnce)
+{
+    std::mt19937 random(5);
+    std::uniform_int_distribution<int> digits(0, 9999999), scale(-6, 6);
+    std::string text = "AC3Db\nOBJECT poly\nloc 1234.567 -0.0312 7\nnumvert 3000\n";
+    for (int i = 0; i < 3000; i++) {
+        for (int k = 0; k < 3; k++)
+            text += std::to_string(digits(random) - 5000000) + "e" + std::to_string(scale(random)) +
+                    (k < 2 ? " " : "\n");
+    }
+    Loaded l = load(text + "kids 0\n");
+    ASSERT_TRUE(l.ok) << l.error;
+    std::vector<Vertex> &v = l.model.objects.back()->vertices;
+    std::vector<Vertex> before = v;
+    for (Vertex &p : v) {
+        float *xyz = &p.x;
+        for (int k = 0; k < 3; k++)
+            xyz[k] += float(digits(random) - 5000000) * std::pow(10.0f, float(scale(random)));
+    }
+    std::vector<std::string> was = lines_of(text), now = lines_of(save(l));
+    const double loc[3] = {1234.567f, -0.0312f, 7};
+    for (size_t i = 0; i < v.size(); i++) {
+        std::vector<std::string> w = words_of(was[4 + i]), n = words_of(now[4 + i]);
+        const float *is = &v[i].x, *old = &before[i].x;
+        for (int k = 0; k < 3; k++) {
+            float read = std::strtof(w[k].c_str(), nullptr);
+            float expected = float(double(read) + (double(is[k]) - double(old[k])));
+            ASSERT_EQ(std::strtof(n[k].c_str(), nullptr), expected)
+                << "vertex " << i << " axis " << k << ": " << was[4 + i] << " at " << loc[k];
+        }
     }
 }
 
