@@ -67,7 +67,8 @@ SIM_TESTS = [(SIM, r'^Host\.'), (SIM, UNIT),
 FAULTS = r'^Faults\.'  # reading and saving when system calls fail
 ACFILE_TESTS = [(['test_acfile', 'test_noloss'], READER),
                 (['test_acfile_asan'], READER_ASAN), (['test_faults'], FAULTS)] + SIM_TESTS
-SAVE_TESTS = [(['test_faults'], FAULTS), (SIM, (r'^(Saving|Cli|Named|Robust)\.', SLOW)),
+SAVE_TESTS = [(['test_faults'], FAULTS), (['test_acfile'], r'^AcFile\.'),
+              (SIM, (r'^(Saving|Cli|Named|Robust)\.', SLOW)),
               (SIM, SLOW_SAVING)]
 FILES = {
     'wave/draw.cpp': ('corrugo_core', CORE_TESTS),

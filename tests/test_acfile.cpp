@@ -3,6 +3,7 @@
 // files named by line, the real samples, and saving that never leaves half a file.
 #include "loaded.h"
 #include "acfile/acfile.h"
+#include "acfile/save_file.h"
 
 #include <gtest/gtest.h>
 
@@ -983,6 +984,61 @@ protected:
         chmod(path.c_str(), mode);
     }
 };
+
+// Saving follows links to the file they finally name: absolute or relative
+// (to the folder that holds the link, or the current one), up to 40 of them;
+// more, or a loop, is refused. Two names are the same file when both lead to
+// one, or when neither exists and both lead to one place.
+TEST_F(AcFile, LinksAreFollowedToTheFileTheyName)
+{
+    std::string file = dir + "/model.ac";
+    put(file, box, 0644);
+    ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0755), 0);
+    ASSERT_EQ(symlink(file.c_str(), (dir + "/sub/absolute").c_str()), 0);
+    ASSERT_EQ(symlink("../model.ac", (dir + "/sub/relative").c_str()), 0);
+    ASSERT_EQ(symlink("sub/relative", (dir + "/bare").c_str()), 0);
+    std::string previous = "model.ac";
+    for (int i = 1; i <= 41; i++) { /* chain/1 -> model.ac, chain/2 -> chain/1, ... */
+        std::string name = "chain" + std::to_string(i);
+        ASSERT_EQ(symlink(previous.c_str(), (dir + "/" + name).c_str()), 0);
+        previous = name;
+    }
+    ASSERT_EQ(symlink("loop2", (dir + "/loop1").c_str()), 0);
+    ASSERT_EQ(symlink("loop1", (dir + "/loop2").c_str()), 0);
+    ASSERT_EQ(symlink("missing.ac", (dir + "/dangling").c_str()), 0);
+
+    std::string target;
+    for (const char *name : {"sub/absolute", "sub/relative", "bare", "chain40"}) {
+        ASSERT_TRUE(resolve_links(dir + "/" + name, target)) << name;
+        EXPECT_TRUE(same_file(target, file)) << name << " " << target;
+        EXPECT_TRUE(same_file(dir + "/" + name, file)) << name;
+    }
+    for (const char *name : {"chain41", "loop1"}) {
+        EXPECT_FALSE(resolve_links(dir + "/" + name, target)) << name;
+        EXPECT_EQ(errno, ELOOP) << name;
+        Model model;
+        AcSource source;
+        std::string error;
+        ASSERT_TRUE(read_ac_file(file, model, source, error)) << error;
+        EXPECT_FALSE(write_ac_file(dir + "/" + name, model, source, error));
+        EXPECT_EQ(error, dir + "/" + name + ": cannot write: Too many levels of symbolic links");
+    }
+    // a relative link named from the current folder, with no folder in its name
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    bool found = resolve_links("bare", target) && same_file(target, file);
+    bool dangling = resolve_links("dangling", target) && target == "missing.ac";
+    ASSERT_EQ(chdir(here), 0);
+    EXPECT_TRUE(found);
+    EXPECT_TRUE(dangling);
+
+    EXPECT_TRUE(same_file(dir + "/dangling", dir + "/missing.ac"));
+    EXPECT_TRUE(same_file(dir + "/sub/../missing.ac", dir + "/missing.ac"));
+    EXPECT_FALSE(same_file(dir + "/missing.ac", file));
+    EXPECT_FALSE(same_file(file, dir + "/missing.ac"));
+    EXPECT_FALSE(same_file(dir + "/missing.ac", dir + "/other.ac"));
+}
 
 TEST_F(AcFile, ReadingAMissingFileSaysWhy)
 {

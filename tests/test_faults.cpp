@@ -181,6 +181,12 @@ int lstat(const char *path, struct stat *st)
     return fails("lstat") ? -1 : real(path, st);
 }
 
+ssize_t readlink(const char *path, char *buffer, size_t size)
+{
+    static auto real = next<ssize_t (*)(const char *, char *, size_t)>("readlink");
+    return fails("readlink") ? -1 : real(path, buffer, size);
+}
+
 int access(const char *path, int how)
 {
     static auto real = next<int (*)(const char *, int)>("access");
@@ -296,6 +302,22 @@ TEST_F(Faults, ASaveThatFailsLeavesTheFileAsItWas)
             }
         }
     }
+}
+
+// A link that cannot be read: the save through it is refused.
+TEST_F(Faults, ALinkThatCannotBeReadIsNotSavedThrough)
+{
+    put(path, model);
+    ASSERT_EQ(symlink("model.ac", (dir + "/link.ac").c_str()), 0);
+    Loaded l;
+    ASSERT_TRUE(sim::read_ac_file(path, l.model, l.source, l.error)) << l.error;
+    l.model.objects[1]->vertices[1].z = 1.5f;
+    std::string error;
+    arm("readlink", 1, EIO);
+    EXPECT_FALSE(sim::write_ac_file(dir + "/link.ac", l.model, l.source, error));
+    EXPECT_TRUE(disarm());
+    EXPECT_EQ(error, dir + "/link.ac: cannot write: " + std::strerror(EIO));
+    EXPECT_EQ(contents(path), model);
 }
 
 // The same calls interrupted by a signal: those made again give the same
