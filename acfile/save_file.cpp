@@ -86,7 +86,6 @@ static void on_signal(int signal_number)
 {
     if (has_pending)
         unlink(pending);
-    has_pending = 0;
     std::signal(signal_number, SIG_DFL);
     raise(signal_number); /* ends the process as the signal would have */
 }
@@ -96,7 +95,7 @@ static void install_cleanup()
 {
     static bool installed = false;
     if (installed)
-        return;
+        return; /* once is enough */
     installed = true;
     for (int s : CLEANUP_SIGNALS) {
         struct sigaction old;
@@ -114,7 +113,7 @@ static void set_pending(const std::string &name)
     install_cleanup();
     if (name.size() > PATH_MAX)
         return;
-    has_pending = 0;
+    has_pending = 0; /* not while the name is half copied */
     std::memcpy(pending, name.c_str(), name.size() + 1);
     has_pending = 1;
 }
@@ -125,7 +124,7 @@ void remove_pending_temporary()
 {
     if (has_pending)
         unlink(pending);
-    has_pending = 0;
+    clear_pending();
 }
 
 // Holds off the cleanup signals while a file is written in place.

@@ -68,6 +68,7 @@ FAULTS = r'^Faults\.'  # reading and saving when system calls fail
 ACFILE_TESTS = [(['test_acfile', 'test_noloss'], READER),
                 (['test_acfile_asan'], READER_ASAN), (['test_faults'], FAULTS)] + SIM_TESTS
 SAVE_TESTS = [(['test_faults'], FAULTS), (['test_acfile'], r'^AcFile\.'),
+              (['test_acfile_asan'], r'^Asan\.AcFile\.'),
               (SIM, (r'^(Saving|Cli|Named|Robust)\.', SLOW)),
               (SIM, SLOW_SAVING)]
 FILES = {

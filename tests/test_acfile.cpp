@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -1038,6 +1039,28 @@ TEST_F(AcFile, LinksAreFollowedToTheFileTheyName)
     EXPECT_FALSE(same_file(dir + "/missing.ac", file));
     EXPECT_FALSE(same_file(file, dir + "/missing.ac"));
     EXPECT_FALSE(same_file(dir + "/missing.ac", dir + "/other.ac"));
+}
+
+// A folder's name past the longest path is refused, as such, by the save.
+TEST_F(AcFile, AFolderNamePastTheLongestPathIsRefused)
+{
+    // (past it, and short of it by less than a temporary name adds)
+    for (size_t length : {size_t(PATH_MAX + 100), size_t(PATH_MAX - 6)}) {
+        std::string folder = dir;
+        while (folder.size() + 2 + std::strlen("/model.ac") <= length)
+            folder += "/.";
+        std::string path = folder + (folder.size() + std::strlen("/model.ac") < length ? "/" : "") +
+                           "/model.ac";
+        ASSERT_EQ(path.size(), length);
+        std::string error;
+        for (bool unnamed : {true, false}) {
+            EXPECT_FALSE(save_file(
+                path, [](int fd) { return ::write(fd, "x", 1) == 1 ? 0 : errno; }, error,
+                unnamed));
+            EXPECT_EQ(error, path + ": cannot write: File name too long") << length;
+        }
+    }
+    EXPECT_TRUE(names().empty());
 }
 
 TEST_F(AcFile, ReadingAMissingFileSaysWhy)

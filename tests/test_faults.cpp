@@ -20,11 +20,15 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
+#include <climits>
+#include <csignal>
 #include <fstream>
 #include <sstream>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -318,6 +322,54 @@ TEST_F(Faults, ALinkThatCannotBeReadIsNotSavedThrough)
     EXPECT_TRUE(disarm());
     EXPECT_EQ(error, dir + "/link.ac: cannot write: " + std::strerror(EIO));
     EXPECT_EQ(contents(path), model);
+}
+
+// A save with a named temporary file, in a child process: "between" runs
+// while the new content is written. The child's exit status, or its signal.
+static int save_in_child(const std::string &path, const std::function<void()> &before,
+                         const std::function<void()> &between)
+{
+    pid_t child = fork();
+    if (child == 0) {
+        before();
+        std::string error;
+        bool ok = sim::save_file(
+            path,
+            [&](int fd) {
+                between();
+                return ::write(fd, "AC3Db\n", 6) == 6 ? 0 : errno;
+            },
+            error, false);
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFSIGNALED(status) ? 1000 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+// A signal that ends the program during a save removes the named temporary
+// file, also after an earlier save in a folder of a longer name; and a signal
+// the program was started to ignore stays ignored.
+TEST_F(Faults, SignalsDuringASaveLeaveNoTemporaryFileAndIgnoredOnesStayIgnored)
+{
+    std::string longer = dir + "/a-folder-with-a-rather-longer-name-than-the-other";
+    ASSERT_EQ(mkdir(longer.c_str(), 0755), 0);
+    int status = save_in_child(
+        path,
+        [&] {
+            std::string error;
+            sim::save_file(longer + "/first-model-saved.ac",
+                           [](int fd) { return ::write(fd, "x", 1) == 1 ? 0 : errno; }, error,
+                           false);
+        },
+        [] { raise(SIGTERM); });
+    EXPECT_EQ(status, 1000 + SIGTERM);
+    EXPECT_EQ(names(), (std::vector<std::string>{"a-folder-with-a-rather-longer-name-than-the-other"}));
+
+    status = save_in_child(
+        path, [] { signal(SIGHUP, SIG_IGN); }, [] { raise(SIGHUP); });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(contents(path), "AC3Db\n");
 }
 
 // The same calls interrupted by a signal: those made again give the same
