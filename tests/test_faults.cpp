@@ -34,7 +34,9 @@
 namespace {
 
 // The armed fault: the "nth" call of "function" from the arming on fails with
-// "error"; "fired" tells whether it was reached.
+// "error", or with SHORT does only half its work (at least a byte), or with
+// ONE_BYTE writes one byte; "fired" tells whether it was reached.
+const int SHORT = -1, ONE_BYTE = -2;
 struct Fault {
     const char *function = nullptr;
     int nth = 0, calls = 0, error = 0;
@@ -55,7 +57,8 @@ bool fails(const char *function)
     if (!fault.function || std::strcmp(function, fault.function) != 0 || ++fault.calls != fault.nth)
         return false;
     fault.fired = true;
-    errno = fault.error;
+    if (fault.error > 0)
+        errno = fault.error;
     return true;
 }
 
@@ -94,19 +97,39 @@ ssize_t pread(int fd, void *buffer, size_t n, off_t at)
 ssize_t write(int fd, const void *buffer, size_t n)
 {
     static auto real = next<ssize_t (*)(int, const void *, size_t)>("write");
-    return fails("write") ? -1 : real(fd, buffer, n);
+    if (fails("write"))
+        return fault.error == SHORT ? real(fd, buffer, std::max<size_t>(1, n / 2))
+               : fault.error == ONE_BYTE ? real(fd, buffer, 1)
+                                         : -1;
+    return real(fd, buffer, n);
 }
 
 ssize_t writev(int fd, const struct iovec *pieces, int count)
 {
     static auto real = next<ssize_t (*)(int, const struct iovec *, int)>("writev");
-    return fails("writev") ? -1 : real(fd, pieces, count);
+    if (fails("writev")) {
+        if (fault.error == ONE_BYTE) {
+            struct iovec one = {pieces[0].iov_base, 1};
+            return real(fd, &one, 1);
+        }
+        if (fault.error != SHORT)
+            return -1;
+        /* the first piece and half the next, or half the only one */
+        struct iovec some[2] = {pieces[0], count > 1 ? pieces[1] : pieces[0]};
+        some[count > 1].iov_len = std::max<size_t>(1, some[count > 1].iov_len / 2);
+        return real(fd, some, count > 1 ? 2 : 1);
+    }
+    return real(fd, pieces, count);
 }
 
 ssize_t pwrite(int fd, const void *buffer, size_t n, off_t at)
 {
     static auto real = next<ssize_t (*)(int, const void *, size_t, off_t)>("pwrite");
-    return fails("pwrite") ? -1 : real(fd, buffer, n, at);
+    if (fails("pwrite"))
+        return fault.error == SHORT ? real(fd, buffer, std::max<size_t>(1, n / 2), at)
+               : fault.error == ONE_BYTE ? real(fd, buffer, 1, at)
+                                         : -1;
+    return real(fd, buffer, n, at);
 }
 
 int close(int fd)
@@ -304,6 +327,58 @@ TEST_F(Faults, ASaveThatFailsLeavesTheFileAsItWas)
                 if (!fired)
                     break;
             }
+        }
+    }
+}
+
+// Writes that do only part of their work, as a full pipe or a signal can
+// make them: the rest is written after, and the file is whole.
+TEST_F(Faults, ShortWritesAreFinished)
+{
+    // long enough for the writer to write the read bytes from where they are
+    std::string name(5000, 'n'), big = model;
+    big.replace(big.find("name \"box\""), 10, "name \"" + name + "\"");
+    std::string big_moved = moved;
+    big_moved.replace(big_moved.find("name \"box\""), 10, "name \"" + name + "\"");
+    for (int route = 0; route < 3; route++) { /* rename, named, in place */
+        for (const char *call : {"writev", "write", "pwrite"}) {
+          for (int kind : {SHORT, ONE_BYTE}) {
+            for (int nth = 1; nth < 6; nth++) {
+                put(path, big);
+                if (route == 2)
+                    ASSERT_EQ(link(path.c_str(), (dir + "/link.ac").c_str()), 0);
+                Loaded l;
+                ASSERT_TRUE(sim::read_ac_file(path, l.model, l.source, l.error)) << l.error;
+                l.model.objects[1]->vertices[1].z = 1.5f;
+                std::string error;
+                arm(call, nth, kind);
+                bool ok = route == 1 ? sim::save_file(
+                                           path,
+                                           [&](int fd) {
+                                               std::string text;
+                                               sim::write_ac(l.model, l.source, text);
+                                               for (size_t at = 0; at < text.size();) {
+                                                   ssize_t n = ::write(fd, text.data() + at,
+                                                                       text.size() - at);
+                                                   if (n < 0)
+                                                       return errno;
+                                                   at += size_t(n);
+                                               }
+                                               return 0;
+                                           },
+                                           error, false)
+                                     : sim::write_ac_file(path, l.model, l.source, error);
+                bool fired = disarm();
+                SCOPED_TRACE(std::string(call) + " call " + std::to_string(nth) + " route " +
+                             std::to_string(route));
+                EXPECT_TRUE(ok) << error;
+                EXPECT_TRUE(contents(path) == big_moved);
+                if (route == 2)
+                    unlink((dir + "/link.ac").c_str());
+                if (!fired)
+                    break;
+            }
+          }
         }
     }
 }
