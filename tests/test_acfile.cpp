@@ -1160,6 +1160,19 @@ TEST_F(AcFile, AMovedVertexWhoseFrameCannotBeInvertedIsNotSaved)
     EXPECT_EQ(error, dir + "/model.ac: cannot write: the transform of object \"flat\" cannot be "
                            "inverted, so its moved vertices cannot be written");
     EXPECT_EQ(save(l), text); // write_ac keeps the line as it was read
+
+    // The last vertex of a flat object after another object, moved alone;
+    // and a flat object whose vertices did not move is saved.
+    text = "AC3Db\nOBJECT world\nkids 2\nOBJECT poly\nnumvert 2\n5 5 5\n6 6 6\nkids 0\n"
+           "OBJECT poly\nname \"flat\"\nrot 1 0 0 0 1 0 0 0 0\nnumvert 3\n1 2 3\n4 5 6\n7 8 9\n"
+           "kids 0\n";
+    l = load(text);
+    ASSERT_TRUE(l.ok) << l.error;
+    EXPECT_TRUE(write_ac_file(dir + "/model.ac", l.model, l.source, error)) << error;
+    l.model.objects[2]->vertices[2].x = 1;
+    EXPECT_FALSE(write_ac_file(dir + "/model.ac", l.model, l.source, error));
+    EXPECT_EQ(error, dir + "/model.ac: cannot write: the transform of object \"flat\" cannot be "
+                           "inverted, so its moved vertices cannot be written");
 }
 
 // How many of the process's mappings are of the file "path".
