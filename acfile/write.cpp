@@ -216,7 +216,7 @@ static void flush(FileOut &f)
 static void put_file(FileOut &f, const char *p, size_t n)
 {
     if (n == 0)
-        return;
+        return; /* no piece of nothing */
     if (f.pieces.size() == IOV_MAX || (n < LONG_PIECE && f.used + n > f.buffer.size()))
         flush(f);
     if (n >= LONG_PIECE) {

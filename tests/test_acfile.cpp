@@ -1308,6 +1308,21 @@ TEST_F(AcFile, LongStretchesAndManyMovedLinesAreWrittenInOrder)
     EXPECT_TRUE(contents(dir + "/out.ac") == expected);
 }
 
+TEST_F(AcFile, MoreRewrittenLinesThanTheWritersBufferHoldsAreWrittenInOrder)
+{
+    std::string text = "AC3Db\nOBJECT poly\nnumvert 30000\n";
+    for (int i = 0; i < 30000; i++)
+        text += "0 0 0\n";
+    Loaded l = load(text + "kids 0\n");
+    ASSERT_TRUE(l.ok) << l.error;
+    for (int i = 0; i < 30000; i++)
+        l.model.objects[1]->vertices[i].y = float(i) / 8;
+    std::string error;
+    ASSERT_TRUE(write_ac_file(dir + "/out.ac", l.model, l.source, error)) << error;
+    EXPECT_TRUE(contents(dir + "/out.ac") == save(l));
+    EXPECT_EQ(save(l).substr(save(l).size() - 20), "0 3749.875 0\nkids 0\n");
+}
+
 /* }====== */
 
 /* {====== Edges of the reading and the writing ====== */
