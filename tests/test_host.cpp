@@ -180,4 +180,28 @@ TEST_F(Host, AppendingToANewListAtAFreedListsPlaceSeesTheNewItems)
     list_free(&kept);
 }
 
+// The quick way of appending a whole vertex list is only for the list as it
+// was handed out: one the plug-in has cut short or reordered since is
+// appended as it is now.
+TEST_F(Host, AHandedOutListChangedSinceIsAppendedAsItIsNow)
+{
+    sim::Object *a = add_object("a", {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}});
+    const void *v0 = &a->vertices[0], *v1 = &a->vertices[1], *v2 = &a->vertices[2];
+    HostList *handed = ac_object_get_vertexlist((HostObject *)a);
+    HostList *third = handed->next->next;
+    handed->next->next = nullptr; /* cut after two */
+    HostList *list = nullptr;
+    list_append_list_unique(&list, handed);
+    EXPECT_EQ(items(list), (std::vector<const void *>{v0, v1}));
+    list_free(&list);
+    handed->next->next = third;
+
+    handed = ac_object_get_vertexlist((HostObject *)a);
+    handed->data = (void *)v1, handed->next->data = (void *)v2, third->data = (void *)v0;
+    list_append_list_unique(&list, handed);
+    EXPECT_EQ(items(list), (std::vector<const void *>{v1, v2, v0}));
+    list_free(&list);
+    handed->data = (void *)v0, handed->next->data = (void *)v1, third->data = (void *)v2;
+}
+
 } // namespace
