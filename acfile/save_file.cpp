@@ -211,7 +211,7 @@ static int create_anonymous(const std::string &folder, bool unnamed)
 {
     int fd = unnamed ? create_unnamed(folder) : -1;
     if (fd >= 0)
-        return fd;
+        return fd; /* unnamed */
     std::string name;
     fd = create_named(folder, "corrugo", name);
     if (fd >= 0) {
@@ -273,7 +273,7 @@ static bool write_in_place(const std::string &target, const struct stat &st,
 {
     const char *tmpdir = std::getenv("TMPDIR");
     int temp = create_anonymous(folder_of(target), unnamed);
-    if (temp < 0)
+    if (temp < 0) /* the target's folder may not be written: elsewhere */
         temp = create_anonymous(tmpdir && *tmpdir ? tmpdir : "/tmp", unnamed);
     if (temp < 0) {
         error = errno;
@@ -282,7 +282,7 @@ static bool write_in_place(const std::string &target, const struct stat &st,
     error = write(temp);
     if (error == 0) {
         int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd < 0) {
+        if (fd < 0) { /* the target itself */
             error = errno;
         } else {
             HeldSignals held;
