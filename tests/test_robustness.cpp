@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <sys/stat.h>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -44,18 +45,22 @@ TEST_F(Robust, AnOutputThatCannotBeCreatedExitsTwoAndLeavesEveryFileAsItWas)
 {
     const std::string tube = example("tube.ac");
     fs::create_directories(dir / "work" / "folder");
+    // (a pipe of the test's own rather than a device: a fault in the code
+    // under test must not be able to replace a file of the system's)
+    ASSERT_EQ(mkfifo((dir / "work" / "pipe").c_str(), 0644), 0);
     const struct {
         const char *output, *says;
     } cases[] = {
         {"no/such/folder/out.ac", "no/such/folder/out.ac: cannot write: No such file or directory\n"},
         {"folder", "folder: cannot write: Is a directory\n"},
-        {"/dev/null", "/dev/null: cannot write: not a regular file\n"},
+        {"pipe", "pipe: cannot write: not a regular file\n"},
     };
     for (const auto &c : cases) {
         Outcome r = run({"tube.ac", "-c", TUBE_WAVE, "-o", c.output});
         EXPECT_EQ(r.status, 2) << c.output;
         EXPECT_EQ(r.err, c.says);
-        EXPECT_EQ(left(), (std::vector<std::string>{"folder", "tube.ac"})) << c.output;
+        EXPECT_EQ(left(), (std::vector<std::string>{"folder", "pipe", "tube.ac"})) << c.output;
+        EXPECT_EQ(fs::status(dir / "work" / "pipe").type(), fs::file_type::fifo) << c.output;
         EXPECT_TRUE(kept("tube.ac", tube));
     }
 }
