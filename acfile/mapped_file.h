@@ -22,6 +22,9 @@ public:
     bool map(int fd, size_t size);
     const char *data() const { return static_cast<const char *>(base_); }
     size_t size() const { return size_; }
+    // The whole mapping: longer than the file, so that the byte after it
+    // reads as zero.
+    size_t length() const { return length_; }
 
 private:
     void *base_ = nullptr;

@@ -600,6 +600,7 @@ def main():
             if 'Total Tests: 0' in listed:
                 sys.exit('mutate.py: no test matches %s' % include)
     print('%d mutants over %s (%s)' % (len(mutants), ', '.join(paths),
+                                       'the survivors of ' + args.rerun if args.rerun else
                                        'all' if args.all else 'sample'), flush=True)
 
     def interrupted(signum, frame):

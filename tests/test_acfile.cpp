@@ -1227,6 +1227,7 @@ TEST_F(AcFile, AMappedFileReadsAndSavesAsACopiedOne)
         // the reader reads the byte after the text: a zero of the mapping's
         // own, past the file when the file fills its last page
         const char *after = mapped_source.bytes().data() + size;
+        EXPECT_GT(mapped_source.mapped.length(), size);
         if (size % sysconf(_SC_PAGESIZE) == 0)
             EXPECT_EQ(mapping_at(after), "r--p 0") << size;
         EXPECT_EQ(*after, '\0');
