@@ -204,4 +204,15 @@ TEST_F(Host, AHandedOutListChangedSinceIsAppendedAsItIsNow)
     handed->data = (void *)v0, handed->next->data = (void *)v1, third->data = (void *)v2;
 }
 
+// A module that lacks any one of the four entry points is no plug-in.
+TEST_F(Host, AModuleWithoutAllFourEntryPointsIsNoPlugin)
+{
+    for (const char *path : {PARTIAL_PLUGIN_INIT, PARTIAL_PLUGIN_ABOUT, PARTIAL_PLUGIN_INFO}) {
+        sim::Plugin plugin;
+        std::string error;
+        EXPECT_FALSE(sim::load_plugin(path, plugin, error)) << path;
+        EXPECT_EQ(error, std::string(path) + ": not a plug-in: an entry point AC3DPlugin... is missing");
+    }
+}
+
 } // namespace
