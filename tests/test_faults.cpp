@@ -258,6 +258,47 @@ protected:
         s << in.rdbuf();
         return s.str();
     }
+    enum Route { BY_RENAME, NAMED, IN_PLACE };
+
+    // Writes "text" to the file, reads it, moves a vertex and saves it by
+    // "route" (IN_PLACE: the file has a second hard link) with the fault
+    // armed. Whether the save succeeded, with "fired", the save's "error",
+    // the file's bytes "now", and a check that the folder holds nothing else.
+    bool save_moved(const std::string &text, Route route, const char *call, int nth, int kind,
+                    bool &fired, std::string &error, std::string &now)
+    {
+        put(path, text);
+        std::string link_name = dir + "/link.ac";
+        if (route == IN_PLACE)
+            EXPECT_EQ(link(path.c_str(), link_name.c_str()), 0);
+        Loaded l;
+        EXPECT_TRUE(sim::read_ac_file(path, l.model, l.source, l.error)) << l.error;
+        l.model.objects[1]->vertices[1].z = 1.5f;
+        auto write = [&](int fd) {
+            std::string out;
+            sim::write_ac(l.model, l.source, out);
+            for (size_t at = 0; at < out.size();) {
+                ssize_t n = ::write(fd, out.data() + at, out.size() - at);
+                if (n < 0)
+                    return errno;
+                at += size_t(n);
+            }
+            return 0;
+        };
+        arm(call, nth, kind);
+        bool ok = route == NAMED ? sim::save_file(path, write, error, false)
+                                 : sim::write_ac_file(path, l.model, l.source, error);
+        fired = disarm();
+        now = contents(path);
+        std::vector<std::string> expected = {"model.ac"};
+        if (route == IN_PLACE)
+            expected.insert(expected.begin(), "link.ac");
+        EXPECT_EQ(names(), expected) << call << " call " << nth;
+        if (route == IN_PLACE)
+            unlink(link_name.c_str());
+        return ok;
+    }
+
     std::vector<std::string> names()
     {
         std::vector<std::string> found;
@@ -280,40 +321,14 @@ const char *const SAVING_CALLS[] = {"stat",   "lstat",  "access", "open",      "
 // it has the new ones; nothing else is left in the folder.
 TEST_F(Faults, ASaveThatFailsLeavesTheFileAsItWas)
 {
-    for (int route = 0; route < 3; route++) { /* unnamed, named, in place */
+    for (Route route : {BY_RENAME, NAMED, IN_PLACE}) {
         for (const char *call : SAVING_CALLS) {
             for (int nth = 1; nth < 40; nth++) {
-                put(path, model);
-                std::vector<std::string> expected_names = {"model.ac"};
-                if (route == 2) { /* a second hard link: written in place */
-                    ASSERT_EQ(link(path.c_str(), (dir + "/link.ac").c_str()), 0);
-                    expected_names.push_back("link.ac");
-                    std::sort(expected_names.begin(), expected_names.end());
-                }
-                Loaded l;
-                ASSERT_TRUE(sim::read_ac_file(path, l.model, l.source, l.error)) << l.error;
-                l.model.objects[1]->vertices[1].z = 1.5f;
-                std::string error;
-                arm(call, nth, EIO);
-                bool ok = route == 1 ? sim::save_file(
-                                           path,
-                                           [&](int fd) {
-                                               std::string text;
-                                               sim::write_ac(l.model, l.source, text);
-                                               return ::write(fd, text.data(), text.size()) ==
-                                                              ssize_t(text.size())
-                                                          ? 0
-                                                          : errno;
-                                           },
-                                           error, false)
-                                     : sim::write_ac_file(path, l.model, l.source, error);
-                bool fired = disarm();
+                std::string error, now;
+                bool fired = false;
+                bool ok = save_moved(model, route, call, nth, EIO, fired, error, now);
                 SCOPED_TRACE(std::string(call) + " call " + std::to_string(nth) + " route " +
                              std::to_string(route));
-                std::string now = contents(path);
-                EXPECT_EQ(names(), expected_names);
-                if (route == 2)
-                    unlink((dir + "/link.ac").c_str());
                 if (ok) {
                     EXPECT_EQ(now, moved);
                 } else {
@@ -321,7 +336,7 @@ TEST_F(Faults, ASaveThatFailsLeavesTheFileAsItWas)
                     EXPECT_EQ(error, path + ": cannot write: " + std::strerror(EIO));
                     // in place, a failure once the copy is done (close, fsync)
                     // cannot take it back: the new bytes, whole, and the error
-                    if (!(route == 2 && now == moved))
+                    if (!(route == IN_PLACE && now == moved))
                         EXPECT_EQ(now, model);
                 }
                 if (!fired)
@@ -336,51 +351,23 @@ TEST_F(Faults, ASaveThatFailsLeavesTheFileAsItWas)
 TEST_F(Faults, ShortWritesAreFinished)
 {
     // long enough for the writer to write the read bytes from where they are
-    std::string name(5000, 'n'), big = model;
+    std::string name(5000, 'n'), big = model, big_moved = moved;
     big.replace(big.find("name \"box\""), 10, "name \"" + name + "\"");
-    std::string big_moved = moved;
     big_moved.replace(big_moved.find("name \"box\""), 10, "name \"" + name + "\"");
-    for (int route = 0; route < 3; route++) { /* rename, named, in place */
-        for (const char *call : {"writev", "write", "pwrite"}) {
-          for (int kind : {SHORT, ONE_BYTE}) {
-            for (int nth = 1; nth < 6; nth++) {
-                put(path, big);
-                if (route == 2)
-                    ASSERT_EQ(link(path.c_str(), (dir + "/link.ac").c_str()), 0);
-                Loaded l;
-                ASSERT_TRUE(sim::read_ac_file(path, l.model, l.source, l.error)) << l.error;
-                l.model.objects[1]->vertices[1].z = 1.5f;
-                std::string error;
-                arm(call, nth, kind);
-                bool ok = route == 1 ? sim::save_file(
-                                           path,
-                                           [&](int fd) {
-                                               std::string text;
-                                               sim::write_ac(l.model, l.source, text);
-                                               for (size_t at = 0; at < text.size();) {
-                                                   ssize_t n = ::write(fd, text.data() + at,
-                                                                       text.size() - at);
-                                                   if (n < 0)
-                                                       return errno;
-                                                   at += size_t(n);
-                                               }
-                                               return 0;
-                                           },
-                                           error, false)
-                                     : sim::write_ac_file(path, l.model, l.source, error);
-                bool fired = disarm();
-                SCOPED_TRACE(std::string(call) + " call " + std::to_string(nth) + " route " +
-                             std::to_string(route));
-                EXPECT_TRUE(ok) << error;
-                EXPECT_TRUE(contents(path) == big_moved);
-                if (route == 2)
-                    unlink((dir + "/link.ac").c_str());
-                if (!fired)
-                    break;
-            }
-          }
-        }
-    }
+    for (Route route : {BY_RENAME, NAMED, IN_PLACE})
+        for (const char *call : {"writev", "write", "pwrite"})
+            for (int kind : {SHORT, ONE_BYTE})
+                for (int nth = 1; nth < 6; nth++) {
+                    std::string error, now;
+                    bool fired = false;
+                    bool ok = save_moved(big, route, call, nth, kind, fired, error, now);
+                    SCOPED_TRACE(std::string(call) + " call " + std::to_string(nth) + " route " +
+                                 std::to_string(route));
+                    EXPECT_TRUE(ok) << error;
+                    EXPECT_TRUE(now == big_moved);
+                    if (!fired)
+                        break;
+                }
 }
 
 // A link that cannot be read: the save through it is refused.
@@ -451,29 +438,18 @@ TEST_F(Faults, SignalsDuringASaveLeaveNoTemporaryFileAndIgnoredOnesStayIgnored)
 // file as an uninterrupted save.
 TEST_F(Faults, ASaveInterruptedBySignalsWritesTheWholeFile)
 {
-    for (int route = 0; route < 2; route++) { /* by rename, in place */
-        for (const char *call : {"writev", "pwrite", "pread"}) {
+    for (Route route : {BY_RENAME, IN_PLACE})
+        for (const char *call : {"writev", "pwrite", "pread"})
             for (int nth = 1; nth < 10; nth++) {
-                put(path, model);
-                if (route == 1)
-                    ASSERT_EQ(link(path.c_str(), (dir + "/link.ac").c_str()), 0);
-                Loaded l;
-                ASSERT_TRUE(sim::read_ac_file(path, l.model, l.source, l.error)) << l.error;
-                l.model.objects[1]->vertices[1].z = 1.5f;
-                std::string error;
-                arm(call, nth, EINTR);
-                bool ok = sim::write_ac_file(path, l.model, l.source, error);
-                bool fired = disarm();
+                std::string error, now;
+                bool fired = false;
+                bool ok = save_moved(model, route, call, nth, EINTR, fired, error, now);
                 SCOPED_TRACE(std::string(call) + " call " + std::to_string(nth));
                 EXPECT_TRUE(ok) << error;
-                EXPECT_EQ(contents(path), moved);
-                if (route == 1)
-                    unlink((dir + "/link.ac").c_str());
+                EXPECT_EQ(now, moved);
                 if (!fired)
                     break;
             }
-        }
-    }
 }
 
 // Each call of a read failed in turn: the model, or a message that says why;
