@@ -346,6 +346,25 @@ TEST_F(Faults, ASaveThatFailsLeavesTheFileAsItWas)
     }
 }
 
+// In place, a full disk is found when room for the new content is reserved,
+// before anything is written; a file system that cannot reserve room is
+// written all the same.
+TEST_F(Faults, InPlaceAFullDiskIsFoundBeforeAnythingIsWritten)
+{
+    std::string error, now;
+    bool fired = false;
+    EXPECT_FALSE(save_moved(model, IN_PLACE, "posix_fallocate", 1, ENOSPC, fired, error, now));
+    EXPECT_TRUE(fired);
+    EXPECT_EQ(error, path + ": cannot write: " + std::strerror(ENOSPC));
+    EXPECT_EQ(now, model);
+    for (int unsupported : {EOPNOTSUPP, EINVAL}) {
+        EXPECT_TRUE(save_moved(model, IN_PLACE, "posix_fallocate", 1, unsupported, fired, error,
+                               now)) << error;
+        EXPECT_TRUE(fired);
+        EXPECT_EQ(now, moved);
+    }
+}
+
 // Writes that do only part of their work, as a full pipe or a signal can
 // make them: the rest is written after, and the file is whole.
 TEST_F(Faults, ShortWritesAreFinished)
