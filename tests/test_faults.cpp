@@ -329,6 +329,11 @@ TEST_F(Faults, ASaveThatFailsLeavesTheFileAsItWas)
                 bool ok = save_moved(model, route, call, nth, EIO, fired, error, now);
                 SCOPED_TRACE(std::string(call) + " call " + std::to_string(nth) + " route " +
                              std::to_string(route));
+                // by a temporary file, these failures cannot be done without
+                bool fatal = route != IN_PLACE &&
+                             std::string(" close rename linkat fchmod write writev ")
+                                     .find(std::string(" ") + call + " ") != std::string::npos;
+                EXPECT_FALSE(ok && fired && fatal) << "a failed " << call << " was not reported";
                 if (ok) {
                     EXPECT_EQ(now, moved);
                 } else {
