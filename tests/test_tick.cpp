@@ -12,11 +12,23 @@
 
 namespace {
 
-uint32_t monotonic_milliseconds()
+// Reads "clock" 20 times, a few milliseconds apart, each between two
+// readings of the steady clock in milliseconds: it must lie within them,
+// counted modulo 2^32.
+void expect_within_steady_readings(uint32_t (*clock)(void))
 {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (uint32_t)((uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u);
+    auto steady_ms = [] {
+        auto now = std::chrono::steady_clock::now().time_since_epoch();
+        return (uint32_t)std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
+    };
+    for (int i = 0; i < 20; i++) {
+        uint32_t before = steady_ms();
+        uint32_t tick = clock();
+        uint32_t after = steady_ms();
+        EXPECT_LE(tick - before, after - before) << before << " " << tick << " " << after;
+        struct timespec pause = {0, 2000000};
+        nanosleep(&pause, nullptr);
+    }
 }
 
 TEST(TickCount, IsTheLoadingProgramsEvenWhenPinnedHigh)
@@ -26,33 +38,14 @@ TEST(TickCount, IsTheLoadingProgramsEvenWhenPinnedHigh)
         EXPECT_EQ(tick_count(), pinned);
     }
     sim::unpin_tick();
-    for (int i = 0; i < 20; i++) {
-        uint32_t before = monotonic_milliseconds();
-        uint32_t tick = tick_count();
-        uint32_t after = monotonic_milliseconds();
-        // within the readings around it, counted modulo 2^32
-        EXPECT_LE(tick - before, after - before) << before << " " << tick << " " << after;
-        struct timespec pause = {0, 3000000};
-        nanosleep(&pause, nullptr);
-    }
+    expect_within_steady_readings(tick_count);
 }
 
 // Without a GetTickCount in the loading program, the plug-in counts for
-// itself; read here through the standard library's steady clock.
+// itself.
 TEST(TickCount, OwnCountIsTheMonotonicClockInMilliseconds)
 {
-    auto steady_ms = [] {
-        auto now = std::chrono::steady_clock::now().time_since_epoch();
-        return (uint32_t)std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
-    };
-    for (int i = 0; i < 20; i++) {
-        uint32_t before = steady_ms();
-        uint32_t tick = monotonic_tick_count();
-        uint32_t after = steady_ms();
-        EXPECT_LE(tick - before, after - before) << before << " " << tick << " " << after;
-        struct timespec pause = {0, 1700000};
-        nanosleep(&pause, nullptr);
-    }
+    expect_within_steady_readings(monotonic_tick_count);
 }
 
 } // namespace
