@@ -98,13 +98,15 @@ enum ReadMode { READ_COPY, READ_MAP };
 // Reads "text" (the whole file's bytes) into "model" and "source", which are
 // replaced only on success; "file" names the file in messages, which look like
 // `model.ac:12: expected 3 numbers for a vertex, found "1.0 abc 2.0"`.
+// "threads" above 1 lets a large text be read on two threads; what comes of
+// it, model, source or message, is the same.
 bool read_ac(std::string text, const std::string &file, Model &model, AcSource &source,
-             std::string &error);
+             std::string &error, int threads = 1);
 // "path" - reads standard input, named "standard input" in messages. A file
 // that is no regular file (a pipe, a device) is read as a stream: only as far
 // as its first line when that is no AC3D header, and at most 1 GiB.
 bool read_ac_file(const std::string &path, Model &model, AcSource &source, std::string &error,
-                  ReadMode mode = READ_COPY);
+                  ReadMode mode = READ_COPY, int threads = 1);
 
 // Writes the model read with "source" back to "out": the source's bytes, with
 // the lines of vertices whose world position bits changed written again in

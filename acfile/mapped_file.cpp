@@ -1,6 +1,7 @@
 // Files mapped into memory, read-only, with a zero byte after their end.
 #include "acfile/mapped_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
@@ -34,7 +35,8 @@ MappedFile::~MappedFile()
 // The file goes over the start of a zeroed reservation at least one byte
 // longer, so that the byte after its end reads as zero even when the file
 // fills its last page (the rest of a page the file ends in reads as zero too).
-// Its pages are mapped at once: the reader reads them all.
+// Its pages are mapped as they are read, so that those the reading has passed
+// can be given back (release).
 bool MappedFile::map(int fd, size_t size)
 {
     size_t page = size_t(sysconf(_SC_PAGESIZE));
@@ -42,7 +44,7 @@ bool MappedFile::map(int fd, size_t size)
     void *base = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (base == MAP_FAILED)
         return false; /* no room: the file is read instead */
-    if (mmap(base, size, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd, 0) == MAP_FAILED) {
+    if (mmap(base, size, PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0) == MAP_FAILED) {
         int mmap_errno = errno;
         munmap(base, length);
         errno = mmap_errno;
@@ -54,6 +56,18 @@ bool MappedFile::map(int fd, size_t size)
     mapped.length_ = length;
     *this = std::move(mapped);
     return true;
+}
+
+const char *MappedFile::release(const char *from, const char *to) const
+{
+    const char *base = data();
+    size_t page = size_t(sysconf(_SC_PAGESIZE));
+    size_t first = (size_t(from - base) + page - 1) / page * page;
+    size_t last = std::min(size_t(to - base), size_) / page * page;
+    if (last <= first)
+        return from;
+    madvise(const_cast<char *>(base) + first, last - first, MADV_DONTNEED);
+    return base + last;
 }
 
 } // namespace sim

@@ -25,6 +25,10 @@ public:
     // The whole mapping: longer than the file, so that the byte after it
     // reads as zero.
     size_t length() const { return length_; }
+    // Gives back the memory of the whole pages from "from" to "to" (in the
+    // file): they read the same as before, from the file again, when next
+    // read. Returns where the pages given back end.
+    const char *release(const char *from, const char *to) const;
 
 private:
     void *base_ = nullptr;

@@ -5,11 +5,14 @@
 #include "acfile/read.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string_view>
+#include <thread>
 #include <utility>
 
 namespace sim {
@@ -153,17 +156,41 @@ struct Reader {
     Model &model;
     AcSource &source;
     const char *text;
+    const MappedFile *mapped; /* the text, when it is a mapped file */
+    const char *released;     /* the mapped text's pages before this are given back */
 };
 
+// What the reading expected on a line and found there. The line numbers are
+// counted from where the reading started, which is the file's start except
+// for a reading ahead (see Ahead below).
 struct ReadError {
-    std::string message;
+    size_t line = 0;
+    std::string expected;
+    std::string found;
+    size_t named_line = 0; /* a line the expectation names, or 0 */
+
+    std::string message(const std::string &file) const
+    {
+        std::string named = named_line ? " on line " + std::to_string(named_line) : "";
+        return file + ":" + std::to_string(line) + ": expected " + expected + named + ", found " +
+               found;
+    }
 };
 
-[[noreturn]] static void fail(const Reader &r, size_t line, const std::string &expected,
-                              const std::string &found)
+[[noreturn]] static void fail(const Reader &, size_t line, const std::string &expected,
+                              const std::string &found, size_t named_line = 0)
 {
-    throw ReadError{r.file + ":" + std::to_string(line) + ": expected " + expected + ", found " +
-                    found};
+    throw ReadError{line, expected, found, named_line};
+}
+
+// Gives back the pages of a mapped text that the reading has passed, in steps
+// of a megabyte: they are the file's, read again from it should a message
+// quote them or the writer copy them.
+static void release_read(Reader &r)
+{
+    const size_t step = size_t(1) << 20;
+    if (r.mapped && size_t(r.p - r.released) >= step)
+        r.released = r.mapped->release(r.released, r.p);
 }
 
 static std::string quote(const Line &line) { return quote(line.begin, line.end); }
@@ -530,8 +557,7 @@ static void read_surfaces(Reader &r, const Line &head, ObjectState &o, Block &bl
                 if (material < 0)
                     fail(r, line.number, "mat and a material number", quote(line));
             } else if (object_token(word) != TOKEN_UNKNOWN) {
-                fail(r, line.number, "refs to end the SURF on line " + std::to_string(surf.number),
-                     quote(line));
+                fail(r, line.number, "refs to end the SURF", quote(line), surf.number);
             }
         }
         read_refs(r, line, o);
@@ -559,15 +585,22 @@ static Line vertex_line(const Reader &r, const ObjectState &o, size_t index)
     }
 }
 
-// Ends an object at its kids line: checks its vertex indices, places its
-// vertices in the world and records them. Returns the object's frame.
-static int32_t finish_object(Reader &r, ObjectState &o)
+// At an object's kids line: checks that its surfaces' vertex indices are below
+// its vertex count, which may have come after them.
+static void check_refs(const Reader &r, const ObjectState &o)
 {
-    Object *object = o.object;
+    const Object *object = o.object;
     if (o.max_ref_line.begin && o.max_ref >= object->vertices.size())
         fail(r, o.max_ref_line.number,
              "a vertex index below numvert " + std::to_string(object->vertices.size()),
              quote(o.max_ref_line));
+}
+
+// After check_refs: places the object's vertices in the world and records
+// them. Returns the object's frame.
+static int32_t place_object(Reader &r, ObjectState &o)
+{
+    Object *object = o.object;
     int32_t frame = o.parent_frame;
     bool has_own = (o.has_rot && !is_identity(o.rot)) ||
                    (o.has_loc && (o.loc[0] != 0 || o.loc[1] != 0 || o.loc[2] != 0));
@@ -603,9 +636,9 @@ static int32_t finish_object(Reader &r, ObjectState &o)
     return frame;
 }
 
-// Reads an OBJECT's lines after "head" up to its kids line, into "o".
-// Returns the number of kids that follow; "frame" is set to the object's.
-static size_t read_object(Reader &r, ObjectState &o, int32_t &frame)
+// Reads an OBJECT's lines after "head" up to its kids line, into "o", and
+// checks its vertex indices. Returns the number of kids that follow.
+static size_t read_object(Reader &r, ObjectState &o)
 {
     Line line;
     Block block;
@@ -644,7 +677,7 @@ static size_t read_object(Reader &r, ObjectState &o, int32_t &frame)
             break;
         case TOKEN_KIDS: {
             size_t kids = read_count(r, line, KIDS, room_for_lines(r, 16));
-            frame = finish_object(r, o);
+            check_refs(r, o);
             return kids;
         }
         case TOKEN_KEPT:
@@ -661,6 +694,87 @@ static size_t read_object(Reader &r, ObjectState &o, int32_t &frame)
     }
 }
 
+static void check_type(const Reader &r, const Line &head)
+{
+    if (first_word(after_keyword(head), head.end).empty())
+        fail(r, head.number, "OBJECT and its type", quote(head));
+}
+
+/* }====== */
+
+/* {====== Reading ahead on a second thread ====== */
+
+// A large text is read on two threads: the second reads the objects that
+// follow one another from an OBJECT line in the second half of the text on,
+// each as far as its kids line, while the first reads from the start. The
+// first takes over what the second read when it comes to that line at the
+// start of an object; it then places those objects in the tree, in their
+// parents' frames, and checks what depends on what came before, in the order
+// the reading of one thread would, and goes on where the second stopped. So
+// the model, the source and the first error are those of one thread. Should
+// the line turn out to lie elsewhere (in data, say), what the second read is
+// thrown away.
+
+// An object read ahead: line numbers counted from the line before the start.
+struct AheadObject {
+    std::unique_ptr<Object> object;
+    Line head;
+    ObjectState state;
+    size_t kids, kids_line;
+};
+
+struct Ahead {
+    const char *start; /* the OBJECT line the second thread starts on */
+    std::vector<AheadObject> objects;
+    const char *stop = nullptr; /* where it stopped: at a line that is no OBJECT, or the end */
+    size_t stop_lines = 0;      /* the lines before "stop" */
+    bool failed = false;        /* in the object after the last one read */
+    bool out_of_memory = false;
+    ReadError error;
+    Line failed_head;
+    size_t quick_lines = 0;
+    std::atomic<bool> abandoned{false};
+    std::thread worker; /* the second thread, until joined */
+
+    ~Ahead()
+    {
+        abandoned = true;
+        if (worker.joinable())
+            worker.join();
+    }
+};
+
+static void read_ahead(Reader &r, Ahead &a)
+{
+    try {
+        while (!a.abandoned.load(std::memory_order_relaxed)) {
+            size_t lines = r.line_number;
+            const char *q = skip_blank_lines(r.p, r.end, lines);
+            if (q == r.end || first_word(q, line_end(q, r.end)) != "OBJECT")
+                break;
+            Line head;
+            next_line(r, head);
+            a.failed_head = head;
+            check_type(r, head);
+            AheadObject ahead{std::make_unique<Object>(), head, {}, 0, 0};
+            ahead.state = ObjectState{ahead.object.get(), 0, &ahead.head, -1};
+            ahead.kids = read_object(r, ahead.state);
+            ahead.kids_line = r.line_number;
+            a.objects.push_back(std::move(ahead));
+            release_read(r);
+        }
+        a.stop = r.p;
+        a.stop_lines = r.line_number;
+    } catch (const ReadError &e) {
+        a.failed = true;
+        a.error = e;
+    } catch (const std::bad_alloc &) {
+        a.failed = true;
+        a.out_of_memory = true;
+    }
+    a.quick_lines = r.source.quick_lines;
+}
+
 // An object read whose kids are still to come.
 struct OpenObject {
     Object *object;
@@ -669,42 +783,82 @@ struct OpenObject {
     size_t kids_line;
 };
 
-// Reads the object that starts on "head", a root object, and its descendants.
-static void read_tree(Reader &r, const Line &head, bool world)
+// Where a reading of the whole text stands between objects.
+struct TreeState {
+    std::vector<OpenObject> open; /* the objects whose kids are being read */
+    bool roots = false;           /* an OBJECT was read at the top */
+    bool world = false;           /* the first was the world, which must be the only one */
+};
+
+// At the OBJECT line "head" of the next object: its parent (null at the top)
+// and the frame it is placed in.
+static Object *next_parent(const Reader &r, TreeState &t, const Line &head, int32_t &frame)
 {
-    std::vector<OpenObject> open;
-    Line line = head;
-    Object *parent = nullptr;
-    int32_t parent_frame = -1;
-    for (;;) {
-        std::string_view type = first_word(after_keyword(line), line.end);
-        if (type.empty())
-            fail(r, line.number, "OBJECT and its type", quote(line));
-        Object *object = world ? r.model.world : r.model.add_object(parent, "");
-        ObjectState o{object, uint32_t(world ? 0 : r.model.objects.size() - 1), &line,
-                      parent_frame};
-        world = false;
-        int32_t frame;
-        size_t kids = read_object(r, o, frame);
-        if (kids)
-            open.push_back({object, frame, kids, kids, r.line_number});
-        while (!open.empty() && open.back().left == 0)
-            open.pop_back();
-        if (open.empty())
-            return;
-        OpenObject &top = open.back();
-        if (!next_line(r, line))
-            fail(r, top.kids_line, count_of(top.kids, KIDS), end_after(top.kids - top.left));
-        if (first_word(line) != "OBJECT")
-            fail(r, line.number,
-                 "OBJECT for kid " + std::to_string(top.kids - top.left + 1) + " of " +
-                     std::to_string(top.kids),
-                 quote(line));
-        top.left--;
-        parent = top.object;
-        parent_frame = top.frame;
+    frame = -1;
+    if (t.open.empty()) {
+        if (t.world)
+            fail(r, head.number, "the end of the file after the world object", quote(head));
+        t.roots = true;
+        return nullptr;
     }
+    OpenObject &top = t.open.back();
+    top.left--;
+    frame = top.frame;
+    return top.object;
 }
+
+// After an object with "kids" kids, read up to its kids line.
+static void close_object(TreeState &t, Object *object, int32_t frame, size_t kids,
+                         size_t kids_line)
+{
+    if (kids)
+        t.open.push_back({object, frame, kids, kids, kids_line});
+    while (!t.open.empty() && t.open.back().left == 0)
+        t.open.pop_back();
+}
+
+// Takes over what was read ahead from the line at r.p, the start of the next
+// object, which is "base" lines into the text.
+static void adopt(Reader &r, TreeState &t, Ahead &a, size_t base)
+{
+    for (AheadObject &ahead : a.objects) {
+        Line head = ahead.head;
+        head.number += base;
+        int32_t frame;
+        Object *parent = next_parent(r, t, head, frame);
+        Object *object = ahead.object.get();
+        object->parent = parent ? parent : r.model.world;
+        object->parent->children.push_back(object);
+        r.model.objects.push_back(std::move(ahead.object));
+        ObjectState &o = ahead.state;
+        o.model_index = uint32_t(r.model.objects.size() - 1);
+        o.head = &head;
+        o.parent_frame = frame;
+        o.numvert_line += base;
+        frame = place_object(r, o);
+        close_object(t, object, frame, ahead.kids, base + ahead.kids_line);
+    }
+    r.source.quick_lines += a.quick_lines;
+    if (a.failed) {
+        Line head = a.failed_head;
+        head.number += base;
+        int32_t frame;
+        next_parent(r, t, head, frame);
+        if (a.out_of_memory)
+            throw std::bad_alloc();
+        ReadError e = a.error;
+        e.line += base;
+        if (e.named_line)
+            e.named_line += base;
+        throw e;
+    }
+    r.p = a.stop;
+    r.line_number = base + a.stop_lines;
+}
+
+/* }====== */
+
+/* {====== Reading the whole text ====== */
 
 // Whether the text from "p" starts with the AC3D header line, after an
 // optional UTF-8 byte-order mark; "line" is set to that first line.
@@ -775,59 +929,152 @@ static void check_material(const Reader &r, const Line &line)
     }
 }
 
-static void read_text(Reader &r)
+static void read_text(Reader &r, Ahead *ahead)
 {
     read_header(r);
-    bool roots = false, world = false;
+    TreeState t;
     Line line;
-    while (next_line(r, line)) {
-        std::string_view word = first_word(line);
-        if (world)
-            fail(r, line.number, "the end of the file after the world object", quote(line));
-        if (word == "OBJECT") {
-            world = !roots && first_word(after_keyword(line), line.end) == "world";
-            roots = true;
-            read_tree(r, line, world);
-        } else if (word == "MAT") {
-            skip_mat(r, line);
-        } else if (word == "MATERIAL") {
-            check_material(r, line);
-        } else if (object_token(word) != TOKEN_UNKNOWN) {
-            fail(r, line.number, "MATERIAL or OBJECT", quote(line));
+    for (;;) {
+        release_read(r);
+        if (ahead) { /* at the line the second thread started on? */
+            size_t lines = r.line_number;
+            const char *q = skip_blank_lines(r.p, r.end, lines);
+            if (q >= ahead->start) {
+                Ahead &a = *ahead;
+                ahead = nullptr;
+                if (q == a.start && t.roots) { /* else the first object may be the world */
+                    a.worker.join();
+                    r.p = q;
+                    adopt(r, t, a, lines);
+                } else {
+                    a.abandoned = true;
+                }
+                continue;
+            }
         }
+        if (!next_line(r, line)) {
+            if (!t.open.empty()) {
+                const OpenObject &top = t.open.back();
+                fail(r, top.kids_line, count_of(top.kids, KIDS), end_after(top.kids - top.left));
+            }
+            break;
+        }
+        std::string_view word = first_word(line);
+        if (t.open.empty()) {
+            if (t.world)
+                fail(r, line.number, "the end of the file after the world object", quote(line));
+            if (word == "MAT") {
+                skip_mat(r, line);
+                continue;
+            }
+            if (word == "MATERIAL") {
+                check_material(r, line);
+                continue;
+            }
+            if (word != "OBJECT") {
+                if (object_token(word) != TOKEN_UNKNOWN)
+                    fail(r, line.number, "MATERIAL or OBJECT", quote(line));
+                continue;
+            }
+        } else if (word != "OBJECT") {
+            const OpenObject &top = t.open.back();
+            fail(r, line.number,
+                 "OBJECT for kid " + std::to_string(top.kids - top.left + 1) + " of " +
+                     std::to_string(top.kids),
+                 quote(line));
+        }
+        bool world = !t.roots && first_word(after_keyword(line), line.end) == "world";
+        int32_t parent_frame;
+        Object *parent = next_parent(r, t, line, parent_frame);
+        t.world = t.world || world;
+        check_type(r, line);
+        Object *object = world ? r.model.world : r.model.add_object(parent, "");
+        ObjectState o{object, uint32_t(world ? 0 : r.model.objects.size() - 1), &line,
+                      parent_frame};
+        size_t kids = read_object(r, o);
+        int32_t frame = place_object(r, o);
+        close_object(t, object, frame, kids, r.line_number);
     }
-    if (!roots) /* on the line after the last, if the text ends one */
+    if (!t.roots) /* on the line after the last, if the text ends one */
         fail(r, std::min<size_t>(r.line_number + 1, std::count(r.text, r.end, '\n') + 1),
              "an OBJECT", "end of file");
 }
-// Reads the bytes "s" holds into "model" and "source", which are replaced
-// only on success.
-bool read_source(AcSource &s, const std::string &file, Model &model, AcSource &source,
-                        std::string &error)
+// Texts shorter than this are read on one thread: a second would save less
+// than it costs to start.
+static const size_t AHEAD_MINIMUM = size_t(1) << 20;
+
+// The line where a second thread starts reading ahead in "text": the first
+// OBJECT line from its middle on, or null.
+static const char *ahead_start(const char *text, const char *end)
 {
+    static const char key[] = "\nOBJECT";
+    const size_t n = sizeof key - 1;
+    for (const char *p = text + (end - text) / 2; p < end;) {
+        const void *found = memmem(p, size_t(end - p), key, n);
+        if (!found)
+            return nullptr;
+        p = static_cast<const char *>(found) + 1;
+        if (p + n - 1 < end && is_space(p[n - 1]))
+            return p;
+    }
+    return nullptr;
+}
+
+// Reads the bytes "s" holds, from the second thread's "start" on too unless
+// it is null.
+static bool read_source_from(AcSource &s, const std::string &file, Model &model,
+                             AcSource &source, std::string &error, const char *start)
+{
+    std::string_view bytes = s.bytes();
+    const char *begin = bytes.data(), *end = begin + bytes.size();
+    const MappedFile *mapped = s.mapped.data() ? &s.mapped : nullptr;
+    Model ahead_model;
+    AcSource ahead_source;
+    Ahead ahead;
+    ahead.start = start;
     try {
         Model m;
-        std::string_view bytes = s.bytes();
-        const char *begin = bytes.data();
-        Reader r{file, begin, begin + bytes.size(), 0, m, s, begin};
-        read_text(r);
+        Reader r{file, begin, end, 0, m, s, begin, mapped, begin};
+        if (start) {
+            ahead.worker = std::thread([&] {
+                Reader r2{file, start, end, 0, ahead_model, ahead_source, begin, mapped, start};
+                read_ahead(r2, ahead);
+            });
+        }
+        read_text(r, start ? &ahead : nullptr);
         model = std::move(m);
         source = std::move(s);
         return true;
     } catch (const ReadError &e) {
-        error = e.message;
+        error = e.message(file);
     } catch (const std::bad_alloc &) {
         error = file + ": cannot read: not enough memory for the model";
     }
     return false;
 }
 
+bool read_source(AcSource &s, const std::string &file, Model &model, AcSource &source,
+                 std::string &error, int threads)
+{
+    std::string_view bytes = s.bytes();
+    const char *start = nullptr;
+    if (threads > 1 && bytes.size() >= AHEAD_MINIMUM)
+        start = ahead_start(bytes.data(), bytes.data() + bytes.size());
+    return read_source_from(s, file, model, source, error, start);
+}
+
+bool read_source_split(AcSource &s, const std::string &file, Model &model, AcSource &source,
+                       std::string &error, size_t split)
+{
+    return read_source_from(s, file, model, source, error, s.bytes().data() + split);
+}
+
 bool read_ac(std::string text, const std::string &file, Model &model, AcSource &source,
-             std::string &error)
+             std::string &error, int threads)
 {
     AcSource s;
     s.text = std::move(text);
-    return read_source(s, file, model, source, error);
+    return read_source(s, file, model, source, error, threads);
 }
 /* }====== */
 

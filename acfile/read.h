@@ -14,9 +14,16 @@ namespace sim {
 bool has_header(const char *p, const char *end, Line &line);
 
 // Reads the bytes "s" holds into "model" and "source", which are replaced
-// only on success.
+// only on success; a large text on two threads when "threads" is 2 or more.
 bool read_source(AcSource &s, const std::string &file, Model &model, AcSource &source,
-                 std::string &error);
+                 std::string &error, int threads);
+
+// Reads as read_source does on two threads, the second reading ahead from
+// the line that starts at offset "split" of the text, whatever the text's
+// size, and whatever that line holds: for tests, which compare what comes of
+// it with a reading on one thread.
+bool read_source_split(AcSource &s, const std::string &file, Model &model, AcSource &source,
+                       std::string &error, size_t split);
 
 } // namespace sim
 

@@ -76,7 +76,7 @@ static bool read_stream(int fd, const std::string &path, std::string &text, std:
 }
 
 bool read_ac_file(const std::string &file, Model &model, AcSource &source, std::string &error,
-                  ReadMode mode)
+                  ReadMode mode, int threads)
 {
     const bool standard_input = file == "-";
     const std::string path = standard_input ? "standard input" : file; /* for messages */
@@ -109,7 +109,7 @@ bool read_ac_file(const std::string &file, Model &model, AcSource &source, std::
         read_ok = false;
     }
     close(fd);
-    return read_ok && read_source(s, path, model, source, error);
+    return read_ok && read_source(s, path, model, source, error, threads);
 }
 
 } // namespace sim
