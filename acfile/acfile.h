@@ -114,7 +114,9 @@ bool read_ac_file(const std::string &path, Model &model, AcSource &source, std::
 // The model must have the objects and vertex counts it was read with; vertices
 // beyond them, and moved vertices of an object whose transform cannot be
 // inverted, are left as read (write_ac_file refuses those cases instead).
-void write_ac(const Model &model, const AcSource &source, std::string &out);
+// "threads" above 1 lets the moved lines be written on two threads; what
+// comes of it is the same.
+void write_ac(const Model &model, const AcSource &source, std::string &out, int threads = 1);
 
 // Writes "value" at "first" as std::to_chars(first, last, value) does, in its
 // shortest form, and returns the end (or "last" when there is no room); faster
@@ -129,12 +131,12 @@ size_t quick_float_count();
 // Writes as write_ac does to the open descriptor "fd" (standard output, say),
 // as it goes: not atomic. "name" names it in the error, which says why.
 bool write_ac_stream(int fd, const std::string &name, const Model &model, const AcSource &source,
-                     std::string &error);
+                     std::string &error, int threads = 1);
 
 // Writes as write_ac does to the file "path" names, replacing it whole or not
 // at all, as save_file (save_file.h) does: links, owner, group and mode kept.
 bool write_ac_file(const std::string &path, const Model &model, const AcSource &source,
-                   std::string &error);
+                   std::string &error, int threads = 1);
 
 } // namespace sim
 

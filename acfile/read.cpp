@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -1036,10 +1037,15 @@ static bool read_source_from(AcSource &s, const std::string &file, Model &model,
         Model m;
         Reader r{file, begin, end, 0, m, s, begin, mapped, begin};
         if (start) {
-            ahead.worker = std::thread([&] {
-                Reader r2{file, start, end, 0, ahead_model, ahead_source, begin, mapped, start};
-                read_ahead(r2, ahead);
-            });
+            try {
+                ahead.worker = std::thread([&] {
+                    Reader r2{file, start, end, 0, ahead_model, ahead_source, begin, mapped,
+                              start};
+                    read_ahead(r2, ahead);
+                });
+            } catch (const std::system_error &) {
+                start = nullptr; /* no second thread to be had: this one reads it all */
+            }
         }
         read_text(r, start ? &ahead : nullptr);
         model = std::move(m);

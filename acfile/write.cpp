@@ -5,12 +5,17 @@
 #include "acfile/frame.h"
 #include "acfile/number_text.h"
 #include "acfile/save_file.h"
+#include "acfile/write.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include <limits.h>
@@ -110,16 +115,20 @@ static void moved_local(const AcSource::Frame *frame, const VertexWords &w,
     }
 }
 
-// Hands the text to "put" in pieces: the source's bytes, with the moved
-// vertices' changed numbers in place of theirs. Lines keep their spacing, the
-// numbers that did not change, any fields after the three numbers and their
-// line end.
-template <class Put> static void write_text(const Model &model, const AcSource &source, Put &&put)
+// Hands the text from "from" to "to" to "put" in pieces: the source's bytes,
+// with the changed numbers of the moved vertices of records "first" to
+// "last" (whose vertex lines lie in that text) in place of theirs. Lines keep
+// their spacing, the numbers that did not change, any fields after the three
+// numbers and their line end.
+template <class Put>
+static void write_text(const Model &model, const AcSource &source, size_t first_record,
+                       size_t last_record, const char *from, const char *to, Put &&put)
 {
     std::string_view bytes = source.bytes();
     const char *text = bytes.data(), *end = text + bytes.size();
-    const char *done = text; /* given to "put" up to here */
-    for (const AcSource::ObjectRecord &record : source.objects) {
+    const char *done = from; /* given to "put" up to here */
+    for (size_t r = first_record; r < last_record; r++) {
+        const AcSource::ObjectRecord &record = source.objects[r];
         const Object *object = object_of(model, record);
         if (!object)
             continue;
@@ -152,14 +161,191 @@ template <class Put> static void write_text(const Model &model, const AcSource &
             p = e < end ? e + 1 : e;
         }
     }
-    put(done, size_t(end - done));
+    put(done, size_t(to - done));
 }
 
-void write_ac(const Model &model, const AcSource &source, std::string &out)
+// The text is written in parts: each the vertex lines of objects holding
+// about PART_VERTICES vertices together, and the text up to the next part.
+// Each part's pieces are made on their own, so two threads can make them,
+// and handed on in order.
+static const size_t PART_VERTICES = size_t(1) << 15;
+
+// The pieces of one part: short ones gathered in "buffer", long ones where
+// they are in the source's bytes, which stay put until the writing ends.
+struct Part {
+    struct Piece {
+        const char *bytes; /* null: in the buffer, from "at" */
+        size_t at, size;
+    };
+    std::vector<char> buffer;
+    std::vector<Piece> pieces;
+    const char *from = nullptr, *to = nullptr; /* the source's bytes it covers */
+};
+
+static const size_t LONG_PIECE = 4096;
+
+static void put_part(Part &part, const char *p, size_t n)
+{
+    if (n == 0)
+        return; /* no piece of nothing */
+    if (n >= LONG_PIECE) {
+        part.pieces.push_back({p, 0, n});
+        return;
+    }
+    size_t at = part.buffer.size();
+    part.buffer.insert(part.buffer.end(), p, p + n);
+    Part::Piece *last = part.pieces.empty() ? nullptr : &part.pieces.back();
+    if (last && !last->bytes && last->at + last->size == at)
+        last->size += n; /* follows on in the buffer */
+    else
+        part.pieces.push_back({nullptr, at, n});
+}
+
+// Where the parts start: indices into the source's object records, the last
+// being their count.
+static std::vector<size_t> part_starts(const AcSource &source, size_t part_vertices)
+{
+    std::vector<size_t> starts = {0};
+    size_t vertices = 0;
+    for (size_t r = 0; r < source.objects.size(); r++) {
+        if (vertices >= part_vertices) {
+            starts.push_back(r);
+            vertices = 0;
+        }
+        vertices += source.objects[r].vertex_count;
+    }
+    starts.push_back(source.objects.size());
+    return starts;
+}
+
+static void make_part(const Model &model, const AcSource &source,
+                      const std::vector<size_t> &starts, size_t k, Part &part)
+{
+    std::string_view bytes = source.bytes();
+    const char *text = bytes.data(), *end = text + bytes.size();
+    part.buffer.clear();
+    part.pieces.clear();
+    part.from = k == 0 ? text : text + source.objects[starts[k]].vertex_text;
+    part.to = k + 2 == starts.size() ? end : text + source.objects[starts[k + 1]].vertex_text;
+    write_text(model, source, starts[k], starts[k + 1], part.from, part.to,
+               [&](const char *p, size_t n) { put_part(part, p, n); });
+}
+
+// Makes the parts, on "threads" threads (one or two), and hands each to
+// "take" in order; "take" returns false to stop. Parts made ahead wait in a
+// few slots, so the memory this takes does not grow with the model.
+template <class Take>
+static void write_parts(const Model &model, const AcSource &source, int threads, Take &&take,
+                        size_t part_vertices = PART_VERTICES)
+{
+    const std::vector<size_t> starts = part_starts(source, part_vertices);
+    const size_t parts = starts.size() - 1;
+    if (threads < 2 || parts < 2) {
+        Part part;
+        for (size_t k = 0; k < parts; k++) {
+            make_part(model, source, starts, k, part);
+            if (!take(part))
+                return;
+        }
+        return;
+    }
+    const size_t SLOTS = 4;
+    std::vector<Part> slot(SLOTS);
+    std::vector<char> made(SLOTS, 0);
+    size_t next = 0, taken = 0; /* the next part to make, to hand on */
+    bool stop = false, out_of_memory = false;
+    std::mutex mutex;
+    std::condition_variable changed;
+    // Makes the next part if its slot is free: false when there is none to make.
+    auto make_next = [&](std::unique_lock<std::mutex> &lock) {
+        if (stop || next == parts || next >= taken + SLOTS)
+            return false;
+        size_t k = next++;
+        lock.unlock();
+        bool ok = true;
+        try {
+            make_part(model, source, starts, k, slot[k % SLOTS]);
+        } catch (const std::bad_alloc &) {
+            ok = false;
+        }
+        lock.lock();
+        if (!ok)
+            stop = out_of_memory = true;
+        made[k % SLOTS] = 1;
+        changed.notify_all();
+        return true;
+    };
+    auto help = [&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!stop && next < parts)
+            if (!make_next(lock))
+                changed.wait(lock);
+    };
+    std::thread helper;
+    try {
+        helper = std::thread(help);
+    } catch (const std::system_error &) {
+        /* no second thread to be had: this one makes every part */
+    }
+    // However the handing on ends, the helper stops and is waited for.
+    struct Join {
+        std::thread &helper;
+        std::mutex &mutex;
+        std::condition_variable &changed;
+        bool &stop;
+        ~Join()
+        {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                stop = true;
+            }
+            changed.notify_all();
+            if (helper.joinable())
+                helper.join();
+        }
+    } join{helper, mutex, changed, stop};
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!stop && taken < parts) {
+        if (made[taken % SLOTS]) {
+            lock.unlock();
+            bool go_on = take(slot[taken % SLOTS]);
+            lock.lock();
+            made[taken % SLOTS] = 0;
+            taken++;
+            stop = stop || !go_on;
+            changed.notify_all();
+        } else if (!make_next(lock)) {
+            changed.wait(lock);
+        }
+    }
+    if (out_of_memory)
+        throw std::bad_alloc();
+}
+
+// Appends the text of "part" to "out".
+static void append_part(std::string &out, const Part &part)
+{
+    for (const Part::Piece &piece : part.pieces)
+        out.append(piece.bytes ? piece.bytes : part.buffer.data() + piece.at, piece.size);
+}
+
+void write_ac(const Model &model, const AcSource &source, std::string &out, int threads)
+{
+    write_ac_in_parts(model, source, out, threads, PART_VERTICES);
+}
+
+void write_ac_in_parts(const Model &model, const AcSource &source, std::string &out,
+                       int threads, size_t part_vertices)
 {
     out.clear();
     out.reserve(source.bytes().size() + 4096);
-    write_text(model, source, [&](const char *p, size_t n) { out.append(p, n); });
+    write_parts(
+        model, source, threads,
+        [&](const Part &part) {
+            append_part(out, part);
+            return true;
+        },
+        part_vertices);
 }
 
 // Why the model cannot be written as write_ac_file promises, or empty.
@@ -180,26 +366,14 @@ static std::string why_not_writable(const Model &model, const AcSource &source)
     return "";
 }
 
-// A file being written with writev: short pieces are gathered in a buffer,
-// long ones are written from where they are (the source's bytes, which stay
-// put until the writing ends). "error" keeps the first failure's errno.
-struct FileOut {
-    int fd = -1;
-    int error = 0;
-    std::vector<char> buffer = std::vector<char>(1 << 16);
-    size_t used = 0;
-    std::vector<iovec> pieces;
-};
-
-static const size_t LONG_PIECE = 4096;
-
-static void flush(FileOut &f)
+// Writes the pieces "piece" to "last" to "fd" with writev; 0, or the errno
+// of the failure.
+static int write_pieces(int fd, iovec *piece, iovec *last)
 {
-    iovec *piece = f.pieces.data(), *last = piece + f.pieces.size();
-    while (piece < last && !f.error) {
-        ssize_t k = writev(f.fd, piece, int(std::min<ptrdiff_t>(last - piece, IOV_MAX)));
+    while (piece < last) {
+        ssize_t k = writev(fd, piece, int(std::min<ptrdiff_t>(last - piece, IOV_MAX)));
         if (k < 0 && errno != EINTR)
-            f.error = errno;
+            return errno;
         for (size_t done = k > 0 ? size_t(k) : 0; done > 0;) { /* past what was written */
             size_t n = std::min(done, piece->iov_len);
             piece->iov_base = static_cast<char *>(piece->iov_base) + n;
@@ -209,50 +383,40 @@ static void flush(FileOut &f)
                 piece++;
         }
     }
-    f.pieces.clear();
-    f.used = 0;
+    return 0;
 }
 
-static void put_file(FileOut &f, const char *p, size_t n)
-{
-    if (n == 0)
-        return; /* no piece of nothing */
-    if (f.pieces.size() == IOV_MAX || (n < LONG_PIECE && f.used + n > f.buffer.size()))
-        flush(f);
-    if (n >= LONG_PIECE) {
-        f.pieces.push_back({const_cast<char *>(p), n});
-        return;
-    }
-    char *to = f.buffer.data() + f.used;
-    std::memcpy(to, p, n);
-    f.used += n;
-    iovec *last = f.pieces.empty() ? nullptr : &f.pieces.back();
-    if (last && static_cast<char *>(last->iov_base) + last->iov_len == to)
-        last->iov_len += n; /* follows on in the buffer */
-    else
-        f.pieces.push_back({to, n});
-}
-
-// Writes the text to the open descriptor "fd": 0, or the errno of the failure.
-static int write_to(int fd, const Model &model, const AcSource &source)
+// Writes the text to the open descriptor "fd", on "threads" threads: 0, or
+// the errno of the failure. The pages of a mapped source that have been
+// written are given back, as reading gave them back.
+static int write_to(int fd, const Model &model, const AcSource &source, int threads)
 {
     try {
-        FileOut f;
-        f.fd = fd;
-        write_text(model, source, [&](const char *p, size_t n) { put_file(f, p, n); });
-        flush(f);
-        return f.error;
+        int error = 0;
+        std::vector<iovec> pieces;
+        write_parts(model, source, threads, [&](const Part &part) {
+            pieces.clear();
+            for (const Part::Piece &piece : part.pieces)
+                pieces.push_back({const_cast<char *>(piece.bytes ? piece.bytes
+                                                                 : part.buffer.data() + piece.at),
+                                  piece.size});
+            error = write_pieces(fd, pieces.data(), pieces.data() + pieces.size());
+            if (source.mapped.data())
+                source.mapped.release(part.from, part.to);
+            return error == 0;
+        });
+        return error;
     } catch (const std::bad_alloc &) {
         return ENOMEM;
     }
 }
 
 bool write_ac_stream(int fd, const std::string &name, const Model &model, const AcSource &source,
-                     std::string &error)
+                     std::string &error, int threads)
 {
     std::string why = why_not_writable(model, source);
     if (why.empty()) {
-        int e = write_to(fd, model, source);
+        int e = write_to(fd, model, source, threads);
         why = e ? std::strerror(e) : "";
     }
     if (!why.empty())
@@ -261,14 +425,14 @@ bool write_ac_stream(int fd, const std::string &name, const Model &model, const 
 }
 
 bool write_ac_file(const std::string &path, const Model &model, const AcSource &source,
-                   std::string &error)
+                   std::string &error, int threads)
 {
     std::string why = why_not_writable(model, source);
     if (!why.empty()) {
         error = path + ": cannot write: " + why;
         return false;
     }
-    return save_file(path, [&](int fd) { return write_to(fd, model, source); }, error);
+    return save_file(path, [&](int fd) { return write_to(fd, model, source, threads); }, error);
 }
 
 /* }====== */

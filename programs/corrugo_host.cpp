@@ -12,6 +12,7 @@
 #include <tcl.h>
 
 #include <dlfcn.h>
+#include <sched.h>
 
 #include <cerrno>
 #include <cstdarg>
@@ -86,6 +87,9 @@ Options:
                     (0 to 4294967295), so random offsets are reproducible
   --debug FILE      write the host's debug output to FILE (- for standard
                     error); discarded by default
+  --threads N       read and write a large model on at most N threads (1 to
+                    1024; default: the processors this run may use, at most
+                    2, which is as many as help); what comes out is the same
   --undo            after the commands, undo the newest undo step
   --report          print how many vertices moved and the bounding box before
                     and after (to standard error with -o -)
@@ -118,6 +122,7 @@ struct Options {
     std::string plugin;
     bool tick_given = false;
     uint32_t tick = 0;
+    int threads = 0; /* 0: as many as help */
     std::string debug;
     bool undo = false;
     bool report = false;
@@ -147,6 +152,25 @@ bool parse_tick(const std::string &text, uint32_t *tick)
     return true;
 }
 
+// A --threads value: a whole number from 1 to 1024.
+bool parse_threads(const std::string &text, int *threads)
+{
+    uint32_t n;
+    if (!parse_tick(text, &n) || n < 1 || n > 1024)
+        return false;
+    *threads = int(n);
+    return true;
+}
+
+// How many threads help read and write a model: two, when this run may use
+// two processors or more.
+int useful_threads()
+{
+    cpu_set_t set;
+    int available = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
+    return available >= 2 ? 2 : 1;
+}
+
 // Fills "options" from the command line; returns -1 to go on, else the exit
 // status.
 int parse_options(int argc, char **argv, Options &options)
@@ -172,7 +196,7 @@ int parse_options(int argc, char **argv, Options &options)
         int wave_slot = sim::wave_option(arg);
         bool takes_value = arg == "-o" || arg == "-c" || arg == "--select" || arg == "--in" ||
                            arg == "--plugin" || arg == "--tick" || arg == "--debug" ||
-                           wave_slot >= 0;
+                           arg == "--threads" || wave_slot >= 0;
         bool takes_none = arg == "-h" || arg == "--help" || arg == "--undo" ||
                           arg == "--report" || arg == "--gui" || arg == "--add" ||
                           arg == "--print-command" || arg == "--version";
@@ -220,6 +244,9 @@ int parse_options(int argc, char **argv, Options &options)
             options.tick_given = true;
         } else if (arg == "--debug") {
             options.debug = value;
+        } else if (arg == "--threads") {
+            if (!parse_threads(value, &options.threads))
+                return usage_error("--threads takes a whole number from 1 to 1024, not \"" + value + "\"");
         } else if (arg == "--undo") {
             options.undo = true;
         } else if (arg == "--report") {
@@ -436,10 +463,11 @@ int main(int argc, char **argv)
         return sim::run_viewer(viewer);
     }
 
+    const int threads = options.threads ? options.threads : useful_threads();
     sim::Model model;
     sim::AcSource source;
     std::string error;
-    if (!sim::read_ac_file(options.model, model, source, error, sim::READ_MAP)) {
+    if (!sim::read_ac_file(options.model, model, source, error, sim::READ_MAP, threads)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 2;
     }
@@ -509,12 +537,12 @@ int main(int argc, char **argv)
     }
     if (!clean)
         return 1;
-    if (to_stdout && !sim::write_ac_stream(STDOUT_FILENO, "standard output", sim::model(), source, error)) {
+    if (to_stdout && !sim::write_ac_stream(STDOUT_FILENO, "standard output", sim::model(), source, error, threads)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 2;
     }
     if (!to_stdout && !options.output.empty() &&
-        !sim::write_ac_file(options.output, sim::model(), source, error)) {
+        !sim::write_ac_file(options.output, sim::model(), source, error, threads)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 2;
     }

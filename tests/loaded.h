@@ -9,6 +9,7 @@
 
 #include "acfile/acfile.h"
 #include "acfile/read.h"
+#include "acfile/write.h"
 
 #include <gtest/gtest.h>
 
@@ -103,10 +104,17 @@ inline Loaded load(const std::string &text)
     return l;
 }
 
+// Writes the model back. Also written in parts of one vertex and more on two
+// threads, it must come out the same.
 inline std::string save(const Loaded &l)
 {
     std::string out;
     sim::write_ac(l.model, l.source, out);
+    for (size_t part_vertices : {1, 2, 3, 1000}) {
+        std::string in_parts;
+        sim::write_ac_in_parts(l.model, l.source, in_parts, 2, part_vertices);
+        EXPECT_EQ(in_parts, out) << "written in parts of " << part_vertices << " vertices";
+    }
     return out;
 }
 
