@@ -70,4 +70,21 @@ const char *MappedFile::release(const char *from, const char *to) const
     return base + last;
 }
 
+void MappedFile::map_pages(const char *from, const char *to) const
+{
+    const char *base = data();
+    size_t page = size_t(sysconf(_SC_PAGESIZE));
+    size_t first = size_t(from - base) / page * page;
+    size_t last = std::min(size_t(to - base), size_);
+    if (last <= first)
+        return;
+#ifdef MADV_POPULATE_READ
+    if (madvise(const_cast<char *>(base) + first, last - first, MADV_POPULATE_READ) == 0)
+        return;
+#endif
+    /* a system without it: a read per page maps it, and those around it */
+    for (size_t at = first; at < last; at += page)
+        static_cast<const volatile char *>(base)[at];
+}
+
 } // namespace sim

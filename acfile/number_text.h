@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -69,13 +70,38 @@ static inline bool at_word_end(const char *p, const char *end)
 static const float float_powers_of_ten[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
                                             1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
 
+// 10^0 to 10^18, each a double exactly (5^18 < 2^53).
+static const double double_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
+                                              1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13,
+                                              1e14, 1e15, 1e16, 1e17, 1e18};
+
+// The float nearest to digits / 10^fraction, for digits of at most 2^53 and
+// fraction at most 18 (of 19 digits in all, the most read), or false when it takes the general conversion. Both
+// are doubles exactly, so their quotient is the nearest double; the float
+// nearest to that is the float nearest to the number itself unless the
+// double lies halfway between two floats (the number itself may lie a little
+// off that halfway point, which the double cannot tell).
+static inline bool plain_quotient(uint64_t digits, int fraction, float &value)
+{
+    double q = double(digits) / double_powers_of_ten[fraction];
+    uint64_t bits;
+    std::memcpy(&bits, &q, sizeof bits);
+    /* below a float's 24 bits of a normal number: a 1 and nothing after it */
+    const uint64_t below = (uint64_t(1) << 29) - 1, half = uint64_t(1) << 28;
+    if (q != 0 && (bits & below) == half)
+        return false;
+    value = float(q);
+    return true;
+}
+
 // The common case of read_real for a float, without its general conversion:
 // a plain decimal ("-12.375": an optional minus, digits, and maybe a point
 // and digits) whose digits, read as a whole number, are at most 2^24, with at
 // most 10 of them after the point. Both that number and the power of ten are
 // then floats exactly, so their quotient, rounded once by the division, is
-// the correctly rounded value, the float read_real gives. Returns the end of
-// the number.
+// the correctly rounded value, the float read_real gives. Up to 2^53,
+// plain_quotient gives it in double. Returns the end
+// of the number.
 static inline const char *read_plain_float(const char *p, const char *end, float &value)
 {
     bool negative = *p == '-';
@@ -93,9 +119,13 @@ static inline const char *read_plain_float(const char *p, const char *end, float
         if (fraction == 0)
             return nullptr; /* "5." */
     }
-    if (!at_word_end(p, end) || digits > (1u << 24) || fraction > 10)
+    if (!at_word_end(p, end))
         return nullptr;
-    float v = float(digits) / float_powers_of_ten[fraction];
+    float v;
+    if (digits <= (1u << 24) && fraction <= 10)
+        v = float(digits) / float_powers_of_ten[fraction];
+    else if (digits > (uint64_t(1) << 53) || !plain_quotient(digits, fraction, v))
+        return nullptr;
     value = negative ? -v : v;
     return p;
 }

@@ -91,25 +91,26 @@ static void moved_local(const AcSource::Frame *frame, const VertexWords &w,
     float absolute[3];
     bool has_absolute = false;
     for (int i = 0; i < 3; i++) {
-        const bool identity = !frame || (!frame->linear && frame->t[i] == 0);
-        /* on an axis the frame leaves alone, the world bits are the number read */
-        float read = identity ? was[i] : word_value(w.begin[i], w.end[i]);
-        if (identity) {
+        if (!frame || (!frame->linear && frame->t[i] == 0)) {
+            /* on an axis the frame leaves alone, the world bits are the number read */
             local[i] = is[i];
+            changed[i] = std::memcmp(&local[i], &was[i], sizeof(float)) != 0;
+            continue;
+        }
+        double dl = frame->linear ? frame->inverse[i][0] * dw[0] + frame->inverse[i][1] * dw[1] +
+                                        frame->inverse[i][2] * dw[2]
+                                  : dw[i];
+        if (dl == 0) { /* the number read stays, unread */
+            changed[i] = false;
+            continue;
+        }
+        float read = word_value(w.begin[i], w.end[i]);
+        if (std::isfinite(dl) && std::isfinite(read)) {
+            local[i] = float(double(read) + dl);
         } else {
-            double dl = frame->linear
-                            ? frame->inverse[i][0] * dw[0] + frame->inverse[i][1] * dw[1] +
-                                  frame->inverse[i][2] * dw[2]
-                            : dw[i];
-            if (dl == 0)
-                local[i] = read;
-            else if (std::isfinite(dl) && std::isfinite(read))
-                local[i] = float(double(read) + dl);
-            else {
-                if (!has_absolute) /* from or to a non-finite place */
-                    to_local(*frame, is, absolute), has_absolute = true;
-                local[i] = absolute[i];
-            }
+            if (!has_absolute) /* from or to a non-finite place */
+                to_local(*frame, is, absolute), has_absolute = true;
+            local[i] = absolute[i];
         }
         changed[i] = std::memcmp(&local[i], &read, sizeof(float)) != 0;
     }
@@ -227,6 +228,8 @@ static void make_part(const Model &model, const AcSource &source,
     part.pieces.clear();
     part.from = k == 0 ? text : text + source.objects[starts[k]].vertex_text;
     part.to = k + 2 == starts.size() ? end : text + source.objects[starts[k + 1]].vertex_text;
+    if (source.mapped.data())
+        source.mapped.map_pages(part.from, part.to);
     write_text(model, source, starts[k], starts[k + 1], part.from, part.to,
                [&](const char *p, size_t n) { put_part(part, p, n); });
 }

@@ -3,7 +3,8 @@
 // it, so that the end-to-end figure can be taken apart. Processor time is the
 // steadier figure on a shared machine.
 //
-// usage: corrugo_phases MODEL.ac PLUGIN OUT.ac "QORVEL_GO COMMAND"
+// usage: corrugo_phases MODEL.ac PLUGIN OUT.ac "QORVEL_GO COMMAND" [THREADS]
+// (THREADS: for reading and writing, default 2)
 #include "acfile/acfile.h"
 #include "sim/host.h"
 
@@ -67,15 +68,16 @@ int fail(const std::string &why)
 
 int main(int argc, char **argv)
 {
-    if (argc != 5)
-        return fail("usage: corrugo_phases MODEL.ac PLUGIN OUT.ac \"COMMAND\"");
+    if (argc != 5 && argc != 6)
+        return fail("usage: corrugo_phases MODEL.ac PLUGIN OUT.ac \"COMMAND\" [THREADS]");
+    const int threads = argc == 6 ? std::atoi(argv[5]) : 2;
     const Clock::time_point start = last;
     const double start_cpu = last_cpu;
     std::string error;
     {
         sim::Model model;
         sim::AcSource source;
-        if (!sim::read_ac_file(argv[1], model, source, error, sim::READ_MAP))
+        if (!sim::read_ac_file(argv[1], model, source, error, sim::READ_MAP, threads))
             return fail(error);
         phase("read the file");
         sim::replace_model(std::move(model));
@@ -95,7 +97,7 @@ int main(int argc, char **argv)
             return fail(std::string("the command failed: ") + Tcl_GetStringResult(sim::interp()));
         phase("the command");
 
-        if (!sim::write_ac_file(argv[3], sim::model(), source, error))
+        if (!sim::write_ac_file(argv[3], sim::model(), source, error, threads))
             return fail(error);
         phase("write the file");
     }

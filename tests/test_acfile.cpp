@@ -278,7 +278,11 @@ TEST(AcRead, EveryShapeOfVertexNumberReadsAsFromCharsReadsIt)
         "0.1234567891", "0.12345678912", "0.0000000001", "0.00000000001", "12345678.9",
         "1234567890123456789", "12345678901234567890", "0000000000000000000000001",
         "0.3333333333333333333333", "99999999.5", "+1", "1.5e3", "-2E-3", "1e-45", ".5", "-.25",
-        "3.4028235e38", "1.17549435e-38", "6.0e-6", "0.999999970198", "4.00000000000000"};
+        "3.4028235e38", "1.17549435e-38", "6.0e-6", "0.999999970198", "4.00000000000000",
+        // Up to 2^53 in digits, in double; these two
+        // lie so near halfway between two floats that their double is halfway.
+        "0.06340537592768669", "-0.0989515520632267", "9007199254740992", "9007199254740993",
+        "0.000000000000000001", "0.0000000000000000001", "33554434", "1.000000059604645"};
     // The digits of 2^64 + 5, which wrap around to 5 in 64 bits, each in a
     // line of its own (one number read the general way takes its line there).
     for (const char *wraps : {"18446744073709551621", "0.18446744073709551621",
@@ -289,7 +293,8 @@ TEST(AcRead, EveryShapeOfVertexNumberReadsAsFromCharsReadsIt)
     }
     std::mt19937 random(7);
     for (int i = 0; i < 30000; i++) {
-        std::string digits = std::to_string(random() % 100000000);
+        uint64_t limits[] = {100000000, 10000000000000000};
+        std::string digits = std::to_string((uint64_t(random()) << 32 | random()) % limits[i % 2]);
         size_t point = random() % (digits.size() + 4);
         if (point < digits.size())
             digits.insert(digits.size() - point, ".");
@@ -339,9 +344,10 @@ TEST(AcRead, SurfacesOfEveryShapeGiveTheirReferences)
 // only the count of lines taken the quick way tells them apart: speed.
 TEST(AcRead, UsualLinesAreReadTheQuickWayAndOthersTheGeneralWay)
 {
-    Loaded usual = load("AC3Db\nOBJECT poly\nnumvert 7\n"
+    Loaded usual = load("AC3Db\nOBJECT poly\nnumvert 8\n"
                         "0 0 0\n-1.5 2 -0.25\n16777216 -16777216 0.0016777216\n"
                         "0.0000000001 7 1677721.6\n1 2 3\r\n\t1\t2\t3  \n  -0 -0.0 10\n"
+                        "9007199254740992 0.000000000000000001 0.06340537\n"
                         "numsurf 4\n"
                         "SURF 0x10\nmat 1\nrefs 3\n0 0 0\n1 0.5 1\n2 1 0\n"
                         "SURF 0x1F\nrefs 2\n3 -0.25 +1\n"
@@ -350,11 +356,12 @@ TEST(AcRead, UsualLinesAreReadTheQuickWayAndOthersTheGeneralWay)
                         "SURF 0x0\nrefs 1\n5 0 0\n"
                         "kids 0\n");
     ASSERT_TRUE(usual.ok) << usual.error;
-    EXPECT_EQ(usual.source.quick_lines, 7u + 6 + 4 + 4 + 3);
+    EXPECT_EQ(usual.source.quick_lines, 8u + 6 + 4 + 4 + 3);
     EXPECT_EQ(usual.model.objects[1]->refs, (std::vector<uint32_t>{0, 1, 2, 3, 4, 6, 5}));
 
     Loaded other = load("AC3Db\nOBJECT poly\nnumvert 9\n"
-                        "1e3 0 0\n+1 0 0\n5. 0 0\n16777217 0 0\n0.00000000001 0 0\n"
+                        "1e3 0 0\n+1 0 0\n5. 0 0\n16777217 0 9007199254740993\n"
+                        "0.00000000000000000000001 0 0\n"
                         "1 2 3 0.5 0.5 0.5\n.5 0 0\nnan 0 0\n00000000000000000001 0 0\n"
                         "numsurf 9\n"
                         "SURF 0X10\nrefs 1\n0 0 0\n"
