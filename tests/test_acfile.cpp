@@ -317,6 +317,25 @@ TEST(AcRead, EveryShapeOfVertexNumberReadsAsFromCharsReadsIt)
     }
 }
 
+TEST(AcRead, ObjectLinesInsideDataAreData)
+{
+    // load() also reads each text on two threads, the second starting on
+    // every line that starts with OBJECT: here those inside the data too,
+    // which the first thread passes as data, and those in the tree, which it
+    // takes over.
+    const std::string inside = "OBJECT poly\nnumvert 1\n9 9 9\nkids 0\n";
+    Loaded l = load("AC3Db\nOBJECT world\nkids 2\nOBJECT group\nname \"a\"\ndata " +
+                    std::to_string(inside.size()) + "\n" + inside +
+                    "\nloc 1 0 0\nkids 1\nOBJECT poly\nnumvert 1\n1 2 3\nkids 0\n"
+                    "OBJECT poly\nnumvert 1\n4 5 6\nkids 0\n");
+    ASSERT_TRUE(l.ok) << l.error;
+    ASSERT_EQ(l.model.objects.size(), 4u);
+    EXPECT_EQ(l.model.objects[2]->parent, l.model.objects[1].get());
+    EXPECT_EQ(l.model.objects[2]->vertices[0].x, 2.0f); // placed by its parent's loc
+    EXPECT_EQ(l.model.objects[3]->parent, l.model.world);
+    EXPECT_EQ(l.model.objects[3]->vertices[0].x, 4.0f);
+}
+
 TEST(AcRead, SurfacesOfEveryShapeGiveTheirReferences)
 {
     // The usual surface first, then the variants that are read the general

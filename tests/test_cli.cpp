@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -117,6 +118,9 @@ TEST_F(Cli, UsageErrorsExitTwoAndSayWhatWasWrong)
         {{"roof.ac", "--tick", "-1"}, "corrugo-host: --tick takes a whole number from 0 to 4294967295, not \"-1\"\n"},
         {{"roof.ac", "--tick=4294967296"}, "corrugo-host: --tick takes a whole number from 0 to 4294967295, not \"4294967296\"\n"},
         {{"roof.ac", "--undo=yes"}, "corrugo-host: option --undo takes no value\n"},
+        {{"roof.ac", "--threads", "0"}, "corrugo-host: --threads takes a whole number from 1 to 1024, not \"0\"\n"},
+        {{"roof.ac", "--threads=1025"}, "corrugo-host: --threads takes a whole number from 1 to 1024, not \"1025\"\n"},
+        {{"roof.ac", "--threads", "two"}, "corrugo-host: --threads takes a whole number from 1 to 1024, not \"two\"\n"},
         {{"roof.ac", "other.ac"}, "corrugo-host: one model file at a time (roof.ac, then other.ac)\n"},
         {{"roof.ac", "--in", "chimney"}, "corrugo-host: roof.ac: no object named \"chimney\"\n"},
         {{"missing.ac"}, "missing.ac: cannot open"},
@@ -389,6 +393,87 @@ TEST_F(Named, TheNamedFormWritesTheBytesOfThePositionalOne)
                   .status,
               0);
     EXPECT_EQ(slurp(dir / "named.ac"), slurp(dir / "positional.ac"));
+}
+
+/* }====== */
+
+/* {====== Threads ====== */
+
+// A model large enough to be read and written on two threads: "objects"
+// grids of 10 by 10 vertices under a group, each placed by a loc, with
+// numbers of 6 to 8 digits and quads with texture coordinates.
+std::string large_model(int objects)
+{
+    std::string text = "AC3Db\nOBJECT world\nkids 1\nOBJECT group\nname \"grids\"\nkids " +
+                       std::to_string(objects) + "\n";
+    char line[96];
+    for (int o = 0; o < objects; o++) {
+        std::snprintf(line, sizeof line, "OBJECT poly\nname \"grid %d\"\nloc %.7g 0.25 %.6g\n", o,
+                      o * 1.0137, o * -0.5);
+        text += line;
+        text += "numvert 100\n";
+        for (int v = 0; v < 100; v++) {
+            std::snprintf(line, sizeof line, "%.8g %.6g %.7g\n", (v % 10) * 0.1013579 + o,
+                          ((v * 7 + o) % 11) * 0.0012345, (v / 10) * 0.1002468);
+            text += line;
+        }
+        text += "numsurf 81\n";
+        for (int q = 0; q < 81; q++) {
+            int a = q / 9 * 10 + q % 9;
+            std::snprintf(line, sizeof line,
+                          "SURF 0x10\nmat 0\nrefs 4\n%d 0.1234567 0.7654321\n%d 0.25 0.5\n", a,
+                          a + 10);
+            text += line;
+            std::snprintf(line, sizeof line, "%d 0.5 0.75\n%d 0.987654 0.123456\n", a + 11, a + 1);
+            text += line;
+        }
+        text += "kids 0\n";
+    }
+    return text;
+}
+
+// The text with "from" replaced by "to" where it first occurs after "at"
+// (a share of the text's length).
+std::string broken_at(std::string text, double at, const std::string &from, const std::string &to)
+{
+    size_t p = text.find(from, size_t(double(text.size()) * at));
+    EXPECT_NE(p, std::string::npos) << from;
+    return p == std::string::npos ? text : text.replace(p, from.size(), to);
+}
+
+TEST_F(Cli, OneThreadOrTwoGiveTheSameBytesAndTheSameMessages)
+{
+    const std::string model = large_model(400); /* 3.4 MB, 40,000 vertices */
+    ASSERT_GT(model.size(), 2u << 20);
+    const struct {
+        const char *name;
+        std::string text;
+    } files[] = {
+        {"whole", model},
+        {"late", broken_at(model, 0.8, " 0.5 0.75\n", " 0.5 x\n")},
+        {"early and late", broken_at(broken_at(model, 0.8, " 0.5 0.75\n", " 0.5 x\n"), 0.2,
+                                     "\nnumvert 100\n", "\nnumvert 99\n")},
+        {"too few kids", broken_at(model, 0, "kids 400", "kids 300")},
+        {"too many kids", broken_at(model, 0, "kids 400", "kids 401")},
+        {"no kids line late", broken_at(model, 0.7, "kids 0\nOBJECT", "OBJECT")},
+        {"reference past numvert late", broken_at(model, 0.9, "\n18 0.5 0.75\n", "\n100 0.5 0.75\n")},
+        {"placed too far late",
+         broken_at(model, 0.6, "\nloc ", "\nrot 1e38 0 0 0 1 0 0 0 1\nloc ")},
+    };
+    for (const auto &f : files) {
+        write("model.ac", f.text);
+        Outcome one = run({"model.ac", "--threads", "1", "-c", WAVE, "-o", "one.ac"});
+        Outcome two = run({"model.ac", "--threads=2", "-c", WAVE, "-o", "two.ac"});
+        Outcome chosen = run({"model.ac", "-c", WAVE, "-o", "chosen.ac"});
+        EXPECT_EQ(one.status, std::string(f.name) == "whole" ? 0 : 2) << f.name << one.err;
+        for (const Outcome *o : {&two, &chosen}) {
+            EXPECT_EQ(o->status, one.status) << f.name;
+            EXPECT_EQ(o->err, one.err) << f.name;
+        }
+        EXPECT_EQ(slurp(dir / "two.ac"), slurp(dir / "one.ac")) << f.name;
+        EXPECT_EQ(slurp(dir / "chosen.ac"), slurp(dir / "one.ac")) << f.name;
+        fs::remove(dir / "one.ac"), fs::remove(dir / "two.ac"), fs::remove(dir / "chosen.ac");
+    }
 }
 
 /* }====== */
