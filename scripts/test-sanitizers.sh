@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Corrugo under the sanitizers: the test suite built with AddressSanitizer and
-# UndefinedBehaviorSanitizer, each fuzz target for a bounded time from its
+# UndefinedBehaviorSanitizer, the threaded reading and writing with
+# ThreadSanitizer, each fuzz target for a bounded time from its
 # corpus, and corrugo-host on every example and sample model with its memory
 # accounted for by LeakSanitizer and by valgrind. Installs what is missing
 # first (Debian 12, as root). Ends with the line "N passed, M failed" and a
@@ -9,8 +10,9 @@
 #   scripts/test-sanitizers.sh
 #   FUZZ_SECONDS=10 scripts/test-sanitizers.sh    # shorter fuzzing (default 60)
 #
-# Build folders: build-asan (gcc, -DCORRUGO_SANITIZE=ON), build-fuzz (clang,
-# -DCORRUGO_FUZZ=ON), build-valgrind (gcc, no instrumentation). Inputs that
+# Build folders: build-asan (gcc, -DCORRUGO_SANITIZE=ON), build-tsan (gcc,
+# -DCORRUGO_TSAN=ON), build-fuzz (clang, -DCORRUGO_FUZZ=ON), build-valgrind
+# (gcc, no instrumentation). Inputs that
 # crash a fuzz target are kept in build-fuzz/artifacts/.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -84,6 +86,28 @@ if [ "$asan_built" = yes ]; then
         echo "FAIL  ctest did not run"
         tail -n 40 "$scratch/ctest"
     fi
+fi
+
+# }======
+
+# {====== The threads under ThreadSanitizer ======
+
+# Reading a large model on two threads and writing it in parts made on two:
+# the reader's and writer's tests (which read every text with the second
+# thread starting on each OBJECT line, and write in parts of a few vertices),
+# and corrugo-host on a large model, whole and broken, on one thread and two.
+echo "== the reader and writer on two threads with ThreadSanitizer (build-tsan)"
+build_tsan() {
+    cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORRUGO_TSAN=ON &&
+        cmake --build build-tsan -j2 --target test_acfile test_noloss test_cli corrugo-host corrugo_plugin
+}
+check "build-tsan builds" build_tsan
+if [ -x build-tsan/tests/test_acfile ]; then
+    export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+    check "tsan: test_acfile" build-tsan/tests/test_acfile --gtest_brief=1
+    check "tsan: test_noloss" build-tsan/tests/test_noloss --gtest_brief=1
+    check "tsan: corrugo-host on one thread and two" \
+        build-tsan/tests/test_cli --gtest_brief=1 --gtest_filter='Cli.OneThreadOrTwo*'
 fi
 
 # }======
