@@ -9,6 +9,8 @@
 // same objects and vertex counts, every vertex of an object without a
 // transform at exactly the position it was given, and writes back as itself.
 #include "acfile/acfile.h"
+#include "acfile/read.h"
+#include "acfile/write.h"
 #include "sim/host.h"
 #include "wave/wave.h"
 
@@ -97,6 +99,40 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     return 0;
 }
 
+// The text read on two threads, the second starting on an OBJECT line that
+// the hash picks, must give what one thread gave: the same message, or the
+// same objects, tree and vertices.
+static void check_read_ahead(const std::string &text, uint32_t hash, bool read,
+                             const std::string &error, const sim::Model &model)
+{
+    size_t at = text.empty() ? 0 : hash % text.size();
+    at = text.find("\nOBJECT", at);
+    if (at == std::string::npos)
+        return;
+    sim::Model two;
+    sim::AcSource bytes, source;
+    bytes.text = text;
+    std::string two_error;
+    bool two_read = sim::read_source_split(bytes, FILE_NAME, two, source, two_error, at + 1);
+    if (two_read != read || two_error != error)
+        broken("reading on two threads gives another outcome", two_error);
+    if (!read)
+        return;
+    if (two.objects.size() != model.objects.size())
+        broken("reading on two threads gives other objects");
+    for (size_t i = 0; i < model.objects.size(); i++) {
+        const sim::Object &a = *model.objects[i], &b = *two.objects[i];
+        bool same_parent = (a.parent == nullptr) == (b.parent == nullptr) &&
+                           (!a.parent || a.parent->name == b.parent->name);
+        if (a.name != b.name || !same_parent || a.refs != b.refs ||
+            a.vertices.size() != b.vertices.size())
+            broken("reading on two threads gives another object", a.name);
+        for (size_t v = 0; v < a.vertices.size(); v++)
+            if (std::memcmp(&a.vertices[v].x, &b.vertices[v].x, 3 * sizeof(float)) != 0)
+                broken("reading on two threads gives another vertex", a.name);
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const std::string text(reinterpret_cast<const char *>(data), size);
@@ -109,7 +145,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     sim::AcSource source;
     source.text = "untouched";
     std::string error;
-    if (!sim::read_ac(text, FILE_NAME, model, source, error)) {
+    const bool read = sim::read_ac(text, FILE_NAME, model, source, error);
+    check_read_ahead(text, hash, read, error, model);
+    if (!read) {
         check_refusal(error, text);
         if (model.objects.size() != 2 || model.objects[1]->name != "untouched" ||
             source.text != "untouched")
@@ -147,6 +185,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             k++;
         }
     sim::write_ac(sim::model(), source, out);
+    std::string in_parts;
+    sim::write_ac_in_parts(sim::model(), source, in_parts, 2, 1 + hash % 3);
+    if (in_parts != out)
+        broken("writing in parts on two threads gives other bytes");
 
     sim::Model again;
     sim::AcSource again_source;
