@@ -89,57 +89,16 @@ static char *write_decimal(char *p, bool negative, uint32_t digits, int exponent
     return p;
 }
 
-// What nearest_decimal found.
-enum Nearest { NEAREST_READS_BACK, NEAREST_READS_OTHERWISE, NEAREST_UNSURE };
-
-// The decimal of "n" significant digits (7 to 9) nearest to "a", a positive
-// float from 10^-5 to 2^24 whose first digit's exponent is "decade", and
-// whether it reads back as "a": its digits, and "scale", the power of ten they
-// were multiplied by. a * 10^scale is computed in double, within 2^-23 of its
-// exact value (below 2^30), so its rounding to a whole number is sure unless
-// it lies that near halfway between two: unsure. Whether the decimal reads
-// back is decided exactly, as in read_plain_float: the digits and the power
-// of ten are doubles exactly, so the quotient is the nearest double, and the
-// nearest float to that is the float the decimal reads as unless the double
-// lies halfway between two: unsure again.
-static Nearest nearest_decimal(float a, int decade, int n, uint32_t &digits, int &scale)
-{
-    scale = n - 1 - decade; /* from -1 to 13 */
-    double scaled = scale >= 0 ? double(a) * double_powers_of_ten[scale] : double(a) / 10;
-    double whole = std::floor(scaled), fraction = scaled - whole;
-    if (std::fabs(fraction - 0.5) < 1.0 / (1 << 20))
-        return NEAREST_UNSURE;
-    uint32_t d = uint32_t(whole) + (fraction > 0.5);
-    if (d >= uint32_t(double_powers_of_ten[n]))
-        return NEAREST_UNSURE;
-    double q = scale >= 0 ? double(d) / double_powers_of_ten[scale] : double(d) * 10;
-    uint64_t bits;
-    std::memcpy(&bits, &q, sizeof bits);
-    const uint64_t below = (uint64_t(1) << 29) - 1, half = uint64_t(1) << 28;
-    if ((bits & below) == half)
-        return NEAREST_UNSURE;
-    float back = float(q);
-    digits = d;
-    return std::memcmp(&back, &a, sizeof a) == 0 ? NEAREST_READS_BACK : NEAREST_READS_OTHERWISE;
-}
-
 // Two different decimals of at most six significant digits lie further apart
 // than a float's spacing anywhere in the normal range, so at most one of them
 // reads back as a given float, and when one does, its digits are the float's
 // shortest form. This finds it for a positive float from 10^-5 to 2^24, as
-// the float's value rounded to six digits. Whether the decimal reads back is
-// decided exactly, as in read_plain_float: its digits and the power of ten
-// are floats exactly, and one division or product rounds correctly. (From
-// 2^24 on, a float written in fixed notation may not be the decimal it reads
-// back from, "67108900", but its exact value, "67108896", just as short.)
-//
-// When none does, the shortest form has 7, 8 or 9 digits, and is the decimal
-// of that many digits nearest to the float: the shortest that reads back,
-// and of those the nearest, as std::to_chars chooses. So it is the first of
-// the nearest decimals of 7, 8 and 9 digits that reads back. That holds
-// where the decimals that read back lie as far below the float as above;
-// not at a power of two, whose spacing below is half that above, which this
-// leaves to the general formatting, as it does when it cannot tell.
+// the float's value rounded to six digits, and returns false when there is
+// none. Whether the decimal reads back is decided exactly, as in
+// read_plain_float: its digits and the power of ten are floats exactly, and
+// one division or product rounds correctly. (From 2^24 on, a float written
+// in fixed notation may not be the decimal it reads back from, "67108900",
+// but its exact value, "67108896", just as short.)
 static bool short_decimal(float a, uint32_t &digits, int &exponent)
 {
     static const double tens[] = {1e-5, 1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2,
@@ -161,26 +120,17 @@ static bool short_decimal(float a, uint32_t &digits, int &exponent)
     uint32_t d = uint32_t(scaled + 0.5);
     /* read back, the digits are within half a float spacing, a 2^-24th of
        the value: below 0.06 here, so any further are no use */
-    bool six = std::fabs(scaled - double(d)) < 0.0625;
-    if (six) {
-        float back = scale >= 0 ? float(d) / float_powers_of_ten[scale]
-                                : float(d) * float_powers_of_ten[-scale];
-        six = std::memcmp(&back, &a, sizeof a) == 0;
-    }
-    if (!six) {
-        if ((bits & 0x7FFFFF) == 0)
-            return false; /* a power of two */
-        Nearest found = NEAREST_READS_OTHERWISE;
-        for (int n = 7; n <= 9 && found == NEAREST_READS_OTHERWISE; n++)
-            found = nearest_decimal(a, decade, n, d, scale);
-        if (found != NEAREST_READS_BACK)
-            return false;
-    }
+    if (std::fabs(scaled - double(d)) >= 0.0625)
+        return false;
+    float back = scale >= 0 ? float(d) / float_powers_of_ten[scale]
+                            : float(d) * float_powers_of_ten[-scale];
+    if (std::memcmp(&back, &a, sizeof a) != 0)
+        return false;
     exponent = -scale;
     while (d % 10 == 0)
         d /= 10, exponent++;
     digits = d;
-    return d < 1000000000;
+    return d < 1000000;
 }
 
 static thread_local size_t quick_floats = 0;
