@@ -159,6 +159,28 @@ def machine():
              kib / 2 ** 20, platform.platform(), compiler, load))
 
 
+def busy(_):
+    x = 0
+    for i in range(3000000):
+        x += i * i
+    return x
+
+
+def processors_free():
+    """How much work two busy processes did at once, against one alone:
+    2.0 when the machine had two processors free for this run, 1.0 when it
+    had one (a machine shared with other work): what two threads can gain."""
+    import multiprocessing
+    with multiprocessing.Pool(2) as pool:
+        start = time.perf_counter()
+        pool.map(busy, [0])
+        one = time.perf_counter() - start
+        start = time.perf_counter()
+        pool.map(busy, [0, 1])
+        two = time.perf_counter() - start
+    return 2 * one / two
+
+
 class Table:
     def __init__(self):
         self.rows, self.met, self.missed = [], 0, 0
@@ -196,6 +218,8 @@ def main():
     repetitions = int(sys.argv[3]) if len(sys.argv) == 4 else 5
     print('Machine: ' + machine())
     print('Each time is the median of %d runs.' % repetitions)
+    print('Processors free at the start: %.2f (two busy processes against one; 2.00 is two free).' %
+          processors_free())
     sizes = {kind: os.path.getsize(model_path(models, kind, SIZES[-1])) for kind, _ in KINDS}
     for kind, what in KINDS:
         print('Model %s: %s; %s at 10^6 vertices is %d bytes.' %
@@ -269,6 +293,7 @@ def main():
         t.row('   fixed cost of a run (extrapolated to no vertices)', '%.3f s' % fixed)
 
     t.print()
+    print('\nProcessors free at the end: %.2f.' % processors_free())
     print('\n%d targets met, %d missed.' % (t.met, t.missed))
     print('(1 is judged over five runs of bench/run: met when every size is met in each of them.)')
     for kind, _ in KINDS:
