@@ -41,12 +41,18 @@ HEADER = ('AC3Db\nMATERIAL "grey" rgb 0.6 0.6 0.6  amb 0.2 0.2 0.2  emis 0 0 0  
 
 # {====== --kind grids (unchanged: models made before must stay the same) ======
 
-def write_grids(f, total, objects):
+def start_model(f, total, objects):
+    """Writes the header and the group; returns the vertices per object and
+    the grid's columns and rows."""
     per = total // objects
-    nx, nz = grid_shape(per)
+    f.write(HEADER)
+    f.write('OBJECT group\nname "grids"\nkids %d\n' % objects)
+    return (per,) + grid_shape(per)
+
+
+def write_grids(f, total, objects):
+    per, nx, nz = start_model(f, total, objects)
     w = f.write
-    w(HEADER)
-    w('OBJECT group\nname "grids"\nkids %d\n' % objects)
     for o in range(objects):
         x0 = (o % 40) * (nx * 0.1 + 1.0)
         z0 = (o // 40) * (nz * 0.1 + 1.0)
@@ -127,11 +133,8 @@ def number(key, base, low, high):
 
 
 def write_digits(f, total, objects):
-    per = total // objects
-    nx, nz = grid_shape(per)
+    per, nx, nz = start_model(f, total, objects)
     w = f.write
-    w(HEADER)
-    w('OBJECT group\nname "grids"\nkids %d\n' % objects)
     step = UNIT // 10  # 0.1 between vertices
     for o in range(objects):
         # the grid's centre, as the grids kind places its corner, moved by
