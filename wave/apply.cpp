@@ -113,6 +113,7 @@ void apply_wave(WaveParams *params, HostList *vertices)
     const float inverse = (float)(1.0 / freqsiz);
     bool subdivided = false;
     HostObject *previous = NULL;
+    HostObject *asked = NULL; /* the object last asked whether it is subdivided */
     float scratch = 0.0f;
 
     /* The parameters the walk reads, in locals: the host calls inside it
@@ -133,12 +134,14 @@ void apply_wave(WaveParams *params, HostList *vertices)
         HostVertex *v = (HostVertex *)node->data;
         HostObject *o = host.object_of_vertex(v);
         const float d = (float)((double)(v->*along_field) - low);
-        float *target_1 = a1 == 'n' ? &scratch : &(v->*field_1);
-        float *target_2 = a2 == 'n' ? &scratch : &(v->*field_2);
-
         if (o != previous) {
-            if (host.ac_object_is_subdivided(o))
-                subdivided = true;
+            /* Without random offsets "previous" never changes; the answer
+               for the object just asked about cannot have changed since. */
+            if (o != asked) {
+                asked = o;
+                if (host.ac_object_is_subdivided(o))
+                    subdivided = true;
+            }
             if (random_1) {
                 params->offset_1 = draw_offset(params);
                 offset_1 = params->offset_1;
@@ -162,6 +165,8 @@ void apply_wave(WaveParams *params, HostList *vertices)
         const float k = (float)(sin(angle_1) * (1.0 - (1.0 - (double)math) * decay_1) * amplitude_1);
         const double l = cos(angle_2) * (1.0 - (1.0 - (double)math) * decay_2) * amplitude_2;
 
+        float *target_1 = a1 == 'n' ? &scratch : &(v->*field_1);
+        float *target_2 = a2 == 'n' ? &scratch : &(v->*field_2);
         if (additive) {
             store(target_1, (double)*target_1 + (double)k);
             store(target_2, (double)*target_2 + l);
