@@ -78,6 +78,14 @@ TEST_F(Host, TheBoundingBoxKeepsTheFirstOfTiedZerosAndPassesOverNaN)
     EXPECT_EQ(sim::observations().box.max[0], inf);
 }
 
+TEST_F(Host, OfZerosOfBothSignsAtEvenPlacesTheBoundingBoxKeepsTheFirst)
+{
+    add_object("ties", {{0.0f, 1, -0.0f}, {5, 2, -5}, {-0.0f, 3, 0.0f}});
+    find_bounding_box();
+    EXPECT_EQ(bits(sim::observations().box.min[0]), bits(0.0f));
+    EXPECT_EQ(bits(sim::observations().box.max[2]), bits(-0.0f));
+}
+
 TEST_F(Host, NoListNodeOutlivesACommandAnUndoOrAModelReplacement)
 {
     sim::Object *a = add_object("a", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}});
