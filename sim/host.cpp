@@ -509,9 +509,9 @@ static float settle(float even, float odd, bool below, int axis)
     if (below ? odd < even : odd > even)
         return odd;
     if (below ? even < odd : even > odd)
-        return even;
+        return even; /* the lower or higher */
     if (std::memcmp(&even, &odd, sizeof even) == 0)
-        return even;
+        return even; /* the same bits */
     return first_equal(axis, even);
 }
 

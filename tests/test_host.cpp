@@ -59,9 +59,13 @@ TEST_F(Host, TheBoundingBoxKeepsTheFirstOfTiedZerosAndPassesOverNaN)
     find_bounding_box();
     EXPECT_TRUE(sim::observations().box.empty);
 
-    add_object("zeros", {{5, 3, -5}, {-0.0f, 0.0f, -0.0f}, {0.0f, -0.0f, 0.0f}, {7, 4, -7}});
+    // the first zero at an odd place on x, at an even one on y and z
+    add_object("zeros", {{5, 0.0f, -0.0f}, {-0.0f, -0.0f, 0.0f}, {0.0f, 3, -5}, {7, 4, -7}});
     add_object("none", {});
-    add_object("odd", {{nan, 2, nan}, {6, nan, -1}, {1, 9, -9}});
+    sim::Object *odd = add_object("odd", {{nan, 2, nan}, {6, nan, -1}, {1, 9, -9}});
+    // what lies past the last vertex is no vertex
+    odd->vertices.push_back({100, 100, 100, odd});
+    odd->vertices.pop_back();
     find_bounding_box();
     const sim::Box &box = sim::observations().box;
     EXPECT_FALSE(box.empty);
