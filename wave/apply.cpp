@@ -134,6 +134,9 @@ void apply_wave(WaveParams *params, HostList *vertices)
         HostVertex *v = (HostVertex *)node->data;
         HostObject *o = host.object_of_vertex(v);
         const float d = (float)((double)(v->*along_field) - low);
+        float *target_1 = a1 == 'n' ? &scratch : &(v->*field_1);
+        float *target_2 = a2 == 'n' ? &scratch : &(v->*field_2);
+
         if (o != previous) {
             /* Without random offsets "previous" never changes; the answer
                for the object just asked about cannot have changed since. */
@@ -165,8 +168,6 @@ void apply_wave(WaveParams *params, HostList *vertices)
         const float k = (float)(sin(angle_1) * (1.0 - (1.0 - (double)math) * decay_1) * amplitude_1);
         const double l = cos(angle_2) * (1.0 - (1.0 - (double)math) * decay_2) * amplitude_2;
 
-        float *target_1 = a1 == 'n' ? &scratch : &(v->*field_1);
-        float *target_2 = a2 == 'n' ? &scratch : &(v->*field_2);
         if (additive) {
             store(target_1, (double)*target_1 + (double)k);
             store(target_2, (double)*target_2 + l);
