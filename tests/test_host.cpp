@@ -5,6 +5,8 @@
 #include "sim_fixture.h"
 #include "wave/wave.h"
 
+#include <limits>
+
 namespace {
 
 class Host : public SimTest {
@@ -45,6 +47,47 @@ TEST_F(Host, RefreshesComeInOrderAfterTheCommandAndAfterUndo)
     EXPECT_EQ(sim::observations().refreshes,
               (std::vector<std::string>{"find_bounding_box", "redraw_all", "display_status"}));
     EXPECT_EQ(sim::observations().status, "1 object, 2 vertices; 1 object selected");
+}
+
+// The box as one walk keeping one bound per side would leave it: every
+// coordinate but NaN counts, infinities too, and of zeros of both signs the
+// first one met is kept. Objects of odd and even sizes and an empty one.
+TEST_F(Host, TheBoundingBoxKeepsTheFirstOfTiedZerosAndPassesOverNaN)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    find_bounding_box();
+    EXPECT_TRUE(sim::observations().box.empty);
+
+    // the first zero at an odd place on x, at an even one on y and z
+    add_object("zeros", {{5, 0.0f, -0.0f}, {-0.0f, -0.0f, 0.0f}, {0.0f, 3, -5}, {7, 4, -7}});
+    add_object("none", {});
+    sim::Object *odd = add_object("odd", {{nan, 2, nan}, {6, nan, -1}, {1, 9, -9}});
+    // what lies past the last vertex is no vertex
+    odd->vertices.push_back({100, 100, 100, odd});
+    odd->vertices.pop_back();
+    find_bounding_box();
+    const sim::Box &box = sim::observations().box;
+    EXPECT_FALSE(box.empty);
+    EXPECT_EQ(bits(box.min[0]), bits(-0.0f)) << "the -0 came first";
+    EXPECT_EQ(bits(box.min[1]), bits(0.0f)) << "the +0 came first";
+    EXPECT_EQ(bits(box.max[2]), bits(-0.0f)) << "the -0 came first";
+    EXPECT_EQ(box.max[0], 7.0f);
+    EXPECT_EQ(box.max[1], 9.0f) << "the last vertex of an odd count";
+    EXPECT_EQ(box.min[2], -9.0f);
+
+    add_object("far", {{1, -inf, 0}, {inf, 1, 0}});
+    find_bounding_box();
+    EXPECT_EQ(sim::observations().box.min[1], -inf);
+    EXPECT_EQ(sim::observations().box.max[0], inf);
+}
+
+TEST_F(Host, OfZerosOfBothSignsAtEvenPlacesTheBoundingBoxKeepsTheFirst)
+{
+    add_object("ties", {{0.0f, 1, -0.0f}, {5, 2, -5}, {-0.0f, 3, 0.0f}});
+    find_bounding_box();
+    EXPECT_EQ(bits(sim::observations().box.min[0]), bits(0.0f));
+    EXPECT_EQ(bits(sim::observations().box.max[2]), bits(-0.0f));
 }
 
 TEST_F(Host, NoListNodeOutlivesACommandAnUndoOrAModelReplacement)

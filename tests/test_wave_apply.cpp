@@ -288,16 +288,20 @@ TEST_F(Wave, SubdivisionsAreRebuiltOnceAfterEveryVertexHasMoved)
     run({"x", "y", "n", "1", "1", "0", "0", "0", "0", "0", "0", "0"});
     EXPECT_EQ(sim::observations().subdivision_rebuilds, 0);
 
+    // a subdivided object after a plain one, without random offsets and with
     sim::Object *smooth = add_object("smooth", {{2, 0, 0}, {3, 0, 0}});
     smooth->subdivided = true;
+    select_all(sim::SELECT_OBJECTS);
+    run({"x", "y", "n", "1", "1", "0", "0", "0", "0", "0", "0", "0"});
+    EXPECT_EQ(sim::observations().subdivision_rebuilds, 1);
     add_object("also smooth", {{4, 0, 0}})->subdivided = true;
     select_all(sim::SELECT_OBJECTS);
     run({"x", "y", "n", "1", "1", "0", "0", "0", "random", "0", "0", "0"});
     const sim::Observations &seen = sim::observations();
-    EXPECT_EQ(seen.subdivision_rebuilds, 1);
-    EXPECT_EQ(seen.bounding_boxes, 2);
-    EXPECT_EQ(seen.redraws, 2);
-    EXPECT_EQ(seen.status_updates, 2);
+    EXPECT_EQ(seen.subdivision_rebuilds, 2);
+    EXPECT_EQ(seen.bounding_boxes, 3);
+    EXPECT_EQ(seen.redraws, 3);
+    EXPECT_EQ(seen.status_updates, 3);
     EXPECT_FALSE(seen.box.empty);
     EXPECT_EQ(seen.box.max[0], 4.0f);
 }

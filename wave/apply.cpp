@@ -113,6 +113,7 @@ void apply_wave(WaveParams *params, HostList *vertices)
     const float inverse = (float)(1.0 / freqsiz);
     bool subdivided = false;
     HostObject *previous = NULL;
+    HostObject *asked = NULL; /* the object last asked whether it is subdivided */
     float scratch = 0.0f;
 
     /* The parameters the walk reads, in locals: the host calls inside it
@@ -137,8 +138,13 @@ void apply_wave(WaveParams *params, HostList *vertices)
         float *target_2 = a2 == 'n' ? &scratch : &(v->*field_2);
 
         if (o != previous) {
-            if (host.ac_object_is_subdivided(o))
-                subdivided = true;
+            /* Without random offsets "previous" never changes; the answer
+               for the object just asked about cannot have changed since. */
+            if (o != asked) {
+                asked = o;
+                if (host.ac_object_is_subdivided(o))
+                    subdivided = true;
+            }
             if (random_1) {
                 params->offset_1 = draw_offset(params);
                 offset_1 = params->offset_1;
