@@ -94,80 +94,6 @@ static inline bool plain_quotient(uint64_t digits, int fraction, float &value)
     return true;
 }
 
-// Runs of digits, eight bytes at a time where eight bytes remain before the
-// text's end: the first eight bytes at "p" as one number, the first byte
-// lowest (unaligned; little-endian, as x86 is).
-static inline uint64_t eight_bytes(const char *p)
-{
-    uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-// How many of the eight bytes at "p" are decimal digits before the first
-// that is not (0 to 8). Each byte is taken with its top bit set, so that no
-// subtraction borrows from the next; bytes of 0x80 and up are no digits.
-static inline unsigned digits_in_eight(const char *p)
-{
-    const uint64_t top = 0x8080808080808080ull, ones = 0x0101010101010101ull;
-    uint64_t v = eight_bytes(p), raised = v | top;
-    uint64_t from_0 = (raised - 0x30 * ones) & top;  /* (byte & 0x7F) >= '0' */
-    uint64_t past_9 = (raised - 0x3A * ones) & top;  /* (byte & 0x7F) > '9' */
-    uint64_t digit = from_0 & ~past_9 & ~v;          /* and below 0x80 */
-    uint64_t other = ~digit & top;
-    return other ? unsigned(__builtin_ctzll(other)) / 8 : 8;
-}
-
-// The value of the first "n" (1 to 8) bytes at "p", which are digits.
-static inline uint64_t value_of_digits(const char *p, unsigned n)
-{
-    /* the n digits to the top, zeros below them: eight digits, the first
-       most significant, summed in pairs, fours and eights */
-    uint64_t v = (eight_bytes(p) << (8 * (8 - n))) & 0x0F0F0F0F0F0F0F0Full;
-    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFull;
-    v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFull;
-    return (v * 10000 + (v >> 32)) & 0xFFFFFFFFull;
-}
-
-static const uint64_t powers_of_ten_u64[] = {1,      10,      100,      1000,     10000,
-                                             100000, 1000000, 10000000, 100000000};
-
-// Reads the digits from "p" on into "digits" (each digit: times ten, plus
-// it), counting them in "count", as long as the count stays at most "most";
-// returns where it stopped: at the first byte that is no digit, or at a
-// digit past "most".
-static inline const char *read_digit_run(const char *p, const char *end, uint64_t &digits,
-                                         int &count, int most)
-{
-    while (end - p >= 8) {
-        unsigned n = digits_in_eight(p);
-        if (n == 0 || count + int(n) > most)
-            break;
-        digits = digits * powers_of_ten_u64[n] + value_of_digits(p, n);
-        count += int(n);
-        p += n;
-        if (n < 8)
-            return p;
-    }
-    for (; unsigned(*p - '0') < 10 && count < most; p++, count++)
-        digits = digits * 10 + unsigned(*p - '0');
-    return p;
-}
-
-// Past the digits from "p" on.
-static inline const char *skip_digit_run(const char *p, const char *end)
-{
-    while (end - p >= 8) {
-        unsigned n = digits_in_eight(p);
-        p += n;
-        if (n < 8)
-            return p;
-    }
-    while (unsigned(*p - '0') < 10)
-        p++;
-    return p;
-}
-
 // The common case of read_real for a float, without its general conversion:
 // a plain decimal ("-12.375": an optional minus, digits, and maybe a point
 // and digits) whose digits, read as a whole number, are at most 2^24, with at
@@ -182,13 +108,14 @@ static inline const char *read_plain_float(const char *p, const char *end, float
     p += negative;
     uint64_t digits = 0;
     int count = 0, fraction = 0; /* at most 19 digits, which cannot overflow */
-    p = read_digit_run(p, end, digits, count, 19);
+    for (; unsigned(*p - '0') < 10 && count < 19; p++, count++)
+        digits = digits * 10 + unsigned(*p - '0');
     if (count == 0)
         return nullptr;
     if (*p == '.') {
-        int whole = count;
-        p = read_digit_run(p + 1, end, digits, count, 19);
-        fraction = count - whole;
+        p++;
+        for (; unsigned(*p - '0') < 10 && count < 19; p++, count++, fraction++)
+            digits = digits * 10 + unsigned(*p - '0');
         if (fraction == 0)
             return nullptr; /* "5." */
     }
@@ -209,11 +136,13 @@ static inline const char *check_plain_real(const char *p, const char *end)
 {
     p += *p == '-' || *p == '+';
     const char *whole = p;
-    p = skip_digit_run(p, end);
+    while (unsigned(*p - '0') < 10)
+        p++;
     size_t digits = size_t(p - whole), whole_digits = digits;
     if (*p == '.') {
         const char *fraction = ++p;
-        p = skip_digit_run(p, end);
+        while (unsigned(*p - '0') < 10)
+            p++;
         digits += size_t(p - fraction);
     }
     return digits > 0 && whole_digits < 39 && at_word_end(p, end) ? p : nullptr;
