@@ -228,10 +228,13 @@ static void make_part(const Model &model, const AcSource &source,
     part.pieces.clear();
     part.from = k == 0 ? text : text + source.objects[starts[k]].vertex_text;
     part.to = k + 2 == starts.size() ? end : text + source.objects[starts[k + 1]].vertex_text;
-    if (source.mapped.data())
-        source.mapped.map_pages(part.from, part.to);
     write_text(model, source, starts[k], starts[k + 1], part.from, part.to,
                [&](const char *p, size_t n) { put_part(part, p, n); });
+    /* the long pieces, which the writing copies from the mapped file */
+    if (source.mapped.data())
+        for (const Part::Piece &piece : part.pieces)
+            if (piece.bytes)
+                source.mapped.map_pages(piece.bytes, piece.bytes + piece.size);
 }
 
 // Makes the parts, on "threads" threads (one or two), and hands each to
