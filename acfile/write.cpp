@@ -400,6 +400,7 @@ static int write_to(int fd, const Model &model, const AcSource &source, int thre
     try {
         int error = 0;
         std::vector<iovec> pieces;
+        const char *released = source.mapped.data(); /* given back up to here */
         write_parts(model, source, threads, [&](const Part &part) {
             pieces.clear();
             for (const Part::Piece &piece : part.pieces)
@@ -408,7 +409,7 @@ static int write_to(int fd, const Model &model, const AcSource &source, int thre
                                   piece.size});
             error = write_pieces(fd, pieces.data(), pieces.data() + pieces.size());
             if (source.mapped.data())
-                source.mapped.release(part.from, part.to);
+                released = source.mapped.release(released, part.to);
             return error == 0;
         });
         return error;
