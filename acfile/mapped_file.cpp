@@ -5,16 +5,18 @@
 #include <cerrno>
 #include <utility>
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 namespace sim {
 
 MappedFile::MappedFile(MappedFile &&other) noexcept
-    : base_(other.base_), size_(other.size_), length_(other.length_)
+    : base_(other.base_), size_(other.size_), length_(other.length_), file_(other.file_)
 {
     other.base_ = nullptr;
     other.size_ = other.length_ = 0;
+    other.file_ = -1;
 }
 
 // "other" gets what this held, and unmaps it in its turn.
@@ -23,6 +25,7 @@ MappedFile &MappedFile::operator=(MappedFile &&other) noexcept
     std::swap(base_, other.base_);
     std::swap(size_, other.size_);
     std::swap(length_, other.length_);
+    std::swap(file_, other.file_);
     return *this;
 }
 
@@ -30,6 +33,8 @@ MappedFile::~MappedFile()
 {
     if (base_)
         munmap(base_, length_);
+    if (file_ >= 0)
+        close(file_);
 }
 
 // The file goes over the start of a zeroed reservation at least one byte
@@ -51,6 +56,7 @@ bool MappedFile::map(int fd, size_t size)
         return false; /* a file that cannot be mapped is read instead */
     }
     MappedFile mapped;
+    mapped.file_ = fcntl(fd, F_DUPFD_CLOEXEC, 0); /* -1 will do: see file() */
     mapped.base_ = base;
     mapped.size_ = size;
     mapped.length_ = length;

@@ -32,11 +32,16 @@ public:
     // Maps the pages from "from" to "to" (in the file) at once, before they
     // are read: a write from pages not mapped stops at every page to map it.
     void map_pages(const char *from, const char *to) const;
+    // The file, open for reading, so that its bytes can be copied into
+    // another file without passing through this process's memory; -1 when
+    // it could not be kept open.
+    int file() const { return file_; }
 
 private:
     void *base_ = nullptr;
     size_t size_ = 0;
     size_t length_ = 0; // of the whole mapping
+    int file_ = -1;
 };
 
 } // namespace sim

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include <limits.h>
+#include <sys/sendfile.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -230,11 +231,6 @@ static void make_part(const Model &model, const AcSource &source,
     part.to = k + 2 == starts.size() ? end : text + source.objects[starts[k + 1]].vertex_text;
     write_text(model, source, starts[k], starts[k + 1], part.from, part.to,
                [&](const char *p, size_t n) { put_part(part, p, n); });
-    /* the long pieces, which the writing copies from the mapped file */
-    if (source.mapped.data())
-        for (const Part::Piece &piece : part.pieces)
-            if (piece.bytes)
-                source.mapped.map_pages(piece.bytes, piece.bytes + piece.size);
 }
 
 // Makes the parts, on "threads" threads (one or two), and hands each to
@@ -392,24 +388,66 @@ static int write_pieces(int fd, iovec *piece, iovec *last)
     return 0;
 }
 
+// Copies "size" bytes from offset "at" of the file "from" to "fd" within the
+// kernel: 0, the errno of the failure, or -1 when "fd" cannot take them so
+// and nothing was copied.
+static int send_file_bytes(int fd, int from, off_t at, size_t size)
+{
+    bool sent = false;
+    while (size > 0) {
+        ssize_t n = sendfile(fd, from, &at, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && !sent && (errno == EINVAL || errno == ENOSYS))
+            return -1;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return EIO; /* the file is shorter than it was when read */
+        sent = true;
+        size -= size_t(n);
+    }
+    return 0;
+}
+
 // Writes the text to the open descriptor "fd", on "threads" threads: 0, or
-// the errno of the failure. The pages of a mapped source that have been
-// written are given back, as reading gave them back.
+// the errno of the failure. The long unchanged stretches of a mapped source
+// are copied from its file within the kernel, so that the writing need not
+// bring back the pages the reading gave back (MappedFile::release), as a
+// write from them would, a page at a time; where "fd" cannot take them so,
+// they are written from the mapped pages, given back again once written.
 static int write_to(int fd, const Model &model, const AcSource &source, int threads)
 {
     try {
         int error = 0;
+        const MappedFile &mapped = source.mapped;
+        bool send = mapped.data() && mapped.file() >= 0;
         std::vector<iovec> pieces;
-        const char *released = source.mapped.data(); /* given back up to here */
+        const char *released = mapped.data(); /* given back up to here */
         write_parts(model, source, threads, [&](const Part &part) {
             pieces.clear();
-            for (const Part::Piece &piece : part.pieces)
-                pieces.push_back({const_cast<char *>(piece.bytes ? piece.bytes
-                                                                 : part.buffer.data() + piece.at),
-                                  piece.size});
+            for (const Part::Piece &piece : part.pieces) {
+                const char *bytes = piece.bytes ? piece.bytes : part.buffer.data() + piece.at;
+                if (send && piece.bytes) { /* a long stretch of the source */
+                    error = write_pieces(fd, pieces.data(), pieces.data() + pieces.size());
+                    pieces.clear();
+                    if (error == 0)
+                        error = send_file_bytes(fd, mapped.file(), bytes - mapped.data(),
+                                                piece.size);
+                    if (error == 0)
+                        continue;
+                    if (error > 0)
+                        return false;
+                    send = false; /* not to this descriptor: written instead */
+                    error = 0;
+                }
+                if (piece.bytes && mapped.data())
+                    mapped.map_pages(bytes, bytes + piece.size);
+                pieces.push_back({const_cast<char *>(bytes), piece.size});
+            }
             error = write_pieces(fd, pieces.data(), pieces.data() + pieces.size());
-            if (source.mapped.data())
-                released = source.mapped.release(released, part.to);
+            if (mapped.data())
+                released = mapped.release(released, part.to);
             return error == 0;
         });
         return error;

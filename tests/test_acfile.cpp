@@ -1276,10 +1276,21 @@ TEST_F(AcFile, AMappedFileReadsAndSavesAsACopiedOne)
     }
 }
 
+// The descriptors open in this process, as /proc/self/fd lists them.
+static std::vector<std::string> descriptors()
+{
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 TEST_F(AcFile, AMappedFileIsUnmappedWithItsSource)
 {
     std::string path = dir + "/model.ac";
     put(path, box, 0644);
+    const std::vector<std::string> before = descriptors();
     {
         Model model;
         AcSource source;
@@ -1287,8 +1298,14 @@ TEST_F(AcFile, AMappedFileIsUnmappedWithItsSource)
         ASSERT_TRUE(read_ac_file(path, model, source, error, READ_MAP)) << error;
         EXPECT_NE(source.mapped.data(), nullptr) << "mapped, not copied";
         EXPECT_EQ(mappings(path), 1u);
+        // the file is kept open with it, for copying its bytes; handed on
+        AcSource moved(std::move(source));
+        EXPECT_EQ(descriptors().size(), before.size() + 1);
     }
     EXPECT_EQ(mappings(path), 0u);
+    // and closed with it, and no other descriptor (the moved-from source's
+    // holds none)
+    EXPECT_EQ(descriptors(), before);
 }
 
 TEST_F(AcFile, AStreamThatCannotBeWrittenSaysWhy)

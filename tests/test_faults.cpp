@@ -26,6 +26,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/mman.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
@@ -120,6 +121,16 @@ ssize_t writev(int fd, const struct iovec *pieces, int count)
         return real(fd, some, count > 1 ? 2 : 1);
     }
     return real(fd, pieces, count);
+}
+
+ssize_t sendfile(int fd, int from, off_t *at, size_t n)
+{
+    static auto real = next<ssize_t (*)(int, int, off_t *, size_t)>("sendfile");
+    if (fails("sendfile"))
+        return fault.error == SHORT ? real(fd, from, at, std::max<size_t>(1, n / 2))
+               : fault.error == ONE_BYTE ? real(fd, from, at, 1)
+                                         : -1;
+    return real(fd, from, at, n);
 }
 
 ssize_t pwrite(int fd, const void *buffer, size_t n, off_t at)
@@ -260,6 +271,14 @@ protected:
     }
     enum Route { BY_RENAME, NAMED, IN_PLACE };
 
+    // "text" with the box's name 5,000 letters long: long enough for the
+    // writer to copy the bytes read rather than gather them.
+    static std::string long_named(std::string text)
+    {
+        return text.replace(text.find("name \"box\""), 10,
+                            "name \"" + std::string(5000, 'n') + "\"");
+    }
+
     // Writes "text" to the file, reads it, moves a vertex and saves it by
     // "route" (IN_PLACE: the file has a second hard link) with the fault
     // armed. Whether the save succeeded, with "fired", the save's "error",
@@ -272,7 +291,8 @@ protected:
         if (route == IN_PLACE)
             EXPECT_EQ(link(path.c_str(), link_name.c_str()), 0);
         Loaded l;
-        EXPECT_TRUE(sim::read_ac_file(path, l.model, l.source, l.error)) << l.error;
+        EXPECT_TRUE(sim::read_ac_file(path, l.model, l.source, l.error, sim::READ_MAP))
+            << l.error;
         l.model.objects[1]->vertices[1].z = 1.5f;
         auto write = [&](int fd) {
             std::string out;
@@ -309,10 +329,10 @@ protected:
     }
 };
 
-const char *const SAVING_CALLS[] = {"stat",   "lstat",  "access", "open",      "write",
-                                    "writev", "pwrite", "pread",  "close",     "fchown",
-                                    "fchmod", "linkat", "rename", "fsync",     "ftruncate",
-                                    "lseek",  "posix_fallocate"};
+const char *const SAVING_CALLS[] = {"stat",   "lstat",     "access", "open",     "write",
+                                    "writev", "sendfile",  "pwrite", "pread",    "close",
+                                    "fchown", "fchmod",    "linkat", "rename",   "fsync",
+                                    "ftruncate", "lseek",  "posix_fallocate"};
 
 } // namespace
 
@@ -331,7 +351,7 @@ TEST_F(Faults, ASaveThatFailsLeavesTheFileAsItWas)
                              std::to_string(route));
                 // by a temporary file, these failures cannot be done without
                 bool fatal = route != IN_PLACE &&
-                             std::string(" close rename linkat fchmod write writev ")
+                             std::string(" close rename linkat fchmod write writev sendfile ")
                                      .find(std::string(" ") + call + " ") != std::string::npos;
                 EXPECT_FALSE(ok && fired && fatal) << "a failed " << call << " was not reported";
                 if (ok) {
@@ -374,12 +394,9 @@ TEST_F(Faults, InPlaceAFullDiskIsFoundBeforeAnythingIsWritten)
 // make them: the rest is written after, and the file is whole.
 TEST_F(Faults, ShortWritesAreFinished)
 {
-    // long enough for the writer to write the read bytes from where they are
-    std::string name(5000, 'n'), big = model, big_moved = moved;
-    big.replace(big.find("name \"box\""), 10, "name \"" + name + "\"");
-    big_moved.replace(big_moved.find("name \"box\""), 10, "name \"" + name + "\"");
+    std::string big = long_named(model), big_moved = long_named(moved);
     for (Route route : {BY_RENAME, NAMED, IN_PLACE})
-        for (const char *call : {"writev", "write", "pwrite"})
+        for (const char *call : {"writev", "sendfile", "write", "pwrite"})
             for (int kind : {SHORT, ONE_BYTE})
                 for (int nth = 1; nth < 6; nth++) {
                     std::string error, now;
@@ -392,6 +409,34 @@ TEST_F(Faults, ShortWritesAreFinished)
                     if (!fired)
                         break;
                 }
+}
+
+// The long stretches of the file read are copied within the kernel: a copy
+// that fails is reported and the file keeps its bytes; one interrupted is
+// made again; a file the copy cannot go to is written the usual way.
+TEST_F(Faults, LongStretchesCopiedWithinTheKernel)
+{
+    std::string big = long_named(model), big_moved = long_named(moved);
+    for (Route route : {BY_RENAME, IN_PLACE})
+        for (int kind : {EIO, EINTR, EINVAL})
+            for (int nth = 1; nth < 6; nth++) {
+                std::string error, now;
+                bool fired = false;
+                bool ok = save_moved(big, route, "sendfile", nth, kind, fired, error, now);
+                SCOPED_TRACE("error " + std::to_string(kind) + " call " + std::to_string(nth) +
+                             " route " + std::to_string(route));
+                EXPECT_TRUE(fired || nth > 1);
+                if (kind == EIO && fired) {
+                    EXPECT_FALSE(ok);
+                    EXPECT_EQ(error, path + ": cannot write: " + std::strerror(EIO));
+                    EXPECT_TRUE(now == big);
+                } else {
+                    EXPECT_TRUE(ok) << error;
+                    EXPECT_TRUE(now == big_moved);
+                }
+                if (!fired)
+                    break;
+            }
 }
 
 // A link that cannot be read: the save through it is refused.
