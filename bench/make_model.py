@@ -41,6 +41,20 @@ HEADER = ('AC3Db\nMATERIAL "grey" rgb 0.6 0.6 0.6  amb 0.2 0.2 0.2  emis 0 0 0  
 
 # {====== --kind grids (unchanged: models made before must stay the same) ======
 
+def write_quads(w, nx, nz, ref):
+    """The numsurf line and a quad for each cell of the grid, its corners
+    in the order (i, j), (i, j+1), (i+1, j+1), (i+1, j), each corner's line
+    ref(vertex index, column, row)."""
+    w('numsurf %d\n' % ((nx - 1) * (nz - 1)))
+    parts = []
+    for j in range(nz - 1):
+        for i in range(nx - 1):
+            a = j * nx + i
+            parts.append('SURF 0x10\nmat 0\nrefs 4\n' + ref(a, i, j) + ref(a + nx, i, j + 1) +
+                         ref(a + nx + 1, i + 1, j + 1) + ref(a + 1, i + 1, j))
+    w(''.join(parts))
+
+
 def start_model(f, total, objects):
     """Writes the header and the group; returns the vertices per object and
     the grid's columns and rows."""
@@ -59,17 +73,7 @@ def write_grids(f, total, objects):
         w('OBJECT poly\nname "grid %d"\nnumvert %d\n' % (o, per))
         w(''.join('%.6g %.6g %.6g\n' % (x0 + i * 0.1, 0.001 * ((i * 7 + j * 3) % 11), z0 + j * 0.1)
                   for j in range(nz) for i in range(nx)))
-        quads = (nx - 1) * (nz - 1)
-        w('numsurf %d\n' % quads)
-        parts = []
-        for j in range(nz - 1):
-            for i in range(nx - 1):
-                a = j * nx + i
-                u0, u1 = i / (nx - 1), (i + 1) / (nx - 1)
-                v0, v1 = j / (nz - 1), (j + 1) / (nz - 1)
-                parts.append('SURF 0x10\nmat 0\nrefs 4\n%d %.5g %.5g\n%d %.5g %.5g\n%d %.5g %.5g\n%d %.5g %.5g\n'
-                             % (a, u0, v0, a + nx, u0, v1, a + nx + 1, u1, v1, a + 1, u1, v0))
-        w(''.join(parts))
+        write_quads(w, nx, nz, lambda a, i, j: '%d %.5g %.5g\n' % (a, i / (nx - 1), j / (nz - 1)))
         w('kids 0\n')
 
 # }======
@@ -162,15 +166,7 @@ def write_digits(f, total, objects):
                 uv.append(' %s %s\n' % (number(k + 7, (2 * i + 1) * UNIT // (2 * nx), 10 ** 7, 10 ** 8),
                                         number(k + 8, v, 10 ** 7, 10 ** 8)))
         w(''.join(lines))
-        quads = (nx - 1) * (nz - 1)
-        w('numsurf %d\n' % quads)
-        parts = []
-        for j in range(nz - 1):
-            for i in range(nx - 1):
-                a = j * nx + i
-                parts.append('SURF 0x10\nmat 0\nrefs 4\n%d%s%d%s%d%s%d%s'
-                             % (a, uv[a], a + nx, uv[a + nx], a + nx + 1, uv[a + nx + 1], a + 1, uv[a + 1]))
-        w(''.join(parts))
+        write_quads(w, nx, nz, lambda a, i, j: '%d%s' % (a, uv[a]))
         w('kids 0\n')
 
 # }======
