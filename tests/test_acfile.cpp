@@ -274,6 +274,11 @@ TEST(AcRead, EveryShapeOfVertexNumberReadsAsFromCharsReadsIt)
     // Plain decimals, which are read without a general conversion up to 2^24
     // in digits and 10 digits after the point, the edges of that, and others.
     std::vector<std::string> words = {
+        // Two lines of the quick way's: a little above halfway between two
+        // floats, with 11 to 16 digits after the point (a power of ten a
+        // little off would round them down).
+        "80.34848403931", "7.180774450303", "32.9281673431397", "28.41533756256104",
+        "1.648974597454072", "0.5566029846668244",
         "0", "-0", "7", "-0.0", "0.5", "16777216", "16777217", "-16777215", "1677721.6",
         "0.1234567891", "0.12345678912", "0.0000000001", "0.00000000001", "12345678.9",
         "1234567890123456789", "12345678901234567890", "0000000000000000000000001",

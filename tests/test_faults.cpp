@@ -231,6 +231,16 @@ int access(const char *path, int how)
     return fails("access") ? -1 : real(path, how);
 }
 
+int fcntl(int fd, int command, ...)
+{
+    va_list args;
+    va_start(args, command);
+    long argument = va_arg(args, long); /* every command used here takes one */
+    va_end(args);
+    static auto real = next<int (*)(int, int, ...)>("fcntl");
+    return fails("fcntl") ? -1 : real(fd, command, argument);
+}
+
 void *mmap(void *address, size_t length, int protection, int flags, int fd, off_t offset)
 {
     static auto real = next<void *(*)(void *, size_t, int, int, int, off_t)>("mmap");
@@ -437,6 +447,23 @@ TEST_F(Faults, LongStretchesCopiedWithinTheKernel)
                 if (!fired)
                     break;
             }
+}
+
+// A file mapped whose descriptor could not be kept (no descriptor left) is
+// written from its mapped pages instead.
+TEST_F(Faults, AMappedFileWithoutItsDescriptorIsWrittenFromItsPages)
+{
+    std::string big = long_named(model), big_moved = long_named(moved);
+    put(path, big);
+    Loaded l;
+    arm("fcntl", 1, EMFILE);
+    ASSERT_TRUE(sim::read_ac_file(path, l.model, l.source, l.error, sim::READ_MAP)) << l.error;
+    EXPECT_TRUE(disarm());
+    EXPECT_LT(l.source.mapped.file(), 0);
+    l.model.objects[1]->vertices[1].z = 1.5f;
+    std::string error;
+    EXPECT_TRUE(sim::write_ac_file(path, l.model, l.source, error)) << error;
+    EXPECT_TRUE(contents(path) == big_moved);
 }
 
 // A link that cannot be read: the save through it is refused.
