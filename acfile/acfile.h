@@ -38,6 +38,7 @@
 
 #include "acfile/mapped_file.h"
 #include "acfile/model.h"
+#include "acfile/stamp.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -79,6 +80,13 @@ struct AcSource {
     // forms took; the others were read the general way. What is read is the
     // same either way: only the speed differs, and this shows which it was.
     size_t quick_lines = 0;
+    // The regular file read, for noticing that another program changed it
+    // before the model is written (stamp.h): its path as given (or as last
+    // saved to), what the file read was when read, and what the path named
+    // when read or last saved. Not "stamped" for a stream or a text.
+    std::string file;
+    bool stamped = false;
+    FileStamp stamp, named;
 
     std::string_view bytes() const
     {
@@ -89,10 +97,13 @@ struct AcSource {
 
 // How read_ac_file holds the file's bytes. READ_COPY reads them into memory.
 // READ_MAP maps the file instead, which spares copying it: for a run that
-// reads, changes and writes a model and ends. The file must then not change
-// in place for as long as the source lives (rewritten, it would change what
-// is written back; truncated, it would end the process with SIGBUS); replacing
-// it by a rename, as write_ac_file does, is safe.
+// reads, changes and writes a model and ends. What is written is then copied
+// from the file, so another program's change to it before the writing ends is
+// refused rather than written ("changed by another program", stamp.h): the
+// reading holds a shared lock on the file that cooperating programs respect
+// (a save in place waits for it), checks the file's stamp when it ends and
+// again when writing ends, and a mapped page that can no longer be read (the
+// file cut short) ends the process with that message and status 2.
 enum ReadMode { READ_COPY, READ_MAP };
 
 // Reads "text" (the whole file's bytes) into "model" and "source", which are
@@ -134,8 +145,12 @@ bool write_ac_stream(int fd, const std::string &name, const Model &model, const 
                      std::string &error, int threads = 1);
 
 // Writes as write_ac does to the file "path" names, replacing it whole or not
-// at all, as save_file (save_file.h) does: links, owner, group and mode kept.
-bool write_ac_file(const std::string &path, const Model &model, const AcSource &source,
+// at all, as save_file (save_file.h) does: links, owner, group, mode and
+// extended attributes kept. Refused with changed_message (stamp.h) when the
+// file read changed since (it is copied from), or when "path" is the place it
+// was read from or last saved to and another program changed what is there
+// since; after a save, "path" is that place.
+bool write_ac_file(const std::string &path, const Model &model, AcSource &source,
                    std::string &error, int threads = 1);
 
 } // namespace sim

@@ -1,8 +1,15 @@
 // Files mapped into memory, read-only, with a zero byte after their end.
 #include "acfile/mapped_file.h"
 
+#include "acfile/save_file.h"
+#include "acfile/stamp.h"
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
 #include <utility>
 
 #include <fcntl.h>
@@ -10,6 +17,74 @@
 #include <unistd.h>
 
 namespace sim {
+
+/* {====== A page that cannot be read ====== */
+
+// Reading a mapped page past the end of a file that was cut short after it
+// was mapped raises SIGBUS. The process cannot go on reading the file, so the
+// handler ends it as a failed run ends, with the message prepared when the
+// file was mapped. The mappings are few (one a model read), so a small table
+// will do; its slots are claimed and freed with atomics, since the handler
+// may run on either of the reading and writing threads at any moment.
+namespace {
+struct Guard {
+    std::atomic<const char *> begin{nullptr};
+    std::atomic<size_t> length{0};
+    char message[PATH_MAX + 128];
+    size_t message_length = 0;
+};
+Guard guards[8];
+} // namespace
+
+static void on_bus_error(int signal_number, siginfo_t *info, void *)
+{
+    const char *at = static_cast<const char *>(info->si_addr);
+    for (Guard &g : guards) {
+        const char *begin = g.begin.load();
+        if (begin && at >= begin && at < begin + g.length.load()) {
+            remove_pending_temporary();
+            ssize_t n = ::write(STDERR_FILENO, g.message, g.message_length);
+            (void)n; /* nothing more to be done without standard error */
+            _exit(2);
+        }
+    }
+    /* not in a mapped file: the fault it would have been */
+    std::signal(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+static void guard(const char *begin, size_t length, const std::string &name)
+{
+    static bool installed = false;
+    if (!installed) {
+        installed = true;
+        struct sigaction sa {};
+        sa.sa_sigaction = on_bus_error;
+        sa.sa_flags = SA_SIGINFO;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGBUS, &sa, nullptr);
+    }
+    std::string message = changed_message(name) + "\n";
+    for (Guard &g : guards) {
+        if (g.begin.load())
+            continue;
+        g.message_length = std::min(message.size(), sizeof g.message);
+        std::memcpy(g.message, message.data(), g.message_length);
+        g.length.store(length);
+        g.begin.store(begin); /* the slot counts from here on */
+        return;
+    }
+    /* every slot taken: a fault in this one ends the process as SIGBUS does */
+}
+
+static void unguard(const char *begin)
+{
+    for (Guard &g : guards)
+        if (g.begin.load() == begin)
+            g.begin.store(nullptr);
+}
+
+/* }====== */
 
 MappedFile::MappedFile(MappedFile &&other) noexcept
     : base_(other.base_), size_(other.size_), length_(other.length_), file_(other.file_)
@@ -31,8 +106,10 @@ MappedFile &MappedFile::operator=(MappedFile &&other) noexcept
 
 MappedFile::~MappedFile()
 {
-    if (base_)
+    if (base_) {
+        unguard(static_cast<const char *>(base_));
         munmap(base_, length_);
+    }
     if (file_ >= 0)
         close(file_);
 }
@@ -42,7 +119,7 @@ MappedFile::~MappedFile()
 // fills its last page (the rest of a page the file ends in reads as zero too).
 // Its pages are mapped as they are read, so that those the reading has passed
 // can be given back (release).
-bool MappedFile::map(int fd, size_t size)
+bool MappedFile::map(int fd, size_t size, const std::string &name)
 {
     size_t page = size_t(sysconf(_SC_PAGESIZE));
     size_t length = (size / page + 1) * page;
@@ -55,8 +132,9 @@ bool MappedFile::map(int fd, size_t size)
         errno = mmap_errno;
         return false; /* a file that cannot be mapped is read instead */
     }
+    guard(static_cast<const char *>(base), length, name);
     MappedFile mapped;
-    mapped.file_ = fcntl(fd, F_DUPFD_CLOEXEC, 0); /* -1 will do: see file() */
+    mapped.file_ = fd;
     mapped.base_ = base;
     mapped.size_ = size;
     mapped.length_ = length;

@@ -3,6 +3,7 @@
 #define CORRUGO_ACFILE_MAPPED_FILE_H
 
 #include <cstddef>
+#include <string>
 
 namespace sim {
 
@@ -17,9 +18,14 @@ public:
     MappedFile &operator=(const MappedFile &) = delete;
     ~MappedFile();
 
-    // Maps the first "size" bytes of the open file "fd" (size above 0); false
-    // with errno set on failure, leaving this unchanged.
-    bool map(int fd, size_t size);
+    // Maps the first "size" bytes of the open file "fd" (size above 0) and
+    // takes over "fd" (so that a lock held through it lasts as long as the
+    // mapping); false with errno set on failure, leaving both unchanged. A
+    // page that cannot be read once mapped (the file was cut short since, or
+    // the disk fails) ends the process with status 2 and the message
+    // changed_message("name") (stamp.h), after removing the temporary file of
+    // a save under way: the process could not go on reading it.
+    bool map(int fd, size_t size, const std::string &name);
     const char *data() const { return static_cast<const char *>(base_); }
     size_t size() const { return size_; }
     // The whole mapping: longer than the file, so that the byte after it
@@ -33,8 +39,7 @@ public:
     // are read: a write from pages not mapped stops at every page to map it.
     void map_pages(const char *from, const char *to) const;
     // The file, open for reading, so that its bytes can be copied into
-    // another file without passing through this process's memory; -1 when
-    // it could not be kept open.
+    // another file without passing through this process's memory.
     int file() const { return file_; }
 
 private:

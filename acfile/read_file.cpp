@@ -2,6 +2,7 @@
 // stream (a pipe, a device, standard input) read as far as it makes sense.
 #include "acfile/read.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -40,7 +41,9 @@ static bool read_whole(int fd, size_t size, std::string &text)
 // into "text": to its end, or only as far as its first line when that is no
 // AC3D header (the reading then fails on it at once, so that an endless
 // stream of anything else ends at once too). False with "error" set when
-// reading fails or the stream runs past STREAM_LIMIT.
+// reading fails or the stream runs past STREAM_LIMIT, which the text's room
+// never outgrows by more than a read: doubling it there would take twice the
+// limit's memory.
 static const size_t STREAM_LIMIT = size_t(1) << 30;
 static const size_t HEADER_LIMIT = 4096; /* a header line is shorter than this */
 
@@ -54,6 +57,8 @@ static bool read_stream(int fd, const std::string &path, std::string &text, std:
             return false;
         }
         size_t got = text.size();
+        if (text.capacity() < got + 65536) /* grown by doubling, but never past the limit */
+            text.reserve(std::min(std::max(2 * text.capacity(), got + 65536), STREAM_LIMIT + 65536));
         text.resize(got + 65536);
         ssize_t n = read(fd, &text[got], 65536);
         text.resize(got + size_t(n > 0 ? n : 0));
@@ -75,6 +80,18 @@ static bool read_stream(int fd, const std::string &path, std::string &text, std:
     }
 }
 
+// Takes a shared lock on the open file "fd", waiting while a cooperating
+// program holds an exclusive one (a save in place, see save_file.h). Locks are
+// advisory: where the file system has none, the reading goes on without.
+static void lock_shared(int fd)
+{
+    struct flock lock = {};
+    lock.l_type = F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    while (fcntl(fd, F_SETLKW, &lock) != 0 && errno == EINTR) {
+    }
+}
+
 bool read_ac_file(const std::string &file, Model &model, AcSource &source, std::string &error,
                   ReadMode mode, int threads)
 {
@@ -91,15 +108,30 @@ bool read_ac_file(const std::string &file, Model &model, AcSource &source, std::
         close(fd);
         return false;
     }
+    const bool regular = S_ISREG(st.st_mode);
+    if (regular && !standard_input) {
+        /* what the file is once the lock is ours: what is read and compared */
+        lock_shared(fd);
+        if (fstat(fd, &st) != 0) {
+            error = path + ": cannot read: " + std::strerror(errno);
+            close(fd);
+            return false;
+        }
+    }
     AcSource s;
+    if (regular) {
+        s.file = file;
+        s.stamped = !standard_input;
+        s.stamp = s.named = stamp_of(st);
+    }
     bool read_ok = false;
     try {
-        if (!S_ISREG(st.st_mode)) {
+        if (!regular) {
             read_ok = read_stream(fd, path, s.text, error);
         } else {
             size_t size = size_t(st.st_size);
             /* a file that cannot be mapped is read instead */
-            read_ok = (mode == READ_MAP && size > 0 && s.mapped.map(fd, size)) ||
+            read_ok = (mode == READ_MAP && size > 0 && s.mapped.map(fd, size, path)) ||
                       read_whole(fd, size, s.text);
             if (!read_ok)
                 error = path + ": cannot read: " + std::strerror(errno);
@@ -108,8 +140,30 @@ bool read_ac_file(const std::string &file, Model &model, AcSource &source, std::
         error = path + ": cannot read: not enough memory for the file";
         read_ok = false;
     }
-    close(fd);
-    return read_ok && read_source(s, path, model, source, error, threads);
+    if (!s.mapped.data() && s.stamped && read_ok) {
+        /* read whole: the bytes are those of the file as stamped, or it changed */
+        int e = check_source(s, nullptr, fd);
+        if (e != SOURCE_UNCHANGED) {
+            error = e == SOURCE_CHANGED ? changed_message(path)
+                                        : path + ": cannot read: " + std::strerror(e);
+            read_ok = false;
+        }
+    }
+    if (!s.mapped.data())
+        close(fd); /* else the mapping keeps it, and its lock */
+    Model m;
+    AcSource read;
+    if (!read_ok || !read_source(s, path, m, read, error, threads))
+        return false;
+    int e = check_source(read, nullptr); /* the bytes mapped were those stamped */
+    if (e != SOURCE_UNCHANGED) {
+        error = e == SOURCE_CHANGED ? changed_message(path)
+                                    : path + ": cannot read: " + std::strerror(e);
+        return false;
+    }
+    model = std::move(m);
+    source = std::move(read);
+    return true;
 }
 
 } // namespace sim

@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include <fcntl.h>
+#include <sys/xattr.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -268,42 +270,108 @@ static int copy_in_place(int from, int to, off_t old_size)
     return 0;
 }
 
-static bool write_in_place(const std::string &target, const struct stat &st,
-                           const std::function<int(int)> &write, bool unnamed, int &error)
+// Takes the exclusive lock of the open file "fd", waiting while another
+// program reads it holding a shared one (as read_ac_file does) or writes it
+// in place. Locks are advisory: where the file system has none, the save goes
+// on without; a wait that would never end (each program waiting for the
+// other) fails with EDEADLK. 0, or the errno.
+static int lock_exclusive(int fd)
 {
-    const char *tmpdir = std::getenv("TMPDIR");
-    int temp = create_anonymous(folder_of(target), unnamed);
-    if (temp < 0) /* the target's folder may not be written: elsewhere */
-        temp = create_anonymous(tmpdir && *tmpdir ? tmpdir : "/tmp", unnamed);
-    if (temp < 0) {
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    while (fcntl(fd, F_SETLKW, &lock) != 0) {
+        if (errno == EDEADLK)
+            return errno;
+        if (errno != EINTR)
+            return 0; /* no locks here */
+    }
+    return 0;
+}
+
+static bool write_in_place(const std::string &target, const std::function<int(int)> &write,
+                           bool unnamed, int &error)
+{
+    int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
         error = errno;
         return false;
     }
-    error = write(temp);
+    /* the lock is held from before the new content is made (which may check
+       that the file is still what was read) until it is in place */
+    error = lock_exclusive(fd);
+    struct stat st;
+    if (error == 0 && fstat(fd, &st) != 0)
+        error = errno;
+    int temp = -1;
     if (error == 0) {
-        int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd < 0) { /* the target itself */
+        const char *tmpdir = std::getenv("TMPDIR");
+        temp = create_anonymous(folder_of(target), unnamed);
+        if (temp < 0) /* the target's folder may not be written: elsewhere */
+            temp = create_anonymous(tmpdir && *tmpdir ? tmpdir : "/tmp", unnamed);
+        if (temp < 0)
             error = errno;
-        } else {
-            HeldSignals held;
-            error = copy_in_place(temp, fd, st.st_size);
-            if (close(fd) != 0 && error == 0)
-                error = errno;
-        }
     }
-    close(temp);
+    if (error == 0)
+        error = write(temp);
+    if (error == 0) {
+        HeldSignals held;
+        error = copy_in_place(temp, fd, st.st_size);
+    }
+    if (temp >= 0)
+        close(temp);
+    if (close(fd) != 0 && error == 0)
+        error = errno;
     return error == 0;
 }
 
+// Copies the extended attributes of "target" (its access control lists among
+// them) to the open file "fd": 0, or the errno of the first that could not be
+// read or set.
+static int copy_attributes(const std::string &target, int fd)
+{
+    std::vector<char> names;
+    for (;;) {
+        ssize_t size = listxattr(target.c_str(), nullptr, 0);
+        if (size < 0)
+            return errno == ENOTSUP ? 0 : errno; /* none on this file system */
+        names.resize(size_t(size));
+        size = listxattr(target.c_str(), names.data(), names.size());
+        if (size >= 0) {
+            names.resize(size_t(size));
+            break;
+        }
+        if (errno != ERANGE)
+            return errno; /* else more were added meanwhile: again */
+    }
+    std::vector<char> value;
+    for (size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1) {
+        const char *name = &names[at];
+        ssize_t size = getxattr(target.c_str(), name, nullptr, 0);
+        if (size >= 0) {
+            value.resize(size_t(size));
+            size = getxattr(target.c_str(), name, value.data(), value.size());
+        }
+        if (size < 0 || fsetxattr(fd, name, value.data(), size_t(size), 0) != 0)
+            return errno;
+    }
+    return 0;
+}
+
+// Whether an unnamed file can be given a name once complete: that goes
+// through /proc, which a chroot or a container may lack.
+static bool can_name_unnamed() { return access("/proc/self/fd", X_OK) == 0; }
+
 // Writes a new file beside "target" and renames it over it. "in_place" is
-// set, with nothing done, when the new file cannot take the target's owner.
+// set, with nothing done, when the new file cannot take the target's owner or
+// one of its extended attributes (writing in place keeps them all).
 static bool write_by_rename(const std::string &target, const struct stat *st,
                             const std::function<int(int)> &write, bool unnamed, int &error,
                             bool &in_place)
 {
     const std::string folder = folder_of(target), base = base_of(target);
     std::string name;
-    int fd = unnamed ? create_unnamed(folder) : -1;
+    int fd = unnamed && can_name_unnamed() ? create_unnamed(folder) : -1;
     bool named = fd < 0;
     if (named)
         fd = create_named(folder, base, name);
@@ -317,7 +385,10 @@ static bool write_by_rename(const std::string &target, const struct stat *st,
     } else {
         if (st && fchmod(fd, st->st_mode & 07777) != 0)
             error = errno;
-        if (error == 0)
+        /* after the mode: an access control list sets the mode's group bits */
+        if (error == 0 && st && copy_attributes(target, fd) != 0)
+            in_place = true;
+        if (error == 0 && !in_place)
             error = write(fd);
     }
     if (!named && error == 0 && !in_place) {
@@ -375,7 +446,7 @@ bool save_file(const std::string &path, const std::function<int(int)> &write, st
     if (!in_place &&
         write_by_rename(target, exists ? &st : nullptr, write, unnamed, error_number, in_place))
         return true;
-    if (in_place && write_in_place(target, st, write, unnamed, error_number))
+    if (in_place && write_in_place(target, write, unnamed, error_number))
         return true;
     return failed(error_number);
 }

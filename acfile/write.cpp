@@ -460,16 +460,33 @@ bool write_ac_stream(int fd, const std::string &name, const Model &model, const 
                      std::string &error, int threads)
 {
     std::string why = why_not_writable(model, source);
-    if (why.empty()) {
-        int e = write_to(fd, model, source, threads);
-        why = e ? std::strerror(e) : "";
-    }
-    if (!why.empty())
+    if (!why.empty()) {
         error = name + ": cannot write: " + why;
-    return why.empty();
+        return false;
+    }
+    int check = check_source(source, nullptr);
+    if (check == SOURCE_UNCHANGED) {
+        int e = write_to(fd, model, source, threads);
+        /* what went out was copied from the file read: whole only if it stayed put */
+        check = check_source(source, nullptr);
+        if (check == SOURCE_CHANGED) {
+            error = source.file + ": changed by another program while corrugo-host ran; " + name +
+                    " holds no whole model";
+            return false;
+        }
+        if (e != 0) {
+            error = name + ": cannot write: " + std::strerror(e);
+            return false;
+        }
+    }
+    if (check == SOURCE_CHANGED)
+        error = changed_message(source.file);
+    else if (check != SOURCE_UNCHANGED)
+        error = source.file + ": cannot read: " + std::strerror(check);
+    return check == SOURCE_UNCHANGED;
 }
 
-bool write_ac_file(const std::string &path, const Model &model, const AcSource &source,
+bool write_ac_file(const std::string &path, const Model &model, AcSource &source,
                    std::string &error, int threads)
 {
     std::string why = why_not_writable(model, source);
@@ -477,7 +494,31 @@ bool write_ac_file(const std::string &path, const Model &model, const AcSource &
         error = path + ": cannot write: " + why;
         return false;
     }
-    return save_file(path, [&](int fd) { return write_to(fd, model, source, threads); }, error);
+    // The file read is checked before the writing starts, and again once
+    // the last byte copied from it is written, just before the new file
+    // takes the place of the old (or, in place, holding the file's lock).
+    bool changed = false;
+    auto check = [&]() {
+        int e = check_source(source, &path);
+        changed = changed || e == SOURCE_CHANGED;
+        return e == SOURCE_CHANGED ? ECANCELED : e;
+    };
+    bool saved = save_file(
+        path,
+        [&](int fd) {
+            int e = check();
+            if (e != 0)
+                return e;
+            e = write_to(fd, model, source, threads);
+            int after = check();
+            return after != 0 ? after : e;
+        },
+        error);
+    if (!saved && changed)
+        error = changed_message(source.file);
+    if (saved)
+        restamp_source(source, path);
+    return saved;
 }
 
 /* }====== */

@@ -12,6 +12,8 @@
 #include <tcl.h>
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sched.h>
 
 #include <cerrno>
@@ -279,17 +281,6 @@ int parse_options(int argc, char **argv, Options &options)
         return usage_error("no model file given");
     if (options.gui && options.model == "-")
         return usage_error("the viewer reads its model from a file, not from standard input");
-    // Debug output goes to its file from the start: naming a file the run
-    // reads or writes would empty it, whatever came of the commands.
-    if (!options.debug.empty() && options.debug != "-") {
-        if (!options.model.empty() && options.model != "-" &&
-            sim::same_file(options.debug, options.model))
-            return usage_error("--debug " + options.debug +
-                               " names the model file; debug output would overwrite it");
-        if (!options.output.empty() && options.output != "-" &&
-            sim::same_file(options.debug, options.output))
-            return usage_error("--debug " + options.debug + " names the output file of -o");
-    }
     return -1;
 }
 
@@ -355,6 +346,58 @@ std::string default_plugin()
     if (access(installed.c_str(), R_OK) == 0)
         return installed;
     return CORRUGO_INSTALLED_PLUGIN;
+}
+
+// The folder of "path", for the dialog script beside the plug-in.
+std::string folder_of(const std::string &path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Debug output goes to its file from the start: naming a file the run reads
+// or writes (also through a link) would empty it, whatever came of the
+// commands, and naming the stream -o - writes would mix debug text into the
+// model. An exit status, or -1 to go on.
+int check_debug_file(const Options &options, const std::string &plugin)
+{
+    const std::string &debug = options.debug;
+    if (debug.empty() || debug == "-")
+        return -1;
+    if (!options.model.empty() && options.model != "-" && sim::same_file(debug, options.model))
+        return usage_error("--debug " + debug +
+                           " names the model file; debug output would overwrite it");
+    if (!options.output.empty() && options.output != "-" && sim::same_file(debug, options.output))
+        return usage_error("--debug " + debug + " names the output file of -o");
+    if (sim::same_file(debug, plugin))
+        return usage_error("--debug " + debug + " names the plug-in file");
+    if (sim::same_file(debug, folder_of(plugin) + "/corrugo.tcl"))
+        return usage_error("--debug " + debug + " names the dialog script beside the plug-in");
+    struct stat out, named;
+    if (options.output == "-" && fstat(STDOUT_FILENO, &out) == 0 &&
+        stat(debug.c_str(), &named) == 0 && out.st_dev == named.st_dev &&
+        out.st_ino == named.st_ino)
+        return usage_error("--debug " + debug + " names standard output, where -o - writes the model");
+    return -1;
+}
+
+// Which of the standard descriptors the program was started without. Each is
+// opened on /dev/null, so that no file the run opens takes its number (a model
+// saved on descriptor 1 would take in whatever is printed), and the interpreter
+// finds all three; a model read from, or written to, a missing one is refused.
+struct Closed {
+    bool input = false, output = false;
+};
+
+Closed open_missing_descriptors()
+{
+    bool closed[3];
+    for (int fd = 0; fd < 3; fd++) {
+        closed[fd] = fcntl(fd, F_GETFD) == -1 && errno == EBADF;
+        if (closed[fd] && open("/dev/null", O_RDWR) < 0) { /* the lowest free number: this one */
+        }
+    }
+    return Closed{closed[0], closed[1]};
 }
 
 // Every name of "names" must name an object of the model.
@@ -443,8 +486,20 @@ int main(int argc, char **argv)
     // Writing to a closed pipe fails the write, which says so.
     std::signal(SIGPIPE, SIG_IGN);
 
+    const Closed closed = open_missing_descriptors();
     Options options;
     int status = parse_options(argc, argv, options);
+    if (status >= 0)
+        return status;
+    if (options.output == "-" && closed.output) {
+        std::fprintf(stderr, "standard output: cannot write: %s\n", std::strerror(EBADF));
+        return 2;
+    }
+    if (options.model == "-" && closed.input) {
+        std::fprintf(stderr, "standard input: cannot read: %s\n", std::strerror(EBADF));
+        return 2;
+    }
+    status = check_debug_file(options, options.plugin.empty() ? default_plugin() : options.plugin);
     if (status >= 0)
         return status;
     if (options.version)

@@ -1,0 +1,47 @@
+// Noticing that another program changed a file while this one used it: what
+// the file was when it was read (its identity, size and times), compared with
+// what it is when the model is written back.
+#ifndef CORRUGO_ACFILE_STAMP_H
+#define CORRUGO_ACFILE_STAMP_H
+
+#include <string>
+
+#include <sys/stat.h>
+
+namespace sim {
+
+struct AcSource;
+
+// A file's device, inode, size and times of change, to the nanosecond. A
+// program that writes the file changes its change time (ctime), which no
+// program can set back; one that replaces it changes its inode.
+struct FileStamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    struct timespec modified = {}, changed = {};
+};
+
+FileStamp stamp_of(const struct stat &st);
+bool same_stamp(const FileStamp &a, const FileStamp &b);
+
+// "NAME: changed by another program while corrugo-host ran; nothing was
+// written": the one message for a file read that changed before its model
+// was written.
+std::string changed_message(const std::string &name);
+
+// Whether the file "source" was read from is still as it was read: the open
+// file "fd", or the mapped file's (what is written is then copied from it),
+// and the file its name now gives when "target" (a path to be written, or
+// null) is that same place (a save would replace another program's change).
+// SOURCE_UNCHANGED, SOURCE_CHANGED, or the errno of a check that failed.
+const int SOURCE_UNCHANGED = 0, SOURCE_CHANGED = -1;
+int check_source(const AcSource &source, const std::string *target, int fd = -1);
+
+// Takes "path" as the place "source" was last saved to, and what is there now
+// as what later checks of that place compare with.
+void restamp_source(AcSource &source, const std::string &path);
+
+} // namespace sim
+
+#endif
