@@ -432,13 +432,11 @@ proc ::corrugo::PlainChanged {name key op} {
 
 # ::corrugo::PlainApply --
 #
-#	Deforms the selection with the form's values, once every number is
-#	whole; the form stays open.
+#	Deforms the selection with the form's values; the form stays open.
+#	The button is disabled while a number is unfinished.
 
 proc ::corrugo::PlainApply {} {
-    if {[Unfinished] eq ""} {
-	eval [linsert [arguments] 0 qorvel_go]
-    }
+    eval [linsert [arguments] 0 qorvel_go]
     return
 }
 
@@ -722,13 +720,11 @@ proc ::corrugo::UpdateStates {} {
 #
 #	Deforms the selection with the dialog's values and leaves the dialog
 #	open for another try; the values are kept for the next session.
-#	Every combination is sent as it stands once each number is whole:
-#	qorvel_go checks the values and tells the user what is wrong.
+#	The button is disabled while a number is unfinished; otherwise every
+#	combination is sent as it stands: qorvel_go checks the values and
+#	tells the user what is wrong.
 
 proc ::corrugo::Apply {} {
-    if {[Unfinished] ne ""} {
-	return
-    }
     qorvel_go {*}[arguments]
     SaveSettings
     return
