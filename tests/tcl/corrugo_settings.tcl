@@ -296,8 +296,14 @@ test savedWholeOrNotAtAll {the file is replaced by a new one renamed over it, ke
 	    [session {lindex [::corrugo::arguments] 3}]
 } -result {link 00600 settings.tcl 8}
 
-test settingsFolder {the file lives under XDG_CONFIG_HOME, else the home folder's .config} -body {
+test settingsFolder {the file lives under XDG_CONFIG_HOME, else the home folder's .config; on Windows under APPDATA} -body {
+    set ::tcl_platform(platform) windows
+    set ::env(APPDATA) [file join $::root roaming]
     set seen [list [::corrugo::SettingsFile]]
+    unset ::env(APPDATA)
+    lappend seen [::corrugo::SettingsFile]
+    set ::tcl_platform(platform) unix
+    lappend seen [::corrugo::SettingsFile]
     unset ::env(XDG_CONFIG_HOME)
     lappend seen [::corrugo::SettingsFile]
     set ::env(XDG_CONFIG_HOME) relative/folder
@@ -307,7 +313,7 @@ test settingsFolder {the file lives under XDG_CONFIG_HOME, else the home folder'
     set ::env(HOME) [file join $::root home]
     set ::env(XDG_CONFIG_HOME) [file join $::root config]
     string map [list $::root ROOT] $seen
-} -setup {source $script} -result {ROOT/config/corrugo/settings.tcl ROOT/home/.config/corrugo/settings.tcl ROOT/home/.config/corrugo/settings.tcl {}}
+} -setup {source $script} -result {ROOT/roaming/Corrugo/settings.tcl {} ROOT/config/corrugo/settings.tcl ROOT/home/.config/corrugo/settings.tcl ROOT/home/.config/corrugo/settings.tcl {}}
 
 test noBackgroundErrors {no binding or callback raised an error} -body {
     set ::bgerrors
