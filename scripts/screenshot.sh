@@ -1,8 +1,8 @@
 #!/bin/sh
 # Takes docs/viewer.png: corrugo-host's viewer on examples/tube.ac after a
-# wave applied through the Corrugo dialog, the dialog still open beside the
-# main window; and docs/dialog.png, the dialog alone with its drawing of
-# the wave.
+# wave applied through the Corrugo dialog with its preset "Spring (helix)",
+# the dialog still open beside the main window; and docs/dialog.png, the
+# dialog alone with its presets and its drawing of the wave.
 #
 #   scripts/screenshot.sh [BUILD-DIR]     (default: build)
 #
@@ -30,7 +30,7 @@ fi
 cmake --build "$build" -j2
 
 # Run inside the viewer once its window is up: the dialog opened from the
-# Tools menu, a wave applied with it, the dialog moved beside the main
+# Tools menu, a preset chosen and applied, the dialog moved beside the main
 # window over a desktop-coloured backdrop, then a grab of just that area.
 script=$(cat <<'TCL'
 set gap 16
@@ -39,14 +39,8 @@ update
 .menu.tools invoke [.menu.tools index "Corrugo..."]
 update
 set f .corrugo.f
-$f.freqaxis.z invoke
-$f.axis1.x invoke
-$f.axis2.y invoke
-foreach {entry value} {frequency 3 amplitude1 0.2 amplitude2 0.2 decay1 50} {
-    $f.$entry delete 0 end
-    $f.$entry insert 0 $value
-}
-$f.mode.add invoke
+$f.presets.choice set "Spring (helix)"
+event generate $f.presets.choice <<ComboboxSelected>>
 $f.apply invoke
 update
 
@@ -69,8 +63,12 @@ exit 0
 TCL
 )
 
+# The dialog's settings go to a folder of their own: the pictures show the
+# built-in presets and first values, never the user's.
+settings=$(mktemp -d)
+trap 'rm -rf "$settings"' EXIT
 cd "$root"
-xvfb-run -a -s "-screen 0 1920x1080x24" \
+XDG_CONFIG_HOME=$settings xvfb-run -a -s "-screen 0 1920x1080x24" \
     "$build/corrugo-host" --gui examples/tube.ac -c "set out {$out}; set dialog {$dialog}" \
     -c "$script"
 echo "wrote $out and $dialog"

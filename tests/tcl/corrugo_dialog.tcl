@@ -276,13 +276,47 @@ test noAxisDisablesWave {a wave that moves along no axis has its fields disabled
 
 test applySendsRejectedCombinations {Apply sends what the command will refuse, unchanged} -setup fresh -body {
     $f.freqaxis.y invoke
-    fill $f.frequency ""
     $f.apply invoke
-    fill $f.amplitude1 -
+    fill $f.amplitude1 1e39
     $f.axis1.n invoke
     $f.apply invoke
     set ::calls
-} -result {{y y n {} 0.1 0.1 0 0 0 0 0 0} {y n n {} - 0.1 0 0 0 0 0 0}}
+} -result {{y y n 2 0.1 0.1 0 0 0 0 0 0} {y n n 2 1e39 0.1 0 0 0 0 0 0}}
+
+test applyWaitsForWholeNumbers {while a number is empty or unfinished, Apply and Return do nothing and the message line names the field} -setup fresh -body {
+    $f.axis2.z invoke
+    set seen {}
+    foreach {entry text} {frequency "" amplitude1 - amplitude2 . decay1 1e- decay2 +
+	    offset1 "" offset2 1e+} {
+	set before [$f.$entry get]
+	fill $f.$entry $text
+	$f.apply invoke
+	press $f.frequency Return
+	lappend seen [list [$f.apply instate disabled] $::corrugo::S(note)]
+	fill $f.$entry $before
+    }
+    # A random offset's number is not sent.
+    fill $f.offset1 ""
+    $f.random1 invoke
+    lappend seen [list [$f.apply instate disabled] $::corrugo::S(note)]
+    $f.apply invoke
+    list $seen $::calls
+} -result {{{1 {Frequency: enter a number}} {1 {Sine wave amplitude: enter a number}} {1 {Cosine wave amplitude: enter a number}} {1 {Sine wave decay: enter a number}} {1 {Cosine wave decay: enter a number}} {1 {Sine wave phase offset: enter a number}} {1 {Cosine wave phase offset: enter a number}} {0 {}}} {{x y z 2 0.1 0.1 0 0 random 0 0 0}}}
+
+test labelsExplainThemselves {resting the pointer on a label shows its help, in the README's words, on the message line} -setup fresh -body {
+    set channel [open [file join [file dirname $::script] .. README.md]]
+    set readme [regsub -all {\s+} [string map {** ""} [read $channel]] " "]
+    close $channel
+    fill $f.decay1 ""
+    set seen {}
+    foreach label {preset frequency freqaxis wave1 wave2 axis amplitude decay offset mode} {
+	event generate $f.${label}Label <Enter>
+	set help $::corrugo::S(note)
+	event generate $f.${label}Label <Leave>
+	lappend seen [lindex [split $help :] 0] [expr {[string first $help $readme] >= 0}]
+    }
+    lappend seen $::corrugo::S(note)
+} -result {Preset 1 Frequency 1 {Runs along} 1 {Sine wave / Cosine wave} 1 {Sine wave / Cosine wave} 1 {Moves along} 1 Amplitude 1 {Decay (%)} 1 {Phase offset (%)} 1 Positions 1 {Sine wave decay: enter a number}}
 
 test reopenRaisesSameDialog {opening again raises the one dialog} -setup fresh -body {
     set id [winfo id .corrugo]

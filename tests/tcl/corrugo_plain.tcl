@@ -1,0 +1,213 @@
+# corrugo_plain.tcl --
+#
+#	The plain form of the Corrugo dialog, for a Tk older than 8.5. None
+#	is packaged here, so it is checked two ways: its code is scanned for
+#	what Tcl/Tk 8.5 and later added, and it is run in an interpreter
+#	from which those commands were removed beforehand and which reports
+#	Tk 8.4; there it must send the same twelve words as the full dialog
+#	does, in this interpreter, for the same clicks and keys.
+#
+# Usage: xvfb-run -a wish corrugo_plain.tcl ?path/to/corrugo.tcl?
+# Prints "N passed, M failed" last and exits non-zero on any failure.
+
+set script [file normalize [expr {$argc > 0 ? [lindex $argv 0]
+	: [file join [file dirname [info script]] ../../script/corrugo.tcl]}]]
+set argv {}
+package require Tk
+wm withdraw .
+package require tcltest 2
+namespace import ::tcltest::test
+
+set bgerrors {}
+proc recordBgerror {message args} {
+    lappend ::bgerrors $message
+}
+interp bgerror {} recordBgerror
+
+# The full dialog keeps its settings in this run's own folder.
+set root [file join [expr {[info exists env(TMPDIR)] ? $env(TMPDIR) : "/tmp"}] \
+	corrugo-plain-[pid]]
+file delete -force $root
+set env(XDG_CONFIG_HOME) $root
+
+# What Tcl/Tk 8.5 and later added, as patterns over the code, each with
+# the name the scan reports. Comment lines are not scanned.
+set newer {
+    {\{\*\}}				"{*}"
+    {(^|[\[;])\s*(dict|lassign|lmap|apply|lrepeat|lreverse|chan|try|tailcall|coroutine|zlib)(\s|\]|$)}
+					"a command of 8.5 or later"
+    {\mttk::}				"ttk"
+    {(\$[\w:()]+|\]|\})\s+(in|ni)\s}	"the in or ni operator"
+    {\m(min|max|entier|bool|isqrt)\(}	"a function of 8.5 or later"
+    {\*\*}				"the ** operator"
+    {binary\s+(format|scan)\s+\S*[rRqQ]}	"a binary float format of 8.5"
+    {\mTk\w*Font\M}			"a named font of Tk 8.5"
+    {return\s+-(level|options)}		"return -level or -options"
+    {string\s+is\s+list}		"string is list"
+}
+
+# plainPart --
+#
+#	Returns the fenced part of the script that runs on Tk 8.4, as line
+#	number and line pairs.
+
+proc plainPart {} {
+    set channel [open $::script]
+    set lines [split [read $channel] \n]
+    close $channel
+    set first [lsearch -glob $lines "# \{==== Both forms: Tcl/Tk 8.4 only*"]
+    set last [lsearch -glob $lines "# \}==== End of the part for Tcl/Tk 8.4*"]
+    set part {}
+    for {set n [expr {$first + 1}]} {$first >= 0 && $n < $last} {incr n} {
+	lappend part [expr {$n + 1}] [lindex $lines $n]
+    }
+    return $part
+}
+
+test scanFindsNothingNewer {the plain form's code uses nothing that Tcl/Tk 8.5 added} -body {
+    set part [plainPart]
+    set found {}
+    foreach {n line} $part {
+	if {[string match #* [string trimleft $line]]} {
+	    continue
+	}
+	foreach {pattern name} $::newer {
+	    if {[regexp $pattern $line]} {
+		lappend found "line $n: $name"
+	    }
+	}
+    }
+    list [expr {[llength $part] > 400}] [string match *PlainBuild* $part] $found
+} -result {1 1 {}}
+
+# An interpreter like one with Tk 8.4: the commands, functions, named
+# fonts and float formats that came later are gone, and Tk says 8.4.
+set old [interp create]
+$old alias recordBgerror recordBgerror
+$old alias recordCall recordCall
+$old eval [list set script $script]
+$old eval {
+    package require Tk
+    wm withdraw .
+    foreach command {dict lassign lmap apply lrepeat lreverse chan try tailcall
+	    coroutine yield zlib} {
+	rename $command {}
+    }
+    foreach function {min max entier bool isqrt} {
+	rename ::tcl::mathfunc::$function {}
+    }
+    # Tk's core still calls ttk::ThemeChanged when fonts change.
+    foreach command [info commands ::ttk::*] {
+	rename $command {}
+    }
+    proc ::ttk::ThemeChanged {} {}
+    font delete {*}[font names]
+    rename binary tcl_binary
+    proc binary {option args} {
+	if {[string match {*[rRqQ]*} [lindex $args 0]]} {
+	    error "bad field specifier"
+	}
+	uplevel 1 [linsert $args 0 tcl_binary $option]
+    }
+    package forget Tk
+    package provide Tk 8.4.20
+    set tk_version 8.4
+    set tk_patchLevel 8.4.20
+    proc bgerror {message} {
+	recordBgerror $message
+    }
+}
+
+proc recordCall {form words} {
+    lappend ::calls($form) $words
+}
+
+# drive --
+#
+#	Sends the same clicks, texts and keys to the dialog of an
+#	interpreter; returns what its message line said along the way and
+#	whether the dialog is still open at the end.
+
+set steps {
+    {$f.freqaxis.z invoke} {$f.axis1.x invoke} {$f.axis2.y invoke}
+    {fill $f.frequency 3.5} {fill $f.amplitude1 -0.25} {fill $f.amplitude2 1e-2}
+    {fill $f.decay1 50} {fill $f.decay2 100} {fill $f.offset1 25}
+    {fill $f.offset2 75} {$f.mode.add invoke} {$f.units.unit invoke}
+    {$f.apply invoke}
+    {$f.random2 invoke} {press $f.decay1 Return}
+    {fill $f.amplitude2 ""} {$f.apply invoke} {press $f.decay1 Return}
+    {event generate $f.decayLabel <Enter>}
+    {event generate $f.decayLabel <Leave>}
+    {fill $f.amplitude2 .5} {$f.random1 invoke} {$f.mode.replace invoke}
+    {$f.units.extent invoke} {press $f.amplitude2 Return}
+    {press $f.frequency Escape}
+}
+
+proc drive {interp form} {
+    $interp eval [list proc fill {entry text} {
+	$entry delete 0 end
+	$entry insert 0 $text
+    }]
+    $interp eval [list proc press {w key} {
+	focus -force $w
+	update
+	event generate $w <KeyPress-$key>
+	update
+    }]
+    $interp eval [list proc qorvel_go args [list eval [list recordCall $form] {$args}]]
+    $interp eval {
+	source $script
+	qorvel_dialog
+	update
+	set f .corrugo.f
+    }
+    set notes {}
+    foreach step $::steps {
+	$interp eval $step
+	set note [$interp eval {set ::corrugo::S(note)}]
+	if {$note ne [lindex $notes end]} {
+	    lappend notes $note
+	}
+    }
+    lappend notes [$interp eval {winfo exists .corrugo}]
+}
+
+test plainFormOnOlderTk {with Tk 8.4 the menu entry opens the plain form of classic widgets} -body {
+    $old eval {
+	source $script
+	qorvel_dialog
+	update
+	list [winfo class .corrugo.f.apply] [winfo class .corrugo.f.frequency] \
+		[winfo exists .corrugo.f.profile] [wm title .corrugo] \
+		[focus -lastfor .corrugo] [destroy .corrugo]
+    }
+} -result {Button Entry 0 Corrugo .corrugo.f.frequency {}}
+
+test plainFormSendsSameWords {the plain form sends the twelve words the full dialog sends for the same clicks and keys} -body {
+    set new [interp create]
+    $new alias recordCall recordCall
+    $new alias recordBgerror recordBgerror
+    $new eval [list set script $::script]
+    $new eval {
+	package require Tk
+	wm withdraw .
+	interp bgerror {} recordBgerror
+    }
+    set notes [list [drive $new full] [drive $::old plain]]
+    interp delete $new
+    list [expr {$calls(plain) eq $calls(full)}] [lindex $notes 0] \
+	    [expr {[lindex $notes 1] eq [lindex $notes 0]}] $calls(plain)
+} -result {1 {{Cosine wave amplitude: enter a number} {Decay (%): how much the wave fades towards the far end of the selection (0 not at all, 100 down to nothing).} {Cosine wave amplitude: enter a number} {} 0} 1 {{z x y 3.5 -0.25 1e-2 50 100 25 75 1 1} {z x y 3.5 -0.25 1e-2 50 100 25 random 1 1} {z x y 3.5 -0.25 .5 50 100 random random 0 0}}}
+
+test noBackgroundErrors {no binding or callback raised an error, in either interpreter} -body {
+    set ::bgerrors
+} -result {}
+
+interp delete $old
+file delete -force $root
+
+# tcltest's own summary would exit with status 0 under Tk, whatever failed.
+set passed $::tcltest::numTests(Passed)
+set failed $::tcltest::numTests(Failed)
+puts "$passed passed, $failed failed"
+exit [expr {$failed != 0}]

@@ -1,0 +1,329 @@
+# corrugo_settings.tcl --
+#
+#	The Corrugo dialog's presets and its settings file, driven as a user
+#	would: each session is a new interpreter with Tk in which the dialog
+#	is opened, as when the modeller starts again. The settings file lives
+#	in this run's own temporary folder (HOME and XDG_CONFIG_HOME point
+#	there).
+#
+# Usage: xvfb-run -a wish corrugo_settings.tcl ?path/to/corrugo.tcl?
+# Prints "N passed, M failed" last and exits non-zero on any failure.
+
+set script [file normalize [expr {$argc > 0 ? [lindex $argv 0]
+	: [file join [file dirname [info script]] ../../script/corrugo.tcl]}]]
+set argv {}
+package require Tk
+wm withdraw .
+package require tcltest 2
+namespace import ::tcltest::test
+
+set bgerrors {}
+proc recordBgerror {message options} {
+    lappend ::bgerrors $message
+}
+interp bgerror {} recordBgerror
+
+set root [file join [expr {[info exists env(TMPDIR)] ? $env(TMPDIR) : "/tmp"}] \
+	corrugo-settings-[pid]]
+file delete -force $root
+file mkdir $root
+set env(HOME) [file join $root home]
+set env(XDG_CONFIG_HOME) [file join $root config]
+set settings [file join $root config corrugo settings.tcl]
+
+# session --
+#
+#	Runs a script in a new interpreter where the dialog script was
+#	sourced and the dialog opened ($f is its frame, qorvel_go records its
+#	calls in ::calls); returns the script's result.
+
+proc session {body} {
+    set i [interp create]
+    try {
+	$i alias recordBgerror recordBgerror
+	foreach p {fill answer answerBox choose} {
+	    $i eval [list proc $p [info args $p] [info body $p]]
+	}
+	$i eval [list set script $::script]
+	$i eval {
+	    package require Tk
+	    wm withdraw .
+	    interp bgerror {} recordBgerror
+	    source $script
+	    proc qorvel_go {args} {lappend ::calls $args}
+	    set ::calls {}
+	    set f .corrugo.f
+	    qorvel_dialog
+	    update
+	}
+	$i eval $body
+    } finally {
+	interp delete $i
+    }
+}
+
+proc fill {entry text} {
+    $entry delete 0 end
+    $entry insert 0 $text
+}
+
+# choose --
+#
+#	Picks a preset from the list, as a click on it would.
+
+proc choose {name} {
+    set box .corrugo.f.presets.choice
+    $box set $name
+    event generate $box <<ComboboxSelected>>
+    update
+}
+
+# answer --
+#
+#	Runs a script that should ask a question in a message box, and
+#	presses the box's button (yes or no) once it is up. Returns the
+#	questions asked.
+
+proc answer {button script} {
+    set ::asked {}
+    after 20 [list answerBox $button 0]
+    uplevel 1 $script
+    update
+    return $::asked
+}
+
+proc answerBox {button tries} {
+    foreach w {.corrugo.__tk__messagebox .corrugo.name.__tk__messagebox} {
+	if {[winfo exists $w] && [winfo ismapped $w]} {
+	    lappend ::asked [$w.msg cget -text]
+	    $w.$button invoke
+	    return
+	}
+    }
+    if {$tries < 250} {
+	after 20 [list answerBox $button [incr tries]]
+    }
+}
+
+# slurp, spill --
+#
+#	Read and write a file's bytes.
+
+proc slurp {path} {
+    set channel [open $path rb]
+    set bytes [read $channel]
+    close $channel
+    return $bytes
+}
+
+proc spill {path text} {
+    file mkdir [file dirname $path]
+    set channel [open $path wb]
+    puts -nonewline $channel $text
+    close $channel
+}
+
+proc clean {} {
+    catch {file attributes $::settings -permissions 0644}
+    file delete -force [file dirname $::settings]
+}
+
+test builtInPresetsFillEveryField {each built-in preset fills every field and the drawing, applying nothing} -setup clean -body {
+    session {
+	set seen {}
+	set before [.corrugo.f.profile coords wave1]
+	foreach name [lrange [$f.presets.choice cget -values] 0 end] {
+	    choose $name
+	    set drawn [concat [.corrugo.f.profile coords wave1] [.corrugo.f.profile coords wave2]]
+	    lappend seen $name [::corrugo::arguments] [expr {$drawn ne $before}] \
+		    [$f.presets.delete instate disabled]
+	    set before $drawn
+	}
+	lappend seen $::calls
+    }
+} -result {{Corrugated sheet} {x y n 10 0.05 0 0 0 0 0 0 0} 1 1 {Roof tiles} {x y n 6 0.15 0 0 0 0 0 1 0} 1 1 {Spring (helix)} {z x y 1 0.3 0.3 0 0 0 0 1 1} 1 1 {Fading ripple} {x y n 4 0.2 0 100 0 0 0 1 0} 1 1 {Wavy boards, each its own} {y x n 2 0.2 0 0 0 random 0 1 0} 1 1 {}}
+
+test presetShownModified {changing a field after choosing a preset shows it as modified; changing it back does not} -setup clean -body {
+    session {
+	choose "Roof tiles"
+	set seen [list [$f.presets.choice get]]
+	fill $f.decay1 5
+	lappend seen [$f.presets.choice get]
+	fill $f.decay1 0
+	lappend seen [$f.presets.choice get]
+	$f.mode.replace invoke
+	lappend seen [$f.presets.choice get]
+    }
+} -result {{Roof tiles} {Roof tiles (modified)} {Roof tiles} {Roof tiles (modified)}}
+
+test presetsKeptBetweenSessions {a preset saved, the values applied: both are there in the next session} -setup clean -body {
+    session {
+	choose "Spring (helix)"
+	fill $f.frequency 3
+	$f.presets.save invoke
+	fill .corrugo.name.entry "My spring"
+	.corrugo.name.save invoke
+	fill $f.amplitude1 0.7
+	$f.apply invoke
+    }
+    session {
+	set seen [list [$f.presets.choice cget -values] [$f.presets.choice get] \
+		[::corrugo::arguments] $::corrugo::S(note)]
+	choose "Corrugated sheet"
+	choose "My spring"
+	lappend seen [::corrugo::arguments] [$f.presets.delete instate disabled]
+    }
+} -result {{{Corrugated sheet} {Roof tiles} {Spring (helix)} {Fading ripple} {Wavy boards, each its own} {My spring}} {} {z x y 3 0.7 0.3 0 0 0 0 1 1} {} {z x y 3 0.3 0.3 0 0 0 0 1 1} 0}
+
+test saveAsAsksBeforeReplacing {saving over one's own preset asks first; built-in and empty names are refused} -setup clean -body {
+    set first [session {
+	set seen {}
+	fill $f.frequency 5
+	$f.presets.save invoke
+	fill .corrugo.name.entry Mine
+	.corrugo.name.save invoke
+	fill $f.frequency 7
+	$f.presets.save invoke
+	foreach name {"" "  " "Roof tiles"} {
+	    fill .corrugo.name.entry $name
+	    .corrugo.name.save invoke
+	    lappend seen $::corrugo::S(nameMessage)
+	}
+	fill .corrugo.name.entry Mine
+	lappend seen [answer no {.corrugo.name.save invoke}] [winfo exists .corrugo.name]
+	choose Mine
+	lappend seen [lindex [::corrugo::arguments] 3]
+	fill $f.frequency 7
+	$f.presets.save invoke
+	lappend seen [.corrugo.name.entry get]
+	lappend seen [answer yes {.corrugo.name.save invoke}] [winfo exists .corrugo.name] \
+		[$f.presets.choice get]
+    }]
+    concat $first [session {
+	choose Mine
+	lindex [::corrugo::arguments] 3
+    }]
+} -result {{Enter a name for the preset.} {Enter a name for the preset.} {"Roof tiles" is a built-in preset: choose another name.} {{Replace the preset "Mine"?}} 1 5 Mine {{Replace the preset "Mine"?}} 0 Mine 7}
+
+test deleteOwnPreset {one's own preset is deleted after asking, for this session and the next} -setup clean -body {
+    set first [session {
+	foreach name {First Second} {
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry $name
+	    .corrugo.name.save invoke
+	}
+	set seen [answer no {$f.presets.delete invoke}]
+	lappend seen [lrange [$f.presets.choice cget -values] end-1 end]
+	lappend seen [answer yes {$f.presets.delete invoke}]
+	lappend seen [lrange [$f.presets.choice cget -values] end-1 end] \
+		[$f.presets.choice get] [$f.presets.delete instate disabled]
+    }]
+    concat $first [session {
+	lindex [$f.presets.choice cget -values] end
+    }]
+} -result {{Delete the preset "Second"?} {First Second} {{Delete the preset "Second"?}} {{Wavy boards, each its own} First} {} 1 First}
+
+# The files a session may find, as a command that makes it, what the
+# message line says (%s: the file's path) and the values the dialog opens
+# with. A file that could not be read is not written again.
+set good "corrugo-settings 1\nlast {frequency 3 units 1 freqaxis y axis1 z axis2 n amplitude1 0.5 amplitude2 0.1 decay1 0 decay2 0 offset1 25 offset2 0 random1 0 random2 0 mode 1}\npresets {\n    Old {frequency 9 units 0 freqaxis x axis1 y axis2 n amplitude1 0.1 amplitude2 0.1 decay1 0 decay2 0 offset1 0 offset2 0 random1 0 random2 0 mode 0}\n}\n"
+set faults [list \
+    absent {} {} {x y n 2 0.1 0.1 0 0 0 0 0 0} \
+    good [list spill $settings $good] {} {y z n 3 0.5 0.1 0 0 25 0 1 1} \
+    unreadable [list file mkdir $settings] \
+	{Settings not read from %s: illegal operation on a directory. The dialog starts from its first values and leaves the file as it is.} \
+	{x y n 2 0.1 0.1 0 0 0 0 0 0} \
+    broken [list spill $settings "# mine\ncorrugo-settings 1\nlast {frequency 3\n"] \
+	{Settings not read from %s: line 3: not a Tcl list (an unmatched brace or quote). The dialog starts from its first values and leaves the file as it is.} \
+	{x y n 2 0.1 0.1 0 0 0 0 0 0} \
+    foreign [list spill $settings "proc qorvel_go args {exit 3}\n"] \
+	{Settings not read from %s: not a Corrugo settings file. The dialog starts from its first values and leaves the file as it is.} \
+	{x y n 2 0.1 0.1 0 0 0 0 0 0} \
+    newer [list spill $settings [string map {"settings 1" "settings 2"} $good]] \
+	{Settings not read from %s: settings format "2" is not known to this Corrugo. The dialog starts from its first values and leaves the file as it is.} \
+	{x y n 2 0.1 0.1 0 0 0 0 0 0} \
+    code [list spill $settings [string map {"amplitude1 0.1" "amplitude1 {[set ::ran 1]}"} $good]] \
+	{Settings not read from %s: preset "Old": amplitude1 "[set ::ran 1]" is not a number. The dialog starts from its first values and leaves the file as it is.} \
+	{x y n 2 0.1 0.1 0 0 0 0 0 0} \
+    readOnly [list apply {{path text} {spill $path $text; file attributes $path -permissions 0444}} $settings $good] \
+	{%s is read-only: settings changed here are not kept.} \
+	{y z n 3 0.5 0.1 0 0 25 0 1 1} \
+]
+
+test settingsFileFaults {a file that is absent, unreadable, broken, foreign or read-only: the dialog opens, says why, and keeps the file as it was} -body {
+    set wrong {}
+    foreach {case make note values} $::faults {
+	clean
+	eval $make
+	set before [expr {[file isfile $::settings] ? [slurp $::settings] : ""}]
+	set seen [session {
+	    set seen [list $::corrugo::S(note) [::corrugo::arguments] [info exists ::ran]]
+	    fill $f.frequency 4
+	    $f.apply invoke
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry New
+	    .corrugo.name.save invoke
+	    $f.close invoke
+	    lappend seen $::calls
+	}]
+	set after [expr {[file isfile $::settings] ? [slurp $::settings] : ""}]
+	set expected [list [format $note $::settings] $values 0 \
+		[list [lreplace $values 3 3 4]]]
+	if {$seen ne $expected} {
+	    lappend wrong $case $seen
+	}
+	# Only a file read whole is written again, and then with the change.
+	set written [expr {$after ne $before}]
+	if {$written != ($case in {absent good})} {
+	    lappend wrong $case "written $written"
+	}
+    }
+    set wrong
+} -result {}
+
+test savedWholeOrNotAtAll {the file is replaced by a new one renamed over it, keeping its mode and its link} -setup clean -body {
+    spill $::settings $::good
+    file attributes $::settings -permissions 0600
+    file rename $::settings [file join $::root real.tcl]
+    file link -symbolic $::settings [file join $::root real.tcl]
+    session {
+	fill $f.frequency 8
+	$f.close invoke
+    }
+    list [file type $::settings] \
+	    [file attributes [file join $::root real.tcl] -permissions] \
+	    [glob -nocomplain -tails -directory [file dirname $::settings] *] \
+	    [session {lindex [::corrugo::arguments] 3}]
+} -result {link 00600 settings.tcl 8}
+
+test settingsFolder {the file lives under XDG_CONFIG_HOME, else the home folder's .config; on Windows under APPDATA} -body {
+    set ::tcl_platform(platform) windows
+    set ::env(APPDATA) [file join $::root roaming]
+    set seen [list [::corrugo::SettingsFile]]
+    unset ::env(APPDATA)
+    lappend seen [::corrugo::SettingsFile]
+    set ::tcl_platform(platform) unix
+    lappend seen [::corrugo::SettingsFile]
+    unset ::env(XDG_CONFIG_HOME)
+    lappend seen [::corrugo::SettingsFile]
+    set ::env(XDG_CONFIG_HOME) relative/folder
+    lappend seen [::corrugo::SettingsFile]
+    unset ::env(HOME)
+    lappend seen [::corrugo::SettingsFile]
+    set ::env(HOME) [file join $::root home]
+    set ::env(XDG_CONFIG_HOME) [file join $::root config]
+    string map [list $::root ROOT] $seen
+} -setup {source $script} -result {ROOT/roaming/Corrugo/settings.tcl {} ROOT/config/corrugo/settings.tcl ROOT/home/.config/corrugo/settings.tcl ROOT/home/.config/corrugo/settings.tcl {}}
+
+test noBackgroundErrors {no binding or callback raised an error} -body {
+    set ::bgerrors
+} -result {}
+
+clean
+file delete -force $root
+
+# tcltest's own summary would exit with status 0 under Tk, whatever failed.
+set passed $::tcltest::numTests(Passed)
+set failed $::tcltest::numTests(Failed)
+puts "$passed passed, $failed failed"
+exit [expr {$failed != 0}]
