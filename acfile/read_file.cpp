@@ -57,8 +57,12 @@ static bool read_stream(int fd, const std::string &path, std::string &text, std:
             return false;
         }
         size_t got = text.size();
-        if (text.capacity() < got + 65536) /* grown by doubling, but never past the limit */
-            text.reserve(std::min(std::max(2 * text.capacity(), got + 65536), STREAM_LIMIT + 65536));
+        if (text.capacity() < got + 65536) {
+            /* doubled, but at the limit straight to the most it may hold
+               (a room just past the limit would double again) */
+            size_t room = std::max(2 * text.capacity(), got + 65536);
+            text.reserve(room < STREAM_LIMIT ? room : STREAM_LIMIT + 65536);
+        }
         text.resize(got + 65536);
         ssize_t n = read(fd, &text[got], 65536);
         text.resize(got + size_t(n > 0 ? n : 0));

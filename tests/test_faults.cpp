@@ -10,6 +10,7 @@
 #include "loaded.h"
 #include "acfile/acfile.h"
 #include "acfile/save_file.h"
+#include "acfile/stamp.h"
 
 #include <gtest/gtest.h>
 
@@ -30,14 +31,19 @@
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
 
 // The armed fault: the "nth" call of "function" from the arming on fails with
 // "error", or with SHORT does only half its work (at least a byte), or with
-// ONE_BYTE writes one byte; "fired" tells whether it was reached.
-const int SHORT = -1, ONE_BYTE = -2;
+// ONE_BYTE writes one byte, or with OTHER_PROGRAM runs "other_program" first
+// and then does its work; "fired" tells whether it was reached. With "no_proc",
+// every path under /proc is missing, as in a chroot without it.
+const int SHORT = -1, ONE_BYTE = -2, OTHER_PROGRAM = -3;
+std::function<void()> other_program;
+bool no_proc = false;
 struct Fault {
     const char *function = nullptr;
     int nth = 0, calls = 0, error = 0;
@@ -58,8 +64,24 @@ bool fails(const char *function)
     if (!fault.function || std::strcmp(function, fault.function) != 0 || ++fault.calls != fault.nth)
         return false;
     fault.fired = true;
+    if (fault.error == OTHER_PROGRAM) {
+        int saved = errno;
+        fault.function = nullptr; /* its own calls pass */
+        other_program();
+        errno = saved;
+        return false;
+    }
     if (fault.error > 0)
         errno = fault.error;
+    return true;
+}
+
+// Whether "path" lies under /proc while "no_proc" hides it (errno is then set).
+bool hidden(const char *path)
+{
+    if (!no_proc || std::strncmp(path, "/proc/", 6) != 0)
+        return false;
+    errno = ENOENT;
     return true;
 }
 
@@ -80,7 +102,7 @@ int open(const char *path, int flags, ...)
         va_end(args);
     }
     static auto real = next<int (*)(const char *, int, ...)>("open");
-    return fails("open") ? -1 : real(path, flags, mode);
+    return fails("open") || hidden(path) ? -1 : real(path, flags, mode);
 }
 
 ssize_t read(int fd, void *buffer, size_t n)
@@ -168,7 +190,7 @@ int fchmod(int fd, mode_t mode)
 int linkat(int from_dir, const char *from, int to_dir, const char *to, int flags)
 {
     static auto real = next<int (*)(int, const char *, int, const char *, int)>("linkat");
-    return fails("linkat") ? -1 : real(from_dir, from, to_dir, to, flags);
+    return fails("linkat") || hidden(from) ? -1 : real(from_dir, from, to_dir, to, flags);
 }
 
 int rename(const char *from, const char *to)
@@ -228,7 +250,7 @@ ssize_t readlink(const char *path, char *buffer, size_t size)
 int access(const char *path, int how)
 {
     static auto real = next<int (*)(const char *, int)>("access");
-    return fails("access") ? -1 : real(path, how);
+    return fails("access") || hidden(path) ? -1 : real(path, how);
 }
 
 int fcntl(int fd, int command, ...)
@@ -239,6 +261,12 @@ int fcntl(int fd, int command, ...)
     va_end(args);
     static auto real = next<int (*)(int, int, ...)>("fcntl");
     return fails("fcntl") ? -1 : real(fd, command, argument);
+}
+
+int fsetxattr(int fd, const char *name, const void *value, size_t size, int flags)
+{
+    static auto real = next<int (*)(int, const char *, const void *, size_t, int)>("fsetxattr");
+    return fails("fsetxattr") ? -1 : real(fd, name, value, size, flags);
 }
 
 void *mmap(void *address, size_t length, int protection, int flags, int fd, off_t offset)
@@ -471,6 +499,95 @@ TEST_F(Faults, AFileThatCannotBeLockedIsReadAndSavedAllTheSame)
         EXPECT_TRUE(contents(path) == big_moved);
         unlink(link_name.c_str());
     }
+}
+
+// Another program that changes the model file while it is read, or while the
+// model is written from it: nothing is written, the file is as that program
+// left it, and nothing is left beside it. A mapped page it cut off ends the
+// process with the same message.
+TEST_F(Faults, AFileAnotherProgramChangesIsNeverWrittenOver)
+{
+    const std::string big = long_named(model), other = "AC3Db\nOBJECT poly\nkids 0\n";
+    const std::string same_size = [&] {
+        std::string text = big;
+        text[text.rfind("1 1 0")] = '2';
+        return text;
+    }();
+    const struct {
+        sim::ReadMode mode;
+        const char *call;
+        int nth;
+        const std::string &becomes;
+    } reads[] = {{sim::READ_COPY, "read", 1, other}, {sim::READ_MAP, "mmap", 2, same_size}};
+    for (const auto &c : reads) {
+        put(path, big);
+        other_program = [&] { put(path, c.becomes); };
+        Loaded l;
+        arm(c.call, c.nth, OTHER_PROGRAM);
+        EXPECT_FALSE(sim::read_ac_file(path, l.model, l.source, l.error, c.mode));
+        EXPECT_TRUE(disarm()) << c.call;
+        EXPECT_EQ(l.error, sim::changed_message(path));
+    }
+    for (Route route : {BY_RENAME, IN_PLACE})
+        for (const char *call : {"writev", "sendfile"})
+            for (const std::string *becomes : {&other, &same_size}) {
+                SCOPED_TRACE(std::string(call) + " route " + std::to_string(route));
+                other_program = [&] { put(path, *becomes); };
+                std::string error, now;
+                bool fired = false;
+                EXPECT_FALSE(save_moved(big, route, call, 1, OTHER_PROGRAM, fired, error, now));
+                EXPECT_TRUE(fired);
+                EXPECT_EQ(error, sim::changed_message(path));
+                EXPECT_TRUE(now == *becomes);
+            }
+    put(path, big);
+    other_program = [&] { EXPECT_EQ(truncate(path.c_str(), 100), 0); };
+    EXPECT_EXIT(
+        {
+            Loaded l;
+            arm("mmap", 2, OTHER_PROGRAM);
+            sim::read_ac_file(path, l.model, l.source, l.error, sim::READ_MAP);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(2), "^" + path + ": changed by another program while corrugo-host ran; nothing was written\n$");
+}
+
+// A file system where an extended attribute of the file cannot be given to a
+// new file: the file is written in place, which keeps them all.
+TEST_F(Faults, AnAttributeThatCannotBeCopiedSendsTheSaveInPlace)
+{
+    put(path, model);
+    if (setxattr(path.c_str(), "user.note", "kept", 4, 0) != 0)
+        GTEST_SKIP() << "no extended attributes on this file system";
+    struct stat before, after;
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    Loaded l;
+    ASSERT_TRUE(sim::read_ac_file(path, l.model, l.source, l.error)) << l.error;
+    l.model.objects[1]->vertices[1].z = 1.5f;
+    std::string error;
+    arm("fsetxattr", 1, EPERM);
+    EXPECT_TRUE(sim::write_ac_file(path, l.model, l.source, error)) << error;
+    EXPECT_TRUE(disarm());
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(contents(path), moved);
+    char note[8] = {};
+    EXPECT_EQ(getxattr(path.c_str(), "user.note", note, sizeof note), 4);
+    EXPECT_STREQ(note, "kept");
+    EXPECT_EQ(names(), std::vector<std::string>{"model.ac"});
+}
+
+// Without /proc (a chroot, a container), the temporary file of a save has a
+// name from the start, since an unnamed one could not be given one.
+TEST_F(Faults, WithoutProcTheTemporaryFileIsNamed)
+{
+    no_proc = true;
+    std::string error, now;
+    bool fired = false;
+    bool ok = save_moved(model, BY_RENAME, "open", 1000, EIO, fired, error, now);
+    no_proc = false;
+    EXPECT_TRUE(ok) << error;
+    EXPECT_EQ(now, moved);
 }
 
 // A link that cannot be read: the save through it is refused.

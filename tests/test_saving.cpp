@@ -14,8 +14,10 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
@@ -56,6 +58,73 @@ protected:
     }
 };
 
+/* {====== Other programs ====== */
+
+// Another program that changes the model while corrugo-host runs (here
+// between reading and writing, by a -c command), in place or by renaming a
+// new file over it: whatever the output, nothing is written, and the model is
+// as the other program left it.
+TEST_F(Saving, AModelChangedDuringTheRunIsNotWrittenFrom)
+{
+    const std::string model = long_model(80000, ".5"); /* over 1 MiB: read on two threads */
+    std::string same_size = model;
+    same_size[same_size.rfind(".5 0.5")] = '2';
+    const std::string shorter = long_model(10, ".25");
+    put("shorter.ac", shorter);
+    put("same.ac", same_size);
+    const struct {
+        const char *command;
+        std::string becomes;
+    } changes[] = {
+        {"exec cp shorter.ac F.ac", shorter},
+        {"exec cp same.ac F.ac", same_size},
+        {"exec truncate -s 1000 F.ac", model.substr(0, 1000)},
+        {"file copy shorter.ac new.ac; file rename -force new.ac F.ac", shorter},
+    };
+    for (const auto &change : changes)
+        for (const char *threads : {"1", "2"})
+            for (const char *output : {"F.ac", "out.ac", "-"}) {
+                SCOPED_TRACE(std::string(change.command) + ", threads " + threads + ", -o " + output);
+                put("F.ac", model);
+                Outcome r = run({"F.ac", "--threads", threads, "-c", WAVE, "-c", change.command,
+                                 "-o", output});
+                EXPECT_EQ(r.status, 2);
+                EXPECT_EQ(r.err, "F.ac: changed by another program while corrugo-host ran; "
+                                 "nothing was written\n");
+                EXPECT_FALSE(fs::exists(dir / "after" / "out.ac"));
+                EXPECT_TRUE(kept("F.ac", change.becomes));
+                fs::remove(dir / "work" / "out.ac");
+                EXPECT_EQ(left(), (std::vector<std::string>{"F.ac", "same.ac", "shorter.ac"}));
+            }
+}
+
+// Two runs on one file: one reads it while the other saves into it in place
+// (it has a second name). The saving run waits for the reading one, whose
+// output is then that of the file it read; then it writes its own.
+TEST_F(Saving, ARunSavingInPlaceWaitsForOneReadingTheFile)
+{
+    const std::string model = long_model(80000, ".5");
+    put("F.ac", model);
+    fs::create_hard_link(dir / "work" / "F.ac", dir / "work" / "L.ac");
+    const char OTHER[] = "qorvel_go x z n 2 0.5 0 0 0 0 0 0 0";
+    ASSERT_EQ(run({"F.ac", "-c", WAVE, "-o", "alone.ac"}).status, 0);
+    ASSERT_EQ(run({"F.ac", "-c", OTHER, "-o", "other-alone.ac"}).status, 0);
+    const std::string alone = after("alone.ac"), other_alone = after("other-alone.ac");
+    // The second run starts in the background from the first one's command,
+    // so that it saves while the first reads and writes.
+    const std::string second = quote(program) + " L.ac -c " + quote(OTHER) +
+                               " -o L.ac 2>second.err; echo $? >second.status";
+    Outcome r = run({"F.ac", "-c", WAVE, "-c", "exec sh -c {" + second + "} &", "-o", "out.ac"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(kept("out.ac", alone));
+    for (int waited = 0; waited < 1000 && !fs::exists(dir / "work" / "second.status"); waited++)
+        usleep(20000);
+    EXPECT_EQ(slurp(dir / "work" / "second.status"), "0\n") << slurp(dir / "work" / "second.err");
+    EXPECT_EQ(slurp(dir / "work" / "L.ac"), other_alone);
+}
+
+/* }====== */
+
 /* {====== Links, owners and permissions ====== */
 
 TEST_F(Saving, ThroughSymbolicLinksTheFileTheyNameIsReplacedAndTheLinksStay)
@@ -84,14 +153,29 @@ TEST_F(Saving, TheFileKeepsItsOwnerGroupAndMode)
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to give the model to another user";
     const std::string expected = waved();
+    // An extended attribute, and an access control list that lets user 65534
+    // write (the entries: owner, that user, group, mask, others).
+    const std::string work = (dir / "work" / "tube.ac").string();
+    const uint32_t acl[] = {2, 0x60001, ~0u, 0x60002, 65534, 0x40004, ~0u, 0x60010, ~0u, 0x40020, ~0u};
+    bool attributes = setxattr(work.c_str(), "user.note", "kept", 4, 0) == 0 &&
+                      setxattr(work.c_str(), "system.posix_acl_access", acl, sizeof acl, 0) == 0;
     Outcome r = run({"tube.ac", "-c", WAVE, "-o", "tube.ac"},
-                    "chown 65534:65534 tube.ac && chmod 2640 tube.ac");
+                    "chown 65534:65533 tube.ac && chmod 2660 tube.ac");
     EXPECT_EQ(r.status, 0) << r.err;
     struct stat st = status_of("tube.ac");
     EXPECT_EQ(st.st_uid, 65534u);
-    EXPECT_EQ(st.st_gid, 65534u);
-    EXPECT_EQ(st.st_mode & 07777, 02640u);
+    EXPECT_EQ(st.st_gid, 65533u);
+    EXPECT_EQ(st.st_mode & 07777, 02660u);
     EXPECT_TRUE(kept("tube.ac", expected));
+    if (!attributes)
+        GTEST_SKIP() << "no extended attributes on this file system";
+    char note[8] = {};
+    EXPECT_EQ(getxattr(work.c_str(), "user.note", note, sizeof note), 4);
+    EXPECT_STREQ(note, "kept");
+    uint32_t now[16] = {};
+    EXPECT_EQ(getxattr(work.c_str(), "system.posix_acl_access", now, sizeof now), ssize_t(sizeof acl));
+    EXPECT_EQ(now[3], 0x60002u) << "the entry of user 65534";
+    EXPECT_EQ(now[4], 65534u);
 }
 
 TEST_F(Saving, AFileTheUserMayNotWriteIsRefusedAndKept)
@@ -256,10 +340,15 @@ TEST_F(Saving, AWaveFarFromTheOriginRewritesOnlyTheNumbersItMoves)
 
 /* {====== Options that name files, and input that is no model ====== */
 
-TEST_F(Saving, EmptyNamesAndDebugOutputOverAModelAreUsageErrors)
+TEST_F(Saving, NamesAndStreamsARunCannotUseAreRefused)
 {
     const std::string tube = example("tube.ac");
     fs::create_symlink("tube.ac", dir / "work" / "link.ac");
+    const fs::path build = fs::path(CORRUGO_HOST_PATH).parent_path();
+    const std::string plugin = slurp(build / "corrugo.p"), script = slurp(build / "corrugo.tcl");
+    put("corrugo.p", plugin);
+    put("corrugo.tcl", script);
+    const std::vector<std::string> files = {"corrugo.p", "corrugo.tcl", "link.ac", "tube.ac"};
     const struct {
         std::vector<std::string> args;
         const char *says;
@@ -273,6 +362,12 @@ TEST_F(Saving, EmptyNamesAndDebugOutputOverAModelAreUsageErrors)
          "--debug link.ac names the model file; debug output would overwrite it"},
         {{"tube.ac", "-c", WAVE, "-o", "out.ac", "--debug", "./out.ac"},
          "--debug ./out.ac names the output file of -o"},
+        {{"tube.ac", "-c", WAVE, "--plugin", "./corrugo.p", "--debug", "corrugo.p"},
+         "--debug corrugo.p names the plug-in file"},
+        {{"tube.ac", "-c", WAVE, "--plugin", "./corrugo.p", "--debug", "corrugo.tcl"},
+         "--debug corrugo.tcl names the dialog script beside the plug-in"},
+        {{"tube.ac", "-c", WAVE, "-o", "-", "--debug", "/dev/stdout"},
+         "--debug /dev/stdout names standard output, where -o - writes the model"},
         {{"tube.ac", "--bogus=1"}, "unknown option --bogus"},
         {{"tube.ac", "--tick=4294967296"},
          "--tick takes a whole number from 0 to 4294967295, not \"4294967296\""},
@@ -281,11 +376,24 @@ TEST_F(Saving, EmptyNamesAndDebugOutputOverAModelAreUsageErrors)
         Outcome r = run(c.args);
         EXPECT_EQ(r.status, 2) << c.says;
         EXPECT_EQ(r.err, std::string("corrugo-host: ") + c.says + "\n(see corrugo-host --help)\n");
-        EXPECT_EQ(left(), (std::vector<std::string>{"link.ac", "tube.ac"})) << c.says;
+        EXPECT_EQ(left(), files) << c.says;
         EXPECT_TRUE(kept("tube.ac", tube));
+        EXPECT_TRUE(kept("corrugo.p", plugin));
+        EXPECT_TRUE(kept("corrugo.tcl", script));
     }
     Outcome r = run({"tube.ac", "--tick=00000000000004294967295", "-c", WAVE});
     EXPECT_EQ(r.status, 0) << r.err;
+    // A model to be read from, or written to, a standard stream the program
+    // was started without (where Tcl would open /dev/null, which takes all).
+    const struct {
+        const char *model, *closes, *says;
+    } closed[] = {{"tube.ac", ">&-", "standard output: cannot write: Bad file descriptor\n"},
+                  {"-", "<&-", "standard input: cannot read: Bad file descriptor\n"}};
+    for (const auto &c : closed) {
+        r = run({c.model, "-c", WAVE, "-o", "-"}, "", std::string("sh -c '\"$0\" \"$@\" ") + c.closes + "'");
+        EXPECT_EQ(r.status, 2) << c.closes;
+        EXPECT_EQ(r.err, c.says);
+    }
 }
 
 TEST_F(Saving, ExitInACommandIsAnErrorAndWritesNothing)
@@ -322,6 +430,19 @@ TEST_F(Saving, PipesAreReadAndGarbageEndsAtItsFirstLine)
     r = run({"endless"}, "mkfifo endless && (yes >endless 2>/dev/null &)");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "endless:1: expected the AC3D header (such as AC3Db), found \"y\"\n");
+}
+
+// A stream refused at its limit of 1 GiB never takes much more memory than
+// that (its room doubled at the limit would take twice as much).
+TEST_F(Saving, AStreamTooLongIsRefusedWithinItsLimitsMemory)
+{
+    Outcome r = run({"endless"}, "mkfifo endless && ((echo AC3Db; yes '0 0 0') >endless 2>/dev/null &)");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "endless: cannot read: more than 1 GiB from a pipe or device; save it to a "
+                     "file and read that\n");
+    struct rusage usage;
+    ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+    EXPECT_LT(usage.ru_maxrss, 1100 * 1024) << "kilobytes at the most, in the largest run so far";
 }
 
 TEST_F(Saving, RunningOutOfMemoryIsAMessageNeverAnAbort)
