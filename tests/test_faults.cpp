@@ -540,6 +540,19 @@ TEST_F(Faults, AFileAnotherProgramChangesIsNeverWrittenOver)
                 EXPECT_EQ(error, sim::changed_message(path));
                 EXPECT_TRUE(now == *becomes);
             }
+    // Written to a stream as it goes, what went out is no model to keep.
+    put(path, big);
+    Loaded l;
+    ASSERT_TRUE(sim::read_ac_file(path, l.model, l.source, l.error, sim::READ_MAP)) << l.error;
+    int out = ::open((dir + "/out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    std::string error;
+    other_program = [&] { put(path, other); };
+    arm("sendfile", 1, OTHER_PROGRAM);
+    EXPECT_FALSE(sim::write_ac_stream(out, "standard output", l.model, l.source, error));
+    EXPECT_TRUE(disarm());
+    ::close(out);
+    EXPECT_EQ(error, path + ": changed by another program while corrugo-host ran; standard "
+                            "output holds no whole model");
     put(path, big);
     other_program = [&] { EXPECT_EQ(truncate(path.c_str(), 100), 0); };
     EXPECT_EXIT(

@@ -110,11 +110,19 @@ TEST_F(Saving, ARunSavingInPlaceWaitsForOneReadingTheFile)
     ASSERT_EQ(run({"F.ac", "-c", WAVE, "-o", "alone.ac"}).status, 0);
     ASSERT_EQ(run({"F.ac", "-c", OTHER, "-o", "other-alone.ac"}).status, 0);
     const std::string alone = after("alone.ac"), other_alone = after("other-alone.ac");
-    // The second run starts in the background from the first one's command,
-    // so that it saves while the first reads and writes.
+    // The second run starts in the background from the first one's command;
+    // the first writes once the second waits for a lock on the file, as
+    // /proc/locks shows (or after 5 s, when it never does).
     const std::string second = quote(program) + " L.ac -c " + quote(OTHER) +
                                " -o L.ac 2>second.err; echo $? >second.status";
-    Outcome r = run({"F.ac", "-c", WAVE, "-c", "exec sh -c {" + second + "} &", "-o", "out.ac"});
+    struct stat st;
+    ASSERT_EQ(stat((dir / "work" / "F.ac").c_str(), &st), 0);
+    const std::string waiting =
+        "for {set i 0} {$i < 500} {incr i} {set f [open /proc/locks]; set locks [read $f]; "
+        "close $f; if {[regexp {\\->[^\\n]*:" + std::to_string(st.st_ino) +
+        " } $locks]} break; after 10}";
+    Outcome r = run({"F.ac", "-c", WAVE, "-c", "exec sh -c {" + second + "} &", "-c", waiting,
+                     "-o", "out.ac"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(kept("out.ac", alone));
     for (int waited = 0; waited < 1000 && !fs::exists(dir / "work" / "second.status"); waited++)
