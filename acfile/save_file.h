@@ -22,6 +22,14 @@
 //   the user may write), or when its folder may not be written. Signals are
 //   held off while the content is copied, and room for it is reserved first,
 //   so only SIGKILL or a failing disk can leave such a file half written.
+//   The file's exclusive lock (a POSIX record lock) is held from before the
+//   new content is made until it is in place, so a cooperating program
+//   reading the file (read_ac_file holds a shared lock) is waited for.
+// - The new file takes the target's extended attributes (access control
+//   lists among them); when one cannot be set, the target is written in
+//   place instead, which keeps them all.
+// - Without /proc, where an unnamed file cannot be given a name, the
+//   temporary file is named from the start.
 #ifndef CORRUGO_ACFILE_SAVE_FILE_H
 #define CORRUGO_ACFILE_SAVE_FILE_H
 
