@@ -5,7 +5,6 @@
 #include "acfile/stamp.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -24,12 +23,14 @@ namespace sim {
 // was mapped raises SIGBUS. The process cannot go on reading the file, so the
 // handler ends it as a failed run ends, with the message prepared when the
 // file was mapped. The mappings are few (one a model read), so a small table
-// will do; its slots are claimed and freed with atomics, since the handler
-// may run on either of the reading and writing threads at any moment.
+// will do. A slot is filled before it is marked used and unmarked before the
+// mapping goes; both happen before the reading starts another thread and
+// after it has joined it, so a handler on either thread sees it whole.
 namespace {
 struct Guard {
-    std::atomic<const char *> begin{nullptr};
-    std::atomic<size_t> length{0};
+    volatile sig_atomic_t used = 0;
+    const char *begin = nullptr;
+    size_t length = 0;
     char message[PATH_MAX + 128];
     size_t message_length = 0;
 };
@@ -40,8 +41,7 @@ static void on_bus_error(int signal_number, siginfo_t *info, void *)
 {
     const char *at = static_cast<const char *>(info->si_addr);
     for (Guard &g : guards) {
-        const char *begin = g.begin.load();
-        if (begin && at >= begin && at < begin + g.length.load()) {
+        if (g.used && at >= g.begin && at < g.begin + g.length) {
             remove_pending_temporary();
             ssize_t n = ::write(STDERR_FILENO, g.message, g.message_length);
             (void)n; /* nothing more to be done without standard error */
@@ -66,12 +66,13 @@ static void guard(const char *begin, size_t length, const std::string &name)
     }
     std::string message = changed_message(name) + "\n";
     for (Guard &g : guards) {
-        if (g.begin.load())
+        if (g.used)
             continue;
         g.message_length = std::min(message.size(), sizeof g.message);
         std::memcpy(g.message, message.data(), g.message_length);
-        g.length.store(length);
-        g.begin.store(begin); /* the slot counts from here on */
+        g.begin = begin;
+        g.length = length;
+        g.used = 1; /* the slot counts from here on */
         return;
     }
     /* every slot taken: a fault in this one ends the process as SIGBUS does */
@@ -80,8 +81,8 @@ static void guard(const char *begin, size_t length, const std::string &name)
 static void unguard(const char *begin)
 {
     for (Guard &g : guards)
-        if (g.begin.load() == begin)
-            g.begin.store(nullptr);
+        if (g.used && g.begin == begin)
+            g.used = 0;
 }
 
 /* }====== */

@@ -6,16 +6,13 @@
 #include "acfile/number_text.h"
 #include "acfile/save_file.h"
 #include "acfile/write.h"
+#include "acfile/write_parts.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include <limits.h>
@@ -172,18 +169,6 @@ static void write_text(const Model &model, const AcSource &source, size_t first_
 // and handed on in order.
 static const size_t PART_VERTICES = size_t(1) << 15;
 
-// The pieces of one part: short ones gathered in "buffer", long ones where
-// they are in the source's bytes, which stay put until the writing ends.
-struct Part {
-    struct Piece {
-        const char *bytes; /* null: in the buffer, from "at" */
-        size_t at, size;
-    };
-    std::vector<char> buffer;
-    std::vector<Piece> pieces;
-    const char *from = nullptr, *to = nullptr; /* the source's bytes it covers */
-};
-
 static const size_t LONG_PIECE = 4096;
 
 static void put_part(Part &part, const char *p, size_t n)
@@ -233,95 +218,17 @@ static void make_part(const Model &model, const AcSource &source,
                [&](const char *p, size_t n) { put_part(part, p, n); });
 }
 
-// Makes the parts, on "threads" threads (one or two), and hands each to
-// "take" in order; "take" returns false to stop. Parts made ahead wait in a
-// few slots, so the memory this takes does not grow with the model.
+// Makes the parts of the text (make_in_order, write_parts.h), on "threads"
+// threads, and hands each to "take" in order; "take" returns false to stop.
 template <class Take>
 static void write_parts(const Model &model, const AcSource &source, int threads, Take &&take,
                         size_t part_vertices = PART_VERTICES)
 {
     const std::vector<size_t> starts = part_starts(source, part_vertices);
-    const size_t parts = starts.size() - 1;
-    if (threads < 2 || parts < 2) {
-        Part part;
-        for (size_t k = 0; k < parts; k++) {
-            make_part(model, source, starts, k, part);
-            if (!take(part))
-                return;
-        }
-        return;
-    }
-    const size_t SLOTS = 4;
-    std::vector<Part> slot(SLOTS);
-    std::vector<char> made(SLOTS, 0);
-    size_t next = 0, taken = 0; /* the next part to make, to hand on */
-    bool stop = false, out_of_memory = false;
-    std::mutex mutex;
-    std::condition_variable changed;
-    // Makes the next part if its slot is free: false when there is none to make.
-    auto make_next = [&](std::unique_lock<std::mutex> &lock) {
-        if (stop || next == parts || next >= taken + SLOTS)
-            return false;
-        size_t k = next++;
-        lock.unlock();
-        bool ok = true;
-        try {
-            make_part(model, source, starts, k, slot[k % SLOTS]);
-        } catch (const std::bad_alloc &) {
-            ok = false;
-        }
-        lock.lock();
-        if (!ok)
-            stop = out_of_memory = true;
-        made[k % SLOTS] = 1;
-        changed.notify_all();
-        return true;
-    };
-    auto help = [&] {
-        std::unique_lock<std::mutex> lock(mutex);
-        while (!stop && next < parts)
-            if (!make_next(lock))
-                changed.wait(lock);
-    };
-    std::thread helper;
-    try {
-        helper = std::thread(help);
-    } catch (const std::system_error &) {
-        /* no second thread to be had: this one makes every part */
-    }
-    // However the handing on ends, the helper stops and is waited for.
-    struct Join {
-        std::thread &helper;
-        std::mutex &mutex;
-        std::condition_variable &changed;
-        bool &stop;
-        ~Join()
-        {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                stop = true;
-            }
-            changed.notify_all();
-            if (helper.joinable())
-                helper.join();
-        }
-    } join{helper, mutex, changed, stop};
-    std::unique_lock<std::mutex> lock(mutex);
-    while (!stop && taken < parts) {
-        if (made[taken % SLOTS]) {
-            lock.unlock();
-            bool go_on = take(slot[taken % SLOTS]);
-            lock.lock();
-            made[taken % SLOTS] = 0;
-            taken++;
-            stop = stop || !go_on;
-            changed.notify_all();
-        } else if (!make_next(lock)) {
-            changed.wait(lock);
-        }
-    }
-    if (out_of_memory)
-        throw std::bad_alloc();
+    make_in_order(
+        starts.size() - 1, threads,
+        [&](size_t k, Part &part) { make_part(model, source, starts, k, part); },
+        [&](const Part &part) { return take(part); });
 }
 
 // Appends the text of "part" to "out".

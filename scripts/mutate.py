@@ -85,8 +85,14 @@ FILES = {
     'acfile/mapped_file.cpp': ('corrugo_acfile', ACFILE_TESTS),
     'acfile/frame.cpp': ('corrugo_acfile', ACFILE_TESTS),
     'acfile/read.cpp': ('corrugo_acfile', ACFILE_TESTS),
+    'acfile/read_ahead.cpp': ('corrugo_acfile', ACFILE_TESTS),
+    'acfile/read_lines.cpp': ('corrugo_acfile', ACFILE_TESTS),
+    'acfile/read_object.cpp': ('corrugo_acfile', ACFILE_TESTS),
+    'acfile/read_place.cpp': ('corrugo_acfile', ACFILE_TESTS),
+    'acfile/read_tree.cpp': ('corrugo_acfile', ACFILE_TESTS),
     'acfile/read_file.cpp': ('corrugo_acfile', ACFILE_TESTS),
     'acfile/write.cpp': ('corrugo_acfile', ACFILE_TESTS),
+    'acfile/write_parts.cpp': ('corrugo_acfile', ACFILE_TESTS),
     'sim/host.cpp': ('corrugo_sim', SIM_TESTS),
     'sim/host_tcl.cpp': ('corrugo_sim', SIM_TESTS),
     'acfile/save_file.cpp': ('corrugo_acfile', SAVE_TESTS),
@@ -95,9 +101,11 @@ FILES = {
 # A header's code is compiled into the objects of the files that include it:
 # those are rebuilt, and compared with the original's, in its place.
 HEADERS = {
-    'acfile/lines.h': ['acfile/number_text.cpp', 'acfile/read.cpp', 'acfile/read_file.cpp',
-                       'acfile/write.cpp'],
-    'acfile/number_text.h': ['acfile/number_text.cpp', 'acfile/read.cpp', 'acfile/write.cpp'],
+    'acfile/lines.h': ['acfile/number_text.cpp', 'acfile/read_ahead.cpp', 'acfile/read_lines.cpp',
+                       'acfile/read_object.cpp', 'acfile/read_place.cpp', 'acfile/read_tree.cpp',
+                       'acfile/read_file.cpp', 'acfile/write.cpp'],
+    'acfile/number_text.h': ['acfile/number_text.cpp', 'acfile/read_lines.cpp',
+                             'acfile/read_object.cpp', 'acfile/read_tree.cpp', 'acfile/write.cpp'],
 }
 
 # What the sample draws from, unless --files says otherwise: the plug-in, the
