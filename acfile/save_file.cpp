@@ -293,7 +293,7 @@ static bool write_in_place(const std::string &target, const std::function<int(in
                            bool unnamed, int &error)
 {
     int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) {
+    if (fd < 0) { /* the target itself */
         error = errno;
         return false;
     }
@@ -332,13 +332,13 @@ static int copy_attributes(const std::string &target, int fd)
 {
     std::vector<char> names;
     for (;;) {
-        ssize_t size = listxattr(target.c_str(), nullptr, 0);
-        if (size < 0)
+        ssize_t listed = listxattr(target.c_str(), nullptr, 0);
+        if (listed < 0)
             return errno == ENOTSUP ? 0 : errno; /* none on this file system */
-        names.resize(size_t(size));
-        size = listxattr(target.c_str(), names.data(), names.size());
-        if (size >= 0) {
-            names.resize(size_t(size));
+        names.resize(size_t(listed));
+        listed = listxattr(target.c_str(), names.data(), names.size());
+        if (listed >= 0) {
+            names.resize(size_t(listed));
             break;
         }
         if (errno != ERANGE)
