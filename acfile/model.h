@@ -1,6 +1,5 @@
 // The model an AC3D file is read into: objects in a tree under a world object,
-// their vertices and surfaces, and the selection that a host keeps over them
-// (the reader leaves it empty).
+// their vertices and surfaces.
 //
 // Vertices are stored in world coordinates, which is what a plug-in sees and
 // changes. Storage never moves once an object is built: the host hands out
@@ -52,19 +51,9 @@ struct Object {
     std::vector<HostList> child_nodes;
 };
 
-enum SelectMode { SELECT_OBJECTS = 1, SELECT_SURFACES = 2, SELECT_VERTICES = 3 };
-
-struct Selection {
-    int mode = SELECT_OBJECTS;
-    std::vector<Object *> objects;
-    std::vector<Surface *> surfaces;
-    std::vector<Vertex *> vertices;
-};
-
 struct Model {
     std::vector<std::unique_ptr<Object>> objects; // every object, world first
     Object *world = nullptr;
-    Selection selection;
 
     Model();
     Model(Model &&) = default;

@@ -73,7 +73,7 @@ bool make_scene(size_t objects, size_t per_object, bool whole_model, Scene *scen
 {
     std::vector<sim::Object *> grids = bench::make_grouped_model(objects, per_object);
     if (!whole_model) { /* the first grid only */
-        sim::model().selection.objects = {grids[0]};
+        sim::selection().objects = {grids[0]};
     }
     bench::build_host_lists();
     if (!bench::parse_command(COMMAND, &scene->params))

@@ -39,7 +39,7 @@ std::vector<sim::Object *> make_grouped_model(size_t objects, size_t per_object)
                                             z0 + (float)j * 0.1f, object});
         grids.push_back(object);
     }
-    sim::select_all(m, sim::SELECT_OBJECTS);
+    sim::select_all(m, sim::selection(), SELECT_OBJECTS);
     sim::observations() = sim::Observations();
     return grids;
 }

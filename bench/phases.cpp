@@ -89,7 +89,7 @@ int main(int argc, char **argv)
         if (!sim::load_plugin(argv[2], plugin, error))
             return fail(error);
         phase("Tcl and the plug-in");
-        sim::select_all(sim::model(), sim::SELECT_OBJECTS);
+        sim::select_all(sim::model(), sim::selection(), SELECT_OBJECTS);
         phase("select");
 
         const char *command = argv[4];

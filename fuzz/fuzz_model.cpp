@@ -78,7 +78,7 @@ void run_wave(const char *words)
     for (std::string &w : split)
         vector.push_back(&w[0]);
     vector.push_back(nullptr);
-    sim::select_all(sim::model(), sim::SELECT_OBJECTS);
+    sim::select_all(sim::model(), sim::selection(), SELECT_OBJECTS);
     apply_wave_command((int)split.size(), vector.data());
 }
 

@@ -149,7 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     } else {
         build_model(MODELS[which]);
     }
-    sim::select_all(sim::model(), mode);
+    sim::select_all(sim::model(), sim::selection(), mode);
 
     // The words: the command's name, then one per line.
     std::vector<std::string> words = {"qorvel_go"};

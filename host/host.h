@@ -61,7 +61,10 @@ void debugf(const char *format, ...) HOST_PRINTF(1, 2);
 /* }====== */
 
 /* {====== Selection and model ====== */
-int ac_get_select_mode(void); /* 2 surfaces, 3 vertices, other values objects */
+/* The host's selection modes, as ac_get_select_mode returns them: any value
+   but SELECT_SURFACES and SELECT_VERTICES counts as objects. */
+enum HostSelectMode { SELECT_OBJECTS = 1, SELECT_SURFACES = 2, SELECT_VERTICES = 3 };
+int ac_get_select_mode(void);
 HostList *ac_selection_get_objects(void);  /* new list, freed by the caller */
 HostList *ac_selection_get_surfaces(void); /* new list, freed by the caller */
 HostList *ac_selection_get_vertices(void);

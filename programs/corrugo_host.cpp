@@ -39,7 +39,7 @@
 
 namespace {
 
-const char USAGE[] = R"(Usage: corrugo-host MODEL.ac --along AXIS --sine AXIS --cycles N [options]
+const char USAGE_HEAD[] = R"(Usage: corrugo-host MODEL.ac --along AXIS --sine AXIS --cycles N [options]
   or:  corrugo-host MODEL.ac -c TCL [options]
   or:  corrugo-host --gui [MODEL.ac] [options]
 
@@ -48,59 +48,9 @@ along an axis-aligned wave, a sine on one axis and a cosine on another, phased
 by distance along a third. With -o, writes the model: only the lines of
 vertices that moved change, every other byte of the file is kept. MODEL.ac
 may be - for standard input.
+)";
 
-Wave options (they build one qorvel_go command, run before any -c):
-  --along AXIS      the axis the wave runs along: x, y or z
-  --sine AXIS       the axis the sine wave moves: x, y, z or n (none, the
-                    default)
-  --cosine AXIS     the axis the cosine wave moves (default n); a wave needs
-                    --sine, --cosine or both
-  --cycles N        N cycles over the selection's extent along the axis
-  --per-unit N      N cycles per model unit (instead of --cycles)
-  --amplitude A     how far both waves move the vertices, in model units
-  --sine-amplitude A, --cosine-amplitude A
-                    the same for one wave (default: --amplitude, else 0)
-  --decay P         how much both waves fade towards the far end, in percent
-                    (100: down to nothing; default 0)
-  --sine-decay P, --cosine-decay P
-                    the same for one wave
-  --offset P        phase offset of both waves, in percent of a cycle, or
-                    random for a fresh one per object (default 0)
-  --sine-offset P, --cosine-offset P
-                    the same for one wave
-  --add             add the wave to the current positions (default: replace
-                    them, through the lowest selected vertex)
-  --print-command   print the qorvel_go command the wave options build (to
-                    paste into the modeller's Tcl console) and exit
-
-Options:
-  -o FILE           write the model to FILE after the commands (FILE may be
-                    MODEL.ac itself; - for standard output); written whole or
-                    not at all, and only when every command ran without a
-                    message or Tcl error
-  -c TCL            a Tcl command to run; repeatable, run in order
-  --select MODE     objects (default), surfaces or vertices
-  --in NAME         limit the selection to the objects named NAME (any depth)
-                    and, for surfaces and vertices, their descendants;
-                    repeatable
-  --plugin PATH     the plug-in file (default: the corrugo.p of this build or
-                    installation)
-  --tick N          pin the millisecond tick count the plug-in sees
-                    (0 to 4294967295), so random offsets are reproducible
-  --debug FILE      write the host's debug output to FILE (- for standard
-                    error); discarded by default
-  --threads N       read and write a large model on at most N threads (1 to
-                    1024; default: the processors this run may use, at most
-                    2, which is as many as help); what comes out is the same
-  --undo            after the commands, undo the newest undo step
-  --report          print how many vertices moved and the bounding box before
-                    and after (to standard error with -o -)
-  --gui             open the viewer: the model in three views, the selection,
-                    and the Tools menu with the plug-in's entries (-c commands
-                    run once the window is up)
-  --version         print the version and the plug-in's about text
-  -h, --help        show this help
-
+const char USAGE_TAIL[] = R"(
 Exit status:
   0 every command ran cleanly; 1 a command showed a message or raised a Tcl
   error; 2 a usage error, or a model that cannot be read or written.
@@ -119,7 +69,7 @@ struct Options {
     std::string model;
     std::string output;
     std::vector<std::string> commands;
-    int mode = sim::SELECT_OBJECTS;
+    int mode = SELECT_OBJECTS;
     std::vector<std::string> names;
     std::string plugin;
     bool tick_given = false;
@@ -173,11 +123,180 @@ int useful_threads()
     return available >= 2 ? 2 : 1;
 }
 
+/* {====== The options ====== */
+
+struct Option;
+// What an option does with its value (empty for one that takes none): -1 to
+// go on, else the exit status.
+typedef int (*Act)(Options &options, const Option &option, const std::string &value);
+
+// An option: its name; the name of its value in --help, or null for one that
+// takes none; whether that value names a file (which may not be empty); what
+// it does; its wave option's slot, for those; and its help, the lines after
+// its name in --help (null: it shares the help of the next option, which
+// --help names after it, as in "-h, --help").
+struct Option {
+    const char *name;
+    const char *value;
+    bool file;
+    Act act;
+    int slot;
+    const char *help;
+};
+
+std::string usage();
+
+int act_help(Options &, const Option &, const std::string &)
+{
+    std::fputs(usage().c_str(), stdout);
+    return 0;
+}
+
+int act_wave(Options &o, const Option &option, const std::string &value)
+{
+    o.wave.value[option.slot] = value;
+    o.wave.given[option.slot] = true;
+    o.wave.any = true;
+    return -1;
+}
+
+int act_add(Options &o, const Option &, const std::string &)
+{
+    o.wave.add = o.wave.any = true;
+    return -1;
+}
+
+int act_select(Options &o, const Option &, const std::string &value)
+{
+    o.mode = sim::select_mode_named(value);
+    if (o.mode == 0)
+        return usage_error("--select takes objects, surfaces or vertices, not \"" + value + "\"");
+    return -1;
+}
+
+int act_tick(Options &o, const Option &, const std::string &value)
+{
+    if (!parse_tick(value, &o.tick))
+        return usage_error("--tick takes a whole number from 0 to 4294967295, not \"" + value + "\"");
+    o.tick_given = true;
+    return -1;
+}
+
+int act_threads(Options &o, const Option &, const std::string &value)
+{
+    if (!parse_threads(value, &o.threads))
+        return usage_error("--threads takes a whole number from 1 to 1024, not \"" + value + "\"");
+    return -1;
+}
+
+// The options that only keep their value, or set a flag.
+#define KEEP(field) [](Options &o, const Option &, const std::string &v) { o.field = v; return -1; }
+#define ADD(field) [](Options &o, const Option &, const std::string &v) { o.field.push_back(v); return -1; }
+#define SET(field) [](Options &o, const Option &, const std::string &) { o.field = true; return -1; }
+
+typedef sim::WaveOptions W;
+const Option WAVE_OPTIONS[] = {
+    {"--along", "AXIS", false, act_wave, W::ALONG, "the axis the wave runs along: x, y or z"},
+    {"--sine", "AXIS", false, act_wave, W::SINE,
+     "the axis the sine wave moves: x, y, z or n (none, the\ndefault)"},
+    {"--cosine", "AXIS", false, act_wave, W::COSINE,
+     "the axis the cosine wave moves (default n); a wave needs\n--sine, --cosine or both"},
+    {"--cycles", "N", false, act_wave, W::CYCLES,
+     "N cycles over the selection's extent along the axis"},
+    {"--per-unit", "N", false, act_wave, W::PER_UNIT,
+     "N cycles per model unit (instead of --cycles)"},
+    {"--amplitude", "A", false, act_wave, W::AMPLITUDE,
+     "how far both waves move the vertices, in model units"},
+    {"--sine-amplitude", "A", false, act_wave, W::SINE_AMPLITUDE, nullptr},
+    {"--cosine-amplitude", "A", false, act_wave, W::COSINE_AMPLITUDE,
+     "the same for one wave (default: --amplitude, else 0)"},
+    {"--decay", "P", false, act_wave, W::DECAY,
+     "how much both waves fade towards the far end, in percent\n(100: down to nothing; default 0)"},
+    {"--sine-decay", "P", false, act_wave, W::SINE_DECAY, nullptr},
+    {"--cosine-decay", "P", false, act_wave, W::COSINE_DECAY, "the same for one wave"},
+    {"--offset", "P", false, act_wave, W::OFFSET,
+     "phase offset of both waves, in percent of a cycle, or\nrandom for a fresh one per object (default 0)"},
+    {"--sine-offset", "P", false, act_wave, W::SINE_OFFSET, nullptr},
+    {"--cosine-offset", "P", false, act_wave, W::COSINE_OFFSET, "the same for one wave"},
+    {"--add", nullptr, false, act_add, 0,
+     "add the wave to the current positions (default: replace\nthem, through the lowest selected vertex)"},
+    {"--print-command", nullptr, false, SET(print_command), 0,
+     "print the qorvel_go command the wave options build (to\npaste into the modeller's Tcl console) and exit"},
+    {nullptr, nullptr, false, nullptr, 0, nullptr}};
+
+const Option OTHER_OPTIONS[] = {
+    {"-o", "FILE", true, KEEP(output), 0,
+     "write the model to FILE after the commands (FILE may be\nMODEL.ac itself; - for standard output); written whole or\n"
+     "not at all, and only when every command ran without a\nmessage or Tcl error"},
+    {"-c", "TCL", false, ADD(commands), 0, "a Tcl command to run; repeatable, run in order"},
+    {"--select", "MODE", false, act_select, 0, "objects (default), surfaces or vertices"},
+    {"--in", "NAME", false, ADD(names), 0,
+     "limit the selection to the objects named NAME (any depth)\nand, for surfaces and vertices, their descendants;\nrepeatable"},
+    {"--plugin", "PATH", true, KEEP(plugin), 0,
+     "the plug-in file (default: the corrugo.p of this build or\ninstallation)"},
+    {"--tick", "N", false, act_tick, 0,
+     "pin the millisecond tick count the plug-in sees\n(0 to 4294967295), so random offsets are reproducible"},
+    {"--debug", "FILE", true, KEEP(debug), 0,
+     "write the host's debug output to FILE (- for standard\nerror); discarded by default"},
+    {"--threads", "N", false, act_threads, 0,
+     "read and write a large model on at most N threads (1 to\n1024; default: the processors this run may use, at most\n"
+     "2, which is as many as help); what comes out is the same"},
+    {"--undo", nullptr, false, SET(undo), 0, "after the commands, undo the newest undo step"},
+    {"--report", nullptr, false, SET(report), 0,
+     "print how many vertices moved and the bounding box before\nand after (to standard error with -o -)"},
+    {"--gui", nullptr, false, SET(gui), 0,
+     "open the viewer: the model in three views, the selection,\nand the Tools menu with the plug-in's entries (-c commands\n"
+     "run once the window is up)"},
+    {"--version", nullptr, false, SET(version), 0, "print the version and the plug-in's about text"},
+    {"-h", nullptr, false, act_help, 0, nullptr},
+    {"--help", nullptr, false, act_help, 0, "show this help"},
+    {nullptr, nullptr, false, nullptr, 0, nullptr}};
+
+#undef KEEP
+#undef ADD
+#undef SET
+
+const Option *find_option(const std::string &name)
+{
+    for (const Option *table : {WAVE_OPTIONS, OTHER_OPTIONS})
+        for (const Option *o = table; o->name; o++)
+            if (name == o->name)
+                return o;
+    return nullptr;
+}
+
+// The lines of --help for the options of "table": each name with its value,
+// those that share a help named together, and the help from column 20 on.
+std::string option_lines(const Option *table)
+{
+    std::string lines, label;
+    for (const Option *o = table; o->name; o++) {
+        label += (label.empty() ? "" : ", ") + std::string(o->name) +
+                 (o->value ? std::string(" ") + o->value : "");
+        if (!o->help)
+            continue;
+        std::string help = o->help, indent(20, ' ');
+        for (size_t at = 0; (at = help.find('\n', at)) != std::string::npos; at += 21)
+            help.insert(at + 1, indent);
+        lines += "  " + label + (label.size() < 18 ? std::string(18 - label.size(), ' ') : "\n" + indent) +
+                 help + "\n";
+        label.clear();
+    }
+    return lines;
+}
+
+std::string usage()
+{
+    return USAGE_HEAD + std::string("\nWave options (they build one qorvel_go command, run before any -c):\n") +
+           option_lines(WAVE_OPTIONS) + "\nOptions:\n" + option_lines(OTHER_OPTIONS) + USAGE_TAIL;
+}
+
+/* }====== */
+
 // Fills "options" from the command line; returns -1 to go on, else the exit
 // status.
 int parse_options(int argc, char **argv, Options &options)
 {
-    static const char *const modes[] = {"objects", "surfaces", "vertices", nullptr};
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
         std::string value;
@@ -187,81 +306,27 @@ int parse_options(int argc, char **argv, Options &options)
             value = arg.substr(equals + 1);
             arg = arg.substr(0, equals);
         }
-        auto take = [&]() -> bool {
-            if (inline_value)
-                return true;
-            if (i + 1 >= argc)
-                return false;
-            value = argv[++i];
-            return true;
-        };
-        int wave_slot = sim::wave_option(arg);
-        bool takes_value = arg == "-o" || arg == "-c" || arg == "--select" || arg == "--in" ||
-                           arg == "--plugin" || arg == "--tick" || arg == "--debug" ||
-                           arg == "--threads" || wave_slot >= 0;
-        bool takes_none = arg == "-h" || arg == "--help" || arg == "--undo" ||
-                          arg == "--report" || arg == "--gui" || arg == "--add" ||
-                          arg == "--print-command" || arg == "--version";
-        if (inline_value && !takes_value && !takes_none)
+        const Option *option = find_option(arg);
+        if (!option && (inline_value || (arg.size() > 1 && arg[0] == '-')))
             return usage_error("unknown option " + arg);
-        if (takes_value && !take())
-            return usage_error("option " + arg + " needs a value");
-        if (!takes_value && inline_value)
-            return usage_error("option " + arg + " takes no value");
-        if (value.empty() && (arg == "-o" || arg == "--debug" || arg == "--plugin"))
-            return usage_error("option " + arg + " needs a file name, not an empty one");
-
-        if (arg == "-h" || arg == "--help") {
-            std::fputs(USAGE, stdout);
-            return 0;
-        } else if (wave_slot >= 0) {
-            options.wave.value[wave_slot] = value;
-            options.wave.given[wave_slot] = true;
-            options.wave.any = true;
-        } else if (arg == "--add") {
-            options.wave.add = true;
-            options.wave.any = true;
-        } else if (arg == "--print-command") {
-            options.print_command = true;
-        } else if (arg == "--version") {
-            options.version = true;
-        } else if (arg == "-o") {
-            options.output = value;
-        } else if (arg == "-c") {
-            options.commands.push_back(value);
-        } else if (arg == "--select") {
-            int m = 0;
-            while (modes[m] && value != modes[m])
-                m++;
-            if (!modes[m])
-                return usage_error("--select takes objects, surfaces or vertices, not \"" + value + "\"");
-            options.mode = m + 1;
-        } else if (arg == "--in") {
-            options.names.push_back(value);
-        } else if (arg == "--plugin") {
-            options.plugin = value;
-        } else if (arg == "--tick") {
-            if (!parse_tick(value, &options.tick))
-                return usage_error("--tick takes a whole number from 0 to 4294967295, not \"" + value + "\"");
-            options.tick_given = true;
-        } else if (arg == "--debug") {
-            options.debug = value;
-        } else if (arg == "--threads") {
-            if (!parse_threads(value, &options.threads))
-                return usage_error("--threads takes a whole number from 1 to 1024, not \"" + value + "\"");
-        } else if (arg == "--undo") {
-            options.undo = true;
-        } else if (arg == "--report") {
-            options.report = true;
-        } else if (arg == "--gui") {
-            options.gui = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return usage_error("unknown option " + arg);
-        } else if (options.model.empty()) {
+        if (!option) {
+            if (!options.model.empty())
+                return usage_error("one model file at a time (" + options.model + ", then " + arg + ")");
             options.model = arg;
-        } else {
-            return usage_error("one model file at a time (" + options.model + ", then " + arg + ")");
+            continue;
         }
+        if (option->value && !inline_value) {
+            if (i + 1 >= argc)
+                return usage_error("option " + arg + " needs a value");
+            value = argv[++i];
+        }
+        if (!option->value && inline_value)
+            return usage_error("option " + arg + " takes no value");
+        if (option->file && value.empty())
+            return usage_error("option " + arg + " needs a file name, not an empty one");
+        int status = option->act(options, *option, value);
+        if (status >= 0)
+            return status;
     }
     if (options.version)
         return -1;
@@ -400,22 +465,6 @@ Closed open_missing_descriptors()
     return Closed{closed[0], closed[1]};
 }
 
-// Every name of "names" must name an object of the model.
-bool check_names(const sim::Model &model, const Options &options)
-{
-    for (const std::string &name : options.names) {
-        bool found = false;
-        for (const auto &object : model.objects)
-            found = found || (object.get() != model.world && object->name == name);
-        if (!found) {
-            std::fprintf(stderr, "corrugo-host: %s: no object named \"%s\"\n", options.model.c_str(),
-                         name.c_str());
-            return false;
-        }
-    }
-    return true;
-}
-
 struct Snapshot {
     std::vector<float> positions;
     sim::Box box;
@@ -526,8 +575,10 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "%s\n", error.c_str());
         return 2;
     }
-    if (!check_names(model, options))
+    if (!sim::check_names(model, options.names, error)) {
+        std::fprintf(stderr, "corrugo-host: %s: %s\n", options.model.c_str(), error.c_str());
         return 2;
+    }
     // From here on, what runs out of memory cannot be taken back step by step.
     memory_context = options.model == "-" ? "standard input" : options.model;
     std::set_new_handler(out_of_memory);
@@ -561,7 +612,7 @@ int main(int argc, char **argv)
         return 2;
     }
 
-    sim::select_all(sim::model(), options.mode, options.names);
+    sim::select_all(sim::model(), sim::selection(), options.mode, options.names);
     Snapshot before;
     if (options.report)
         before = snapshot(sim::model());

@@ -48,13 +48,6 @@ Viewer &viewer()
     return v;
 }
 
-const char *const MODE_NAMES[] = {"objects", "surfaces", "vertices", nullptr};
-
-const char *mode_name(int mode)
-{
-    return MODE_NAMES[(mode == SELECT_SURFACES || mode == SELECT_VERTICES ? mode : 1) - 1];
-}
-
 // The host refreshes bounds, views and status as after a plug-in's change.
 void refresh_all()
 {
@@ -194,11 +187,11 @@ Tcl_Obj *outline(const Fit &fit, const View &view, const Surface &surface)
 
 // The objects whose surfaces show as selected: the selected objects and
 // their descendants, as the plug-in gathers them.
-std::unordered_set<const Object *> selected_objects(const Model &model)
+std::unordered_set<const Object *> selected_objects(const Selection &s)
 {
     std::unordered_set<const Object *> objects;
-    if (model.selection.mode != SELECT_SURFACES && model.selection.mode != SELECT_VERTICES)
-        for (Object *object : model.selection.objects)
+    if (s.mode != SELECT_SURFACES && s.mode != SELECT_VERTICES)
+        for (Object *object : s.objects)
             walk_objects(object, [&](Object *o) { objects.insert(o); });
     return objects;
 }
@@ -225,11 +218,11 @@ int open_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
         Tcl_SetObjResult(in, Tcl_NewStringObj(error.c_str(), -1));
         return TCL_ERROR;
     }
-    int mode = model().selection.mode;
+    int mode = selection().mode;
     replace_model(std::move(next));
     viewer().source = std::move(source);
     viewer().file = path;
-    select_all(model(), mode);
+    select_all(model(), selection(), mode);
     refresh_all();
     return TCL_OK;
 }
@@ -265,8 +258,9 @@ int save_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
 //	nothing in the current mode.
 int select_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
 {
-    static const char *const choices[] = {"objects", "surfaces", "vertices", "all", "none", nullptr};
-    enum { OBJECTS, SURFACES, VERTICES, ALL, NONE };
+    /* the modes by their names, then "all" and "none" */
+    const SelectModeName *const m = SELECT_MODE_NAMES;
+    static const char *const choices[] = {m[0].name, m[1].name, m[2].name, "all", "none", nullptr};
     if (objc != 2) {
         Tcl_WrongNumArgs(in, 1, objv, "objects|surfaces|vertices|all|none");
         return TCL_ERROR;
@@ -274,14 +268,15 @@ int select_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
     int index;
     if (Tcl_GetIndexFromObj(in, objv[1], choices, "selection", 0, &index) != TCL_OK)
         return TCL_ERROR;
-    Model &m = model();
-    if (index == ALL) {
-        select_all(m, m.selection.mode);
-    } else if (index == NONE) {
-        select_none(m);
-    } else if (m.selection.mode != index + 1) {
-        select_none(m);
-        m.selection.mode = index + 1;
+    Selection &s = selection();
+    const std::string choice = choices[index];
+    if (choice == "all") {
+        select_all(model(), s, s.mode);
+    } else if (choice == "none") {
+        select_none(s);
+    } else if (s.mode != select_mode_named(choice)) {
+        select_none(s);
+        s.mode = select_mode_named(choice);
     }
     redraw_all();
     display_status();
@@ -311,7 +306,7 @@ int state_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
         return TCL_ERROR;
     }
     const Model &m = model();
-    const Selection &s = m.selection;
+    const Selection &s = selection();
     size_t surfaces = 0;
     for (const auto &object : m.objects)
         surfaces += object->surfaces.size();
@@ -325,7 +320,7 @@ int state_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
     };
     auto number = [](size_t n) { return Tcl_NewWideIntObj((Tcl_WideInt)n); };
     put("file", Tcl_NewStringObj(viewer().file.c_str(), -1));
-    put("mode", Tcl_NewStringObj(mode_name(s.mode), -1));
+    put("mode", Tcl_NewStringObj(select_mode_name(s.mode), -1));
     put("objects", number(m.objects.size() - 1));
     put("vertices", number(count_vertices(m)));
     put("surfaces", number(surfaces));
@@ -402,7 +397,7 @@ int segments_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[]
     size_t edges = 0;
     for (const auto &object : m.objects)
         edges += object->refs.size();
-    const Selection &s = m.selection;
+    const Selection &s = selection();
     size_t points = s.mode == SELECT_VERTICES ? s.vertices.size() : 0;
     // A vertex costs the canvas an item where a surface's edges share one.
     auto stride = [](size_t count, size_t limit) {
@@ -412,7 +407,7 @@ int segments_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[]
     size_t every = stride(edges, (size_t)limit);
     size_t every_point = stride(points, std::max<size_t>((size_t)limit / 4, 1));
 
-    std::unordered_set<const Object *> objects = selected_objects(m);
+    std::unordered_set<const Object *> objects = selected_objects(selection());
     std::unordered_set<const Surface *> surfaces;
     if (s.mode == SELECT_SURFACES)
         surfaces.insert(s.surfaces.begin(), s.surfaces.end());
@@ -457,7 +452,7 @@ int extent_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
     int axis;
     if (Tcl_GetIndexFromObj(in, objv[1], axes, "axis", TCL_EXACT, &axis) != TCL_OK)
         return TCL_ERROR;
-    const Selection &s = model().selection;
+    const Selection &s = selection();
     bool any = false;
     double low = 0, high = 0;
     auto take = [&](const Vertex &v) {
@@ -481,7 +476,7 @@ int extent_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
         for (const Vertex *v : s.vertices)
             take(*v);
     } else {
-        for (const Object *object : selected_objects(model()))
+        for (const Object *object : selected_objects(selection()))
             for (const Vertex &v : object->vertices)
                 take(v);
     }
@@ -508,22 +503,6 @@ const struct {
 // }======
 
 // {====== Starting up ======
-
-// Every name given to limit the first selection must name an object.
-bool check_names(const Model &model, const ViewerOptions &options)
-{
-    for (const std::string &name : options.names) {
-        bool found = false;
-        for (const auto &object : model.objects)
-            found = found || (object.get() != model.world && object->name == name);
-        if (!found) {
-            std::fprintf(stderr, "corrugo-host: %s: no object named \"%s\"\n",
-                         options.model.empty() ? "the empty model" : options.model.c_str(), name.c_str());
-            return false;
-        }
-    }
-    return true;
-}
 
 // Loads Tk into the host's interpreter and the window's script; false with
 // the reason printed when there is no display.
@@ -556,8 +535,11 @@ int run_viewer(const ViewerOptions &options)
     // would, and the window says why once it is up.
     if (!options.model.empty() && !read_ac_file(options.model, first, v.source, failure))
         first = Model();
-    if (failure.empty() && !check_names(first, options))
+    if (failure.empty() && !check_names(first, options.names, error)) {
+        std::fprintf(stderr, "corrugo-host: %s: %s\n",
+                     options.model.empty() ? "the empty model" : options.model.c_str(), error.c_str());
         return 2;
+    }
     v.file = failure.empty() ? options.model : "";
 
     Tcl_Interp *in = interp();
@@ -571,7 +553,7 @@ int run_viewer(const ViewerOptions &options)
     Tcl_CreateExitHandler(end_plugin, nullptr);
 
     replace_model(std::move(first));
-    select_all(model(), options.mode, options.names);
+    select_all(model(), selection(), options.mode, options.names);
     set_message_sink([](const std::string &text) {
         std::fprintf(stderr, "%s\n", text.c_str());
         call_script("::viewer::Message", &text);

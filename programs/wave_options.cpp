@@ -7,19 +7,6 @@
 
 namespace sim {
 
-static const char *const OPTION_NAMES[WaveOptions::SLOTS] = {
-    "--along",     "--sine",           "--cosine",           "--cycles",     "--per-unit",
-    "--amplitude", "--sine-amplitude", "--cosine-amplitude", "--decay",      "--sine-decay",
-    "--cosine-decay", "--offset",      "--sine-offset",      "--cosine-offset"};
-
-int wave_option(const std::string &name)
-{
-    for (int i = 0; i < WaveOptions::SLOTS; i++)
-        if (name == OPTION_NAMES[i])
-            return i;
-    return -1;
-}
-
 // The value of "own" when given, else that of "shared" when given, else
 // "fallback": a wave's own option overrides the one for both waves.
 static std::string either(const WaveOptions &o, int own, int shared, const char *fallback)

@@ -20,10 +20,6 @@ struct WaveOptions {
     bool any = false; // some wave option was given
 };
 
-// The option that takes a value, such as "--sine-decay", as its slot; -1 for
-// any other.
-int wave_option(const std::string &name);
-
 // The command the options build, as a Tcl command line, or false with
 // "error" saying which option is missing or does not go with another.
 bool wave_command(const WaveOptions &options, std::string &command, std::string &error);

@@ -132,8 +132,11 @@ Model &model()
 void replace_model(Model &&next)
 {
     drop_undo_steps(host());
+    host().selection = Selection{};
     host().model = std::move(next);
 }
+
+Selection &selection() { return host().selection; }
 
 void set_message_sink(TextSink sink)
 {
@@ -298,22 +301,22 @@ void debugf(const char *format, ...)
 
 int ac_get_select_mode(void)
 {
-    return host().model.selection.mode;
+    return host().selection.mode;
 }
 
 HostList *ac_selection_get_objects(void)
 {
-    return new_list(host().model.selection.objects);
+    return new_list(host().selection.objects);
 }
 
 HostList *ac_selection_get_surfaces(void)
 {
-    return new_list(host().model.selection.surfaces);
+    return new_list(host().selection.surfaces);
 }
 
 HostList *ac_selection_get_vertices(void)
 {
-    return new_list(host().model.selection.vertices);
+    return new_list(host().selection.vertices);
 }
 
 HostList *ac_surfacelist_get_vertices(HostList *surfaces)
@@ -571,12 +574,12 @@ static std::string count_of(size_t n, const char *one, const char *many)
 void display_status(void)
 {
     const sim::Model &m = host().model;
-    const sim::Selection &s = m.selection;
+    const sim::Selection &s = host().selection;
     std::string text = count_of(m.objects.size() - 1, "object", "objects") + ", " +
                        count_of(sim::count_vertices(m), "vertex", "vertices") + "; ";
-    if (s.mode == sim::SELECT_SURFACES)
+    if (s.mode == SELECT_SURFACES)
         text += count_of(s.surfaces.size(), "surface", "surfaces");
-    else if (s.mode == sim::SELECT_VERTICES)
+    else if (s.mode == SELECT_VERTICES)
         text += count_of(s.vertices.size(), "vertex", "vertices");
     else
         text += count_of(s.objects.size(), "object", "objects");

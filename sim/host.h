@@ -28,8 +28,12 @@ Tcl_Interp *interp();
 // The model the host functions work on.
 Model &model();
 
-// Makes "next" the model; the undo steps of the previous one are dropped.
+// Makes "next" the model; the undo steps of the previous one are dropped and
+// nothing is selected, in objects mode.
 void replace_model(Model &&next);
+
+// What is selected in the model: what the selection functions hand out.
+Selection &selection();
 
 using TextSink = std::function<void(const std::string &)>;
 

@@ -111,6 +111,7 @@ struct AppendCache {
 struct Host {
     Tcl_Interp *interp = nullptr; // created on first use, kept to the end
     Model model;
+    Selection selection; // in "model"
     TextSink message_sink = [](const std::string &text) { std::fprintf(stderr, "%s\n", text.c_str()); };
     TextSink debug_sink;
     std::function<void()> refresh_hook;

@@ -32,17 +32,50 @@ static std::vector<Object *> objects_in_scope(Model &model, const std::vector<st
     return scope;
 }
 
-void select_none(Model &model)
+const SelectModeName SELECT_MODE_NAMES[] = {
+    {"objects", SELECT_OBJECTS}, {"surfaces", SELECT_SURFACES}, {"vertices", SELECT_VERTICES},
+    {nullptr, 0}};
+
+int select_mode_named(const std::string &name)
 {
-    model.selection.objects.clear();
-    model.selection.surfaces.clear();
-    model.selection.vertices.clear();
+    for (const SelectModeName *m = SELECT_MODE_NAMES; m->name; m++)
+        if (name == m->name)
+            return m->mode;
+    return 0;
 }
 
-void select_all(Model &model, int mode, const std::vector<std::string> &names)
+const char *select_mode_name(int mode)
 {
-    select_none(model);
-    Selection &sel = model.selection;
+    for (const SelectModeName *m = SELECT_MODE_NAMES; m->name; m++)
+        if (mode == m->mode)
+            return m->name;
+    return SELECT_MODE_NAMES[0].name; /* the host takes any other value for objects */
+}
+
+bool check_names(const Model &model, const std::vector<std::string> &names, std::string &error)
+{
+    for (const std::string &name : names) {
+        bool found = false;
+        for (const auto &object : model.objects)
+            found = found || (object.get() != model.world && object->name == name);
+        if (!found) {
+            error = "no object named \"" + name + "\"";
+            return false;
+        }
+    }
+    return true;
+}
+
+void select_none(Selection &selection)
+{
+    selection.objects.clear();
+    selection.surfaces.clear();
+    selection.vertices.clear();
+}
+
+void select_all(Model &model, Selection &sel, int mode, const std::vector<std::string> &names)
+{
+    select_none(sel);
     sel.mode = mode;
     if (mode == SELECT_SURFACES) {
         for (Object *object : objects_in_scope(model, names))

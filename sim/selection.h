@@ -10,14 +10,41 @@
 
 namespace sim {
 
-// Sets the selection to everything of "mode" (1 objects, 2 surfaces, 3
-// vertices) in file order, limited to the objects named in "names" when it is
-// not empty:
+// What the host has selected in a model: in its mode (HostSelectMode, in
+// host/host.h), the objects, the surfaces or the vertices.
+struct Selection {
+    int mode = SELECT_OBJECTS;
+    std::vector<Object *> objects;
+    std::vector<Surface *> surfaces;
+    std::vector<Vertex *> vertices;
+};
+
+// The modes' names, as corrugo-host's --select, its completion and the viewer
+// say them: the one table of them.
+struct SelectModeName {
+    const char *name;
+    int mode;
+};
+extern const SelectModeName SELECT_MODE_NAMES[]; // ended by a null name
+
+// The mode named "name", or 0 for none; the name of "mode" (objects for any
+// value the host counts as objects).
+int select_mode_named(const std::string &name);
+const char *select_mode_name(int mode);
+
+// Sets "selection" to everything of "mode" in "model", in file order, limited
+// to the objects named in "names" when it is not empty:
 // - objects: the world's children, or every object whose name is given;
 // - surfaces and vertices: those of every object in scope, objects depth-first,
 //   the scope being the named objects and their descendants.
-void select_all(Model &model, int mode, const std::vector<std::string> &names = {});
-void select_none(Model &model);
+void select_all(Model &model, Selection &selection, int mode,
+                const std::vector<std::string> &names = {});
+void select_none(Selection &selection);
+
+// Whether every name of "names" names an object of "model" (its world aside),
+// as naming objects to select requires; else "error" says which does not:
+// `no object named "NAME"`.
+bool check_names(const Model &model, const std::vector<std::string> &names, std::string &error);
 
 } // namespace sim
 

@@ -37,7 +37,7 @@ std::vector<const void *> items(HostList *list)
 TEST_F(Host, RefreshesComeInOrderAfterTheCommandAndAfterUndo)
 {
     add_object("smooth", {{0, 0, 0}, {1, 0, 0}})->subdivided = true;
-    sim::select_all(sim::model(), sim::SELECT_OBJECTS);
+    sim::select_all(sim::model(), sim::selection(), SELECT_OBJECTS);
     run("x y n 1 1 0 0 0 0 0 0 0");
     EXPECT_EQ(sim::observations().refreshes,
               (std::vector<std::string>{"remake_subdivisions", "find_bounding_box", "redraw_all",
@@ -100,26 +100,26 @@ TEST_F(Host, NoListNodeOutlivesACommandAnUndoOrAModelReplacement)
     const struct {
         int mode;
         size_t gathered;
-    } modes[] = {{sim::SELECT_OBJECTS, 5}, {sim::SELECT_SURFACES, 3}, {sim::SELECT_VERTICES, 5}};
+    } modes[] = {{SELECT_OBJECTS, 5}, {SELECT_SURFACES, 3}, {SELECT_VERTICES, 5}};
     for (const auto &m : modes) {
-        sim::select_all(sim::model(), m.mode);
+        sim::select_all(sim::model(), sim::selection(), m.mode);
         run("x y n 1 1 0 0 0 0 0 0 0");
         EXPECT_EQ(sim::live_list_nodes(), m.gathered) << "mode " << m.mode;
         ASSERT_TRUE(sim::undo());
         EXPECT_EQ(sim::live_list_nodes(), 0u) << "undo releases its list, mode " << m.mode;
     }
     // nothing gathered: the selection's list is freed all the same
-    sim::model().selection.objects = {sim::model().world->children[1]};
-    sim::model().selection.mode = sim::SELECT_OBJECTS;
+    sim::selection().objects = {sim::model().world->children[1]};
+    sim::selection().mode = SELECT_OBJECTS;
     run("x y n 1 1 0 0 0 0 0 0 0");
     EXPECT_EQ(messages, std::vector<std::string>{"Corrugo : no vertices selected"});
     EXPECT_EQ(sim::live_list_nodes(), 0u);
-    sim::select_all(sim::model(), sim::SELECT_SURFACES);
-    sim::model().selection.surfaces.clear();
+    sim::select_all(sim::model(), sim::selection(), SELECT_SURFACES);
+    sim::selection().surfaces.clear();
     run("x y n 1 1 0 0 0 0 0 0 0");
     EXPECT_EQ(sim::live_list_nodes(), 0u);
     // undo steps go with the model they belong to
-    sim::select_all(sim::model(), sim::SELECT_OBJECTS);
+    sim::select_all(sim::model(), sim::selection(), SELECT_OBJECTS);
     run("x y n 1 1 0 0 0 0 0 0 0");
     run("x y n 2 1 0 0 0 0 0 0 0");
     EXPECT_EQ(sim::live_list_nodes(), 10u);
@@ -141,8 +141,8 @@ TEST_F(Host, GatheringAsksForEachObjectsListsOnceHoweverWideOrDeep)
     sim::Object *mixed = add_object("mixed", {});
     for (int i = 0; i < 50; i++)
         add_object("leaf", {{0, (float)i, 0}}, add_object("branch", {}, mixed));
-    sim::model().selection.mode = sim::SELECT_OBJECTS;
-    sim::model().selection.objects = {wide, deep, mixed};
+    sim::selection().mode = SELECT_OBJECTS;
+    sim::selection().objects = {wide, deep, mixed};
     HostList *gathered = gather_wave_vertices();
     const size_t objects = 1001 + 201 + 101;
     EXPECT_EQ(sim::observations().vertex_list_requests, objects);
@@ -183,8 +183,8 @@ TEST_F(Host, AppendingToANewListAtAFreedListsPlaceSeesTheNewItems)
     HostList *list = nullptr;
     list_append_list_unique(&list, ac_object_get_vertexlist((HostObject *)a));
     list_free(&list);
-    sim::model().selection.mode = sim::SELECT_VERTICES;
-    sim::model().selection.vertices = {&b->vertices[0], &b->vertices[1], &b->vertices[2]};
+    sim::selection().mode = SELECT_VERTICES;
+    sim::selection().vertices = {&b->vertices[0], &b->vertices[1], &b->vertices[2]};
     list = ac_selection_get_vertices(); // the freed list's nodes, in their order
     list_append_list_unique(&list, ac_object_get_vertexlist((HostObject *)a));
     EXPECT_EQ(items(list), (std::vector<const void *>{&b->vertices[0], &b->vertices[1],
@@ -194,13 +194,13 @@ TEST_F(Host, AppendingToANewListAtAFreedListsPlaceSeesTheNewItems)
 
     // The same when the list was freed through another variable holding its
     // head: the new list of one item takes the freed node.
-    sim::model().selection.vertices = {&a->vertices[0]};
+    sim::selection().vertices = {&a->vertices[0]};
     HostList *selected = ac_selection_get_vertices();
     list = nullptr;
     list_append_list_unique(&list, selected);
     HostList *copy = list;
     list_free(&copy);
-    sim::model().selection.vertices = {&b->vertices[0]};
+    sim::selection().vertices = {&b->vertices[0]};
     list = ac_selection_get_vertices();
     list_append_list_unique(&list, ac_object_get_vertexlist((HostObject *)b));
     EXPECT_EQ(items(list), (std::vector<const void *>{&b->vertices[0], &b->vertices[1],
@@ -212,7 +212,7 @@ TEST_F(Host, AppendingToANewListAtAFreedListsPlaceSeesTheNewItems)
     HostList *first = nullptr;
     list_append_list_unique(&first, ac_object_get_vertexlist((HostObject *)a));
     HostList *kept = first;
-    sim::model().selection.vertices = {&b->vertices[2]};
+    sim::selection().vertices = {&b->vertices[2]};
     first = ac_selection_get_vertices();
     list_append_list_unique(&first, ac_object_get_vertexlist((HostObject *)b));
     EXPECT_EQ(items(first), (std::vector<const void *>{&b->vertices[2], &b->vertices[0],

@@ -83,8 +83,8 @@ TEST_F(Plugin, RunsThroughTclInEverySelectionMode)
     sim::Object *a = add_grid("a", 0);
     add_grid("b", 10);
     const char *command = "qorvel_go x y n 1 0.5 0 0 0 0 0 0 0";
-    for (int mode : {sim::SELECT_OBJECTS, sim::SELECT_SURFACES, sim::SELECT_VERTICES}) {
-        sim::select_all(sim::model(), mode);
+    for (int mode : {SELECT_OBJECTS, SELECT_SURFACES, SELECT_VERTICES}) {
+        sim::select_all(sim::model(), sim::selection(), mode);
         std::vector<Point> before = positions();
         debug.clear();
         EXPECT_EQ(eval(command), "") << mode;
@@ -100,8 +100,8 @@ TEST_F(Plugin, RunsThroughTclInEverySelectionMode)
         EXPECT_TRUE(SameBits(positions(), before));
     }
     // only the selection moves
-    sim::model().selection.mode = sim::SELECT_VERTICES;
-    sim::model().selection.vertices = {&a->vertices[0], &a->vertices[8]};
+    sim::selection().mode = SELECT_VERTICES;
+    sim::selection().vertices = {&a->vertices[0], &a->vertices[8]};
     std::vector<Point> before = positions();
     eval("qorvel_go x y n 1 0.5 0 0 0 0 0 1 1");
     std::vector<Point> after = positions();
@@ -113,7 +113,7 @@ TEST_F(Plugin, RunsThroughTclInEverySelectionMode)
 TEST_F(Plugin, FaultsLeaveTheModelUntouchedAndRecordNoUndoStep)
 {
     add_grid("a", 0);
-    sim::select_all(sim::model(), sim::SELECT_OBJECTS);
+    sim::select_all(sim::model(), sim::selection(), SELECT_OBJECTS);
     std::vector<Point> before = positions();
     const struct {
         const char *command, *message;
@@ -132,7 +132,7 @@ TEST_F(Plugin, FaultsLeaveTheModelUntouchedAndRecordNoUndoStep)
         EXPECT_EQ(messages, std::vector<std::string>{f.message}) << f.command;
         EXPECT_EQ(debug, "") << f.command;
     }
-    sim::select_none(sim::model());
+    sim::select_none(sim::selection());
     messages.clear();
     eval("qorvel_go x y n 1 1 0 0 0 0 0 0 0");
     EXPECT_EQ(messages, std::vector<std::string>{"Corrugo : no vertices selected"});
@@ -147,8 +147,8 @@ TEST_F(Plugin, AGroupWithVerticesOnlyInItsChildrenMovesThemAll)
     sim::Object *group = add_object("group", {});
     add_grid("left", 0, group);
     add_grid("right", 3, group);
-    sim::model().selection.mode = sim::SELECT_OBJECTS;
-    sim::model().selection.objects = {group};
+    sim::selection().mode = SELECT_OBJECTS;
+    sim::selection().objects = {group};
     std::vector<Point> before = positions();
     eval("qorvel_go x y n 1 1 0 100 0 0 0 0 0");
     std::vector<Point> after = positions();
@@ -170,8 +170,8 @@ TEST_F(Plugin, RandomOffsetsFollowThePinnedTickBitForBit)
 {
     sim::Object *a = add_object("A", {{0, 1, 0}, {0.37f, 1.1f, -0.5f}, {1.11f, 1.3f, -1.5f}});
     sim::Object *b = add_object("B", {{0.74f, 1.2f, -1.0f}});
-    sim::model().selection.mode = sim::SELECT_VERTICES;
-    sim::model().selection.vertices = {&a->vertices[0], &a->vertices[1], &b->vertices[0],
+    sim::selection().mode = SELECT_VERTICES;
+    sim::selection().vertices = {&a->vertices[0], &a->vertices[1], &b->vertices[0],
                                        &a->vertices[2]};
     sim::pin_tick(1000);
     eval("qorvel_go x y z 2 0.5 0.5 0 0 random random 1 0");

@@ -26,12 +26,12 @@ protected:
     }
     void select_vertices(const std::vector<sim::Vertex *> &vertices)
     {
-        sim::model().selection.mode = sim::SELECT_VERTICES;
-        sim::model().selection.vertices = vertices;
+        sim::selection().mode = SELECT_VERTICES;
+        sim::selection().vertices = vertices;
     }
     void select_all(int mode)
     {
-        sim::select_all(sim::model(), mode);
+        sim::select_all(sim::model(), sim::selection(), mode);
     }
 };
 
@@ -46,7 +46,7 @@ std::vector<Point> from_bits(std::initializer_list<std::array<uint32_t, 3>> rows
 TEST_F(Wave, QuarterCycleOverTheExtentReplacesThroughTheLowestVertex)
 {
     add_object("strip", {{0, 5, 0}, {2.5f, 3, 1}, {10, -2, 2}});
-    select_all(sim::SELECT_OBJECTS);
+    select_all(SELECT_OBJECTS);
     run({"x", "y", "n", "1", "1", "0", "0", "0", "0", "0", "0", "0"});
     // frequency 1 over an extent of 10 is 0.1 per unit: the vertex at 2.5 is a
     // quarter cycle on, the one at 10 a whole cycle
@@ -65,7 +65,7 @@ TEST_F(Wave, QuarterCycleOverTheExtentReplacesThroughTheLowestVertex)
 TEST_F(Wave, TheFrequencyIsDividedByTheExtentInDouble)
 {
     add_object("strip", {{-3 * 0x1p-25f, 0, 0}, {1.5f, 0, 0}, {3, 0, 0}});
-    select_all(sim::SELECT_OBJECTS);
+    select_all(SELECT_OBJECTS);
     run({"x", "y", "n", "1", "1", "0", "0", "0", "0", "0", "0", "0"});
     EXPECT_TRUE(SameBits(positions(), from_bits({{0xb3c00000, 0x00000000, 0x00000000},
                                                  {0x3fc00000, 0xb3238f7c, 0x00000000},
@@ -83,7 +83,7 @@ std::vector<Point> grid7()
 TEST_F(Wave, HelixWithDecayAndOffsetsAddedPerModelUnit)
 {
     add_object("tube", grid7());
-    select_all(sim::SELECT_OBJECTS);
+    select_all(SELECT_OBJECTS);
     run({"x", "y", "z", "0.8", "0.25", "0.5", "40", "100", "12.5", "30", "1", "1"});
     EXPECT_TRUE(SameBits(positions(), from_bits({{0x00000000, 0x3f96a09e, 0xbe1e3776},
                                                  {0x3ebd70a4, 0x3f9b060e, 0xbf57d7ef},
@@ -97,7 +97,7 @@ TEST_F(Wave, HelixWithDecayAndOffsetsAddedPerModelUnit)
 TEST_F(Wave, CosineOnlyWithDecayOverTheExtentOfAnotherAxis)
 {
     add_object("tube", grid7());
-    select_all(sim::SELECT_VERTICES);
+    select_all(SELECT_VERTICES);
     std::vector<Point> before = positions();
     run({"z", "n", "x", "3", "0", "0.3", "0", "50", "0", "10", "0", "0"});
     std::vector<Point> after = positions();
@@ -118,7 +118,7 @@ TEST_F(Wave, SineIsRoundedToSinglePrecisionBeforeTheSumAndCosineIsNot)
 {
     // chosen so that either rounding the other way changes the stored bits
     add_object("pair", {{0, 0, 0}, {0.17f, -0.69f, -0.69f}});
-    select_all(sim::SELECT_OBJECTS);
+    select_all(SELECT_OBJECTS);
     run({"x", "y", "z", "0.98", "1.37", "1.37", "0", "0", "0", "0", "1", "1"});
     EXPECT_TRUE(SameBits(positions(), from_bits({{0x00000000, 0x00000000, 0x3faf5c29},
                                                  {0x3e2e147b, 0x3efe09b6, 0xbb938ec2}})));
@@ -143,7 +143,7 @@ TEST_F(Wave, RandomOffsetsAreDrawnAgainForEachRunOfAnObject)
 TEST_F(Wave, TheEarlierOfTwoLowestVerticesSuppliesTheBase)
 {
     add_object("ties", {{1, 7, 0}, {0, 3, 0}, {0, 9, 0}, {4, 1, 0}, {4, 2, 0}});
-    select_all(sim::SELECT_OBJECTS);
+    select_all(SELECT_OBJECTS);
     HostList *list = ac_object_get_vertexlist((HostObject *)sim::model().world->children[0]);
     HostVertex *lo, *hi;
     find_frequency_extent(list, 'x', &lo, &hi);
@@ -165,7 +165,7 @@ TEST_F(Wave, CoordinatesThatAreNotFiniteNeverSetTheExtentNorSpread)
                           'x', &lo, &hi);
     EXPECT_EQ(lo->y, 2.0f);
     EXPECT_EQ(hi->y, 4.0f);
-    select_all(sim::SELECT_OBJECTS);
+    select_all(SELECT_OBJECTS);
     std::vector<Point> before = positions();
     run({"x", "y", "n", "1", "1", "0", "0", "0", "25", "0", "0", "0"});
     std::vector<Point> after = positions();
@@ -180,7 +180,7 @@ TEST_F(Wave, ANonFiniteBaseOrAnOverflowLeavesTheCoordinateAsItWas)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     add_object("nan base", {{0, nan, 1}, {1, 2, 1}, {2, 3, 1}});
-    select_all(sim::SELECT_OBJECTS);
+    select_all(SELECT_OBJECTS);
     std::vector<Point> before = positions();
     run({"x", "y", "z", "1", "1", "1", "0", "0", "25", "0", "0", "0"});
     std::vector<Point> after = positions();
@@ -191,7 +191,7 @@ TEST_F(Wave, ANonFiniteBaseOrAnOverflowLeavesTheCoordinateAsItWas)
     ASSERT_TRUE(sim::undo());
 
     sim::Object *huge = add_object("huge", {{0, 3e38f, 0}, {1, -3e38f, 0}});
-    sim::model().selection.objects = {huge};
+    sim::selection().objects = {huge};
     before = positions();
     run({"x", "y", "n", "1", "3e38", "0", "0", "0", "25", "0", "1", "0"});
     after = positions();
@@ -205,7 +205,7 @@ TEST_F(Wave, ANonFiniteBaseOrAnOverflowLeavesTheCoordinateAsItWas)
 TEST_F(Wave, ASingleVertexTakesTheFullAmplitudeAndStaysFinite)
 {
     add_object("dot", {{3, 4, 5}});
-    select_all(sim::SELECT_OBJECTS);
+    select_all(SELECT_OBJECTS);
     run({"x", "y", "z", "2", "1", "0.5", "100", "100", "12.5", "0", "0", "0"});
     std::vector<Point> p = positions();
     EXPECT_EQ(p[0][0], 3.0f);
@@ -217,11 +217,11 @@ TEST_F(Wave, ASingleVertexTakesTheFullAmplitudeAndStaysFinite)
 TEST_F(Wave, AddingZeroAmplitudesLeavesEveryPositionAsItWas)
 {
     add_object("tube", grid7());
-    select_all(sim::SELECT_SURFACES); // no surfaces: nothing selected
+    select_all(SELECT_SURFACES); // no surfaces: nothing selected
     run({"x", "y", "z", "1", "0", "0", "0", "0", "0", "0", "1", "0"});
     EXPECT_EQ(messages, std::vector<std::string>{"Corrugo : no vertices selected"});
     std::vector<Point> before = positions();
-    select_all(sim::SELECT_OBJECTS);
+    select_all(SELECT_OBJECTS);
     run({"x", "y", "z", "1", "0", "0", "0", "0", "33", "random", "1", "0"});
     EXPECT_TRUE(SameBits(positions(), before));
 }
@@ -233,8 +233,8 @@ TEST_F(Wave, ObjectsAreGatheredDepthFirstAndEachVertexOnce)
     add_object("right", {{2, 0, 0}}, group);
     sim::Object *inner = add_object("inner", {{3, 0, 0}}, left);
     add_object("other", {{4, 0, 0}});
-    sim::model().selection.mode = sim::SELECT_OBJECTS;
-    sim::model().selection.objects = {group, left, inner}; // overlapping on purpose
+    sim::selection().mode = SELECT_OBJECTS;
+    sim::selection().objects = {group, left, inner}; // overlapping on purpose
     HostList *gathered = gather_wave_vertices();
     std::vector<float> xs;
     for (HostList *n = gathered; n; n = n->next)
@@ -254,8 +254,8 @@ TEST_F(Wave, ADeepTreeWithASiblingAtEveryLevelIsGatheredWholeDepthFirst)
         groups.push_back(add_object("g", {{float(k + 1), 0, 0}}, groups[k]));
         add_object("leaf", {{float(10000 + k), 0, 0}}, groups[k]);
     }
-    sim::model().selection.mode = sim::SELECT_OBJECTS;
-    sim::model().selection.objects = {groups[0]};
+    sim::selection().mode = SELECT_OBJECTS;
+    sim::selection().objects = {groups[0]};
     HostList *gathered = gather_wave_vertices();
     std::vector<float> xs, expected;
     for (HostList *n = gathered; n; n = n->next)
@@ -272,7 +272,7 @@ TEST_F(Wave, SharedSurfaceVerticesComeOnceInOrderOfFirstReference)
     sim::Object *quad = add_object("quad", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {9, 9, 9}});
     add_surface(quad, {2, 1, 0});
     add_surface(quad, {0, 3, 2});
-    select_all(sim::SELECT_SURFACES);
+    select_all(SELECT_SURFACES);
     HostList *gathered = gather_wave_vertices();
     std::vector<const sim::Vertex *> order;
     for (HostList *n = gathered; n; n = n->next)
@@ -284,18 +284,18 @@ TEST_F(Wave, SharedSurfaceVerticesComeOnceInOrderOfFirstReference)
 TEST_F(Wave, SubdivisionsAreRebuiltOnceAfterEveryVertexHasMoved)
 {
     add_object("plain", {{0, 0, 0}, {1, 0, 0}});
-    select_all(sim::SELECT_OBJECTS);
+    select_all(SELECT_OBJECTS);
     run({"x", "y", "n", "1", "1", "0", "0", "0", "0", "0", "0", "0"});
     EXPECT_EQ(sim::observations().subdivision_rebuilds, 0);
 
     // a subdivided object after a plain one, without random offsets and with
     sim::Object *smooth = add_object("smooth", {{2, 0, 0}, {3, 0, 0}});
     smooth->subdivided = true;
-    select_all(sim::SELECT_OBJECTS);
+    select_all(SELECT_OBJECTS);
     run({"x", "y", "n", "1", "1", "0", "0", "0", "0", "0", "0", "0"});
     EXPECT_EQ(sim::observations().subdivision_rebuilds, 1);
     add_object("also smooth", {{4, 0, 0}})->subdivided = true;
-    select_all(sim::SELECT_OBJECTS);
+    select_all(SELECT_OBJECTS);
     run({"x", "y", "n", "1", "1", "0", "0", "0", "random", "0", "0", "0"});
     const sim::Observations &seen = sim::observations();
     EXPECT_EQ(seen.subdivision_rebuilds, 2);
@@ -311,7 +311,7 @@ TEST_F(Wave, UndoRestoresEveryPositionBitForBit)
     add_object("tube", grid7());
     add_object("dot", {{-0.0f, 1e-40f, 3.4e38f}});
     std::vector<Point> before = positions();
-    select_all(sim::SELECT_OBJECTS);
+    select_all(SELECT_OBJECTS);
     run({"y", "x", "z", "5", "1", "1", "0", "0", "0", "0", "1", "0"});
     EXPECT_FALSE(SameBits(positions(), before));
     ASSERT_TRUE(sim::undo());
@@ -359,7 +359,7 @@ TEST_F(Wave, ListsAppendedWholeOrItemByItemHoldEachItemOnce)
 TEST_F(Wave, ReleasedNodesMakeTheNextListsAlike)
 {
     add_object("tube", grid7());
-    select_all(sim::SELECT_OBJECTS);
+    select_all(SELECT_OBJECTS);
     std::vector<const void *> first;
     for (int round = 0; round < 3; round++) {
         HostList *gathered = gather_wave_vertices();
@@ -386,7 +386,7 @@ std::vector<Point> offset_grid()
 TEST_F(Wave, FarFromTheOriginWithDecayEveryStoredValueIsRoundedToAFloat)
 {
     add_object("far", offset_grid());
-    select_all(sim::SELECT_OBJECTS);
+    select_all(SELECT_OBJECTS);
     run({"x", "y", "z", "1.7", "0.45", "0.3", "35", "80", "10", "20", "0", "0"});
     EXPECT_TRUE(SameBits(positions(), from_bits({{0x40533333, 0xc0138ff8, 0x409e0e5a},
                                                  {0x407a3d71, 0xc02e7b57, 0x409fc43a},

@@ -69,11 +69,11 @@ HostList *gather_wave_vertices(void)
 {
     HostList *vertices = NULL;
     int mode = host.ac_get_select_mode();
-    if (mode == 2) { /* surfaces */
+    if (mode == SELECT_SURFACES) {
         HostList *surfaces = host.ac_selection_get_surfaces();
         vertices = host.ac_surfacelist_get_vertices(surfaces);
         host.list_free(&surfaces);
-    } else if (mode == 3) { /* vertices */
+    } else if (mode == SELECT_VERTICES) {
         vertices = host.ac_selection_get_vertices();
     } else { /* objects */
         HostList *objects = host.ac_selection_get_objects();

@@ -28,7 +28,7 @@ static void add_surface(sim::Object *object, std::initializer_list<uint32_t> ind
 
 // A group "frame" whose vertices all lie in its children, a subdivided
 // object "post" and an unselected object "spare".
-static void build_group(sim::Model &model)
+static void build_group(sim::Model &model, sim::Selection &selection)
 {
     sim::Object *frame = model.add_object(nullptr, "frame");
     sim::Object *left = model.add_object(frame, "left");
@@ -44,11 +44,11 @@ static void build_group(sim::Model &model)
     add_vertex(post, 7.25f, 2.0f, -0.3f);
     sim::Object *spare = model.add_object(nullptr, "spare");
     add_vertex(spare, 100.0f, 100.0f, 100.0f);
-    sim::select_all(model, sim::SELECT_OBJECTS, {"frame", "post"});
+    sim::select_all(model, selection, SELECT_OBJECTS, {"frame", "post"});
 }
 
 // A 4 x 3 grid of quads sharing their edges, slightly bent, all selected.
-static void build_sheet(sim::Model &model)
+static void build_sheet(sim::Model &model, sim::Selection &selection)
 {
     sim::Object *sheet = model.add_object(nullptr, "sheet");
     for (int row = 0; row < 3; row++)
@@ -60,76 +60,75 @@ static void build_sheet(sim::Model &model)
             uint32_t corner = row * 4 + column;
             add_surface(sheet, {corner, corner + 1, corner + 5, corner + 4});
         }
-    sim::select_all(model, sim::SELECT_SURFACES, {"sheet"});
+    sim::select_all(model, selection, SELECT_SURFACES, {"sheet"});
 }
 
 // Vertices selected out of file order, two of them sharing the lowest y.
-static void build_strip(sim::Model &model)
+static void build_strip(sim::Model &model, sim::Selection &selection)
 {
     sim::Object *strip = model.add_object(nullptr, "strip");
     const float ys[] = {3.0f, -1.0f, 0.5f, -1.0f, 2.25f, 1.0f, 4.0f, 0.0f};
     for (int i = 0; i < 8; i++)
         add_vertex(strip, 0.2f * (float)i, ys[i], (float)(i % 3));
-    sim::Selection &selection = model.selection;
-    selection.mode = sim::SELECT_VERTICES;
+    selection.mode = SELECT_VERTICES;
     for (int i : {4, 3, 0, 1, 6, 2})
         selection.vertices.push_back(&strip->vertices[i]);
 }
 
 // Vertices at x = 0, 2.5 and 10: a quarter cycle and a whole one.
-static void build_quarter(sim::Model &model)
+static void build_quarter(sim::Model &model, sim::Selection &selection)
 {
     sim::Object *bar = model.add_object(nullptr, "bar");
     add_vertex(bar, 0.0f, 1.0f, 0.0f);
     add_vertex(bar, 2.5f, 5.0f, 0.0f);
     add_vertex(bar, 10.0f, -3.0f, 0.0f);
-    sim::select_all(model, sim::SELECT_VERTICES);
+    sim::select_all(model, selection, SELECT_VERTICES);
 }
 
 // 64 vertices, irregularly spaced along x, spread over two objects.
-static void build_long(sim::Model &model)
+static void build_long(sim::Model &model, sim::Selection &selection)
 {
     sim::Object *halves[2] = {model.add_object(nullptr, "front"), model.add_object(nullptr, "back")};
     for (int i = 0; i < 64; i++)
         add_vertex(halves[i % 2], -20.0f + (float)i + 0.13f * (float)(i % 7),
                    0.01f * (float)(i * i % 17), 0.5f - 0.03f * (float)i);
-    sim::select_all(model, sim::SELECT_OBJECTS);
+    sim::select_all(model, selection, SELECT_OBJECTS);
 }
 
 // 201 vertices along x, "step" apart from 0, on y = z = 0: with one cycle
 // per model unit, steps of 1, 0.5 and 0.25 put every vertex at a whole, half
 // or quarter cycle, up to 200 cycles, as a model on a grid does.
-static void build_cycles(sim::Model &model, float step)
+static void build_cycles(sim::Model &model, sim::Selection &selection, float step)
 {
     sim::Object *rail = model.add_object(nullptr, "rail");
     for (int i = 0; i <= 200; i++)
         add_vertex(rail, step * (float)i, 0.0f, 0.0f);
-    sim::select_all(model, sim::SELECT_VERTICES);
+    sim::select_all(model, selection, SELECT_VERTICES);
 }
 
-static void build_whole_cycles(sim::Model &model)
+static void build_whole_cycles(sim::Model &model, sim::Selection &selection)
 {
-    build_cycles(model, 1.0f);
+    build_cycles(model, selection, 1.0f);
 }
 
-static void build_half_cycles(sim::Model &model)
+static void build_half_cycles(sim::Model &model, sim::Selection &selection)
 {
-    build_cycles(model, 0.5f);
+    build_cycles(model, selection, 0.5f);
 }
 
-static void build_quarter_cycles(sim::Model &model)
+static void build_quarter_cycles(sim::Model &model, sim::Selection &selection)
 {
-    build_cycles(model, 0.25f);
+    build_cycles(model, selection, 0.25f);
 }
 
 // An empty group: an object selection with no vertex anywhere below it.
-static void build_empty(sim::Model &model)
+static void build_empty(sim::Model &model, sim::Selection &selection)
 {
     sim::Object *group = model.add_object(nullptr, "group");
     model.add_object(group, "nothing");
     sim::Object *other = model.add_object(nullptr, "other");
     add_vertex(other, 1.0f, 2.0f, 3.0f);
-    sim::select_all(model, sim::SELECT_OBJECTS, {"group"});
+    sim::select_all(model, selection, SELECT_OBJECTS, {"group"});
 }
 
 // }======
@@ -172,8 +171,10 @@ std::vector<float> model_positions(const sim::Model &model)
 Outcome run_scenario(const Scenario &scenario, const CommandCall &call)
 {
     sim::Model model;
-    scenario.build(model);
+    sim::Selection selection;
+    scenario.build(model, selection);
     sim::replace_model(std::move(model));
+    sim::selection() = selection; /* the objects stay where they are */
     sim::observations() = sim::Observations();
 
     Outcome outcome;

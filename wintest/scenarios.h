@@ -17,7 +17,7 @@ namespace wintest {
 
 struct Scenario {
     const char *name;
-    void (*build)(sim::Model &model); // the objects and the selection
+    void (*build)(sim::Model &model, sim::Selection &selection); // the objects and the selection
     const char *params[12];
 };
 
