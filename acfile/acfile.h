@@ -46,7 +46,7 @@
 #include <string_view>
 #include <vector>
 
-namespace sim {
+namespace acfile {
 
 // What the writer needs, besides the model, to give the file back byte for
 // byte: the file's bytes and, for every object with vertices, where its vertex
@@ -153,6 +153,6 @@ bool write_ac_stream(int fd, const std::string &name, const Model &model, const 
 bool write_ac_file(const std::string &path, const Model &model, AcSource &source,
                    std::string &error, int threads = 1);
 
-} // namespace sim
+} // namespace acfile
 
 #endif

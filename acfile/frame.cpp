@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-namespace sim {
+namespace acfile {
 
 // Adds the frame of an object whose own transform is "rot" and "loc", under the
 // frame "parent" (-1 for none); returns its index.
@@ -72,4 +72,4 @@ void to_local(const AcSource::Frame &f, const float world[3], float local[3])
     }
 }
 
-} // namespace sim
+} // namespace acfile

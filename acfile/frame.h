@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-namespace sim {
+namespace acfile {
 
 // Adds the frame of an object whose own transform is "rot" and "loc", under the
 // frame "parent" (-1 for none); returns its index.
@@ -22,6 +22,6 @@ void to_world(const AcSource::Frame &f, const float local[3], float world[3]);
 // linear); copies as to_world does.
 void to_local(const AcSource::Frame &f, const float world[3], float local[3]);
 
-} // namespace sim
+} // namespace acfile
 
 #endif

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string_view>
 
-namespace sim {
+namespace acfile {
 
 // A line of the text, without its "\n".
 struct Line {
@@ -70,6 +70,6 @@ static inline std::string_view first_word(const char *begin, const char *end)
     return std::string_view(p, skip_word(p, end) - p);
 }
 
-} // namespace sim
+} // namespace acfile
 
 #endif

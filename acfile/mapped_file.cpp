@@ -15,7 +15,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-namespace sim {
+namespace acfile {
 
 /* {====== A page that cannot be read ====== */
 
@@ -167,4 +167,4 @@ void MappedFile::map_pages(const char *from, const char *to) const
         static_cast<const volatile char *>(base)[at];
 }
 
-} // namespace sim
+} // namespace acfile

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-namespace sim {
+namespace acfile {
 
 // A file mapped into memory, read-only, with a zero byte after its end (as a
 // std::string has); unmapped when destroyed.
@@ -49,6 +49,6 @@ private:
     int file_ = -1;
 };
 
-} // namespace sim
+} // namespace acfile
 
 #endif

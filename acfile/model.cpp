@@ -1,7 +1,7 @@
 // The model an AC3D file is read into.
 #include "acfile/model.h"
 
-namespace sim {
+namespace acfile {
 
 Model::Model()
 {
@@ -30,4 +30,4 @@ size_t count_vertices(const Model &model)
     return n;
 }
 
-} // namespace sim
+} // namespace acfile

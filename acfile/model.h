@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace sim {
+namespace acfile {
 
 struct Object;
 
@@ -78,6 +78,6 @@ template <class F> void walk_objects(Object *object, F &&visit)
 
 size_t count_vertices(const Model &model);
 
-} // namespace sim
+} // namespace acfile
 
 #endif

@@ -10,7 +10,7 @@
 
 #include <locale.h>
 
-namespace sim {
+namespace acfile {
 
 /* {====== Reading numbers ====== */
 
@@ -150,4 +150,4 @@ char *format_float(char *first, char *last, float value)
 
 /* }====== */
 
-} // namespace sim
+} // namespace acfile

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <system_error>
 
-namespace sim {
+namespace acfile {
 
 enum Number { NUMBER_OK, NUMBER_NONE, NUMBER_TOO_LARGE };
 
@@ -194,6 +194,6 @@ static inline Number read_integer(const char *&p, const char *end, T &value, int
 // Whether "word" reads as a number (which includes nan and inf).
 bool is_number(std::string_view word);
 
-} // namespace sim
+} // namespace acfile
 
 #endif

@@ -8,7 +8,7 @@
 #include <new>
 #include <utility>
 
-namespace sim {
+namespace acfile {
 
 // Reads the bytes "s" holds, from the second thread's "start" on too unless
 // it is null.
@@ -59,4 +59,4 @@ bool read_ac(std::string text, const std::string &file, Model &model, AcSource &
     return read_source(s, file, model, source, error, threads);
 }
 
-} // namespace sim
+} // namespace acfile

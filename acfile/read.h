@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace sim {
+namespace acfile {
 
 // Whether the text from "p" starts with the AC3D header line, after an
 // optional UTF-8 byte-order mark; "line" is set to that first line.
@@ -25,6 +25,6 @@ bool read_source(AcSource &s, const std::string &file, Model &model, AcSource &s
 bool read_source_split(AcSource &s, const std::string &file, Model &model, AcSource &source,
                        std::string &error, size_t split);
 
-} // namespace sim
+} // namespace acfile
 
 #endif

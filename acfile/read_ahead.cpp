@@ -52,7 +52,7 @@
 #include <utility>
 #include <vector>
 
-namespace sim {
+namespace acfile {
 
 // An object read ahead: line numbers counted from the line before the start.
 struct AheadObject {
@@ -203,4 +203,4 @@ const char *ahead_start(const char *text, const char *end)
     return nullptr;
 }
 
-} // namespace sim
+} // namespace acfile

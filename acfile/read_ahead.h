@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-namespace sim {
+namespace acfile {
 
 struct ReadAhead;
 
@@ -46,6 +46,6 @@ const char *ahead_start_line(const ReadAhead &ahead);
 // thread would have); otherwise lets it go, and "r" reads on by itself.
 void take_over(Reader &r, TreeState &t, ReadAhead &ahead, const char *at, size_t lines);
 
-} // namespace sim
+} // namespace acfile
 
 #endif

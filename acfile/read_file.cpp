@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace sim {
+namespace acfile {
 
 // Reads the open regular file "fd" to its end into "text", expecting "size"
 // bytes; false with errno set on failure.
@@ -170,4 +170,4 @@ bool read_ac_file(const std::string &file, Model &model, AcSource &source, std::
     return true;
 }
 
-} // namespace sim
+} // namespace acfile

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-namespace sim {
+namespace acfile {
 
 // The length of the valid UTF-8 sequence of two bytes or more at "p", or 0.
 static size_t utf8_length(const char *p, const char *end)
@@ -221,4 +221,4 @@ void skip_mat(Reader &r, const Line &head)
     } while (first_word(line) != "ENDMAT");
 }
 
-} // namespace sim
+} // namespace acfile

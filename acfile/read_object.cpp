@@ -8,7 +8,7 @@
 #include <cctype>
 #include <cstring>
 
-namespace sim {
+namespace acfile {
 
 // The quick readers of whole lines, over the plain number readers of
 // number_text.h, and with their rule: null for anything but the usual form.
@@ -334,4 +334,4 @@ void check_type(const Reader &r, const Line &head)
         fail(r, head.number, "OBJECT and its type", quote(head));
 }
 
-} // namespace sim
+} // namespace acfile

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace sim {
+namespace acfile {
 
 static bool is_identity(const double rot[9])
 {
@@ -70,4 +70,4 @@ int32_t place_object(Reader &r, ObjectState &o)
     return frame;
 }
 
-} // namespace sim
+} // namespace acfile

@@ -9,7 +9,7 @@
 #include <cctype>
 #include <cstring>
 
-namespace sim {
+namespace acfile {
 
 // At the OBJECT line "head" of the next object: its parent (null at the top)
 // and the frame it is placed in.
@@ -171,4 +171,4 @@ void read_text(Reader &r, ReadAhead *ahead)
              "an OBJECT", "end of file");
 }
 
-} // namespace sim
+} // namespace acfile

@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-namespace sim {
+namespace acfile {
 
 /* {====== The reading's state ====== */
 
@@ -160,6 +160,6 @@ void read_text(Reader &r, ReadAhead *ahead);
 
 /* }====== */
 
-} // namespace sim
+} // namespace acfile
 
 #endif

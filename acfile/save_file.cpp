@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace sim {
+namespace acfile {
 
 /* {====== Names ====== */
 
@@ -453,4 +453,4 @@ bool save_file(const std::string &path, const std::function<int(int)> &write, st
 
 /* }====== */
 
-} // namespace sim
+} // namespace acfile

@@ -36,7 +36,7 @@
 #include <functional>
 #include <string>
 
-namespace sim {
+namespace acfile {
 
 // The file that "path" finally names, its symbolic links followed (the last
 // may dangle). False with errno set when a link cannot be read or there are
@@ -59,6 +59,6 @@ bool save_file(const std::string &path, const std::function<int(int fd)> &write,
 // about to end in a way that runs no cleanup (out of memory, say).
 void remove_pending_temporary();
 
-} // namespace sim
+} // namespace acfile
 
 #endif

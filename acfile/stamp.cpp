@@ -8,7 +8,7 @@
 
 #include <unistd.h>
 
-namespace sim {
+namespace acfile {
 
 FileStamp stamp_of(const struct stat &st)
 {
@@ -76,4 +76,4 @@ void restamp_source(AcSource &source, const std::string &path)
         source.stamp = stamp_of(read);
 }
 
-} // namespace sim
+} // namespace acfile

@@ -8,7 +8,7 @@
 
 #include <sys/stat.h>
 
-namespace sim {
+namespace acfile {
 
 struct AcSource;
 
@@ -42,6 +42,6 @@ int check_source(const AcSource &source, const std::string *target, int fd = -1)
 // as what later checks of that place compare with.
 void restamp_source(AcSource &source, const std::string &path);
 
-} // namespace sim
+} // namespace acfile
 
 #endif

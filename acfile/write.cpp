@@ -20,7 +20,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-namespace sim {
+namespace acfile {
 
 /* {====== Writing ====== */
 
@@ -430,4 +430,4 @@ bool write_ac_file(const std::string &path, const Model &model, AcSource &source
 
 /* }====== */
 
-} // namespace sim
+} // namespace acfile

@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace sim {
+namespace acfile {
 
 // Writes as write_ac does, in parts of the vertex lines of objects holding
 // about "part_vertices" vertices together (rather than tens of thousands),
@@ -15,6 +15,6 @@ namespace sim {
 void write_ac_in_parts(const Model &model, const AcSource &source, std::string &out,
                        int threads, size_t part_vertices);
 
-} // namespace sim
+} // namespace acfile
 
 #endif

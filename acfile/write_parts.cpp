@@ -39,7 +39,7 @@
 #include <system_error>
 #include <thread>
 
-namespace sim {
+namespace acfile {
 
 void make_in_order(size_t parts, int threads, const std::function<void(size_t, Part &)> &make,
                    const std::function<bool(const Part &)> &take)
@@ -126,4 +126,4 @@ void make_in_order(size_t parts, int threads, const std::function<void(size_t, P
         throw std::bad_alloc();
 }
 
-} // namespace sim
+} // namespace acfile

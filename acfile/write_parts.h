@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-namespace sim {
+namespace acfile {
 
 // The pieces of one part: short ones gathered in "buffer", long ones where
 // they are in the source's bytes, which stay put until the writing ends.
@@ -29,6 +29,6 @@ struct Part {
 void make_in_order(size_t parts, int threads, const std::function<void(size_t, Part &)> &make,
                    const std::function<bool(const Part &)> &take);
 
-} // namespace sim
+} // namespace acfile
 
 #endif

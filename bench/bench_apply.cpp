@@ -71,7 +71,7 @@ struct Scene {
 
 bool make_scene(size_t objects, size_t per_object, bool whole_model, Scene *scene)
 {
-    std::vector<sim::Object *> grids = bench::make_grouped_model(objects, per_object);
+    std::vector<acfile::Object *> grids = bench::make_grouped_model(objects, per_object);
     if (!whole_model) { /* the first grid only */
         sim::selection().objects = {grids[0]};
     }

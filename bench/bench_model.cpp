@@ -18,18 +18,18 @@ static void grid_shape(size_t n, size_t *columns, size_t *rows)
     *rows = n / nx;
 }
 
-std::vector<sim::Object *> make_grouped_model(size_t objects, size_t per_object)
+std::vector<acfile::Object *> make_grouped_model(size_t objects, size_t per_object)
 {
     sim::set_debug_sink(nullptr);
     sim::set_message_sink(nullptr);
-    sim::replace_model(sim::Model());
-    sim::Model &m = sim::model();
-    sim::Object *group = m.add_object(nullptr, "grids");
+    sim::replace_model(acfile::Model());
+    acfile::Model &m = sim::model();
+    acfile::Object *group = m.add_object(nullptr, "grids");
     size_t nx, nz;
     grid_shape(per_object, &nx, &nz);
-    std::vector<sim::Object *> grids;
+    std::vector<acfile::Object *> grids;
     for (size_t o = 0; o < objects; o++) {
-        sim::Object *object = m.add_object(group, "grid " + std::to_string(o));
+        acfile::Object *object = m.add_object(group, "grid " + std::to_string(o));
         const float x0 = (float)(o % 40) * ((float)nx * 0.1f + 1.0f);
         const float z0 = (float)(o / 40) * ((float)nz * 0.1f + 1.0f);
         object->vertices.reserve(per_object);

@@ -15,7 +15,7 @@ namespace bench {
 // Makes the host's model a group under the world holding "objects" grid
 // objects of "per_object" vertices each, with the group selected in object
 // mode; debug output is discarded. Returns the grid objects.
-std::vector<sim::Object *> make_grouped_model(size_t objects, size_t per_object);
+std::vector<acfile::Object *> make_grouped_model(size_t objects, size_t per_object);
 
 // Builds every object's host-owned vertex and child lists, as a host that
 // keeps them all along would have them before any command runs.

@@ -1,4 +1,4 @@
-// corrugo_float_text_check: compares sim::format_float with std::to_chars
+// corrugo_float_text_check: compares acfile::format_float with std::to_chars
 // for every one of the 2^32 float bit patterns, on two threads, and prints
 // the first differences and their count. It takes a few minutes; bench/run
 // does not run it.
@@ -23,7 +23,7 @@ int main()
             uint32_t bits = uint32_t(i);
             float f;
             std::memcpy(&f, &bits, sizeof f);
-            char *end = sim::format_float(ours, ours + sizeof ours, f);
+            char *end = acfile::format_float(ours, ours + sizeof ours, f);
             char *expected = std::to_chars(theirs, theirs + sizeof theirs, f).ptr;
             bool same = end - ours == expected - theirs &&
                         std::memcmp(ours, theirs, size_t(end - ours)) == 0;

@@ -75,9 +75,9 @@ int main(int argc, char **argv)
     const double start_cpu = last_cpu;
     std::string error;
     {
-        sim::Model model;
-        sim::AcSource source;
-        if (!sim::read_ac_file(argv[1], model, source, error, sim::READ_MAP, threads))
+        acfile::Model model;
+        acfile::AcSource source;
+        if (!acfile::read_ac_file(argv[1], model, source, error, acfile::READ_MAP, threads))
             return fail(error);
         phase("read the file");
         sim::replace_model(std::move(model));
@@ -97,12 +97,12 @@ int main(int argc, char **argv)
             return fail(std::string("the command failed: ") + Tcl_GetStringResult(sim::interp()));
         phase("the command");
 
-        if (!sim::write_ac_file(argv[3], sim::model(), source, error, threads))
+        if (!acfile::write_ac_file(argv[3], sim::model(), source, error, threads))
             return fail(error);
         phase("write the file");
     }
     phase("release the file's text");
-    sim::replace_model(sim::Model());
+    sim::replace_model(acfile::Model());
     phase("release the model");
     std::printf("%-28s %8.1f ms wall %8.1f ms cpu\n", "total",
                 std::chrono::duration<double, std::milli>(Clock::now() - start).count(),

@@ -103,17 +103,17 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 // the hash picks, must give what one thread gave: the same message, or the
 // same objects, tree and vertices.
 static void check_read_ahead(const std::string &text, uint32_t hash, bool read,
-                             const std::string &error, const sim::Model &model)
+                             const std::string &error, const acfile::Model &model)
 {
     size_t at = text.empty() ? 0 : hash % text.size();
     at = text.find("\nOBJECT", at);
     if (at == std::string::npos)
         return;
-    sim::Model two;
-    sim::AcSource bytes, source;
+    acfile::Model two;
+    acfile::AcSource bytes, source;
     bytes.text = text;
     std::string two_error;
-    bool two_read = sim::read_source_split(bytes, FILE_NAME, two, source, two_error, at + 1);
+    bool two_read = acfile::read_source_split(bytes, FILE_NAME, two, source, two_error, at + 1);
     if (two_read != read || two_error != error)
         broken("reading on two threads gives another outcome", two_error);
     if (!read)
@@ -121,7 +121,7 @@ static void check_read_ahead(const std::string &text, uint32_t hash, bool read,
     if (two.objects.size() != model.objects.size())
         broken("reading on two threads gives other objects");
     for (size_t i = 0; i < model.objects.size(); i++) {
-        const sim::Object &a = *model.objects[i], &b = *two.objects[i];
+        const acfile::Object &a = *model.objects[i], &b = *two.objects[i];
         bool same_parent = (a.parent == nullptr) == (b.parent == nullptr) &&
                            (!a.parent || a.parent->name == b.parent->name);
         if (a.name != b.name || !same_parent || a.refs != b.refs ||
@@ -140,12 +140,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (unsigned char c : text)
         hash = (hash ^ c) * 16777619u;
 
-    sim::Model model;
+    acfile::Model model;
     model.add_object(nullptr, "untouched");
-    sim::AcSource source;
+    acfile::AcSource source;
     source.text = "untouched";
     std::string error;
-    const bool read = sim::read_ac(text, FILE_NAME, model, source, error);
+    const bool read = acfile::read_ac(text, FILE_NAME, model, source, error);
     check_read_ahead(text, hash, read, error, model);
     if (!read) {
         check_refusal(error, text);
@@ -158,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         broken("a file that was read, yet an error", error);
 
     std::string out;
-    sim::write_ac(model, source, out);
+    acfile::write_ac(model, source, out);
     if (out != text)
         broken("the file does not write back byte for byte");
 
@@ -167,7 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     run_wave(WAVES[hash % 3]);
     if (sim::undo_depth() > 0 && !sim::undo())
         broken("undo failed");
-    sim::write_ac(sim::model(), source, out);
+    acfile::write_ac(sim::model(), source, out);
     if (out != text)
         broken("a wave and its undo do not give the file back");
 
@@ -175,7 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     run_wave(WAVES[(hash >> 8) % 3]);
     size_t k = hash >> 16;
     for (const auto &object : sim::model().objects)
-        for (sim::Vertex &v : object->vertices) {
+        for (acfile::Vertex &v : object->vertices) {
             if (k % 5 == 0)
                 (&v.x)[k % 3] = EDGES[k % (sizeof EDGES / sizeof EDGES[0])];
             if (k % 5 == 1) { // any bits at all, the writer's shortest form included
@@ -184,23 +184,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             }
             k++;
         }
-    sim::write_ac(sim::model(), source, out);
+    acfile::write_ac(sim::model(), source, out);
     std::string in_parts;
-    sim::write_ac_in_parts(sim::model(), source, in_parts, 2, 1 + hash % 3);
+    acfile::write_ac_in_parts(sim::model(), source, in_parts, 2, 1 + hash % 3);
     if (in_parts != out)
         broken("writing in parts on two threads gives other bytes");
 
-    sim::Model again;
-    sim::AcSource again_source;
-    if (!sim::read_ac(out, FILE_NAME, again, again_source, error))
+    acfile::Model again;
+    acfile::AcSource again_source;
+    if (!acfile::read_ac(out, FILE_NAME, again, again_source, error))
         broken("the written file does not read back", error);
-    const sim::Model &moved = sim::model();
+    const acfile::Model &moved = sim::model();
     if (again.objects.size() != moved.objects.size())
         broken("the written file has other objects");
     for (size_t i = 0; i < moved.objects.size(); i++)
         if (again.objects[i]->vertices.size() != moved.objects[i]->vertices.size())
             broken("the written file has other vertex counts");
-    for (const sim::AcSource::ObjectRecord &record : source.objects) {
+    for (const acfile::AcSource::ObjectRecord &record : source.objects) {
         if (record.frame >= 0)
             continue; // written in its object's frame: rounded on the way
         const auto &was = moved.objects[record.model_index]->vertices;
@@ -213,10 +213,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                            std::to_string(i));
     }
     std::string twice;
-    sim::write_ac(again, again_source, twice);
+    acfile::write_ac(again, again_source, twice);
     if (twice != out)
         broken("the written file does not write back byte for byte");
 
-    sim::replace_model(sim::Model());
+    sim::replace_model(acfile::Model());
     return 0;
 }

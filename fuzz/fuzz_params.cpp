@@ -67,11 +67,11 @@ const int RAW_MODEL = MODEL_COUNT;
 
 void build_model(const ModelShape &shape)
 {
-    sim::replace_model(sim::Model());
-    sim::Model &model = sim::model();
-    std::vector<sim::Object *> made;
+    sim::replace_model(acfile::Model());
+    acfile::Model &model = sim::model();
+    std::vector<acfile::Object *> made;
     for (const ObjectShape &o : shape) {
-        sim::Object *object = model.add_object(o.parent < 0 ? nullptr : made[o.parent], "o");
+        acfile::Object *object = model.add_object(o.parent < 0 ? nullptr : made[o.parent], "o");
         object->subdivided = o.subdivided;
         for (const auto &p : o.points)
             object->vertices.push_back({p[0], p[1], p[2], object});
@@ -88,7 +88,7 @@ std::vector<float> coordinates()
 {
     std::vector<float> all;
     for (const auto &object : sim::model().objects)
-        for (const sim::Vertex &v : object->vertices)
+        for (const acfile::Vertex &v : object->vertices)
             all.insert(all.end(), {v.x, v.y, v.z});
     return all;
 }

@@ -79,7 +79,7 @@ struct Options {
     bool undo = false;
     bool report = false;
     bool gui = false;
-    sim::WaveOptions wave;
+    programs::WaveOptions wave;
     bool print_command = false;
     bool version = false;
 };
@@ -194,7 +194,7 @@ int act_threads(Options &o, const Option &, const std::string &value)
 #define ADD(field) [](Options &o, const Option &, const std::string &v) { o.field.push_back(v); return -1; }
 #define SET(field) [](Options &o, const Option &, const std::string &) { o.field = true; return -1; }
 
-typedef sim::WaveOptions W;
+typedef programs::WaveOptions W;
 const Option WAVE_OPTIONS[] = {
     {"--along", "AXIS", false, act_wave, W::ALONG, "the axis the wave runs along: x, y or z"},
     {"--sine", "AXIS", false, act_wave, W::SINE,
@@ -332,7 +332,7 @@ int parse_options(int argc, char **argv, Options &options)
         return -1;
     if (options.wave.any) {
         std::string command, error;
-        if (!sim::wave_command(options.wave, command, error))
+        if (!programs::wave_command(options.wave, command, error))
             return usage_error(error);
         options.commands.insert(options.commands.begin(), command);
         if (options.print_command) {
@@ -364,7 +364,7 @@ int exit_command(ClientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
 void on_tcl_exit(ClientData status)
 {
     std::fprintf(stderr, "corrugo-host: the Tcl interpreter exited; nothing was written\n");
-    sim::remove_pending_temporary();
+    acfile::remove_pending_temporary();
     int code = (int)(intptr_t)status;
     _exit(code != 0 ? code : 1);
 }
@@ -374,7 +374,7 @@ std::string memory_context = "corrugo-host";
 
 void out_of_memory()
 {
-    sim::remove_pending_temporary();
+    acfile::remove_pending_temporary();
     std::fprintf(stderr, "%s: not enough memory; nothing was written\n", memory_context.c_str());
     _exit(2);
 }
@@ -387,7 +387,7 @@ void tcl_panic(const char *format, ...)
     std::vfprintf(stderr, format, args);
     std::fprintf(stderr, "; nothing was written\n");
     va_end(args);
-    sim::remove_pending_temporary();
+    acfile::remove_pending_temporary();
     _exit(2);
 }
 
@@ -429,14 +429,14 @@ int check_debug_file(const Options &options, const std::string &plugin)
     const std::string &debug = options.debug;
     if (debug.empty() || debug == "-")
         return -1;
-    if (!options.model.empty() && options.model != "-" && sim::same_file(debug, options.model))
+    if (!options.model.empty() && options.model != "-" && acfile::same_file(debug, options.model))
         return usage_error("--debug " + debug +
                            " names the model file; debug output would overwrite it");
-    if (!options.output.empty() && options.output != "-" && sim::same_file(debug, options.output))
+    if (!options.output.empty() && options.output != "-" && acfile::same_file(debug, options.output))
         return usage_error("--debug " + debug + " names the output file of -o");
-    if (sim::same_file(debug, plugin))
+    if (acfile::same_file(debug, plugin))
         return usage_error("--debug " + debug + " names the plug-in file");
-    if (sim::same_file(debug, folder_of(plugin) + "/corrugo.tcl"))
+    if (acfile::same_file(debug, folder_of(plugin) + "/corrugo.tcl"))
         return usage_error("--debug " + debug + " names the dialog script beside the plug-in");
     struct stat out, named;
     if (options.output == "-" && fstat(STDOUT_FILENO, &out) == 0 &&
@@ -470,11 +470,11 @@ struct Snapshot {
     sim::Box box;
 };
 
-Snapshot snapshot(const sim::Model &model)
+Snapshot snapshot(const acfile::Model &model)
 {
     Snapshot s;
     for (const auto &object : model.objects)
-        for (const sim::Vertex &v : object->vertices) {
+        for (const acfile::Vertex &v : object->vertices) {
             s.positions.insert(s.positions.end(), {v.x, v.y, v.z});
             const float p[3] = {v.x, v.y, v.z};
             for (int k = 0; k < 3; k++) {
@@ -558,20 +558,20 @@ int main(int argc, char **argv)
     if (options.gui) {
         std::set_new_handler(out_of_memory);
         Tcl_SetPanicProc(tcl_panic);
-        sim::ViewerOptions viewer;
+        programs::ViewerOptions viewer;
         viewer.model = options.model;
         viewer.plugin = options.plugin.empty() ? default_plugin() : options.plugin;
         viewer.mode = options.mode;
         viewer.names = options.names;
         viewer.commands = options.commands;
-        return sim::run_viewer(viewer);
+        return programs::run_viewer(viewer);
     }
 
     const int threads = options.threads ? options.threads : useful_threads();
-    sim::Model model;
-    sim::AcSource source;
+    acfile::Model model;
+    acfile::AcSource source;
     std::string error;
-    if (!sim::read_ac_file(options.model, model, source, error, sim::READ_MAP, threads)) {
+    if (!acfile::read_ac_file(options.model, model, source, error, acfile::READ_MAP, threads)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 2;
     }
@@ -643,12 +643,12 @@ int main(int argc, char **argv)
     }
     if (!clean)
         return 1;
-    if (to_stdout && !sim::write_ac_stream(STDOUT_FILENO, "standard output", sim::model(), source, error, threads)) {
+    if (to_stdout && !acfile::write_ac_stream(STDOUT_FILENO, "standard output", sim::model(), source, error, threads)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 2;
     }
     if (!to_stdout && !options.output.empty() &&
-        !sim::write_ac_file(options.output, sim::model(), source, error, threads)) {
+        !acfile::write_ac_file(options.output, sim::model(), source, error, threads)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 2;
     }

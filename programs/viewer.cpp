@@ -27,7 +27,10 @@
 // The window's Tcl script, generated from viewer.tcl.
 extern const char corrugo_viewer_script[];
 
-namespace sim {
+using namespace acfile;
+using namespace sim;
+
+namespace programs {
 
 namespace {
 
@@ -582,4 +585,4 @@ int run_viewer(const ViewerOptions &options)
 
 // }======
 
-} // namespace sim
+} // namespace programs

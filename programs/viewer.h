@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace sim {
+namespace programs {
 
 struct ViewerOptions {
     std::string model;                 // the model to open first; may be empty
@@ -19,6 +19,6 @@ struct ViewerOptions {
 // Runs the viewer until its window closes; returns the exit status.
 int run_viewer(const ViewerOptions &options);
 
-} // namespace sim
+} // namespace programs
 
 #endif

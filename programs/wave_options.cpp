@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-namespace sim {
+namespace programs {
 
 // The value of "own" when given, else that of "shared" when given, else
 // "fallback": a wave's own option overrides the one for both waves.
@@ -54,4 +54,4 @@ bool wave_command(const WaveOptions &o, std::string &command, std::string &error
     return true;
 }
 
-} // namespace sim
+} // namespace programs

@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace sim {
+namespace programs {
 
 struct WaveOptions {
     enum Slot {
@@ -24,6 +24,6 @@ struct WaveOptions {
 // "error" saying which option is missing or does not go with another.
 bool wave_command(const WaveOptions &options, std::string &command, std::string &error);
 
-} // namespace sim
+} // namespace programs
 
 #endif

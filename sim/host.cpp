@@ -13,6 +13,8 @@
 #include <sanitizer/asan_interface.h>
 #endif
 
+using namespace acfile;
+
 namespace sim {
 
 // {====== State ======
@@ -232,9 +234,9 @@ using sim::host;
 
 // {====== Host functions ======
 
-static sim::Object *as_object(HostObject *object)
+static acfile::Object *as_object(HostObject *object)
 {
-    return (sim::Object *)object;
+    return (acfile::Object *)object;
 }
 
 static HostList *new_node(void *data)
@@ -324,10 +326,10 @@ HostList *ac_surfacelist_get_vertices(HostList *surfaces)
     sim::PointerSet seen;
     HostList *head = nullptr, **link = &head;
     for (HostList *node = surfaces; node; node = node->next) {
-        const sim::Surface *surface = (const sim::Surface *)node->data;
-        sim::Object *object = surface->owner;
+        const acfile::Surface *surface = (const acfile::Surface *)node->data;
+        acfile::Object *object = surface->owner;
         for (uint32_t i = 0; i < surface->ref_count; i++) {
-            sim::Vertex *v = &object->vertices[object->refs[surface->first_ref + i]];
+            acfile::Vertex *v = &object->vertices[object->refs[surface->first_ref + i]];
             if (seen.insert(v)) {
                 *link = new_node(v);
                 link = &(*link)->next;
@@ -353,7 +355,7 @@ static HostList *node_array(std::vector<HostList> &nodes, size_t count)
 
 HostList *ac_object_get_vertexlist(HostObject *object)
 {
-    sim::Object *o = as_object(object);
+    acfile::Object *o = as_object(object);
     host().seen.vertex_list_requests++;
     HostList *head = node_array(o->vertex_nodes, o->vertices.size());
     for (size_t i = 0; i < o->vertex_nodes.size(); i++)
@@ -365,7 +367,7 @@ HostList *ac_object_get_vertexlist(HostObject *object)
 
 HostList *ac_object_get_childrenlist(HostObject *object)
 {
-    sim::Object *o = as_object(object);
+    acfile::Object *o = as_object(object);
     host().seen.children_list_requests++;
     HostList *head = node_array(o->child_nodes, o->children.size());
     for (size_t i = 0; i < o->child_nodes.size(); i++)
@@ -375,7 +377,7 @@ HostList *ac_object_get_childrenlist(HostObject *object)
 
 HostObject *object_of_vertex(HostVertex *vertex)
 {
-    return (HostObject *)((sim::Vertex *)vertex)->owner;
+    return (HostObject *)((acfile::Vertex *)vertex)->owner;
 }
 
 int ac_object_is_subdivided(HostObject *object)
@@ -386,11 +388,11 @@ int ac_object_is_subdivided(HostObject *object)
 // The object whose vertices, all of them and in order, are the items of
 // "list", when "list" is the vertex list ac_object_get_vertexlist handed out
 // last; else null.
-static sim::Object *whole_vertex_list(const sim::AppendCache &cache, const HostList *list)
+static acfile::Object *whole_vertex_list(const sim::AppendCache &cache, const HostList *list)
 {
     if (list != cache.handed)
         return nullptr; // not the list handed out last
-    sim::Object *object = cache.handed_object;
+    acfile::Object *object = cache.handed_object;
     size_t i = 0, n = object->vertices.size();
     for (const HostList *node = list; node; node = node->next, i++)
         if (i == n || node->data != &object->vertices[i])
@@ -402,8 +404,8 @@ static sim::Object *whole_vertex_list(const sim::AppendCache &cache, const HostL
 // must be tested item by item.
 static void items_by_object_to_set(sim::AppendCache &cache)
 {
-    for (sim::Object *object : cache.whole)
-        for (sim::Vertex &v : object->vertices)
+    for (acfile::Object *object : cache.whole)
+        for (acfile::Vertex &v : object->vertices)
             cache.items.insert(&v);
     cache.whole.clear();
     cache.whole_set.clear();
@@ -428,11 +430,11 @@ void list_append_list_unique(HostList **head, HostList *list)
         }
     }
     HostList **link = cache.tail ? &cache.tail->next : head;
-    sim::Object *object = cache.items.empty() ? whole_vertex_list(cache, list) : nullptr;
+    acfile::Object *object = cache.items.empty() ? whole_vertex_list(cache, list) : nullptr;
     if (object) {
         if (cache.whole_set.insert(object)) { /* else every vertex is there already */
             cache.whole.push_back(object);
-            for (sim::Vertex &v : object->vertices) {
+            for (acfile::Vertex &v : object->vertices) {
                 *link = new_node(&v);
                 cache.tail = *link;
                 link = &(*link)->next;
@@ -485,7 +487,7 @@ void add_undoable_vertex_positions(const char *label, HostList *vertices)
 // takes all three coordinates.
 typedef float Lanes __attribute__((vector_size(16)));
 
-static Lanes lanes_of(const sim::Vertex &v)
+static Lanes lanes_of(const acfile::Vertex &v)
 {
     return Lanes{v.x, v.y, v.z, 0.0f};
 }
@@ -496,7 +498,7 @@ static Lanes lanes_of(const sim::Vertex &v)
 static float first_equal(int axis, float value)
 {
     for (const auto &object : host().model.objects)
-        for (const sim::Vertex &v : object->vertices) {
+        for (const acfile::Vertex &v : object->vertices) {
             const float c[3] = {v.x, v.y, v.z};
             if (c[axis] == value)
                 return c[axis];
@@ -536,7 +538,7 @@ void find_bounding_box(void)
     Lanes lo_odd = lo_even, hi_odd = hi_even;
     bool any = false;
     for (const auto &object : host().model.objects) {
-        const std::vector<sim::Vertex> &vertices = object->vertices;
+        const std::vector<acfile::Vertex> &vertices = object->vertices;
         size_t i = 0;
         for (; i + 1 < vertices.size(); i += 2) {
             take_in(lanes_of(vertices[i]), lo_even, hi_even);
@@ -573,10 +575,10 @@ static std::string count_of(size_t n, const char *one, const char *many)
 
 void display_status(void)
 {
-    const sim::Model &m = host().model;
+    const acfile::Model &m = host().model;
     const sim::Selection &s = host().selection;
     std::string text = count_of(m.objects.size() - 1, "object", "objects") + ", " +
-                       count_of(sim::count_vertices(m), "vertex", "vertices") + "; ";
+                       count_of(acfile::count_vertices(m), "vertex", "vertices") + "; ";
     if (s.mode == SELECT_SURFACES)
         text += count_of(s.surfaces.size(), "surface", "surfaces");
     else if (s.mode == SELECT_VERTICES)

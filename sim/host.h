@@ -26,11 +26,11 @@ namespace sim {
 Tcl_Interp *interp();
 
 // The model the host functions work on.
-Model &model();
+acfile::Model &model();
 
 // Makes "next" the model; the undo steps of the previous one are dropped and
 // nothing is selected, in objects mode.
-void replace_model(Model &&next);
+void replace_model(acfile::Model &&next);
 
 // What is selected in the model: what the selection functions hand out.
 Selection &selection();

@@ -100,17 +100,17 @@ struct AppendCache {
     HostList **head_address = nullptr;
     HostList *head = nullptr;
     HostList *tail = nullptr;
-    std::vector<Object *> whole; // in "whole_set" too
+    std::vector<acfile::Object *> whole; // in "whole_set" too
     PointerSet whole_set;
     PointerSet items;
     // The last list ac_object_get_vertexlist handed out, and its object.
     const HostList *handed = nullptr;
-    Object *handed_object = nullptr;
+    acfile::Object *handed_object = nullptr;
 };
 
 struct Host {
     Tcl_Interp *interp = nullptr; // created on first use, kept to the end
-    Model model;
+    acfile::Model model;
     Selection selection; // in "model"
     TextSink message_sink = [](const std::string &text) { std::fprintf(stderr, "%s\n", text.c_str()); };
     TextSink debug_sink;

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+using namespace acfile;
+
 namespace sim {
 
 static bool named(const Object *object, const std::vector<std::string> &names)

@@ -14,9 +14,9 @@ namespace sim {
 // host/host.h), the objects, the surfaces or the vertices.
 struct Selection {
     int mode = SELECT_OBJECTS;
-    std::vector<Object *> objects;
-    std::vector<Surface *> surfaces;
-    std::vector<Vertex *> vertices;
+    std::vector<acfile::Object *> objects;
+    std::vector<acfile::Surface *> surfaces;
+    std::vector<acfile::Vertex *> vertices;
 };
 
 // The modes' names, as corrugo-host's --select, its completion and the viewer
@@ -37,14 +37,14 @@ const char *select_mode_name(int mode);
 // - objects: the world's children, or every object whose name is given;
 // - surfaces and vertices: those of every object in scope, objects depth-first,
 //   the scope being the named objects and their descendants.
-void select_all(Model &model, Selection &selection, int mode,
+void select_all(acfile::Model &model, Selection &selection, int mode,
                 const std::vector<std::string> &names = {});
 void select_none(Selection &selection);
 
 // Whether every name of "names" names an object of "model" (its world aside),
 // as naming objects to select requires; else "error" says which does not:
 // `no object named "NAME"`.
-bool check_names(const Model &model, const std::vector<std::string> &names, std::string &error);
+bool check_names(const acfile::Model &model, const std::vector<std::string> &names, std::string &error);
 
 } // namespace sim
 

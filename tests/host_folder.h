@@ -113,13 +113,13 @@ protected:
     // The world positions of every vertex of a file in "after".
     std::vector<Point> positions(const char *name) const
     {
-        sim::Model model;
-        sim::AcSource source;
+        acfile::Model model;
+        acfile::AcSource source;
         std::string error;
-        EXPECT_TRUE(sim::read_ac_file((dir / "after" / name).string(), model, source, error)) << error;
+        EXPECT_TRUE(acfile::read_ac_file((dir / "after" / name).string(), model, source, error)) << error;
         std::vector<Point> all;
         for (const auto &object : model.objects)
-            for (const sim::Vertex &v : object->vertices)
+            for (const acfile::Vertex &v : object->vertices)
                 all.push_back({v.x, v.y, v.z});
         return all;
     }

@@ -18,8 +18,8 @@
 #include <string>
 
 struct Loaded {
-    sim::Model model;
-    sim::AcSource source;
+    acfile::Model model;
+    acfile::AcSource source;
     std::string error;
     bool ok = false;
 };
@@ -37,7 +37,7 @@ inline std::string describe(const Loaded &l)
         }
         d += ' ';
     };
-    auto index_of = [&](const sim::Object *o) {
+    auto index_of = [&](const acfile::Object *o) {
         for (size_t i = 0; i < l.model.objects.size(); i++)
             if (l.model.objects[i].get() == o)
                 return std::to_string(i);
@@ -46,10 +46,10 @@ inline std::string describe(const Loaded &l)
     for (const auto &o : l.model.objects) {
         d += "object " + o->name + " parent " + index_of(o->parent) +
              (o->subdivided ? " subdivided" : "") + "\n kids";
-        for (const sim::Object *k : o->children)
+        for (const acfile::Object *k : o->children)
             d += " " + index_of(k);
         d += "\n vertices ";
-        for (const sim::Vertex &v : o->vertices) {
+        for (const acfile::Vertex &v : o->vertices) {
             bits(&v.x, 12);
             d += v.owner == o.get() ? "" : "(not its own) ";
         }
@@ -57,7 +57,7 @@ inline std::string describe(const Loaded &l)
         for (uint32_t r : o->refs)
             d += " " + std::to_string(r);
         d += "\n surfaces";
-        for (const sim::Surface &s : o->surfaces)
+        for (const acfile::Surface &s : o->surfaces)
             d += " " + std::to_string(s.first_ref) + "+" + std::to_string(s.ref_count) +
                  (s.owner == o.get() ? "" : "(not its own)");
         d += "\n";
@@ -85,16 +85,16 @@ inline std::string describe(const Loaded &l)
 inline Loaded load(const std::string &text)
 {
     Loaded l;
-    l.ok = sim::read_ac(text, "model.ac", l.model, l.source, l.error);
+    l.ok = acfile::read_ac(text, "model.ac", l.model, l.source, l.error);
     const std::string once = describe(l);
     size_t tried = 0;
     for (size_t at = 0; at < text.size() && tried < 50; at = text.find('\n', at) + 1) {
         size_t word = text.find_first_not_of(" \t", at);
         if (word != std::string::npos && text.compare(word, 6, "OBJECT") == 0) {
             Loaded two;
-            sim::AcSource s;
+            acfile::AcSource s;
             s.text = text;
-            two.ok = sim::read_source_split(s, "model.ac", two.model, two.source, two.error, at);
+            two.ok = acfile::read_source_split(s, "model.ac", two.model, two.source, two.error, at);
             EXPECT_EQ(describe(two), once) << "read ahead from offset " << at;
             tried++;
         }
@@ -109,10 +109,10 @@ inline Loaded load(const std::string &text)
 inline std::string save(const Loaded &l)
 {
     std::string out;
-    sim::write_ac(l.model, l.source, out);
+    acfile::write_ac(l.model, l.source, out);
     for (size_t part_vertices : {1, 2, 3, 1000}) {
         std::string in_parts;
-        sim::write_ac_in_parts(l.model, l.source, in_parts, 2, part_vertices);
+        acfile::write_ac_in_parts(l.model, l.source, in_parts, 2, part_vertices);
         EXPECT_EQ(in_parts, out) << "written in parts of " << part_vertices << " vertices";
     }
     return out;

@@ -4,7 +4,7 @@
 
 void SimTest::SetUp()
 {
-    sim::replace_model(sim::Model());
+    sim::replace_model(acfile::Model());
     sim::set_message_sink([this](const std::string &text) { messages.push_back(text); });
     sim::set_debug_sink([this](const std::string &text) { debug += text; });
     sim::pin_tick(0);
@@ -15,20 +15,20 @@ void SimTest::TearDown()
 {
     sim::set_message_sink(nullptr);
     sim::set_debug_sink(nullptr);
-    sim::replace_model(sim::Model());
+    sim::replace_model(acfile::Model());
     EXPECT_EQ(sim::live_list_nodes(), 0u) << "a list node outlived the test's model";
 }
 
-sim::Object *SimTest::add_object(const char *name, const std::vector<Point> &points,
-                                 sim::Object *parent)
+acfile::Object *SimTest::add_object(const char *name, const std::vector<Point> &points,
+                                 acfile::Object *parent)
 {
-    sim::Object *object = sim::model().add_object(parent, name);
+    acfile::Object *object = sim::model().add_object(parent, name);
     for (const Point &p : points)
         object->vertices.push_back({p[0], p[1], p[2], object});
     return object;
 }
 
-void SimTest::add_surface(sim::Object *object, const std::vector<uint32_t> &indices)
+void SimTest::add_surface(acfile::Object *object, const std::vector<uint32_t> &indices)
 {
     object->surfaces.push_back({object, (uint32_t)object->refs.size(), (uint32_t)indices.size()});
     object->refs.insert(object->refs.end(), indices.begin(), indices.end());
@@ -38,7 +38,7 @@ std::vector<Point> SimTest::positions() const
 {
     std::vector<Point> all;
     for (const auto &object : sim::model().objects)
-        for (const sim::Vertex &v : object->vertices)
+        for (const acfile::Vertex &v : object->vertices)
             all.push_back({v.x, v.y, v.z});
     return all;
 }

@@ -21,10 +21,10 @@ protected:
     void TearDown() override;
 
     // A new object named "name" under "parent" (the world when null).
-    sim::Object *add_object(const char *name, const std::vector<Point> &points,
-                            sim::Object *parent = nullptr);
+    acfile::Object *add_object(const char *name, const std::vector<Point> &points,
+                            acfile::Object *parent = nullptr);
     // A surface over vertices "indices" of "object".
-    void add_surface(sim::Object *object, const std::vector<uint32_t> &indices);
+    void add_surface(acfile::Object *object, const std::vector<uint32_t> &indices);
 
     // Every vertex position of the model, objects in creation order.
     std::vector<Point> positions() const;

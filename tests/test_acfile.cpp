@@ -24,7 +24,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-using namespace sim;
+using namespace acfile;
 
 namespace {
 
@@ -242,7 +242,7 @@ TEST(AcRead, EveryKindOfBlankPartsWords)
                            "2" + blank + blank + "3" + blank + "\nkids 0\n";
         Loaded l = load(text);
         ASSERT_TRUE(l.ok) << l.error << " with blank " << int(*blank);
-        const sim::Vertex &v = l.model.objects[1]->vertices.at(0);
+        const acfile::Vertex &v = l.model.objects[1]->vertices.at(0);
         EXPECT_EQ(v.x + 10 * v.y + 100 * v.z, 321) << int(*blank);
         EXPECT_EQ(save(l), text);
     }

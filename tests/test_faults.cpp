@@ -329,12 +329,12 @@ protected:
         if (route == IN_PLACE)
             EXPECT_EQ(link(path.c_str(), link_name.c_str()), 0);
         Loaded l;
-        EXPECT_TRUE(sim::read_ac_file(path, l.model, l.source, l.error, sim::READ_MAP))
+        EXPECT_TRUE(acfile::read_ac_file(path, l.model, l.source, l.error, acfile::READ_MAP))
             << l.error;
         l.model.objects[1]->vertices[1].z = 1.5f;
         auto write = [&](int fd) {
             std::string out;
-            sim::write_ac(l.model, l.source, out);
+            acfile::write_ac(l.model, l.source, out);
             for (size_t at = 0; at < out.size();) {
                 ssize_t n = ::write(fd, out.data() + at, out.size() - at);
                 if (n < 0)
@@ -344,8 +344,8 @@ protected:
             return 0;
         };
         arm(call, nth, kind);
-        bool ok = route == NAMED ? sim::save_file(path, write, error, false)
-                                 : sim::write_ac_file(path, l.model, l.source, error);
+        bool ok = route == NAMED ? acfile::save_file(path, write, error, false)
+                                 : acfile::write_ac_file(path, l.model, l.source, error);
         fired = disarm();
         now = contents(path);
         std::vector<std::string> expected = {"model.ac"};
@@ -489,12 +489,12 @@ TEST_F(Faults, AFileThatCannotBeLockedIsReadAndSavedAllTheSame)
             ASSERT_EQ(link(path.c_str(), link_name.c_str()), 0);
         Loaded l;
         arm("fcntl", 1, ENOLCK);
-        ASSERT_TRUE(sim::read_ac_file(path, l.model, l.source, l.error, sim::READ_MAP)) << l.error;
+        ASSERT_TRUE(acfile::read_ac_file(path, l.model, l.source, l.error, acfile::READ_MAP)) << l.error;
         EXPECT_TRUE(disarm());
         l.model.objects[1]->vertices[1].z = 1.5f;
         std::string error;
         arm("fcntl", 1, ENOLCK);
-        EXPECT_TRUE(sim::write_ac_file(path, l.model, l.source, error)) << error;
+        EXPECT_TRUE(acfile::write_ac_file(path, l.model, l.source, error)) << error;
         EXPECT_EQ(disarm(), route == IN_PLACE);
         EXPECT_TRUE(contents(path) == big_moved);
         unlink(link_name.c_str());
@@ -514,19 +514,19 @@ TEST_F(Faults, AFileAnotherProgramChangesIsNeverWrittenOver)
         return text;
     }();
     const struct {
-        sim::ReadMode mode;
+        acfile::ReadMode mode;
         const char *call;
         int nth;
         const std::string &becomes;
-    } reads[] = {{sim::READ_COPY, "read", 1, other}, {sim::READ_MAP, "mmap", 2, same_size}};
+    } reads[] = {{acfile::READ_COPY, "read", 1, other}, {acfile::READ_MAP, "mmap", 2, same_size}};
     for (const auto &c : reads) {
         put(path, big);
         other_program = [&] { put(path, c.becomes); };
         Loaded l;
         arm(c.call, c.nth, OTHER_PROGRAM);
-        EXPECT_FALSE(sim::read_ac_file(path, l.model, l.source, l.error, c.mode));
+        EXPECT_FALSE(acfile::read_ac_file(path, l.model, l.source, l.error, c.mode));
         EXPECT_TRUE(disarm()) << c.call;
-        EXPECT_EQ(l.error, sim::changed_message(path));
+        EXPECT_EQ(l.error, acfile::changed_message(path));
     }
     for (Route route : {BY_RENAME, IN_PLACE})
         for (const char *call : {"writev", "sendfile"})
@@ -537,18 +537,18 @@ TEST_F(Faults, AFileAnotherProgramChangesIsNeverWrittenOver)
                 bool fired = false;
                 EXPECT_FALSE(save_moved(big, route, call, 1, OTHER_PROGRAM, fired, error, now));
                 EXPECT_TRUE(fired);
-                EXPECT_EQ(error, sim::changed_message(path));
+                EXPECT_EQ(error, acfile::changed_message(path));
                 EXPECT_TRUE(now == *becomes);
             }
     // Written to a stream as it goes, what went out is no model to keep.
     put(path, big);
     Loaded l;
-    ASSERT_TRUE(sim::read_ac_file(path, l.model, l.source, l.error, sim::READ_MAP)) << l.error;
+    ASSERT_TRUE(acfile::read_ac_file(path, l.model, l.source, l.error, acfile::READ_MAP)) << l.error;
     int out = ::open((dir + "/out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     std::string error;
     other_program = [&] { put(path, other); };
     arm("sendfile", 1, OTHER_PROGRAM);
-    EXPECT_FALSE(sim::write_ac_stream(out, "standard output", l.model, l.source, error));
+    EXPECT_FALSE(acfile::write_ac_stream(out, "standard output", l.model, l.source, error));
     EXPECT_TRUE(disarm());
     ::close(out);
     EXPECT_EQ(error, path + ": changed by another program while corrugo-host ran; standard "
@@ -559,7 +559,7 @@ TEST_F(Faults, AFileAnotherProgramChangesIsNeverWrittenOver)
         {
             Loaded l;
             arm("mmap", 2, OTHER_PROGRAM);
-            sim::read_ac_file(path, l.model, l.source, l.error, sim::READ_MAP);
+            acfile::read_ac_file(path, l.model, l.source, l.error, acfile::READ_MAP);
             std::exit(0);
         },
         ::testing::ExitedWithCode(2), "^" + path + ": changed by another program while corrugo-host ran; nothing was written\n$");
@@ -575,11 +575,11 @@ TEST_F(Faults, AnAttributeThatCannotBeCopiedSendsTheSaveInPlace)
     struct stat before, after;
     ASSERT_EQ(::stat(path.c_str(), &before), 0);
     Loaded l;
-    ASSERT_TRUE(sim::read_ac_file(path, l.model, l.source, l.error)) << l.error;
+    ASSERT_TRUE(acfile::read_ac_file(path, l.model, l.source, l.error)) << l.error;
     l.model.objects[1]->vertices[1].z = 1.5f;
     std::string error;
     arm("fsetxattr", 1, EPERM);
-    EXPECT_TRUE(sim::write_ac_file(path, l.model, l.source, error)) << error;
+    EXPECT_TRUE(acfile::write_ac_file(path, l.model, l.source, error)) << error;
     EXPECT_TRUE(disarm());
     ASSERT_EQ(::stat(path.c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino);
@@ -609,11 +609,11 @@ TEST_F(Faults, ALinkThatCannotBeReadIsNotSavedThrough)
     put(path, model);
     ASSERT_EQ(symlink("model.ac", (dir + "/link.ac").c_str()), 0);
     Loaded l;
-    ASSERT_TRUE(sim::read_ac_file(path, l.model, l.source, l.error)) << l.error;
+    ASSERT_TRUE(acfile::read_ac_file(path, l.model, l.source, l.error)) << l.error;
     l.model.objects[1]->vertices[1].z = 1.5f;
     std::string error;
     arm("readlink", 1, EIO);
-    EXPECT_FALSE(sim::write_ac_file(dir + "/link.ac", l.model, l.source, error));
+    EXPECT_FALSE(acfile::write_ac_file(dir + "/link.ac", l.model, l.source, error));
     EXPECT_TRUE(disarm());
     EXPECT_EQ(error, dir + "/link.ac: cannot write: " + std::strerror(EIO));
     EXPECT_EQ(contents(path), model);
@@ -628,7 +628,7 @@ static int save_in_child(const std::string &path, const std::function<void()> &b
     if (child == 0) {
         before();
         std::string error;
-        bool ok = sim::save_file(
+        bool ok = acfile::save_file(
             path,
             [&](int fd) {
                 between();
@@ -653,7 +653,7 @@ TEST_F(Faults, SignalsDuringASaveLeaveNoTemporaryFileAndIgnoredOnesStayIgnored)
         path,
         [&] {
             std::string error;
-            sim::save_file(longer + "/first-model-saved.ac",
+            acfile::save_file(longer + "/first-model-saved.ac",
                            [](int fd) { return ::write(fd, "x", 1) == 1 ? 0 : errno; }, error,
                            false);
         },
@@ -690,13 +690,13 @@ TEST_F(Faults, ASaveInterruptedBySignalsWritesTheWholeFile)
 TEST_F(Faults, AReadThatFailsSaysWhyAndAnInterruptedOneGoesOn)
 {
     put(path, model);
-    for (sim::ReadMode mode : {sim::READ_COPY, sim::READ_MAP}) {
+    for (acfile::ReadMode mode : {acfile::READ_COPY, acfile::READ_MAP}) {
         for (const char *call : {"open", "fstat", "read", "mmap", "close"}) {
             for (int error : {EIO, EINTR}) {
                 for (int nth = 1; nth < 10; nth++) {
                     Loaded l;
                     arm(call, nth, error);
-                    l.ok = sim::read_ac_file(path, l.model, l.source, l.error, mode);
+                    l.ok = acfile::read_ac_file(path, l.model, l.source, l.error, mode);
                     bool fired = disarm();
                     SCOPED_TRACE(std::string(call) + " call " + std::to_string(nth) + " " +
                                  std::strerror(error));
@@ -734,7 +734,7 @@ TEST_F(Faults, AStreamThatIsInterruptedGoesOnAndOneThatFailsSaysWhy)
         ::close(pipe_ends[0]);
         Loaded l;
         arm("read", 1, error);
-        l.ok = sim::read_ac_file("-", l.model, l.source, l.error);
+        l.ok = acfile::read_ac_file("-", l.model, l.source, l.error);
         EXPECT_TRUE(disarm());
         dup2(saved, STDIN_FILENO);
         ::close(saved);

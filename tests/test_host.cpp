@@ -62,7 +62,7 @@ TEST_F(Host, TheBoundingBoxKeepsTheFirstOfTiedZerosAndPassesOverNaN)
     // the first zero at an odd place on x, at an even one on y and z
     add_object("zeros", {{5, 0.0f, -0.0f}, {-0.0f, -0.0f, 0.0f}, {0.0f, 3, -5}, {7, 4, -7}});
     add_object("none", {});
-    sim::Object *odd = add_object("odd", {{nan, 2, nan}, {6, nan, -1}, {1, 9, -9}});
+    acfile::Object *odd = add_object("odd", {{nan, 2, nan}, {6, nan, -1}, {1, 9, -9}});
     // what lies past the last vertex is no vertex
     odd->vertices.push_back({100, 100, 100, odd});
     odd->vertices.pop_back();
@@ -92,7 +92,7 @@ TEST_F(Host, OfZerosOfBothSignsAtEvenPlacesTheBoundingBoxKeepsTheFirst)
 
 TEST_F(Host, NoListNodeOutlivesACommandAnUndoOrAModelReplacement)
 {
-    sim::Object *a = add_object("a", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}});
+    acfile::Object *a = add_object("a", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}});
     add_surface(a, {0, 1, 2});
     add_object("b", {{2, 0, 0}}, a);
     add_object("empty", {});
@@ -123,7 +123,7 @@ TEST_F(Host, NoListNodeOutlivesACommandAnUndoOrAModelReplacement)
     run("x y n 1 1 0 0 0 0 0 0 0");
     run("x y n 2 1 0 0 0 0 0 0 0");
     EXPECT_EQ(sim::live_list_nodes(), 10u);
-    sim::replace_model(sim::Model());
+    sim::replace_model(acfile::Model());
     EXPECT_EQ(sim::live_list_nodes(), 0u);
     EXPECT_EQ(sim::undo_depth(), 0u);
 }
@@ -131,14 +131,14 @@ TEST_F(Host, NoListNodeOutlivesACommandAnUndoOrAModelReplacement)
 TEST_F(Host, GatheringAsksForEachObjectsListsOnceHoweverWideOrDeep)
 {
     // a wide group of objects without children, a deep chain, and a mix
-    sim::Object *wide = add_object("wide", {});
+    acfile::Object *wide = add_object("wide", {});
     for (int i = 0; i < 1000; i++)
         add_object("leaf", {{(float)i, 0, 0}}, wide);
-    sim::Object *deep = add_object("deep", {{-1, 0, 0}});
-    sim::Object *o = deep;
+    acfile::Object *deep = add_object("deep", {{-1, 0, 0}});
+    acfile::Object *o = deep;
     for (int i = 0; i < 200; i++)
         o = add_object("link", {{(float)(-2 - i), 0, 0}}, o);
-    sim::Object *mixed = add_object("mixed", {});
+    acfile::Object *mixed = add_object("mixed", {});
     for (int i = 0; i < 50; i++)
         add_object("leaf", {{0, (float)i, 0}}, add_object("branch", {}, mixed));
     sim::selection().mode = SELECT_OBJECTS;
@@ -178,8 +178,8 @@ TEST_F(Host, MessagesOfEveryLengthComeThroughWhole)
 // appending to it must see what it holds now, not what the freed one held.
 TEST_F(Host, AppendingToANewListAtAFreedListsPlaceSeesTheNewItems)
 {
-    sim::Object *a = add_object("a", {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}});
-    sim::Object *b = add_object("b", {{3, 0, 0}, {4, 0, 0}, {5, 0, 0}});
+    acfile::Object *a = add_object("a", {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}});
+    acfile::Object *b = add_object("b", {{3, 0, 0}, {4, 0, 0}, {5, 0, 0}});
     HostList *list = nullptr;
     list_append_list_unique(&list, ac_object_get_vertexlist((HostObject *)a));
     list_free(&list);
@@ -228,7 +228,7 @@ TEST_F(Host, AppendingToANewListAtAFreedListsPlaceSeesTheNewItems)
 // appended as it is now.
 TEST_F(Host, AHandedOutListChangedSinceIsAppendedAsItIsNow)
 {
-    sim::Object *a = add_object("a", {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}});
+    acfile::Object *a = add_object("a", {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}});
     const void *v0 = &a->vertices[0], *v1 = &a->vertices[1], *v2 = &a->vertices[2];
     HostList *handed = ac_object_get_vertexlist((HostObject *)a);
     HostList *third = handed->next->next;

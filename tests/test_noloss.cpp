@@ -21,7 +21,7 @@
 #include <unistd.h>
 #include <vector>
 
-using namespace sim;
+using namespace acfile;
 
 namespace {
 

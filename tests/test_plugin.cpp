@@ -31,13 +31,13 @@ public:
 class Plugin : public SimTest {
 protected:
     // A flat 3 x 3 grid of quads in the plane y = 0, as object "name".
-    sim::Object *add_grid(const char *name, float x0, sim::Object *parent = nullptr)
+    acfile::Object *add_grid(const char *name, float x0, acfile::Object *parent = nullptr)
     {
         std::vector<Point> points;
         for (int j = 0; j < 3; j++)
             for (int i = 0; i < 3; i++)
                 points.push_back({x0 + (float)i, 0.0f, (float)j});
-        sim::Object *o = add_object(name, points, parent);
+        acfile::Object *o = add_object(name, points, parent);
         for (uint32_t j = 0; j < 2; j++)
             for (uint32_t i = 0; i < 2; i++)
                 add_surface(o, {j * 3 + i, j * 3 + i + 1, j * 3 + i + 4, j * 3 + i + 3});
@@ -80,7 +80,7 @@ TEST_F(Plugin, SourcesTheDialogScriptFromItsFolder)
 
 TEST_F(Plugin, RunsThroughTclInEverySelectionMode)
 {
-    sim::Object *a = add_grid("a", 0);
+    acfile::Object *a = add_grid("a", 0);
     add_grid("b", 10);
     const char *command = "qorvel_go x y n 1 0.5 0 0 0 0 0 0 0";
     for (int mode : {SELECT_OBJECTS, SELECT_SURFACES, SELECT_VERTICES}) {
@@ -144,7 +144,7 @@ TEST_F(Plugin, FaultsLeaveTheModelUntouchedAndRecordNoUndoStep)
 
 TEST_F(Plugin, AGroupWithVerticesOnlyInItsChildrenMovesThemAll)
 {
-    sim::Object *group = add_object("group", {});
+    acfile::Object *group = add_object("group", {});
     add_grid("left", 0, group);
     add_grid("right", 3, group);
     sim::selection().mode = SELECT_OBJECTS;
@@ -168,8 +168,8 @@ TEST_F(Plugin, AGroupWithVerticesOnlyInItsChildrenMovesThemAll)
 // reaches it whatever the compiler inlined.
 TEST_F(Plugin, RandomOffsetsFollowThePinnedTickBitForBit)
 {
-    sim::Object *a = add_object("A", {{0, 1, 0}, {0.37f, 1.1f, -0.5f}, {1.11f, 1.3f, -1.5f}});
-    sim::Object *b = add_object("B", {{0.74f, 1.2f, -1.0f}});
+    acfile::Object *a = add_object("A", {{0, 1, 0}, {0.37f, 1.1f, -0.5f}, {1.11f, 1.3f, -1.5f}});
+    acfile::Object *b = add_object("B", {{0.74f, 1.2f, -1.0f}});
     sim::selection().mode = SELECT_VERTICES;
     sim::selection().vertices = {&a->vertices[0], &a->vertices[1], &b->vertices[0],
                                        &a->vertices[2]};

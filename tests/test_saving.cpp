@@ -252,7 +252,7 @@ TEST_F(Saving, ALongNameLeavesRoomForTheTemporaryFile)
     // Without unnamed temporary files, the named one is shortened.
     std::string error;
     fs::path target = dir / "work" / name;
-    EXPECT_TRUE(sim::save_file(target.string(), [](int fd) { return write(fd, "x", 1) == 1 ? 0 : errno; },
+    EXPECT_TRUE(acfile::save_file(target.string(), [](int fd) { return write(fd, "x", 1) == 1 ? 0 : errno; },
                                error, false))
         << error;
     EXPECT_EQ(slurp(target), "x");
@@ -269,7 +269,7 @@ int interrupted_save(const fs::path &path, int signal_number, bool unnamed)
     pid_t child = fork();
     if (child == 0) {
         std::string error;
-        sim::save_file(path.string(), [&](int fd) {
+        acfile::save_file(path.string(), [&](int fd) {
             if (write(fd, "half", 4) != 4)
                 return errno;
             raise(signal_number);
@@ -317,11 +317,11 @@ TEST_F(Saving, SignalsDuringALargeSaveLeaveTheOldOrTheNewModel)
     std::ofstream(dir / "signals.sh") << script;
     EXPECT_EQ(std::system(("sh " + quote((dir / "signals.sh").string())).c_str()), 0)
         << "a temporary file was left behind";
-    sim::Model read;
-    sim::AcSource source;
+    acfile::Model read;
+    acfile::AcSource source;
     std::string error;
-    ASSERT_TRUE(sim::read_ac_file((dir / "work" / "big.ac").string(), read, source, error)) << error;
-    EXPECT_EQ(sim::count_vertices(read), 300000u);
+    ASSERT_TRUE(acfile::read_ac_file((dir / "work" / "big.ac").string(), read, source, error)) << error;
+    EXPECT_EQ(acfile::count_vertices(read), 300000u);
 }
 
 /* }====== */

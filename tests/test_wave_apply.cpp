@@ -24,7 +24,7 @@ protected:
             vector.push_back(&w[0]);
         apply_wave_command((int)vector.size(), vector.data());
     }
-    void select_vertices(const std::vector<sim::Vertex *> &vertices)
+    void select_vertices(const std::vector<acfile::Vertex *> &vertices)
     {
         sim::selection().mode = SELECT_VERTICES;
         sim::selection().vertices = vertices;
@@ -127,8 +127,8 @@ TEST_F(Wave, SineIsRoundedToSinglePrecisionBeforeTheSumAndCosineIsNot)
 TEST_F(Wave, RandomOffsetsAreDrawnAgainForEachRunOfAnObject)
 {
     std::vector<Point> g = grid7();
-    sim::Object *a = add_object("A", {g[0], g[1], g[3]});
-    sim::Object *b = add_object("B", {g[2]});
+    acfile::Object *a = add_object("A", {g[0], g[1], g[3]});
+    acfile::Object *b = add_object("B", {g[2]});
     // list order A, A, B, A: three runs, three pairs of draws
     select_vertices({&a->vertices[0], &a->vertices[1], &b->vertices[0], &a->vertices[2]});
     sim::pin_tick(1000);
@@ -190,7 +190,7 @@ TEST_F(Wave, ANonFiniteBaseOrAnOverflowLeavesTheCoordinateAsItWas)
     }
     ASSERT_TRUE(sim::undo());
 
-    sim::Object *huge = add_object("huge", {{0, 3e38f, 0}, {1, -3e38f, 0}});
+    acfile::Object *huge = add_object("huge", {{0, 3e38f, 0}, {1, -3e38f, 0}});
     sim::selection().objects = {huge};
     before = positions();
     run({"x", "y", "n", "1", "3e38", "0", "0", "0", "25", "0", "1", "0"});
@@ -228,10 +228,10 @@ TEST_F(Wave, AddingZeroAmplitudesLeavesEveryPositionAsItWas)
 
 TEST_F(Wave, ObjectsAreGatheredDepthFirstAndEachVertexOnce)
 {
-    sim::Object *group = add_object("group", {});
-    sim::Object *left = add_object("left", {{0, 0, 0}, {1, 0, 0}}, group);
+    acfile::Object *group = add_object("group", {});
+    acfile::Object *left = add_object("left", {{0, 0, 0}, {1, 0, 0}}, group);
     add_object("right", {{2, 0, 0}}, group);
-    sim::Object *inner = add_object("inner", {{3, 0, 0}}, left);
+    acfile::Object *inner = add_object("inner", {{3, 0, 0}}, left);
     add_object("other", {{4, 0, 0}});
     sim::selection().mode = SELECT_OBJECTS;
     sim::selection().objects = {group, left, inner}; // overlapping on purpose
@@ -249,7 +249,7 @@ TEST_F(Wave, ObjectsAreGatheredDepthFirstAndEachVertexOnce)
 TEST_F(Wave, ADeepTreeWithASiblingAtEveryLevelIsGatheredWholeDepthFirst)
 {
     const int levels = 300;
-    std::vector<sim::Object *> groups = {add_object("g", {{0, 0, 0}})};
+    std::vector<acfile::Object *> groups = {add_object("g", {{0, 0, 0}})};
     for (int k = 0; k < levels; k++) {
         groups.push_back(add_object("g", {{float(k + 1), 0, 0}}, groups[k]));
         add_object("leaf", {{float(10000 + k), 0, 0}}, groups[k]);
@@ -269,15 +269,15 @@ TEST_F(Wave, ADeepTreeWithASiblingAtEveryLevelIsGatheredWholeDepthFirst)
 
 TEST_F(Wave, SharedSurfaceVerticesComeOnceInOrderOfFirstReference)
 {
-    sim::Object *quad = add_object("quad", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {9, 9, 9}});
+    acfile::Object *quad = add_object("quad", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {9, 9, 9}});
     add_surface(quad, {2, 1, 0});
     add_surface(quad, {0, 3, 2});
     select_all(SELECT_SURFACES);
     HostList *gathered = gather_wave_vertices();
-    std::vector<const sim::Vertex *> order;
+    std::vector<const acfile::Vertex *> order;
     for (HostList *n = gathered; n; n = n->next)
-        order.push_back((const sim::Vertex *)n->data);
-    EXPECT_EQ(order, (std::vector<const sim::Vertex *>{&quad->vertices[2], &quad->vertices[1],
+        order.push_back((const acfile::Vertex *)n->data);
+    EXPECT_EQ(order, (std::vector<const acfile::Vertex *>{&quad->vertices[2], &quad->vertices[1],
                                                        &quad->vertices[0], &quad->vertices[3]}));
 }
 
@@ -289,7 +289,7 @@ TEST_F(Wave, SubdivisionsAreRebuiltOnceAfterEveryVertexHasMoved)
     EXPECT_EQ(sim::observations().subdivision_rebuilds, 0);
 
     // a subdivided object after a plain one, without random offsets and with
-    sim::Object *smooth = add_object("smooth", {{2, 0, 0}, {3, 0, 0}});
+    acfile::Object *smooth = add_object("smooth", {{2, 0, 0}, {3, 0, 0}});
     smooth->subdivided = true;
     select_all(SELECT_OBJECTS);
     run({"x", "y", "n", "1", "1", "0", "0", "0", "0", "0", "0", "0"});
@@ -330,8 +330,8 @@ std::vector<const void *> items(HostList *list)
 
 TEST_F(Wave, ListsAppendedWholeOrItemByItemHoldEachItemOnce)
 {
-    sim::Object *a = add_object("a", {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}});
-    sim::Object *b = add_object("b", {{3, 0, 0}, {4, 0, 0}});
+    acfile::Object *a = add_object("a", {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}});
+    acfile::Object *b = add_object("b", {{3, 0, 0}, {4, 0, 0}});
     HostList *list = nullptr;
     list_append_list_unique(&list, ac_object_get_vertexlist((HostObject *)a));
     HostList mixed[3] = {{&b->vertices[0], &mixed[1]}, {&a->vertices[1], &mixed[2]},
@@ -407,9 +407,9 @@ TEST_F(Wave, FarFromTheOriginWithDecayEveryStoredValueIsRoundedToAFloat)
 TEST_F(Wave, OneRandomOffsetIsRedrawnPerObjectRunWhileTheOtherStaysFixed)
 {
     std::vector<Point> g = offset_grid();
-    sim::Object *a = add_object("A", {g[0], g[1], g[3]});
-    sim::Object *b = add_object("B", {g[2]});
-    const std::vector<sim::Vertex *> order = {&a->vertices[0], &a->vertices[1], &b->vertices[0],
+    acfile::Object *a = add_object("A", {g[0], g[1], g[3]});
+    acfile::Object *b = add_object("B", {g[2]});
+    const std::vector<acfile::Vertex *> order = {&a->vertices[0], &a->vertices[1], &b->vertices[0],
                                               &a->vertices[2]};
     const std::vector<Point> before = positions();
     sim::pin_tick(77);

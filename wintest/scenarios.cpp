@@ -13,14 +13,14 @@ namespace wintest {
 
 // {====== Building models ======
 
-static sim::Vertex *add_vertex(sim::Object *object, float x, float y, float z)
+static acfile::Vertex *add_vertex(acfile::Object *object, float x, float y, float z)
 {
     object->vertices.push_back({x, y, z, object});
     return &object->vertices.back();
 }
 
 // A surface through the vertices of "object" at "indices".
-static void add_surface(sim::Object *object, std::initializer_list<uint32_t> indices)
+static void add_surface(acfile::Object *object, std::initializer_list<uint32_t> indices)
 {
     object->surfaces.push_back({object, (uint32_t)object->refs.size(), (uint32_t)indices.size()});
     object->refs.insert(object->refs.end(), indices);
@@ -28,29 +28,29 @@ static void add_surface(sim::Object *object, std::initializer_list<uint32_t> ind
 
 // A group "frame" whose vertices all lie in its children, a subdivided
 // object "post" and an unselected object "spare".
-static void build_group(sim::Model &model, sim::Selection &selection)
+static void build_group(acfile::Model &model, sim::Selection &selection)
 {
-    sim::Object *frame = model.add_object(nullptr, "frame");
-    sim::Object *left = model.add_object(frame, "left");
+    acfile::Object *frame = model.add_object(nullptr, "frame");
+    acfile::Object *left = model.add_object(frame, "left");
     for (float x : {0.0f, 1.0f, 2.0f, 3.0f})
         add_vertex(left, x, 0.5f * x - 0.25f, 0.125f * x);
-    sim::Object *right = model.add_object(frame, "right");
+    acfile::Object *right = model.add_object(frame, "right");
     add_vertex(right, 4.0f, 0.0f, 1.0f);
     add_vertex(right, 5.0f, -0.5f, 1.0f);
     add_vertex(right, 6.5f, 0.25f, 0.75f);
-    sim::Object *post = model.add_object(nullptr, "post");
+    acfile::Object *post = model.add_object(nullptr, "post");
     post->subdivided = true;
     add_vertex(post, -1.5f, 2.0f, 0.0f);
     add_vertex(post, 7.25f, 2.0f, -0.3f);
-    sim::Object *spare = model.add_object(nullptr, "spare");
+    acfile::Object *spare = model.add_object(nullptr, "spare");
     add_vertex(spare, 100.0f, 100.0f, 100.0f);
     sim::select_all(model, selection, SELECT_OBJECTS, {"frame", "post"});
 }
 
 // A 4 x 3 grid of quads sharing their edges, slightly bent, all selected.
-static void build_sheet(sim::Model &model, sim::Selection &selection)
+static void build_sheet(acfile::Model &model, sim::Selection &selection)
 {
-    sim::Object *sheet = model.add_object(nullptr, "sheet");
+    acfile::Object *sheet = model.add_object(nullptr, "sheet");
     for (int row = 0; row < 3; row++)
         for (int column = 0; column < 4; column++)
             add_vertex(sheet, 0.75f * (float)column, 0.1f * (float)(row * column),
@@ -64,9 +64,9 @@ static void build_sheet(sim::Model &model, sim::Selection &selection)
 }
 
 // Vertices selected out of file order, two of them sharing the lowest y.
-static void build_strip(sim::Model &model, sim::Selection &selection)
+static void build_strip(acfile::Model &model, sim::Selection &selection)
 {
-    sim::Object *strip = model.add_object(nullptr, "strip");
+    acfile::Object *strip = model.add_object(nullptr, "strip");
     const float ys[] = {3.0f, -1.0f, 0.5f, -1.0f, 2.25f, 1.0f, 4.0f, 0.0f};
     for (int i = 0; i < 8; i++)
         add_vertex(strip, 0.2f * (float)i, ys[i], (float)(i % 3));
@@ -76,9 +76,9 @@ static void build_strip(sim::Model &model, sim::Selection &selection)
 }
 
 // Vertices at x = 0, 2.5 and 10: a quarter cycle and a whole one.
-static void build_quarter(sim::Model &model, sim::Selection &selection)
+static void build_quarter(acfile::Model &model, sim::Selection &selection)
 {
-    sim::Object *bar = model.add_object(nullptr, "bar");
+    acfile::Object *bar = model.add_object(nullptr, "bar");
     add_vertex(bar, 0.0f, 1.0f, 0.0f);
     add_vertex(bar, 2.5f, 5.0f, 0.0f);
     add_vertex(bar, 10.0f, -3.0f, 0.0f);
@@ -86,9 +86,9 @@ static void build_quarter(sim::Model &model, sim::Selection &selection)
 }
 
 // 64 vertices, irregularly spaced along x, spread over two objects.
-static void build_long(sim::Model &model, sim::Selection &selection)
+static void build_long(acfile::Model &model, sim::Selection &selection)
 {
-    sim::Object *halves[2] = {model.add_object(nullptr, "front"), model.add_object(nullptr, "back")};
+    acfile::Object *halves[2] = {model.add_object(nullptr, "front"), model.add_object(nullptr, "back")};
     for (int i = 0; i < 64; i++)
         add_vertex(halves[i % 2], -20.0f + (float)i + 0.13f * (float)(i % 7),
                    0.01f * (float)(i * i % 17), 0.5f - 0.03f * (float)i);
@@ -98,35 +98,35 @@ static void build_long(sim::Model &model, sim::Selection &selection)
 // 201 vertices along x, "step" apart from 0, on y = z = 0: with one cycle
 // per model unit, steps of 1, 0.5 and 0.25 put every vertex at a whole, half
 // or quarter cycle, up to 200 cycles, as a model on a grid does.
-static void build_cycles(sim::Model &model, sim::Selection &selection, float step)
+static void build_cycles(acfile::Model &model, sim::Selection &selection, float step)
 {
-    sim::Object *rail = model.add_object(nullptr, "rail");
+    acfile::Object *rail = model.add_object(nullptr, "rail");
     for (int i = 0; i <= 200; i++)
         add_vertex(rail, step * (float)i, 0.0f, 0.0f);
     sim::select_all(model, selection, SELECT_VERTICES);
 }
 
-static void build_whole_cycles(sim::Model &model, sim::Selection &selection)
+static void build_whole_cycles(acfile::Model &model, sim::Selection &selection)
 {
     build_cycles(model, selection, 1.0f);
 }
 
-static void build_half_cycles(sim::Model &model, sim::Selection &selection)
+static void build_half_cycles(acfile::Model &model, sim::Selection &selection)
 {
     build_cycles(model, selection, 0.5f);
 }
 
-static void build_quarter_cycles(sim::Model &model, sim::Selection &selection)
+static void build_quarter_cycles(acfile::Model &model, sim::Selection &selection)
 {
     build_cycles(model, selection, 0.25f);
 }
 
 // An empty group: an object selection with no vertex anywhere below it.
-static void build_empty(sim::Model &model, sim::Selection &selection)
+static void build_empty(acfile::Model &model, sim::Selection &selection)
 {
-    sim::Object *group = model.add_object(nullptr, "group");
+    acfile::Object *group = model.add_object(nullptr, "group");
     model.add_object(group, "nothing");
-    sim::Object *other = model.add_object(nullptr, "other");
+    acfile::Object *other = model.add_object(nullptr, "other");
     add_vertex(other, 1.0f, 2.0f, 3.0f);
     sim::select_all(model, selection, SELECT_OBJECTS, {"group"});
 }
@@ -159,18 +159,18 @@ const Scenario scenarios[] = {
 };
 const int scenario_count = (int)(sizeof scenarios / sizeof scenarios[0]);
 
-std::vector<float> model_positions(const sim::Model &model)
+std::vector<float> model_positions(const acfile::Model &model)
 {
     std::vector<float> positions;
     for (const auto &object : model.objects)
-        for (const sim::Vertex &v : object->vertices)
+        for (const acfile::Vertex &v : object->vertices)
             positions.insert(positions.end(), {v.x, v.y, v.z});
     return positions;
 }
 
 Outcome run_scenario(const Scenario &scenario, const CommandCall &call)
 {
-    sim::Model model;
+    acfile::Model model;
     sim::Selection selection;
     scenario.build(model, selection);
     sim::replace_model(std::move(model));

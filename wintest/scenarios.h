@@ -17,7 +17,7 @@ namespace wintest {
 
 struct Scenario {
     const char *name;
-    void (*build)(sim::Model &model, sim::Selection &selection); // the objects and the selection
+    void (*build)(acfile::Model &model, sim::Selection &selection); // the objects and the selection
     const char *params[12];
 };
 
@@ -42,7 +42,7 @@ using CommandCall = std::function<void(const std::vector<std::string> &words)>;
 // Makes the scenario's model the host's and runs the command on it.
 Outcome run_scenario(const Scenario &scenario, const CommandCall &call);
 
-std::vector<float> model_positions(const sim::Model &model);
+std::vector<float> model_positions(const acfile::Model &model);
 
 uint32_t float_bits(float value);
 uint64_t double_bits(double value);
