@@ -77,6 +77,9 @@ endif()
 # package two) is chosen when cpack runs, per generator.
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack_components.cmake)
 set(CPACK_CORRUGO_BINARY_DIR ${PROJECT_BINARY_DIR})
+# Times and modes fixed before packing (the checkout's times and the umask
+# would otherwise show).
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/cpack_reproducible.cmake)
 
 set(CPACK_DEBIAN_PACKAGE_NAME corrugo-host)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -2,13 +2,18 @@
 # Makes the release packages (scripts/package.sh) in a folder of its own and
 # checks them as a user meets them:
 # - SHA256SUMS names exactly the four packages and `sha256sum -c` passes;
+# - the same sources packed again, in a copy elsewhere with other file times,
+#   another umask and the clock 400 days on (faketime), give the same
+#   SHA256SUMS; no file in a package holds either folder's path;
 # - each archive unpacks to one folder of its own name holding corrugo.p,
 #   corrugo.tcl, INSTALL.txt and LICENSE and nothing else; each DLL is of its
 #   archive's width, exports and imports what the modeller expects and
 #   passes the Windows tests under Wine; the Linux module corrugates an
 #   example exactly as the built one does;
 # - lintian finds no error in the Debian package (its other findings are
-#   shown);
+#   shown), nor any hardening tag; the Linux program, library and module
+#   are bound at start with read-only relocations (BIND_NOW, GNU_RELRO) and
+#   stack-protected; each DLL asks for ASLR and DEP (its DllCharacteristics);
 # - apt-get installs the package with its dependencies; the installed
 #   corrugo-host corrugates an example with the installed plug-in, `man
 #   corrugo-host` shows its page and bash loads its completion; the package
@@ -29,7 +34,8 @@ fail() {
     exit 1
 }
 
-scripts/need-packages.sh lintian man-db dpkg-dev
+scripts/need-packages.sh lintian man-db dpkg-dev faketime binutils
+started=$(date +%s)
 installed() {
     dpkg-query -W -f='${Status}' corrugo-host 2>/dev/null | grep -q "ok installed"
 }
@@ -52,6 +58,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Both runs pack the same sources, of the last commit's time.
+SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+export SOURCE_DATE_EPOCH
 scripts/package.sh "$work/dist" >/dev/null
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/CMakeCache.txt)
 arch=$(dpkg --print-architecture)
@@ -78,6 +87,35 @@ expected=$(printf '%s\n' "$zip64.zip" "$zip32.zip" "$tgz.tar.gz" "$deb" | sort)
 [ "$present" = "$expected" ] || fail "the packages made:"$'\n'"$present"$'\n'"expected:"$'\n'"$expected"
 # }======
 
+# {====== Reproducible ======
+# The checkout's files (committed or not, but not ignored) copied to another
+# folder and dated otherwise, packed there under another umask with the
+# clock 400 days on, in a Linux build of its own without the tests, which
+# the packages must not depend on.
+echo "test-packages: packing again elsewhere"
+again=$work/elsewhere/corrugo
+mkdir -p "$again"
+git ls-files -z --cached --others --exclude-standard |
+    tar -c --null -T - --ignore-failed-read 2>/dev/null | tar -x -C "$again"
+find "$again" -exec touch -h -d "2001-02-03 04:05:06" {} +
+(
+    cd "$again"
+    umask 077
+    quietly cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORRUGO_BUILD_TESTS=OFF
+    faketime -f +400d scripts/package.sh "$work/dist-again" >/dev/null
+) || fail "packing again in $again failed"
+if ! cmp -s "$work/dist/SHA256SUMS" "$work/dist-again/SHA256SUMS"; then
+    fail "packed again elsewhere, the checksums differ:"$'\n'"$(diff "$work/dist/SHA256SUMS" "$work/dist-again/SHA256SUMS")"
+fi
+sed 's/^/  /' "$work/dist/SHA256SUMS"
+# no_paths FOLDER WHAT: no file under FOLDER names either checkout's folder.
+no_paths() {
+    local found
+    found=$(grep -rlF -e "$PWD/" -e "$again/" "$1" || true)
+    [ -z "$found" ] || fail "$2 holds the build folder's path: ${found//$1\//}"
+}
+# }======
+
 # {====== The archives ======
 # unpack ARCHIVE NAME: unpacks it into $work/NAME and checks its files.
 unpack() {
@@ -91,6 +129,7 @@ unpack() {
     cmp -s "$folder/corrugo.tcl" script/corrugo.tcl || fail "$1: corrugo.tcl is not script/corrugo.tcl"
     tr -d '\r' < "$folder/LICENSE" | cmp -s - LICENSE || fail "$1: LICENSE is not the project's"
     head -n 1 "$folder/INSTALL.txt" | grep -q "^Corrugo $version for " || fail "$1: INSTALL.txt names no version $version"
+    no_paths "$work/$2" "$1"
 }
 
 # windows ARCHIVE-NAME OBJDUMP FORMAT BUILD WINE: a Windows archive and its
@@ -105,6 +144,9 @@ windows() {
         "-D EXPORTS=AC3DPluginInit;AC3DPluginExit;AC3DPluginAbout;AC3DPluginInfo" \
         -P cmake/check_pe_tables.cmake
     "$2" -h "$folder/corrugo.p" | grep -q debug_ && fail "$1.zip: corrugo.p is not stripped"
+    # (cmake/check_pe_tables.cmake has checked them)
+    echo "test-packages: $1.zip: corrugo.p" \
+        "$("$2" -p "$folder/corrugo.p" | sed -n '/^DllCharacteristics/,/^[A-Z]/p' | sed '$d' | tr -s '\t\n ' ' ')"
     cp "$4/corrugo_wintest_full.exe" "$folder/"
     env -u DISPLAY WINEPREFIX="$PWD/$4/wine-prefix" WINEDEBUG=-all "$5" "$folder/corrugo_wintest_full.exe" full \
         > "$work/wintest.txt" 2>&1 || true
@@ -127,6 +169,24 @@ status=0
 lintian --fail-on error "$work/dist/$deb" > "$work/lintian.txt" 2>&1 || status=$?
 grep -v "running with root privileges" "$work/lintian.txt" || true
 [ $status = 0 ] || fail "lintian found errors in $deb"
+grep -q "hardening-" "$work/lintian.txt" && fail "lintian finds $deb not hardened"
+
+echo "test-packages: hardening"
+# hardened FILE WHAT: bound at start, relocations read-only, stack-protected.
+hardened() {
+    local dynamic
+    dynamic=$(readelf -dW "$1")
+    grep -q "(FLAGS).*BIND_NOW" <<< "$dynamic" || fail "$2 is not BIND_NOW: $(grep FLAGS <<< "$dynamic")"
+    grep -q "GNU_RELRO" <<< "$(readelf -lW "$1")" || fail "$2 has no GNU_RELRO segment"
+    grep -q " __stack_chk_fail@" <<< "$(readelf -W --dyn-syms "$1")" || fail "$2 is not stack-protected"
+    echo "  $2: $(grep -o "(FLAGS.*" <<< "$dynamic" | tr -s ' ' | tr '\n' ' ')GNU_RELRO, __stack_chk_fail"
+}
+dpkg-deb -x "$work/dist/$deb" "$work/deb"
+no_paths "$work/deb" "$deb"
+hardened "$work/deb/usr/bin/corrugo-host" "$deb: corrugo-host"
+hardened "$work/deb/usr/lib/corrugo/libcorrugo_sim.so" "$deb: libcorrugo_sim.so"
+hardened "$work/deb/usr/lib/corrugo/corrugo.p" "$deb: corrugo.p"
+hardened "$work/$tgz/$tgz/corrugo.p" "$tgz.tar.gz: corrugo.p"
 depends=$(dpkg-deb -f "$work/dist/$deb" Depends)
 for library in libc6 libstdc++6 libtcl8.6 libtk8.6; do
     [[ ", $depends" == *", $library "* ]] || fail "$deb does not depend on $library: $depends"
@@ -174,5 +234,5 @@ while read -r file; do
         fail "$file is left after removing corrugo-host"
     fi
 done <<< "$files"
-echo "test-packages: passed ($deb installed, used and removed; three archives and SHA256SUMS checked)"
+echo "test-packages: passed in $(($(date +%s) - started)) s ($deb installed, used and removed; three archives and SHA256SUMS checked, the same packed again elsewhere)"
 # }======

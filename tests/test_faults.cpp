@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <climits>
 #include <csignal>
 #include <fstream>
@@ -377,14 +378,20 @@ const char *const SAVING_CALLS[] = {"stat",   "lstat",     "access", "open",    
 // Each call of a save, failed in turn with an I/O error: the file keeps its
 // old bytes and the message says why, or (a failure the save can do without)
 // it has the new ones; nothing else is left in the folder.
+// Every call is reached by some route: a call the code makes by another
+// name (the C library's checked variants, say) would pass the fault by, and
+// its loop would end at once without a word.
 TEST_F(Faults, ASaveThatFailsLeavesTheFileAsItWas)
 {
+    std::set<std::string> reached;
     for (Route route : {BY_RENAME, NAMED, IN_PLACE}) {
         for (const char *call : SAVING_CALLS) {
             for (int nth = 1; nth < 40; nth++) {
                 std::string error, now;
                 bool fired = false;
                 bool ok = save_moved(model, route, call, nth, EIO, fired, error, now);
+                if (fired)
+                    reached.insert(call);
                 SCOPED_TRACE(std::string(call) + " call " + std::to_string(nth) + " route " +
                              std::to_string(route));
                 // by a temporary file, these failures cannot be done without
@@ -407,6 +414,10 @@ TEST_F(Faults, ASaveThatFailsLeavesTheFileAsItWas)
             }
         }
     }
+    // (sendfile only copies long stretches: LongStretchesCopiedWithinTheKernel)
+    for (const char *call : SAVING_CALLS)
+        if (std::strcmp(call, "sendfile") != 0)
+            EXPECT_TRUE(reached.count(call)) << "no save reached " << call;
 }
 
 // In place, a full disk is found when room for the new content is reserved,
@@ -690,6 +701,7 @@ TEST_F(Faults, ASaveInterruptedBySignalsWritesTheWholeFile)
 TEST_F(Faults, AReadThatFailsSaysWhyAndAnInterruptedOneGoesOn)
 {
     put(path, model);
+    std::set<std::string> reached;
     for (acfile::ReadMode mode : {acfile::READ_COPY, acfile::READ_MAP}) {
         for (const char *call : {"open", "fstat", "read", "mmap", "close"}) {
             for (int error : {EIO, EINTR}) {
@@ -698,6 +710,8 @@ TEST_F(Faults, AReadThatFailsSaysWhyAndAnInterruptedOneGoesOn)
                     arm(call, nth, error);
                     l.ok = acfile::read_ac_file(path, l.model, l.source, l.error, mode);
                     bool fired = disarm();
+                    if (fired)
+                        reached.insert(call);
                     SCOPED_TRACE(std::string(call) + " call " + std::to_string(nth) + " " +
                                  std::strerror(error));
                     // (a regular file's open or fstat is never interrupted,
@@ -719,6 +733,8 @@ TEST_F(Faults, AReadThatFailsSaysWhyAndAnInterruptedOneGoesOn)
             }
         }
     }
+    EXPECT_EQ(reached, (std::set<std::string>{"open", "fstat", "read", "mmap", "close"}))
+        << "a call no read reached";
 }
 
 // Standard input that a signal interrupts, or that fails.
