@@ -90,6 +90,18 @@ const char *const WAVES[] = {
 
 const float EDGES[] = {-0.0f, FLT_TRUE_MIN, FLT_MIN, FLT_MAX, -FLT_MAX, 0.1f, 16777217.0f};
 
+// Each input ends with the host's model empty and nothing observed, so that
+// what the host records (the refreshes, the model, the undo steps) does not
+// pile up from one input to the next: an input frees what it allocates, and
+// libFuzzer runs LeakSanitizer only when one does not.
+struct ClearedAfter {
+    ~ClearedAfter()
+    {
+        sim::replace_model(acfile::Model());
+        sim::observations() = sim::Observations();
+    }
+};
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -99,12 +111,20 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     return 0;
 }
 
+// One input in READ_AHEAD_SAMPLE, picked by its hash (so an input that fails
+// fails again when replayed), is also read on two threads. Starting and
+// joining a thread costs about as much as the rest of an input under the
+// sanitizers: reading every input so ran the target at 60 % of its speed.
+const uint32_t READ_AHEAD_SAMPLE = 16;
+
 // The text read on two threads, the second starting on an OBJECT line that
 // the hash picks, must give what one thread gave: the same message, or the
 // same objects, tree and vertices.
 static void check_read_ahead(const std::string &text, uint32_t hash, bool read,
                              const std::string &error, const acfile::Model &model)
 {
+    if ((hash >> 24) % READ_AHEAD_SAMPLE != 0)
+        return;
     size_t at = text.empty() ? 0 : hash % text.size();
     at = text.find("\nOBJECT", at);
     if (at == std::string::npos)
@@ -135,6 +155,7 @@ static void check_read_ahead(const std::string &text, uint32_t hash, bool read,
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+    ClearedAfter cleared;
     const std::string text(reinterpret_cast<const char *>(data), size);
     uint32_t hash = 2166136261u;
     for (unsigned char c : text)
@@ -216,7 +237,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     acfile::write_ac(again, again_source, twice);
     if (twice != out)
         broken("the written file does not write back byte for byte");
-
-    sim::replace_model(acfile::Model());
     return 0;
 }

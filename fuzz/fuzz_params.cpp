@@ -87,10 +87,22 @@ void build_model(const ModelShape &shape)
 std::vector<float> coordinates()
 {
     std::vector<float> all;
+    all.reserve(3 * acfile::count_vertices(sim::model()));
     for (const auto &object : sim::model().objects)
         for (const acfile::Vertex &v : object->vertices)
             all.insert(all.end(), {v.x, v.y, v.z});
     return all;
+}
+
+// The refreshes counted so far.
+struct Refreshes {
+    int bounding_boxes, redraws, status_updates;
+};
+
+Refreshes refreshes()
+{
+    const sim::Observations &seen = sim::observations();
+    return {seen.bounding_boxes, seen.redraws, seen.status_updates};
 }
 
 bool same_bits(float a, float b)
@@ -110,6 +122,9 @@ bool same_bits(float a, float b)
 int messages = 0;
 std::string last_message;
 
+// The command's name and the words after it: at most 39 of them.
+const size_t MAX_WORDS = 40;
+
 int axis_index(char axis)
 {
     return axis == 'x' ? 0 : axis == 'y' ? 1 : axis == 'z' ? 2 : -1;
@@ -119,6 +134,18 @@ char lower(char c)
 {
     return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
 }
+
+// Each input ends with the host's model empty and nothing observed, so that
+// what the host records (the refreshes, the model, the undo steps) does not
+// pile up from one input to the next: an input frees what it allocates, and
+// libFuzzer runs LeakSanitizer only when one does not.
+struct ClearedAfter {
+    ~ClearedAfter()
+    {
+        sim::replace_model(acfile::Model());
+        sim::observations() = sim::Observations();
+    }
+};
 
 } // namespace
 
@@ -137,6 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 3)
         return 0;
+    ClearedAfter cleared;
     const int mode = data[0] & 7;
     const int which = data[1] % (MODEL_COUNT + 1);
     sim::pin_tick(data[2] * 0x01010101u);
@@ -153,8 +181,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // The words: the command's name, then one per line.
     std::vector<std::string> words = {"qorvel_go"};
+    words.reserve(MAX_WORDS);
     std::string rest(reinterpret_cast<const char *>(data) + at, size - at);
-    for (size_t start = 0; start <= rest.size() && words.size() < 40;) {
+    for (size_t start = 0; start <= rest.size() && words.size() < MAX_WORDS;) {
         size_t end = rest.find('\n', start);
         if (end == std::string::npos)
             end = rest.size();
@@ -162,16 +191,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         start = end + 1;
     }
     std::vector<char *> vector;
+    vector.reserve(words.size() + 1);
     for (std::string &w : words)
         vector.push_back(&w[0]);
     vector.push_back(nullptr);
 
     const std::vector<float> before = coordinates();
-    const sim::Observations seen = sim::observations();
+    const Refreshes seen = refreshes();
     messages = 0;
     apply_wave_command((int)words.size(), vector.data());
     const std::vector<float> after = coordinates();
-    const sim::Observations &now = sim::observations();
+    const Refreshes now = refreshes();
 
     if (messages > 1)
         broken("more than one message", last_message);
