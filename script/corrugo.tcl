@@ -998,7 +998,9 @@ proc ::corrugo::Samples {walk i} {
 	set value [expr {($i == 1 ? sin($angle) : cos($angle))
 		* (1.0 - (1.0 - $math) * $decay) * $amplitude}]
 	# The sine wave's value is stored before it is added, the cosine
-	# wave's is not.
+	# wave's is not: the command's own rounding (wave/apply.cpp, whose
+	# comment says why; tests/tools/wave_reference.py derives the same
+	# arithmetic independently for the tests).
 	lappend points $d [expr {$i == 1 ? [Single $value] : $value}]
     }
     return $points

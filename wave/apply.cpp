@@ -162,6 +162,15 @@ void apply_wave(WaveParams *params, HostList *vertices)
         host.debugf("\nCorrugo:\nfreqsiz = %g f = %g Math = %g Freq units = %s\n",
                     (double)freqsiz, (double)d, (double)math, freq_units);
 
+        /* The formula lives in three places, which must agree to the bit:
+           here; the dialog's drawing of it (::corrugo::Samples in
+           script/corrugo.tcl); and tests/tools/wave_reference.py, which
+           derives the bit patterns the tests expect from it on its own.
+           The two terms are rounded differently on purpose: the sine's
+           displacement is held in single precision (k) before it is added,
+           the cosine's (l) enters the sum at full precision. Models made
+           with the modeller's wave carry exactly these roundings, so a
+           "tidier" expression would move saved vertices by a last bit. */
         const double along = (double)d * frequency;
         const double angle_1 = (along + offset_1) * 360.0 * (double)DEGREES_TO_RADIANS;
         const double angle_2 = (along + offset_2) * 360.0 * (double)DEGREES_TO_RADIANS;

@@ -4,6 +4,11 @@ patterns that the C++ tests expect. Python floats are doubles and math.sin /
 math.cos are the C library's, so this follows the same order of operations
 with single-precision rounding made explicit.
 
+The same formula lives in wave/apply.cpp (the command, which says why the
+sine term is rounded to single precision and the cosine term is not) and in
+the dialog's drawing of it (::corrugo::Samples in script/corrugo.tcl): a
+change to one is a change to all three.
+
 Usage: wave_reference.py  (prints the cases as C++ initialisers)
 """
 import math
