@@ -26,25 +26,29 @@ protected:
     std::vector<std::string> words;
 };
 
+// The draws, worked out apart from the code (by hand for the first, the rest
+// with a few lines of Python over the same generator).
 TEST(PercentDraw, MatchesTheFirstValueOfTheMicrosoftGenerator)
 {
-    EXPECT_EQ(percent_draw(0), 38); // state 2531011, r 38
-    EXPECT_EQ(percent_draw(1), 41);
-    EXPECT_EQ(percent_draw(7), 61);
-    EXPECT_EQ(percent_draw(1000), 4);
-    EXPECT_EQ(percent_draw(4294967295u), 35); // the state wraps modulo 2^32
-    // seeds whose high bits reach the draw: the tick count runs over all 32
-    EXPECT_EQ(percent_draw(0x80000000u), 38);
-    EXPECT_EQ(percent_draw(0xDEADBEEFu), 37);
-    EXPECT_EQ(percent_draw(0x12345678u), 89);
-    EXPECT_EQ(percent_draw(0xFFFF0000u), 1);
-    EXPECT_EQ(percent_draw(0x7FFFFFFFu), 35);
-    EXPECT_EQ(percent_draw(0x0000FFFFu), 40);
-    EXPECT_EQ(percent_draw(0xA5A50000u), 99);
-    // states whose low 16 bits are all ones: the generator's increment carries
-    // into the bits drawn
-    EXPECT_EQ(percent_draw(0x0000C4ECu), 22); // state 0x8336FFFF
-    EXPECT_EQ(percent_draw(0x9E37C4ECu), 53); // state 0x4491FFFF
+    const struct {
+        uint32_t seed;
+        int draw;
+    } draws[] = {
+        {0, 38}, /* state 2531011, r 38 */
+        {1, 41}, {2, 45}, {3, 48}, {7, 61}, {42, 75}, {99, 61}, {1000, 4}, {12345, 84},
+        {65536, 43}, {0x10001u, 46}, {1000000, 85}, {86400000, 3},
+        {4294967295u, 35}, {0xFFFFFFFEu, 32}, /* the state wraps modulo 2^32 */
+        /* seeds whose high bits reach the draw: the tick count runs over all 32 */
+        {0x80000000u, 38}, {0x40000000u, 22}, {0xC0000000u, 22}, {0xDEADBEEFu, 37},
+        {0x12345678u, 89}, {0xFFFF0000u, 1}, {0x7FFFFFFFu, 35}, {0x0000FFFFu, 40},
+        {0xA5A50000u, 99},
+        /* states whose low 16 bits are all ones: the increment carries into
+           the bits drawn */
+        {0x0000C4ECu, 22}, /* state 0x8336FFFF */
+        {0x9E37C4ECu, 53}, /* state 0x4491FFFF */
+    };
+    for (const auto &d : draws)
+        EXPECT_EQ(percent_draw(d.seed), d.draw) << d.seed;
     for (uint32_t seed = 0; seed < 5000; seed += 7) {
         int r = percent_draw(seed);
         EXPECT_TRUE(r >= 0 && r <= 99) << seed;
