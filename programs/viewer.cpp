@@ -262,14 +262,19 @@ int save_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
 int select_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
 {
     /* the modes by their names, then "all" and "none" */
-    const SelectModeName *const m = SELECT_MODE_NAMES;
-    static const char *const choices[] = {m[0].name, m[1].name, m[2].name, "all", "none", nullptr};
+    static const std::vector<const char *> choices = [] {
+        std::vector<const char *> names;
+        for (const SelectModeName *m = SELECT_MODE_NAMES; m->name; m++)
+            names.push_back(m->name);
+        names.insert(names.end(), {"all", "none", nullptr});
+        return names;
+    }();
     if (objc != 2) {
         Tcl_WrongNumArgs(in, 1, objv, "objects|surfaces|vertices|all|none");
         return TCL_ERROR;
     }
     int index;
-    if (Tcl_GetIndexFromObj(in, objv[1], choices, "selection", 0, &index) != TCL_OK)
+    if (Tcl_GetIndexFromObj(in, objv[1], choices.data(), "selection", 0, &index) != TCL_OK)
         return TCL_ERROR;
     Selection &s = selection();
     const std::string choice = choices[index];
