@@ -15,6 +15,16 @@
 
 using Point = std::array<float, 3>;
 
+// The words of a command as the host hands them to its handler: an argument
+// vector over "words", which must outlive it.
+inline std::vector<char *> argv_of(std::vector<std::string> &words)
+{
+    std::vector<char *> argv;
+    for (std::string &w : words)
+        argv.push_back(&w[0]);
+    return argv;
+}
+
 class SimTest : public ::testing::Test {
 protected:
     void SetUp() override;

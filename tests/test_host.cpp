@@ -19,10 +19,8 @@ protected:
             words.push_back(e ? std::string(p, e) : std::string(p));
             p = e ? e + 1 : p + std::strlen(p);
         }
-        std::vector<char *> vector;
-        for (std::string &w : words)
-            vector.push_back(&w[0]);
-        apply_wave_command((int)vector.size(), vector.data());
+        std::vector<char *> argv = argv_of(words);
+        apply_wave_command((int)argv.size(), argv.data());
     }
 };
 

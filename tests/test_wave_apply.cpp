@@ -19,10 +19,8 @@ protected:
     {
         std::vector<std::string> words = {"qorvel_go"};
         words.insert(words.end(), entries.begin(), entries.end());
-        std::vector<char *> vector;
-        for (std::string &w : words)
-            vector.push_back(&w[0]);
-        apply_wave_command((int)vector.size(), vector.data());
+        std::vector<char *> argv = argv_of(words);
+        apply_wave_command((int)argv.size(), argv.data());
     }
     void select_vertices(const std::vector<acfile::Vertex *> &vertices)
     {

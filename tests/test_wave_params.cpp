@@ -18,10 +18,8 @@ protected:
         words.assign({"qorvel_go"});
         for (const char *e : entries)
             words.push_back(e);
-        std::vector<char *> vector;
-        for (std::string &w : words)
-            vector.push_back(&w[0]);
-        return parse_wave_params((int)vector.size(), vector.data(), params);
+        std::vector<char *> argv = argv_of(words);
+        return parse_wave_params((int)argv.size(), argv.data(), params);
     }
     std::vector<std::string> words;
 };
@@ -136,11 +134,9 @@ TEST_P(ParamFaults, ShowTheFirstFaultsMessageAndNoSummary)
     words.assign({"qorvel_go"});
     for (const char *e : fault.entries)
         words.push_back(e);
-    std::vector<char *> vector;
-    for (std::string &w : words)
-        vector.push_back(&w[0]);
+    std::vector<char *> argv = argv_of(words);
     WaveParams params;
-    EXPECT_FALSE(parse_wave_params((int)vector.size(), vector.data(), &params));
+    EXPECT_FALSE(parse_wave_params((int)argv.size(), argv.data(), &params));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], fault.message);
     EXPECT_EQ(debug, "");
@@ -197,11 +193,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Params, AMissingEntryIsTooFewParametersWhateverTheCount)
 {
     words.assign({"qorvel_go", "x", "y", "z", "1", "1", "1", "0", "0", "0", "0", "0", "0"});
-    std::vector<char *> vector;
-    for (std::string &w : words)
-        vector.push_back(&w[0]);
+    const std::vector<char *> argv = argv_of(words);
     for (int missing : {1, 7, 12}) {
-        std::vector<char *> holed = vector;
+        std::vector<char *> holed = argv;
         holed[missing] = nullptr;
         WaveParams params;
         messages.clear();
