@@ -19,6 +19,11 @@ the tree as it was; the next run brings the copy up to date again.
   scripts/mutate.py --all         every mutant, with figures per folder
   scripts/mutate.py --list        the mutants, without running anything
   scripts/mutate.py --all --files wave/apply.cpp   only those files
+  scripts/mutate.py --catalog     only the faults written by hand
+
+Beside the rules, scripts/mutate-catalog.txt holds faults written by hand, as
+a developer really makes them (a part's failure forgotten, a call dropped, a
+check on the wrong bit): each is in the sample, and in --all.
 
 A mutant whose object file compiles to the same bytes as the original cannot be
 told apart by any test: it is counted as equivalent, not as a survivor. Other
@@ -39,6 +44,7 @@ from collections import namedtuple
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 EQUIVALENT_FILE = os.path.join(ROOT, 'scripts', 'mutate-equivalent.txt')
+CATALOG_FILE = os.path.join(ROOT, 'scripts', 'mutate-catalog.txt')
 
 # The files mutated, the target whose object each is compiled into, the
 # targets to rebuild after it changes and the ctest tests that can notice
@@ -98,6 +104,18 @@ FILES = {
     'acfile/save_file.cpp': ('corrugo_acfile', SAVE_TESTS),
 }
 
+# Files that only faults of the catalog change, not the rules (see FILES).
+CATALOG_FILES = {
+    'programs/corrugo_host.cpp': ('corrugo-host', [(['corrugo-host'],
+                                                    r'^(Cli|Named|Saving|Robust)\.')]),
+}
+
+
+def file_info(path):
+    """The target of "path" and its groups of tests."""
+    return FILES[path] if path in FILES else CATALOG_FILES[path]
+
+
 # A header's code is compiled into the objects of the files that include it:
 # those are rebuilt, and compared with the original's, in its place.
 HEADERS = {
@@ -118,12 +136,15 @@ SAMPLE_FILES = [path for path in sorted(FILES) if path != 'acfile/save_file.cpp'
 FOLDERS = [('wave/', 'wave/'), ('plugin/', 'plugin/'),
            ('reader and writer', tuple(path for path in FILES if path.startswith('acfile/') and
                                        path != 'acfile/save_file.cpp')),
-           ('host functions', 'sim/host'), ('saving', 'acfile/save_file')]
+           ('host functions', 'sim/host'), ('saving', 'acfile/save_file'),
+           ('corrugo-host', 'programs/')]
 
 SAMPLE_SIZE = 100
 TEST_TIMEOUT = 10  # seconds per ctest test; a mutant that hangs is killed
 
 Mutant = namedtuple('Mutant', 'path start end replacement line original description')
+CATALOG_MARK = 'by hand: '  # starts the description of a fault of the catalog
+CATALOG_SAMPLE = 30  # at most this many of them in the sample
 
 
 # {====== Reading C++ ======
@@ -344,6 +365,58 @@ def all_mutants(paths):
     return mutants
 
 
+def unescape(text):
+    """A catalog field's text: \\n a line end, \\t a tab, \\| a bar, \\\\ a backslash."""
+    return re.sub(r'\\(.)', lambda m: {'n': '\n', 't': '\t'}.get(m.group(1), m.group(1)), text)
+
+
+def catalog():
+    """The faults written by hand in the catalog, as mutants, and what is
+    wrong with the catalog: each entry's text must be found exactly once in
+    its file (a refactoring that moved the code must bring the entry up to
+    date), and no entry may be there twice."""
+    mutants, faults, seen = [], [], set()
+    if not os.path.exists(CATALOG_FILE):
+        return mutants, faults
+    name = os.path.relpath(CATALOG_FILE, ROOT)
+    texts = {}
+    with open(CATALOG_FILE) as f:
+        for number, line in enumerate(f, 1):
+            if line.startswith('#') or not line.strip():
+                continue
+            # " | " apart (a bar written \\| is no separator)
+            fields = re.split(r' \| ', line.rstrip('\n'), maxsplit=3)
+            if len(fields) != 4 or not all(fields[i].strip() for i in (0, 1, 3)):
+                faults.append('%s:%d: needs FILE | TEXT | REPLACEMENT | WHAT A USER SEES' % (name, number))
+                continue
+            path, text, replacement, seen_by_user = fields[0].strip(), unescape(fields[1]), \
+                unescape(fields[2]), fields[3].strip()
+            if path not in FILES and path not in CATALOG_FILES:
+                faults.append('%s:%d: %s is no file mutate.py knows (FILES or CATALOG_FILES)'
+                              % (name, number, path))
+                continue
+            if path not in texts:
+                with open(os.path.join(ROOT, path)) as source:
+                    texts[path] = source.read()
+            original = texts[path]
+            found = original.count(text)
+            if found != 1:
+                faults.append('%s:%d: its text is found %s in %s; bring it up to date with the code'
+                              % (name, number, 'nowhere' if not found else '%d times' % found,
+                                 path))
+                continue
+            if (path, text, replacement) in seen:
+                faults.append('%s:%d: listed twice' % (name, number))
+                continue
+            seen.add((path, text, replacement))
+            start = original.index(text)
+            line_number = original.count('\n', 0, start) + 1
+            mutants.append(Mutant(path, start, start + len(text), replacement, line_number,
+                                  original.splitlines()[line_number - 1].strip(),
+                                  CATALOG_MARK + seen_by_user))
+    return mutants, faults
+
+
 def equivalent_keys():
     """Mutants listed as equivalent: "path | original line | change" lines,
     each with the numbers of the file's lines that list it."""
@@ -449,7 +522,7 @@ class Scratch:
     def object_files(self, path):
         """The objects that hold the code of "path" (a header's: of the files
         that include it)."""
-        return [os.path.join(self.build, 'CMakeFiles', FILES[path][0] + '.dir', source + '.o')
+        return [os.path.join(self.build, 'CMakeFiles', file_info(path)[0] + '.dir', source + '.o')
                 for source in HEADERS.get(path, [path])]
 
     def ninja(self, targets):
@@ -507,7 +580,7 @@ def run_mutants(scratch, mutants, equivalent, verbose, results):
     for m in mutants:
         by_file.setdefault(m.path, []).append(m)
     for path, group in by_file.items():
-        target, tests = FILES[path]
+        target, tests = file_info(path)
         rebuild = sorted({t for targets, _ in tests for t in targets})
         source = os.path.join(scratch.src, path)
         with open(source) as f:
@@ -539,8 +612,9 @@ def run_mutants(scratch, mutants, equivalent, verbose, results):
             scratch.ninja(rebuild)
 
 
-def figures(results, prefix=''):
-    count = lambda what: sum(1 for m, o in results if o == what and m.path.startswith(prefix))
+def figures(results, prefix='', by_hand=False):
+    count = lambda what: sum(1 for m, o in results if o == what and m.path.startswith(prefix) and
+                             (not by_hand or m.description.startswith(CATALOG_MARK)))
     killed, survived = count('killed'), count('survived')
     total = killed + survived
     score = 100.0 * killed / total if total else 100.0
@@ -551,7 +625,10 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
     parser.add_argument('--all', action='store_true', help='every mutant, not the sample')
     parser.add_argument('--sample', type=int, default=SAMPLE_SIZE, help='sample size (default 100)')
-    parser.add_argument('--files', nargs='+', choices=sorted(FILES), help='only these files')
+    parser.add_argument('--files', nargs='+', choices=sorted(FILES) + sorted(CATALOG_FILES),
+                        help='only these files')
+    parser.add_argument('--catalog', action='store_true',
+                        help='only the faults written by hand (scripts/mutate-catalog.txt)')
     parser.add_argument('--list', action='store_true', help='list the mutants and stop')
     parser.add_argument('--min-score', type=float, default=90.0,
                         help='fail below this percentage killed (default 90)')
@@ -564,11 +641,15 @@ def main():
 
     paths = args.files or (sorted(FILES) if args.all or args.rerun else SAMPLE_FILES)
     equivalent = equivalent_keys()
-    faults = equivalent_list_faults(equivalent, all_mutants(sorted(FILES)))
+    every_by_hand, faults = catalog()
+    faults += equivalent_list_faults(equivalent, all_mutants(sorted(FILES)) + every_by_hand)
     if faults:
         sys.exit('\n'.join('mutate.py: ' + fault for fault in faults))
-    mutants = all_mutants(paths)
+    # the catalog's faults: those of the files asked for (any, by default)
+    by_hand = [m for m in every_by_hand if not args.files or m.path in args.files]
+    mutants = [] if args.catalog else all_mutants(p for p in paths if p in FILES)
     if args.rerun:
+        mutants += by_hand
         # A survivor listed with its line's text ("[...]", in the summary) is
         # found by that text, so that lines added above it since do not lose
         # it; one printed as the run went, by its line number.
@@ -577,14 +658,19 @@ def main():
         by_text = set(re.findall(r'^\s*survived\s+(\S+?):\d+: (.*?)    \[(.*)\]$', log, re.M))
         # (a file since moved or split: by the text and the change alone)
         moved = {(original, description) for path, description, original in by_text
-                 if path not in FILES}
+                 if path not in FILES and path not in CATALOG_FILES}
         by_text = {(path, original, description) for path, description, original in by_text}
         by_line = set(re.findall(r'^\s*survived\s+(\S+?):(\d+): (.*?)  \([\d.]+ s\)$', log, re.M))
         mutants = [m for m in mutants if key(m) in by_text or (m.original, m.description) in moved or
                    (not by_text and (m.path, str(m.line), m.description) in by_line)]
-    elif not args.all:
+    elif args.catalog or args.all:
+        mutants += by_hand
+    else:
         rng = random.Random(sources_hash(paths))
         mutants = rng.sample(mutants, min(args.sample, len(mutants)))
+        rng = random.Random(sources_hash(sorted({m.path for m in by_hand}) +
+                                         [os.path.relpath(CATALOG_FILE, ROOT)]))
+        mutants += rng.sample(by_hand, min(CATALOG_SAMPLE, len(by_hand)))
     if args.list:
         for m in sorted(mutants, key=lambda m: (m.path, m.start)):
             print('%s:%d: %s    [%s]' % (m.path, m.line, m.description, m.original))
@@ -600,16 +686,18 @@ def main():
     passed, _ = ctest(scratch, [([], '.')], stop_on_failure=False)
     if not passed:
         sys.exit('mutate.py: the tests fail without any mutant; fix them first')
-    for path in paths:  # a pattern that matches nothing would let every mutant live
-        for _, pattern in FILES[path][1]:
+    # a pattern that matches nothing would let every mutant live
+    for path in sorted({m.path for m in mutants}):
+        for _, pattern in file_info(path)[1]:
             include = pattern[0] if isinstance(pattern, tuple) else pattern
             listed = subprocess.run(['ctest', '--test-dir', scratch.build, '-N', '-R', include],
                                     capture_output=True, text=True).stdout
             if 'Total Tests: 0' in listed:
                 sys.exit('mutate.py: no test matches %s' % include)
-    print('%d mutants over %s (%s)' % (len(mutants), ', '.join(paths),
+    print('%d mutants over %s (%s)' % (len(mutants), ', '.join(sorted({m.path for m in mutants})),
                                        'the survivors of ' + args.rerun if args.rerun else
-                                       'all' if args.all else 'sample'), flush=True)
+                                       'all' if args.all else 'the catalog' if args.catalog
+                                       else 'sample'), flush=True)
 
     def interrupted(signum, frame):
         raise KeyboardInterrupt
@@ -630,6 +718,10 @@ def main():
         if k + s + e + b:
             print('%-18s %4d killed, %3d survived, %3d equivalent, %3d not compiling: %5.1f %%'
                   % (name, k, s, e, b, sc))
+    k, s, e, b, sc = figures(results, by_hand=True)
+    if k + s + e + b:
+        print('%-18s %4d killed, %3d survived, %3d equivalent, %3d not compiling: %5.1f %%'
+              % ('written by hand', k, s, e, b, sc))
     print('%d killed, %d survived (%.1f %% killed; %d equivalent, %d not compiling; %.0f s)'
           % (killed, survived, score, equivalent, stillborn, time.time() - started))
     for m, o in results:

@@ -715,6 +715,8 @@ INSTANTIATE_TEST_SUITE_P(
                "model.ac:1: expected the AC3D header (such as AC3Db), found \"hello\""},
         Broken{"LongerHeader", "AC3Dbc\n",
                "model.ac:1: expected the AC3D header (such as AC3Db), found \"AC3Dbc\""},
+        Broken{"WordsAfterTheHeader", "AC3Db made by hand\r\nOBJECT poly\nkids 0\n",
+               "model.ac:1: expected the AC3D header (such as AC3Db), found \"AC3Db made by hand\""},
         Broken{"WordInAVertex", replaced(box, "1 0 0\n", "1.0 abc 2.0\n"),
                "model.ac:9: expected 3 numbers for a vertex, found \"1.0 abc 2.0\""},
         Broken{"TwoNumbersForAVertex", replaced(box, "0 1 0\n", "0 1\n"),
@@ -844,6 +846,12 @@ INSTANTIATE_TEST_SUITE_P(
                "model.ac:6: expected a name in double quotes, found \"name \\\"box\""},
         Broken{"WordForSurfFlags", replaced(box, "SURF 0x10", "SURF flat"),
                "model.ac:13: expected SURF and its flags (such as 0x10), found \"SURF flat\""},
+        // (the message names the SURF's line too: in the second object, so
+        // also as read ahead from its OBJECT line, counted from there)
+        Broken{"TokenBeforeTheRefsOfASurf", replaced(box, "mat 0\nrefs 2", "mat 0\nloc 0 0 0\nrefs 2"),
+               "model.ac:21: expected refs to end the SURF on line 19, found \"loc 0 0 0\""},
+        Broken{"EndBeforeTheRefsOfASurf", box.substr(0, box.find("refs 2")),
+               "model.ac:19: expected refs to end the SURF, found end of file"},
         Broken{"WordForMat", replaced(box, "mat 0", "mat red"),
                "model.ac:14: expected mat and a material number, found \"mat red\""},
         Broken{"ObjectWithoutType", replaced(box, "OBJECT poly", "OBJECT"),

@@ -164,6 +164,13 @@ TEST_F(Cli, WaveThenUndoGivesTheFileBackByteForByte)
     r = run({"tube.ac", "-o", "tube.ac"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(slurp(dir / "tube.ac"), slurp(fs::path(CORRUGO_EXAMPLES) / "tube.ac"));
+    // Names with "=" in them: only an option's name ends at its first "=".
+    fs::copy_file(dir / "tube.ac", dir / "a=b.ac");
+    r = run({"a=b.ac", "-c", "qorvel_go z x y 1 0.3 0.3 0 0 0 0 1 1", "--undo", "-o", "c=d.ac",
+             "--debug=e=f.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp(dir / "c=d.ac"), slurp(dir / "tube.ac"));
+    EXPECT_EQ(slurp(dir / "e=f.txt").rfind("Corrugo:\n", 0), 0u);
 }
 
 TEST_F(Cli, AMessageExitsOneAndWritesNothing)
@@ -444,6 +451,7 @@ std::string broken_at(std::string text, double at, const std::string &from, cons
 TEST_F(Cli, OneThreadOrTwoGiveTheSameBytesAndTheSameMessages)
 {
     const std::string model = large_model(400); /* 3.4 MB, 40,000 vertices */
+    // (each late one in the half read ahead, on a line counted from there)
     ASSERT_GT(model.size(), 2u << 20);
     const struct {
         const char *name;
@@ -459,6 +467,7 @@ TEST_F(Cli, OneThreadOrTwoGiveTheSameBytesAndTheSameMessages)
         {"reference past numvert late", broken_at(model, 0.9, "\n18 0.5 0.75\n", "\n100 0.5 0.75\n")},
         {"placed too far late",
          broken_at(model, 0.6, "\nloc ", "\nrot 1e38 0 0 0 1 0 0 0 1\nloc ")},
+        {"a SURF without refs late", broken_at(model, 0.7, "mat 0\nrefs 4\n", "mat 0\nname \"x\"\n")},
     };
     for (const auto &f : files) {
         write("model.ac", f.text);

@@ -40,9 +40,11 @@ namespace {
 // The armed fault: the "nth" call of "function" from the arming on fails with
 // "error", or with SHORT does only half its work (at least a byte), or with
 // ONE_BYTE writes one byte, or with OTHER_PROGRAM runs "other_program" first
-// and then does its work; "fired" tells whether it was reached. With "no_proc",
+// and then does its work; with PART_THEN_REFUSED (sendfile) it copies half
+// and the next call is refused with EINVAL, as a kernel that gives up on a
+// copy under way does. "fired" tells whether it was reached. With "no_proc",
 // every path under /proc is missing, as in a chroot without it.
-const int SHORT = -1, ONE_BYTE = -2, OTHER_PROGRAM = -3;
+const int SHORT = -1, ONE_BYTE = -2, OTHER_PROGRAM = -3, PART_THEN_REFUSED = -4;
 std::function<void()> other_program;
 bool no_proc = false;
 struct Fault {
@@ -149,10 +151,15 @@ ssize_t writev(int fd, const struct iovec *pieces, int count)
 ssize_t sendfile(int fd, int from, off_t *at, size_t n)
 {
     static auto real = next<ssize_t (*)(int, int, off_t *, size_t)>("sendfile");
-    if (fails("sendfile"))
+    if (fails("sendfile")) {
+        if (fault.error == PART_THEN_REFUSED) {
+            fault = {"sendfile", fault.calls + 1, fault.calls, EINVAL, true};
+            return real(fd, from, at, std::max<size_t>(1, n / 2));
+        }
         return fault.error == SHORT ? real(fd, from, at, std::max<size_t>(1, n / 2))
                : fault.error == ONE_BYTE ? real(fd, from, at, 1)
                                          : -1;
+    }
     return real(fd, from, at, n);
 }
 
@@ -285,6 +292,24 @@ const std::string model = "AC3Db\nOBJECT world\nkids 1\nOBJECT poly\nname \"box\
 const std::string moved = "AC3Db\nOBJECT world\nkids 1\nOBJECT poly\nname \"box\"\nloc 0 0 1\n"
                           "numvert 3\n0 0 0\n1 0 0.5\n1 1 0\nkids 0\n";
 
+// A model written in two parts (objects of 17,000, 17,000 and 100 vertices),
+// as read or as save_moved leaves it, which makes it shorter.
+std::string in_two_parts(bool moved)
+{
+    const int counts[] = {17000, 17000, 100};
+    std::string text = "AC3Db\nOBJECT world\nkids 3\n";
+    for (int o = 0; o < 3; o++) {
+        text += "OBJECT poly\nnumvert " + std::to_string(counts[o]) + "\n";
+        for (int v = 0; v < counts[o]; v++)
+            text += !moved                            ? "0 0 0.00000\n"
+                    : o == 0 && v == 1                ? "0 0 1.5\n"
+                    : o > 0 && v == counts[o] - 1     ? "0 0 0.5\n"
+                                                      : "0 0 0.00000\n";
+        text += "kids 0\n";
+    }
+    return text;
+}
+
 class Faults : public ::testing::Test {
 protected:
     std::string dir, path;
@@ -318,12 +343,14 @@ protected:
                             "name \"" + std::string(5000, 'n') + "\"");
     }
 
-    // Writes "text" to the file, reads it, moves a vertex and saves it by
-    // "route" (IN_PLACE: the file has a second hard link) with the fault
-    // armed. Whether the save succeeded, with "fired", the save's "error",
-    // the file's bytes "now", and a check that the folder holds nothing else.
+    // Writes "text" to the file, reads it, moves a vertex (and the last of
+    // every later object, so that each part of a model written in parts ends
+    // with a line written again) and saves it by "route" (IN_PLACE: the file
+    // has a second hard link) on "threads" with the fault armed. Whether the
+    // save succeeded, with "fired", the save's "error", the file's bytes
+    // "now", and a check that the folder holds nothing else.
     bool save_moved(const std::string &text, Route route, const char *call, int nth, int kind,
-                    bool &fired, std::string &error, std::string &now)
+                    bool &fired, std::string &error, std::string &now, int threads = 1)
     {
         put(path, text);
         std::string link_name = dir + "/link.ac";
@@ -333,6 +360,9 @@ protected:
         EXPECT_TRUE(acfile::read_ac_file(path, l.model, l.source, l.error, acfile::READ_MAP))
             << l.error;
         l.model.objects[1]->vertices[1].z = 1.5f;
+        for (size_t o = 2; o < l.model.objects.size(); o++)
+            if (!l.model.objects[o]->vertices.empty())
+                l.model.objects[o]->vertices.back().z += 0.5f;
         auto write = [&](int fd) {
             std::string out;
             acfile::write_ac(l.model, l.source, out);
@@ -346,7 +376,7 @@ protected:
         };
         arm(call, nth, kind);
         bool ok = route == NAMED ? acfile::save_file(path, write, error, false)
-                                 : acfile::write_ac_file(path, l.model, l.source, error);
+                                 : acfile::write_ac_file(path, l.model, l.source, error, threads);
         fired = disarm();
         now = contents(path);
         std::vector<std::string> expected = {"model.ac"};
@@ -377,40 +407,74 @@ const char *const SAVING_CALLS[] = {"stat",   "lstat",     "access", "open",    
 
 // Each call of a save, failed in turn with an I/O error: the file keeps its
 // old bytes and the message says why, or (a failure the save can do without)
-// it has the new ones; nothing else is left in the folder.
-// Every call is reached by some route: a call the code makes by another
-// name (the C library's checked variants, say) would pass the fault by, and
-// its loop would end at once without a word.
+// it has the new ones; nothing else is left in the folder. Also for a model
+// written in parts, on one thread and on two: a part written whole after one
+// that failed hides nothing. Every call is reached by some route: a call
+// the code makes by another name (the C library's checked variants, say)
+// would pass the fault by, and its loop would end at once without a word.
 TEST_F(Faults, ASaveThatFailsLeavesTheFileAsItWas)
 {
     std::set<std::string> reached;
-    for (Route route : {BY_RENAME, NAMED, IN_PLACE}) {
-        for (const char *call : SAVING_CALLS) {
-            for (int nth = 1; nth < 40; nth++) {
-                std::string error, now;
-                bool fired = false;
-                bool ok = save_moved(model, route, call, nth, EIO, fired, error, now);
-                if (fired)
-                    reached.insert(call);
-                SCOPED_TRACE(std::string(call) + " call " + std::to_string(nth) + " route " +
-                             std::to_string(route));
-                // by a temporary file, these failures cannot be done without
-                bool fatal = route != IN_PLACE &&
-                             std::string(" close rename linkat fchmod write writev sendfile ")
-                                     .find(std::string(" ") + call + " ") != std::string::npos;
-                EXPECT_FALSE(ok && fired && fatal) << "a failed " << call << " was not reported";
-                if (ok) {
-                    EXPECT_EQ(now, moved);
-                } else {
-                    EXPECT_TRUE(fired) << error;
-                    EXPECT_EQ(error, path + ": cannot write: " + std::strerror(EIO));
-                    // in place, a failure once the copy is done (close, fsync)
-                    // cannot take it back: the new bytes, whole, and the error
-                    if (!(route == IN_PLACE && now == moved))
-                        EXPECT_EQ(now, model);
+    const std::string parts = in_two_parts(false), parts_moved = in_two_parts(true);
+    const struct {
+        const std::string &text, &moved;
+        int threads;
+    } models[] = {{model, moved, 1}, {parts, parts_moved, 1}, {parts, parts_moved, 2}};
+    // In place, the bytes copied before a failing disk stopped the copy, and
+    // the old ones after them.
+    auto half_copied = [](const std::string &now, const std::string &moved,
+                          const std::string &old) {
+        size_t same = std::mismatch(now.begin(), now.end(), moved.begin(), moved.end()).first -
+                      now.begin();
+        return now.size() == old.size() && now.compare(same, std::string::npos, old, same) == 0;
+    };
+    for (const auto &m : models) {
+        for (Route route : {BY_RENAME, NAMED, IN_PLACE}) {
+            if (route == NAMED && &m.text == &parts)
+                continue; /* written by the test itself, not in parts */
+            for (const char *call : SAVING_CALLS) {
+                if (&m.text == &parts &&
+                    std::string(" writev sendfile pwrite pread ftruncate ")
+                            .find(std::string(" ") + call + " ") == std::string::npos)
+                    continue; /* the calls of writing, which parts repeat */
+                for (int nth = 1; nth < 40; nth++) {
+                    std::string error, now;
+                    bool fired = false;
+                    bool ok = save_moved(m.text, route, call, nth, EIO, fired, error, now,
+                                         m.threads);
+                    if (fired)
+                        reached.insert(call);
+                    SCOPED_TRACE(std::string(call) + " call " + std::to_string(nth) + " route " +
+                                 std::to_string(route) + ", " + std::to_string(m.text.size()) +
+                                 " bytes on " + std::to_string(m.threads) + " threads");
+                    // by a temporary file, these failures cannot be done without
+                    bool fatal = route != IN_PLACE &&
+                                 std::string(" close rename linkat fchmod write writev sendfile ")
+                                         .find(std::string(" ") + call + " ") != std::string::npos;
+                    EXPECT_FALSE(ok && fired && fatal) << "a failed " << call << " was not reported";
+                    if (ok) {
+                        EXPECT_TRUE(now == m.moved);
+                    } else {
+                        EXPECT_TRUE(fired) << error;
+                        EXPECT_EQ(error, path + ": cannot write: " + std::strerror(EIO));
+                        // in place, a failure once the copy is done (close,
+                        // fsync) cannot take it back: the new bytes, whole,
+                        // and the error; a file not cut to its new length by
+                        // a failing ftruncate keeps the old end after them,
+                        // and a disk failing after the first piece of the
+                        // copy leaves it half copied
+                        bool copied =
+                            now == m.moved ||
+                            (!std::strcmp(call, "ftruncate") &&
+                             now == m.moved + m.text.substr(m.moved.size())) ||
+                            (nth > 1 && (!std::strcmp(call, "pwrite") || !std::strcmp(call, "pread")) &&
+                             half_copied(now, m.moved, m.text));
+                        if (!(route == IN_PLACE && copied))
+                            EXPECT_TRUE(now == m.text);
+                    }
+                    if (!fired)
+                        break;
                 }
-                if (!fired)
-                    break;
             }
         }
     }
@@ -462,12 +526,14 @@ TEST_F(Faults, ShortWritesAreFinished)
 
 // The long stretches of the file read are copied within the kernel: a copy
 // that fails is reported and the file keeps its bytes; one interrupted is
-// made again; a file the copy cannot go to is written the usual way.
+// made again; a file the copy cannot go to is written the usual way. One
+// refused once part of a stretch went is not written again from its start:
+// it fails as any failed copy does.
 TEST_F(Faults, LongStretchesCopiedWithinTheKernel)
 {
     std::string big = long_named(model), big_moved = long_named(moved);
     for (Route route : {BY_RENAME, IN_PLACE})
-        for (int kind : {EIO, EINTR, EINVAL})
+        for (int kind : {EIO, EINTR, EINVAL, PART_THEN_REFUSED})
             for (int nth = 1; nth < 6; nth++) {
                 std::string error, now;
                 bool fired = false;
@@ -475,9 +541,10 @@ TEST_F(Faults, LongStretchesCopiedWithinTheKernel)
                 SCOPED_TRACE("error " + std::to_string(kind) + " call " + std::to_string(nth) +
                              " route " + std::to_string(route));
                 EXPECT_TRUE(fired || nth > 1);
-                if (kind == EIO && fired) {
+                if ((kind == EIO || kind == PART_THEN_REFUSED) && fired) {
                     EXPECT_FALSE(ok);
-                    EXPECT_EQ(error, path + ": cannot write: " + std::strerror(EIO));
+                    EXPECT_EQ(error, path + ": cannot write: " +
+                                         std::strerror(kind == EIO ? EIO : EINVAL));
                     EXPECT_TRUE(now == big);
                 } else {
                     EXPECT_TRUE(ok) << error;

@@ -291,10 +291,14 @@ TEST(AcNoLoss, MaterialLinesMustHaveTheirFieldsInOrder)
 {
     const std::string fields = "rgb 1 1 1  amb 0.2 0.2 0.2  emis 0 0 0  spec 0.5 0.5 0.5  shi 10  trans 0";
     const std::string object = "OBJECT poly\nkids 0\n";
-    // A name with spaces, an unquoted one, and fields other tools add after trans.
+    // A name with spaces, an unquoted one, and fields other tools add after
+    // trans. A quoted name ends at the quote before a blank or the line's
+    // end: it may hold quotes, and quotes may follow it.
     for (std::string material : {"MATERIAL \"red paint\" " + fields,
                                  "MATERIAL plain " + fields,
-                                 "MATERIAL \"m\" " + fields + " extra 1 2"}) {
+                                 "MATERIAL \"m\" " + fields + " extra 1 2",
+                                 "MATERIAL \"12\"\"pipe\"\t" + fields,
+                                 "MATERIAL \"m\" " + fields + " texture \"a b.png\""}) {
         std::string text = "AC3Db\n" + material + "\n" + object;
         Loaded l = load(text);
         EXPECT_TRUE(l.ok) << material << ": " << l.error;

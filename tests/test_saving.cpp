@@ -188,20 +188,36 @@ TEST_F(Saving, TheFileKeepsItsOwnerGroupAndMode)
 
 TEST_F(Saving, AFileTheUserMayNotWriteIsRefusedAndKept)
 {
-    const std::string tube = example("tube.ac");
-    // Read-only for everybody: refused even for root, as rm and editors ask first.
-    Outcome r = run({"tube.ac", "-c", WAVE, "-o", "tube.ac"}, "chmod 0444 tube.ac");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "tube.ac: cannot write: Permission denied\n");
-    EXPECT_TRUE(kept("tube.ac", tube));
-    EXPECT_EQ(left(), std::vector<std::string>{"tube.ac"});
+    const std::string expected = waved(), tube = example("tube.ac");
+    // Read-only for everybody: refused even for root, as rm and editors ask
+    // first. A write bit for anybody lets root write it (its owner only the
+    // owner's bit), and the file keeps its mode.
+    const bool root = geteuid() == 0;
+    for (mode_t mode : {0444, 0555, 0000, 0464, 0446, 0644, 0200}) {
+        char octal[8];
+        std::snprintf(octal, sizeof octal, "%04o", unsigned(mode));
+        SCOPED_TRACE(octal);
+        put("tube.ac", tube);
+        Outcome r = run({"tube.ac", "-c", WAVE, "-o", "tube.ac"}, std::string("chmod ") + octal + " tube.ac");
+        if (mode & (root ? 0222 : 0200)) {
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_TRUE(kept("tube.ac", expected));
+        } else {
+            EXPECT_EQ(r.status, 2);
+            EXPECT_EQ(r.err, "tube.ac: cannot write: Permission denied\n");
+            EXPECT_TRUE(kept("tube.ac", tube));
+        }
+        EXPECT_EQ(status_of("tube.ac").st_mode & 07777, mode);
+        EXPECT_EQ(left(), std::vector<std::string>{"tube.ac"});
+    }
 
     std::string nobody = as_nobody();
     if (nobody.empty())
         GTEST_SKIP() << "needs root to run as another user";
     // Another user's file in the user's own folder: renaming over it would work.
-    r = run({"tube.ac", "-c", WAVE, "-o", "tube.ac"},
-            "chmod 0644 tube.ac && chown 65534 . || exit 97", nobody);
+    put("tube.ac", tube);
+    Outcome r = run({"tube.ac", "-c", WAVE, "-o", "tube.ac"},
+                    "chmod 0644 tube.ac && chown 65534 . || exit 97", nobody);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "tube.ac: cannot write: Permission denied\n");
     EXPECT_TRUE(kept("tube.ac", tube));
@@ -220,6 +236,14 @@ TEST_F(Saving, AFileRenamingWouldChangeIsWrittenInPlace)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(kept("tube.ac", expected));
     EXPECT_EQ(status_of("tube.ac").st_uid, 0u);
+    // The user's own file, of a group the user is not in: a new file could
+    // not be given that group.
+    example("tube.ac");
+    r = run({"tube.ac", "-c", WAVE, "-o", "tube.ac"},
+            "chown 65534:65533 . tube.ac && chmod 0664 tube.ac || exit 97", nobody);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(kept("tube.ac", expected));
+    EXPECT_EQ(status_of("tube.ac").st_gid, 65533u);
     // The user's own file in a folder the user may not write.
     r = run({"tube.ac", "-c", "qorvel_go x y n 1 0.1 0 0 0 0 0 0 0", "-o", "tube.ac"},
             "chown 65534 . tube.ac && chmod 0555 . || exit 97", nobody);
@@ -239,6 +263,20 @@ TEST_F(Saving, EveryHardLinkSeesTheNewModel)
     EXPECT_EQ(status_of("tube.ac").st_nlink, 2u);
     EXPECT_EQ(status_of("tube.ac").st_ino, status_of("other-name.ac").st_ino);
     EXPECT_EQ(left(), (std::vector<std::string>{"other-name.ac", "tube.ac"}));
+    // A model whose numbers are written shorter: nothing of its old end stays.
+    std::string padded = long_model(2000, ".000000000000000000");
+    for (size_t at = 0; (at = padded.find(" 0.5 ", at)) != std::string::npos;)
+        padded.replace(at, 5, " 0.500000000000000000 ");
+    put("padded.ac", padded);
+    ASSERT_EQ(run({"padded.ac", "-c", WAVE, "-o", "shorter.ac"}).status, 0);
+    const std::string shorter = after("shorter.ac");
+    ASSERT_LT(shorter.size(), padded.size());
+    fs::remove(dir / "work" / "shorter.ac");
+    fs::create_hard_link(dir / "work" / "padded.ac", dir / "work" / "link.ac");
+    r = run({"padded.ac", "-c", WAVE, "-o", "padded.ac"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(kept("padded.ac", shorter));
+    EXPECT_TRUE(kept("link.ac", shorter));
 }
 
 TEST_F(Saving, ALongNameLeavesRoomForTheTemporaryFile)
