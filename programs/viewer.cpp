@@ -264,7 +264,7 @@ int select_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
     /* the modes by their names, then "all" and "none" */
     static const std::vector<const char *> choices = [] {
         std::vector<const char *> names;
-        for (const SelectModeName *m = SELECT_MODE_NAMES; m->name; m++)
+        for (const SelectModeName *m = select_mode_names(); m->name; m++)
             names.push_back(m->name);
         names.insert(names.end(), {"all", "none", nullptr});
         return names;

@@ -34,9 +34,11 @@ static std::vector<Object *> objects_in_scope(Model &model, const std::vector<st
     return scope;
 }
 
-const SelectModeName SELECT_MODE_NAMES[] = {
+static const SelectModeName SELECT_MODE_NAMES[] = {
     {"objects", SELECT_OBJECTS}, {"surfaces", SELECT_SURFACES}, {"vertices", SELECT_VERTICES},
     {nullptr, 0}};
+
+const SelectModeName *select_mode_names() { return SELECT_MODE_NAMES; }
 
 int select_mode_named(const std::string &name)
 {

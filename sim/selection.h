@@ -25,7 +25,10 @@ struct SelectModeName {
     const char *name;
     int mode;
 };
-extern const SelectModeName SELECT_MODE_NAMES[]; // ended by a null name
+// The table, ended by a null name. (A function rather than a global, so that
+// a program that loads this library twice, under another name too, does not
+// hold two definitions of one table.)
+const SelectModeName *select_mode_names();
 
 // The mode named "name", or 0 for none; the name of "mode" (objects for any
 // value the host counts as objects).
