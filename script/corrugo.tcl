@@ -293,6 +293,16 @@ proc ::corrugo::PlainShow {} {
     if {![winfo exists $S(W)]} {
 	PlainBuild
     }
+    Front
+}
+
+# ::corrugo::Front --
+#
+#	Brings the open dialog, of either form, to the front with the
+#	frequency selected, ready to be typed over.
+
+proc ::corrugo::Front {} {
+    variable S
     wm deiconify $S(W)
     raise $S(W)
     focus $S(W).f.frequency
@@ -515,11 +525,7 @@ proc ::corrugo::show {} {
     if {![winfo exists $S(W)]} {
 	Build
     }
-    wm deiconify $S(W)
-    raise $S(W)
-    focus $S(W).f.frequency
-    $S(W).f.frequency selection range 0 end
-    $S(W).f.frequency icursor end
+    Front
 }
 
 # ::corrugo::Build --

@@ -8,20 +8,7 @@
 # Usage: xvfb-run -a wish corrugo_dialog.tcl ?path/to/corrugo.tcl?
 # Prints "N passed, M failed" last and exits non-zero on any failure.
 
-# The script's path is taken before tcltest, which reads argv as its own
-# options.
-set script [file normalize [expr {$argc > 0 ? [lindex $argv 0]
-	: [file join [file dirname [info script]] ../../script/corrugo.tcl]}]]
-set argv {}
-package require Tk
-wm withdraw .
-package require tcltest 2
-namespace import ::tcltest::test
-
-# An error in a binding would open Tk's error box and stall the run;
-# record it instead, for the last test to report.
-set bgerrors {}
-interp bgerror {} {apply {{message options} {lappend ::bgerrors $message}}}
+source [file join [file dirname [info script]] in_tk.tcl]
 
 source $script
 set defaults [array get ::corrugo::S]

@@ -9,19 +9,7 @@
 # Usage: xvfb-run -a wish corrugo_settings.tcl ?path/to/corrugo.tcl?
 # Prints "N passed, M failed" last and exits non-zero on any failure.
 
-set script [file normalize [expr {$argc > 0 ? [lindex $argv 0]
-	: [file join [file dirname [info script]] ../../script/corrugo.tcl]}]]
-set argv {}
-package require Tk
-wm withdraw .
-package require tcltest 2
-namespace import ::tcltest::test
-
-set bgerrors {}
-proc recordBgerror {message options} {
-    lappend ::bgerrors $message
-}
-interp bgerror {} recordBgerror
+source [file join [file dirname [info script]] in_tk.tcl]
 
 set root [file join [expr {[info exists env(TMPDIR)] ? $env(TMPDIR) : "/tmp"}] \
 	corrugo-settings-[pid]]
