@@ -3,7 +3,7 @@
 objects of quads (children of one group), with texture coordinates, as an .ac
 file.
 
-usage: make_model.py [--kind grids|digits] VERTICES OBJECTS OUT.ac
+usage: make_model.py [--kind grids|digits|nested] VERTICES OBJECTS OUT.ac
 
 --kind grids (the default): the model bench/run has always used, byte for
   byte the same for the same arguments: coordinates of at most 6 significant
@@ -20,7 +20,14 @@ usage: make_model.py [--kind grids|digits] VERTICES OBJECTS OUT.ac
   the same on every machine. Each vertex has one texture coordinate pair,
   repeated in every quad that uses it, as the grids kind does.
 
-Either kind: the most nearly square grid of VERTICES / OBJECTS vertices per
+--kind nested: the grids in a tree of groups, ten to a group, as many levels
+  as that takes (1,000 objects: three levels of groups above them), every
+  group and every grid with a `rot` (a turn about y whose cosine and sine
+  are those of a Pythagorean triple, 3-4-5 and the like, so exact in
+  integers) and a `loc`; every number with 2 to 8 significant digits, drawn
+  like the digits kind's (texture coordinates 1 to 6); CRLF line ends.
+
+Any kind: the most nearly square grid of VERTICES / OBJECTS vertices per
 object, 0.1 apart, objects laid out 40 to a row.
 """
 import argparse
@@ -172,11 +179,93 @@ def write_digits(f, total, objects):
 # }======
 
 
-KINDS = {'grids': write_grids, 'digits': write_digits}
+# {====== --kind nested ======
+
+# Turns about y as (cosine, sine, hypotenuse) of Pythagorean triples.
+TURNS = ((4, 3, 5), (12, 5, 13), (15, 8, 17), (24, 7, 25), (3, 4, 5), (20, 21, 29))
+
+
+def mixed(key, base, low, high, least=2, most=8):
+    """As number(), with least to most significant digits."""
+    h = mix(key)
+    return digits_text(base + jitter(h, low, high), least + h % (most - least + 1))
+
+
+def transform_lines(key, x, z):
+    """A rot line (a turn about y, written with mixed digits) and a loc line
+    placing the object at (x, z) units, moved a little."""
+    c, s, r = TURNS[mix(key) % len(TURNS)]
+    if mix(key + 1) & 1:
+        s = -s
+    p = 2 + mix(key + 2) % 7
+
+    def unit(n):
+        return digits_text(n * UNIT // r, p) if n else '0'
+
+    rot = 'rot %s 0 %s 0 1 0 %s 0 %s\n' % (unit(c), unit(-s), unit(s), unit(c))
+    loc = 'loc %s %s %s\n' % (mixed(key + 3, x, 10 ** 9, 10 ** 10), mixed(key + 4, 0, 10 ** 9, 10 ** 10),
+                               mixed(key + 5, z, 10 ** 9, 10 ** 10))
+    return rot + loc
+
+
+def write_nested(f, total, objects):
+    per = total // objects
+    nx, nz = grid_shape(per)
+    step = UNIT // 10
+    out = []
+
+    def w(text):
+        out.append(text.replace('\n', '\r\n'))
+        if len(out) > 4096:
+            f.write(''.join(out))
+            out.clear()
+
+    def grid(o):
+        key = (o + 1) << 40
+        w('OBJECT poly\nname "grid %d"\n' % o)
+        w(transform_lines(key, (o % 10) * (nx * step + UNIT), 0))
+        w('numvert %d\n' % per)
+        lines, uv = [], []
+        for j in range(nz):
+            z = (2 * j - (nz - 1)) * step // 2
+            for i in range(nx):
+                k = key + ((j * nx + i) << 4)
+                lines.append('%s %s %s\n' % (
+                    mixed(k + 6, (2 * i - (nx - 1)) * step // 2, 10 ** 8, 10 ** 9),
+                    mixed(k + 7, ((i * 7 + j * 3) % 11) * 2 * 10 ** 10, 10 ** 8, 10 ** 9),
+                    mixed(k + 8, z, 10 ** 8, 10 ** 9)))
+                uv.append(' %s %s\n' % (mixed(k + 9, (2 * i + 1) * UNIT // (2 * nx), 10 ** 7, 10 ** 8, 1, 6),
+                                        mixed(k + 10, (2 * j + 1) * UNIT // (2 * nz), 10 ** 7, 10 ** 8, 1, 6)))
+        w(''.join(lines))
+        write_quads(w, nx, nz, lambda a, i, j: '%d%s' % (a, uv[a]))
+        w('kids 0\n')
+
+    def group(first, count, span, key):
+        """The objects first .. first + count - 1, span objects to each kid."""
+        if span == 1:
+            return grid(first)
+        w('OBJECT group\nname "level %d"\n' % span)
+        w(transform_lines(key, (first // span % 10) * UNIT, (first // span // 10 % 10) * UNIT))
+        kids = range(first, first + count, span // 10)
+        w('kids %d\n' % len(kids))
+        for k in kids:
+            group(k, min(span // 10, first + count - k), span // 10, key * 16 + k + 1)
+
+    w(HEADER)
+    span = 1
+    while span < objects:
+        span *= 10
+    group(0, objects, span, 7)
+    f.write(''.join(out))
+
+# }======
+
+
+KINDS = {'grids': write_grids, 'digits': write_digits, 'nested': write_nested}
 
 
 def main():
-    parser = argparse.ArgumentParser(usage='make_model.py [--kind grids|digits] VERTICES OBJECTS OUT.ac',
+    parser = argparse.ArgumentParser(usage='make_model.py [--kind grids|digits|nested] VERTICES OBJECTS OUT.ac',
                                      description=__doc__.split('\n\n')[0])
     parser.add_argument('--kind', choices=sorted(KINDS), default='grids')
     parser.add_argument('vertices', type=int)
