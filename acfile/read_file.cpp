@@ -157,8 +157,14 @@ bool read_ac_file(const std::string &file, Model &model, AcSource &source, std::
         close(fd); /* else the mapping keeps it, and its lock */
     Model m;
     AcSource read;
-    if (!read_ok || !read_source(s, path, m, read, error, threads))
+    if (!read_ok)
         return false;
+    if (!read_source(s, path, m, read, error, threads)) {
+        /* a file changed while it was read says so, rather than what broke */
+        if (s.mapped.data() && check_source(s, nullptr) == SOURCE_CHANGED)
+            error = changed_message(path);
+        return false;
+    }
     int e = check_source(read, nullptr); /* the bytes mapped were those stamped */
     if (e != SOURCE_UNCHANGED) {
         error = e == SOURCE_CHANGED ? changed_message(path)

@@ -591,12 +591,19 @@ TEST_F(Faults, AFileAnotherProgramChangesIsNeverWrittenOver)
         text[text.rfind("1 1 0")] = '2';
         return text;
     }();
+    const std::string broken = [&] {
+        std::string text = big;
+        text[text.rfind("1 1 0") + 2] = 'x';
+        return text;
+    }();
     const struct {
         acfile::ReadMode mode;
         const char *call;
         int nth;
         const std::string &becomes;
-    } reads[] = {{acfile::READ_COPY, "read", 1, other}, {acfile::READ_MAP, "mmap", 2, same_size}};
+    } reads[] = {{acfile::READ_COPY, "read", 1, other},
+                 {acfile::READ_MAP, "mmap", 2, same_size},
+                 {acfile::READ_MAP, "mmap", 2, broken}}; /* it says changed, not broken */
     for (const auto &c : reads) {
         put(path, big);
         other_program = [&] { put(path, c.becomes); };
