@@ -459,7 +459,9 @@ Closed open_missing_descriptors()
     bool closed[3];
     for (int fd = 0; fd < 3; fd++) {
         closed[fd] = fcntl(fd, F_GETFD) == -1 && errno == EBADF;
-        if (closed[fd] && open("/dev/null", O_RDWR) < 0) { /* the lowest free number: this one */
+        /* open gives the lowest free number: this one (without /dev/null,
+           it stays closed, and only what would use it fails) */
+        if (closed[fd] && open("/dev/null", O_RDWR) < 0) {
         }
     }
     return Closed{closed[0], closed[1]};
