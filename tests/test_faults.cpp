@@ -648,6 +648,22 @@ TEST_F(Faults, AFileAnotherProgramChangesIsNeverWrittenOver)
             std::exit(0);
         },
         ::testing::ExitedWithCode(2), "^" + path + ": changed by another program while corrugo-host ran; nothing was written\n$");
+    // A file mapped after another that is gone again is still watched over.
+    const std::string first = dir + "/first.ac";
+    put(first, big);
+    put(path, big);
+    EXPECT_EXIT(
+        {
+            Loaded gone;
+            Loaded l;
+            acfile::read_ac_file(first, gone.model, gone.source, gone.error, acfile::READ_MAP);
+            acfile::read_ac_file(path, l.model, l.source, l.error, acfile::READ_MAP);
+            gone = Loaded();
+            if (truncate(path.c_str(), 100) == 0)
+                std::printf("%d", l.source.bytes()[big.size() - 1]);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(2), "^" + path + ": changed by another program");
 }
 
 // A file system where an extended attribute of the file cannot be given to a
