@@ -664,6 +664,15 @@ TEST_F(Faults, AFileAnotherProgramChangesIsNeverWrittenOver)
             std::exit(0);
         },
         ::testing::ExitedWithCode(2), "^" + path + ": changed by another program");
+    // A SIGBUS that is no fault of a mapped page ends the process as it would.
+    EXPECT_EXIT(
+        {
+            Loaded l;
+            acfile::read_ac_file(path, l.model, l.source, l.error, acfile::READ_MAP);
+            raise(SIGBUS);
+            std::exit(0);
+        },
+        ::testing::KilledBySignal(SIGBUS), "");
 }
 
 // A file system where an extended attribute of the file cannot be given to a
