@@ -80,6 +80,48 @@ static float word_value(const char *begin, const char *end)
     return value;
 }
 
+// Whether the reader, placing the numbers "local" in "frame" again as it does
+// (frame.h), finds the vertex within a float's range.
+static bool placed_within_range(const AcSource::Frame &frame, const float local[3])
+{
+    float world[3];
+    to_world(frame, local, world);
+    bool all_finite = std::isfinite(local[0]) && std::isfinite(local[1]) && std::isfinite(local[2]);
+    for (int k = 0; k < 3; k++)
+        if ((frame.linear ? all_finite : std::isfinite(local[k])) && !std::isfinite(world[k]))
+            return false;
+    return true;
+}
+
+// Numbers of a vertex near the edge of a float's range may not come back
+// within it when the reader places them in their frame again (rounded, then
+// turned and moved), and the file would not read back. The changed numbers
+// ("changed") of such a vertex are stepped toward zero, a unit in the last
+// place at a time, until they do. Far from the edge, the usual case, nothing
+// is checked.
+static const float NEAR_THE_EDGE = 1e30f;
+
+static void keep_within_range(const AcSource::Frame &frame, VertexWords &w, const float is[3],
+                              float local[3], const bool changed[3])
+{
+    bool near = false;
+    for (int i = 0; i < 3; i++)
+        near = near || std::fabs(is[i]) > NEAR_THE_EDGE ||
+               (changed[i] && std::fabs(local[i]) > NEAR_THE_EDGE);
+    if (!near)
+        return;
+    float placed[3]; /* what the reader will read: the new numbers and the old */
+    for (int i = 0; i < 3; i++) {
+        if (!changed[i])
+            w.find(i);
+        placed[i] = changed[i] ? local[i] : word_value(w.begin[i], w.end[i]);
+    }
+    for (int step = 0; step < 64 && !placed_within_range(frame, placed); step++)
+        for (int i = 0; i < 3; i++)
+            if (changed[i])
+                placed[i] = local[i] = std::nextafter(local[i], 0.0f);
+}
+
 // The local coordinates to write for a vertex read as the words "w" in
 // "frame" (null for none), at world position "old", now at "now"; "changed"
 // tells which of them differ from the floats that were read.
@@ -119,6 +161,8 @@ static void moved_local(const AcSource::Frame *frame, VertexWords &w,
         }
         changed[i] = std::memcmp(&local[i], &read, sizeof(float)) != 0;
     }
+    if (frame)
+        keep_within_range(*frame, w, is, local, changed);
 }
 
 // Hands the text from "from" to "to" to "put" in pieces: the source's bytes,
