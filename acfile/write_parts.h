@@ -21,8 +21,8 @@ struct Part {
     const char *from = nullptr, *to = nullptr; /* the source's bytes it covers */
 };
 
-// Makes the parts 0 to "parts" - 1 with "make" (which fills the part it is
-// given, afresh), on "threads" threads (one or two), and hands each to "take"
+// Makes each of the "parts" pieces of work with "make" (which fills the
+// part it is given, afresh), on "threads" threads (one or two), and hands each to "take"
 // in order, on the calling thread; "take" returns false to stop. A part that
 // runs out of memory stops the making, and std::bad_alloc is thrown here once
 // the second thread has stopped.

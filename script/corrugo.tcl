@@ -296,6 +296,16 @@ proc ::corrugo::PlainShow {} {
     Front
 }
 
+# ::corrugo::Window --
+#
+#	Creates the dialog's window, of either form, which "close" closes.
+
+proc ::corrugo::Window {w close} {
+    toplevel $w -class Corrugo
+    wm title $w "Corrugo"
+    wm protocol $w WM_DELETE_WINDOW [namespace code $close]
+}
+
 # ::corrugo::Front --
 #
 #	Brings the open dialog, of either form, to the front with the
@@ -322,9 +332,7 @@ proc ::corrugo::PlainBuild {} {
     set w $S(W)
     set f $w.f
 
-    toplevel $w -class Corrugo
-    wm title $w "Corrugo"
-    wm protocol $w WM_DELETE_WINDOW [namespace code PlainClose]
+    Window $w PlainClose
     frame $f -padx 12 -pady 10
     pack $f -fill both -expand 1
 
@@ -541,9 +549,7 @@ proc ::corrugo::Build {} {
     set w $S(W)
     set f $w.f
 
-    toplevel $w -class Corrugo
-    wm title $w "Corrugo"
-    wm protocol $w WM_DELETE_WINDOW [namespace code Close]
+    Window $w Close
     ttk::frame $f -padding {12 10}
     pack $f -fill both -expand 1
 
