@@ -131,8 +131,8 @@ void write_ac(const Model &model, const AcSource &source, std::string &out, int 
 
 // Writes "value" at "first" as std::to_chars(first, last, value) does, in its
 // shortest form, and returns the end (or "last" when there is no room); faster
-// for the many floats that a decimal of at most six significant digits reads
-// back as.
+// for the normal floats below 2^24 in magnitude, which is nearly every
+// coordinate of a model.
 char *format_float(char *first, char *last, float value);
 
 // How many floats format_float has written the quick way on this thread: for

@@ -642,7 +642,8 @@ static void expect_to_chars_text(float f)
 TEST(AcWrite, NumbersAreWrittenAsToCharsWritesThem)
 {
     // Decimals of up to six digits at every power of ten that has a quick way
-    // out and beyond, both signs; the edges of float; random bits.
+    // out and beyond, both signs; every power of two (whose float below lies
+    // half as near) and its neighbours; the edges of float; random bits.
     for (uint32_t d = 1; d < 1000000; d += 97)
         for (int e = -12; e <= 10; e++) {
             float f = std::strtof((std::to_string(d) + "e" + std::to_string(e)).c_str(), nullptr);
@@ -658,6 +659,11 @@ TEST(AcWrite, NumbersAreWrittenAsToCharsWritesThem)
                              std::numeric_limits<float>::quiet_NaN()};
     for (float f : special)
         expect_to_chars_text(f);
+    for (int e = -149; e <= 127; e++) {
+        float power = std::ldexp(1.0f, e);
+        for (float f : {power, std::nextafter(power, 0.0f), std::nextafter(power, 1e38f)})
+            expect_to_chars_text(f);
+    }
     std::mt19937 random(11);
     for (int i = 0; i < 1000000; i++) {
         uint32_t b = random();
@@ -667,26 +673,28 @@ TEST(AcWrite, NumbersAreWrittenAsToCharsWritesThem)
     }
 }
 
-// Every float from 10^-5 to 2^24 that a decimal of at most six significant
-// digits reads back as is written the quick way; the rest never are.
+// Every normal float below 2^24 in magnitude is written the quick way; zero,
+// subnormals, 2^24 and above, infinities and NaN never are.
 TEST(AcWrite, TheUsualNumbersAreWrittenTheQuickWay)
 {
-    for (uint32_t d = 1; d < 1000000; d += 7)
-        for (int e = -12; e <= 10; e++) {
-            float f = std::strtof((std::to_string(d) + "e" + std::to_string(e)).c_str(), nullptr);
-            bool usual = double(f) >= 1e-5 && f < 16777216.0f; /* (1e-5f is below) */
-            char text[32];
-            for (float g : {f, -f}) {
-                size_t before = quick_float_count();
-                format_float(text, text + sizeof text, g);
-                ASSERT_EQ(quick_float_count() - before, usual ? 1u : 0u) << d << "e" << e;
-            }
-        }
-    // a float no decimal of six digits reads back as
+    const float normal = std::numeric_limits<float>::min();
+    const struct {
+        float value;
+        bool quick;
+    } cases[] = {
+        {1.0f, true},        {std::nextafter(1.0f, 2.0f), true},    {0.1f, true},
+        {normal, true},      {std::nextafter(normal, 0.0f), false}, {0.0f, false},
+        {16777215.0f, true}, {16777216.0f, false},                  {3.0e38f, false},
+        {std::numeric_limits<float>::infinity(), false},
+        {std::numeric_limits<float>::quiet_NaN(), false},
+    };
     char text[32];
-    size_t before = quick_float_count();
-    format_float(text, text + sizeof text, std::nextafter(1.0f, 2.0f));
-    EXPECT_EQ(quick_float_count(), before);
+    for (const auto &c : cases)
+        for (float g : {c.value, -c.value}) {
+            size_t before = quick_float_count();
+            format_float(text, text + sizeof text, g);
+            EXPECT_EQ(quick_float_count() - before, c.quick ? 1u : 0u) << g;
+        }
 }
 
 /* }====== */
