@@ -2,47 +2,14 @@
 // line: its tokens, its vertices and its surfaces, each read a quick way when
 // it has its usual form and the general way otherwise, with the same result.
 #include "acfile/number_text.h"
+#include "acfile/plain_lines.h"
 #include "acfile/reader.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace acfile {
-
-// The quick readers of whole lines, over the plain number readers of
-// number_text.h, and with their rule: null for anything but the usual form.
-
-// After the end of a line whose words were all read from "p" on: the start of
-// the next line.
-static inline const char *plain_line_end(const char *p, const char *end)
-{
-    p = skip_plain_spaces(p);
-    if (*p == '\n')
-        return p + 1;
-    return p == end ? p : nullptr;
-}
-
-// A line of "keyword" and one whole number, as "mat 3" or "SURF 0x10" (a
-// hexadecimal number after "0x" when "hex"): the start of the next line.
-template <size_t N>
-static inline const char *read_plain_keyword_line(const char *p, const char *end,
-                                                  const char (&keyword)[N], uint64_t &value,
-                                                  bool hex = false)
-{
-    const size_t size = N - 1;
-    p = skip_plain_spaces(p);
-    if (size_t(end - p) <= size || std::memcmp(p, keyword, size) != 0 || !is_space(p[size]))
-        return nullptr;
-    p = skip_plain_spaces(p + size);
-    p = hex && p[0] == '0' && p[1] == 'x' ? read_plain_hex_digits(p + 2, end, value, 15)
-                                          : read_plain_digits(p, end, value, 18);
-    return p ? plain_line_end(p, end) : nullptr;
-}
 
 // Whether "word" can be a token of the format, known or not: a word that
 // starts with a letter or "_" and is no number.
@@ -82,132 +49,6 @@ static void once(const Reader &r, const Line &line, bool &seen)
         fail(r, line.number, "one " + std::string(first_word(line)) + " per object",
              "another: " + quote(line));
     seen = true;
-}
-
-// The common vertex line: three plain decimals (read_plain_float) and nothing
-// after them but spaces. Returns the start of the next line, or null for any
-// other line, which read_vertices then reads the general way.
-static inline const char *read_plain_vertex(const char *p, const char *end, float v[3])
-{
-    for (int k = 0; k < 3; k++) {
-        p = read_plain_float(skip_plain_spaces(p), end, v[k]);
-        if (!p)
-            return nullptr;
-    }
-    return plain_line_end(p, end);
-}
-
-#if defined(__SSE2__)
-// The bytes of "x" (as bits, the first lowest) that are set in "mask", for
-// the 16 bytes at "a" and the 16 at "b".
-static inline uint32_t bits_of(__m128i a, __m128i b)
-{
-    return uint32_t(_mm_movemask_epi8(a)) | uint32_t(_mm_movemask_epi8(b)) << 16;
-}
-
-// The bytes of "x" from "low" to "low" + "span", as a mask.
-static inline __m128i in_range(__m128i x, char low, char span)
-{
-    const __m128i d = _mm_sub_epi8(x, _mm_set1_epi8(low));
-    return _mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(span)), d);
-}
-
-static inline __m128i equal(__m128i x, char c)
-{
-    return _mm_cmpeq_epi8(x, _mm_set1_epi8(c));
-}
-
-// The bytes of the word from bit "first" to bit "last".
-static inline uint32_t word_bits(unsigned first, unsigned last)
-{
-    return ((2u << last) - 1) & ~((1u << first) - 1);
-}
-
-// The whole number of the 1 to 8 decimal digits at "p", "count" of them,
-// read at once: the eight bytes at "p", made digit values, moved up so that
-// the number's last digit is the highest byte, then summed in pairs, fours
-// and eights.
-static inline uint64_t eight_digits(const char *p, unsigned count)
-{
-    uint64_t x;
-    std::memcpy(&x, p, sizeof x);
-    x = (x - 0x3030303030303030) << (8 * (8 - count));
-    x = (x * (10 * (uint64_t(1) << 8) + 1) >> 8) & 0x00ff00ff00ff00ff;
-    x = (x * (100 * (uint64_t(1) << 16) + 1) >> 16) & 0x0000ffff0000ffff;
-    return (x * (10000 * (uint64_t(1) << 32) + 1)) >> 32;
-}
-
-// read_plain_ref_line for a line that ends within the 32 bytes at "p",
-// classed all at once: spaces, digits, points, signs and the line's end.
-// Returns null when the line is longer or takes a closer look, never for a
-// line it would read otherwise than read_plain_ref_line does byte by byte.
-static inline const char *read_ref_line_at_once(const char *p, uint64_t &index)
-{
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16));
-    const __m128i na = equal(a, '\n'), nb = equal(b, '\n');
-    const uint32_t newline = bits_of(na, nb);
-    if (newline == 0)
-        return nullptr;
-    const unsigned length = unsigned(__builtin_ctz(newline));
-    const uint32_t line = (uint32_t(1) << length) - 1;
-    /* spaces: ' ' and \t to \r but \n; signs and the point: + to . but , */
-    const __m128i sa = _mm_or_si128(equal(a, ' '), _mm_andnot_si128(na, in_range(a, '\t', 4)));
-    const __m128i sb = _mm_or_si128(equal(b, ' '), _mm_andnot_si128(nb, in_range(b, '\t', 4)));
-    const __m128i da = in_range(a, '0', 9), db = in_range(b, '0', 9);
-    const __m128i pa = equal(a, '.'), pb = equal(b, '.');
-    const __m128i oa = _mm_andnot_si128(equal(a, ','), in_range(a, '+', 3));
-    const __m128i ob = _mm_andnot_si128(equal(b, ','), in_range(b, '+', 3));
-    const uint32_t space = bits_of(sa, sb) & line, digit = bits_of(da, db);
-    const uint32_t known = bits_of(_mm_or_si128(_mm_or_si128(sa, da), oa),
-                                   _mm_or_si128(_mm_or_si128(sb, db), ob));
-    if ((known & line) != line)
-        return nullptr;
-    const uint32_t point = bits_of(pa, pb) & line;
-    const uint32_t sign = known & line & ~(space | digit | point);
-    const uint32_t word = line & ~space;
-    uint32_t starts = word & ~(word << 1), ends = word & ~(word >> 1);
-    unsigned first[3], last[3];
-    for (int k = 0; k < 3; k++) {
-        if (starts == 0)
-            return nullptr;
-        first[k] = unsigned(__builtin_ctz(starts));
-        last[k] = unsigned(__builtin_ctz(ends));
-        starts &= starts - 1;
-        ends &= ends - 1;
-    }
-    if (starts != 0)
-        return nullptr; /* a fourth word */
-    /* the index: 1 to 8 digits here (9 the byte-by-byte way), within the 32 bytes */
-    const uint32_t index_word = word_bits(first[0], last[0]);
-    if ((digit & index_word) != index_word || last[0] - first[0] >= 8 || first[0] > 24)
-        return nullptr;
-    /* the texture coordinates: a digit at least, a sign only first, a point at most */
-    for (int k = 1; k < 3; k++) {
-        const uint32_t w = word_bits(first[k], last[k]), points = point & w;
-        if ((digit & w) == 0 || (sign & w & ~(uint32_t(1) << first[k])) != 0 ||
-            (points & (points - 1)) != 0)
-            return nullptr;
-    }
-    index = eight_digits(p + first[0], last[0] - first[0] + 1);
-    return p + length + 1;
-}
-#endif
-
-// The common line of a surface's refs: a vertex index of at most 9 digits and
-// two plain texture coordinates (check_plain_real), and nothing after them but
-// spaces. Returns the start of the next line, or null for any other line.
-static inline const char *read_plain_ref_line(const char *p, const char *end, uint64_t &index)
-{
-#if defined(__SSE2__)
-    if (end - p >= 32)
-        if (const char *next = read_ref_line_at_once(p, index))
-            return next;
-#endif
-    p = read_plain_digits(skip_plain_spaces(p), end, index, 9);
-    for (int k = 0; k < 2 && p; k++) /* the texture coordinates */
-        p = check_plain_real(skip_plain_spaces(p), end);
-    return p ? plain_line_end(p, end) : nullptr;
 }
 
 static void read_vertices(Reader &r, const Line &head, ObjectState &o, Block &block)

@@ -87,6 +87,7 @@ FILES = {
     'plugin/plugin.cpp': ('corrugo_plugin', AFTER_PLUGIN),
     'acfile/lines.h': ('corrugo_acfile', ACFILE_TESTS),
     'acfile/number_text.h': ('corrugo_acfile', ACFILE_TESTS),
+    'acfile/plain_lines.h': ('corrugo_acfile', ACFILE_TESTS),
     'acfile/number_text.cpp': ('corrugo_acfile', ACFILE_TESTS),
     'acfile/mapped_file.cpp': ('corrugo_acfile', ACFILE_TESTS),
     'acfile/frame.cpp': ('corrugo_acfile', ACFILE_TESTS),
@@ -124,6 +125,7 @@ HEADERS = {
                        'acfile/read_file.cpp', 'acfile/write.cpp'],
     'acfile/number_text.h': ['acfile/number_text.cpp', 'acfile/read_lines.cpp',
                              'acfile/read_object.cpp', 'acfile/read_tree.cpp', 'acfile/write.cpp'],
+    'acfile/plain_lines.h': ['acfile/read_object.cpp'],
 }
 
 # What the sample draws from, unless --files says otherwise: the plug-in, the
