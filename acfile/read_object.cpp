@@ -131,17 +131,32 @@ static void read_refs(Reader &r, const Line &head, ObjectState &o)
 static bool read_plain_surface(Reader &r, ObjectState &o)
 {
     const char *p = r.p, *end = r.end;
-    uint64_t flags, material, count;
-    p = read_plain_keyword_line(p, end, "SURF", flags, true);
-    if (!p)
-        return false;
-    size_t lines = 1;
-    if (const char *q = read_plain_keyword_line(p, end, "mat", material))
-        p = q, lines++;
-    p = read_plain_keyword_line(p, end, "refs", count);
-    if (!p)
-        return false;
-    lines++;
+    uint64_t count;
+    size_t lines;
+    const size_t same = o.surface_head_size;
+    if (same != 0 && size_t(end - p) > same && std::memcmp(p, o.surface_head, same) == 0) {
+        /* byte for byte the lines of the surface before, which read so */
+        p += same;
+        count = o.surface_head_refs;
+        lines = o.surface_head_lines;
+    } else {
+        const char *head = p;
+        uint64_t flags, material;
+        p = read_plain_keyword_line(p, end, "SURF", flags, true);
+        if (!p)
+            return false;
+        lines = 1;
+        if (const char *q = read_plain_keyword_line(p, end, "mat", material))
+            p = q, lines++;
+        p = read_plain_keyword_line(p, end, "refs", count);
+        if (!p)
+            return false;
+        lines++;
+        o.surface_head = head;
+        o.surface_head_size = size_t(p - head);
+        o.surface_head_lines = lines;
+        o.surface_head_refs = count;
+    }
     Object *object = o.object;
     const size_t first = object->refs.size(), vertices = object->vertices.size();
     uint32_t max_ref = o.max_ref;

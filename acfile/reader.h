@@ -89,6 +89,11 @@ struct ObjectState {
     size_t surface_count = 0;
     uint32_t max_ref = 0; /* the highest vertex index of its surfaces... */
     Line max_ref_line{};  /* ...and its line, when there is one */
+    /* the lines before the refs lines of the last surface read the quick way
+       (SURF, mat, refs), their count of lines and the refs count they give */
+    const char *surface_head = nullptr;
+    size_t surface_head_size = 0, surface_head_lines = 0;
+    uint64_t surface_head_refs = 0;
 };
 
 // An object read whose kids are still to come.
