@@ -637,6 +637,11 @@ int main(int argc, char **argv)
     }
     if (clean && options.undo)
         sim::undo();
+    // Tcl holds what the commands printed after their last newline until
+    // its channels are flushed, which nothing else does before the end.
+    for (int type : {TCL_STDOUT, TCL_STDERR})
+        if (Tcl_Channel channel = Tcl_GetStdChannel(type))
+            Tcl_Flush(channel);
     const bool to_stdout = options.output == "-";
     if (options.report)
         report(to_stdout ? stderr : stdout, before, snapshot(sim::model()));

@@ -187,6 +187,11 @@ TEST_F(Cli, AMessageExitsOneAndWritesNothing)
     EXPECT_EQ(r.err, "corrugo-host: -c ac3d nothing: bad subcommand \"nothing\": must be "
                      "remake_subdivisions or undo\n");
     EXPECT_FALSE(fs::exists(dir / "out.ac"));
+
+    // what a command printed before, to its last byte
+    r = run({"roof.ac", "-c", "puts -nonewline {before it}", "-c", "ac3d nothing"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "before it");
 }
 
 TEST_F(Cli, ABrokenModelIsRejectedBeforeAnythingRuns)
