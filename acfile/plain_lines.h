@@ -54,11 +54,10 @@ static inline const char *read_plain_keyword_line(const char *p, const char *end
 
 #if defined(__SSE2__)
 
-// The bytes set in the masks "a" and "b" of 16 bytes each, as bits (the
-// first lowest).
-static inline uint32_t bits_of(__m128i a, __m128i b)
+// The bytes set in the mask "x", as bits (the first lowest).
+static inline uint32_t bits_of(__m128i x)
 {
-    return uint32_t(_mm_movemask_epi8(a)) | uint32_t(_mm_movemask_epi8(b)) << 16;
+    return uint32_t(_mm_movemask_epi8(x));
 }
 
 // The bytes of "x" from "low" to "low" + "span", as a mask.
@@ -100,32 +99,48 @@ struct ThreeWords {
     uint32_t digit, point; /* the other bytes of the words are signs */
 };
 
-// Classes the line at "p", which must end within the 32 bytes there, and
-// holds only spaces (as is_space takes them), digits, "+", "-" and "." in
-// three words. False for any other.
+// The classes of 16 bytes, as bits (the first lowest).
+struct ByteClasses {
+    uint32_t newline, space, digit, point;
+    uint32_t known; /* a space, a digit, a sign or a point */
+};
+
+static inline ByteClasses classes_of(const char *p)
+{
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    const __m128i newline = equal(x, '\n');
+    /* spaces: ' ' and \t to \r but \n; signs and the point: + to . but , */
+    const __m128i space = _mm_or_si128(equal(x, ' '), _mm_andnot_si128(newline, in_range(x, '\t', 4)));
+    const __m128i digit = in_range(x, '0', 9);
+    const __m128i other = _mm_andnot_si128(equal(x, ','), in_range(x, '+', 3));
+    return {bits_of(newline), bits_of(space), bits_of(digit), bits_of(equal(x, '.')),
+            bits_of(_mm_or_si128(_mm_or_si128(space, digit), other))};
+}
+
+// Classes the line at "p", which must end within the 32 bytes there (the
+// second 16 are looked at only when the first hold no line end), and holds
+// only spaces (as is_space takes them), digits, "+", "-" and "." in three
+// words. False for any other.
 static inline bool three_words(const char *p, ThreeWords &w)
 {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16));
-    const __m128i na = equal(a, '\n'), nb = equal(b, '\n');
-    const uint32_t newline = bits_of(na, nb);
-    if (newline == 0)
+    ByteClasses c = classes_of(p);
+    if (c.newline == 0) {
+        const ByteClasses more = classes_of(p + 16);
+        c.newline = more.newline << 16;
+        c.space |= more.space << 16;
+        c.digit |= more.digit << 16;
+        c.point |= more.point << 16;
+        c.known |= more.known << 16;
+    }
+    if (c.newline == 0)
         return false;
-    w.length = unsigned(__builtin_ctz(newline));
+    w.length = unsigned(__builtin_ctz(c.newline));
     const uint32_t line = (uint32_t(1) << w.length) - 1;
-    /* spaces: ' ' and \t to \r but \n; signs and the point: + to . but , */
-    const __m128i sa = _mm_or_si128(equal(a, ' '), _mm_andnot_si128(na, in_range(a, '\t', 4)));
-    const __m128i sb = _mm_or_si128(equal(b, ' '), _mm_andnot_si128(nb, in_range(b, '\t', 4)));
-    const __m128i da = in_range(a, '0', 9), db = in_range(b, '0', 9);
-    const __m128i oa = _mm_andnot_si128(equal(a, ','), in_range(a, '+', 3));
-    const __m128i ob = _mm_andnot_si128(equal(b, ','), in_range(b, '+', 3));
-    const uint32_t known = bits_of(_mm_or_si128(_mm_or_si128(sa, da), oa),
-                                   _mm_or_si128(_mm_or_si128(sb, db), ob));
-    if ((known & line) != line)
+    if ((c.known & line) != line)
         return false;
-    const uint32_t word = line & ~bits_of(sa, sb);
-    w.digit = bits_of(da, db) & line;
-    w.point = bits_of(equal(a, '.'), equal(b, '.')) & line;
+    const uint32_t word = line & ~c.space;
+    w.digit = c.digit & line;
+    w.point = c.point & line;
     uint32_t starts = word & ~(word << 1), ends = word & ~(word >> 1);
     for (int k = 0; k < 3; k++) {
         if (starts == 0)

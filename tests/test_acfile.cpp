@@ -372,18 +372,19 @@ TEST(AcRead, UsualLinesAreReadTheQuickWayAndOthersTheGeneralWay)
                         "0 0 0\n-1.5 2 -0.25\n16777216 -16777216 0.0016777216\n"
                         "0.0000000001 7 1677721.6\n1 2 3\r\n\t1\t2\t3  \n  -0 -0.0 10\n"
                         "9007199254740992 0.000000000000000001 0.06340537\n"
-                        "numsurf 5\n"
+                        "numsurf 6\n"
                         "SURF 0x10\nmat 1\nrefs 3\n0 0 0\n1 0.5 1\n2 1 0\n"
                         "SURF 0x10\nmat 1\nrefs 3\n2 0 0\n1 0 0\n0 0 0\n"
+                        "SURF 0x10\nrefs 1\n7\t0.1234567890 -.9876543210\n"
                         "SURF 0x1F\nrefs 2\n3 -0.25 +1\n"
                         "4 12345678901234567890123456789012345678 0\n"
                         "SURF 16\nmat 0\nrefs 1\n6 .5 7.\n"
                         "SURF 0x0\nrefs 1\n5 0 0\n"
                         "kids 0\n");
     ASSERT_TRUE(usual.ok) << usual.error;
-    EXPECT_EQ(usual.source.quick_lines, 8u + 6 + 6 + 4 + 4 + 3);
+    EXPECT_EQ(usual.source.quick_lines, 8u + 6 + 6 + 3 + 4 + 4 + 3);
     EXPECT_EQ(usual.model.objects[1]->refs,
-              (std::vector<uint32_t>{0, 1, 2, 2, 1, 0, 3, 4, 6, 5}));
+              (std::vector<uint32_t>{0, 1, 2, 2, 1, 0, 7, 3, 4, 6, 5}));
 
     Loaded other = load("AC3Db\nOBJECT poly\nnumvert 9\n"
                         "1e3 0 0\n+1 0 0\n5. 0 0\n16777217 0 9007199254740993\n"
