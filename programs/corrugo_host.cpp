@@ -5,7 +5,6 @@
 // and writes the model back, changing only the lines of vertices that moved.
 #include "acfile/acfile.h"
 #include "acfile/save_file.h"
-#include "programs/huge_pages.h"
 #include "programs/viewer.h"
 #include "programs/wave_options.h"
 #include "sim/host.h"
@@ -570,7 +569,6 @@ int main(int argc, char **argv)
         return programs::run_viewer(viewer);
     }
 
-    programs::start_on_huge_pages(options.model, argv);
     const int threads = options.threads ? options.threads : useful_threads();
     acfile::Model model;
     acfile::AcSource source;

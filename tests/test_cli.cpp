@@ -2,7 +2,6 @@
 // and what it writes.
 #include "shell.h"
 #include "acfile/acfile.h"
-#include "programs/huge_pages.h"
 
 #include <gtest/gtest.h>
 
@@ -256,55 +255,6 @@ TEST_F(Cli, DebugOutputGoesWhereItIsSent)
     r = run({"cushion.ac", "--debug", "no/such/folder/debug.txt"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "corrugo-host: no/such/folder/debug.txt: No such file or directory\n");
-}
-
-// A large model's job runs with malloc asking for huge pages, where the
-// system gives them to programs that ask; a small one's as it was started.
-TEST(HugePages, AskedForOnlyWhereTheyHelp)
-{
-    const long long big = programs::HUGE_PAGES_FROM;
-    const std::string madvise = "always [madvise] never\n";
-    const struct {
-        long long size;
-        std::string enabled;
-        const char *tunables, *wanted;
-    } cases[] = {
-        {big, madvise, nullptr, "glibc.malloc.hugetlb=1"},
-        {big, madvise, "", "glibc.malloc.hugetlb=1"},
-        {big, madvise, "glibc.malloc.tcache_count=7", "glibc.malloc.tcache_count=7:glibc.malloc.hugetlb=1"},
-        {big, madvise, "glibc.malloc.hugetlb=0", ""},
-        {big, madvise, "glibc.malloc.hugetlb=1", ""},
-        {big - 1, madvise, nullptr, ""},
-        {-1, madvise, nullptr, ""},
-        {big, "[always] madvise never\n", nullptr, ""},
-        {big, "always madvise [never]\n", nullptr, ""},
-        {big, "", nullptr, ""},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(programs::huge_page_tunables(c.size, c.enabled, c.tunables), c.wanted)
-            << c.size << " " << c.enabled << (c.tunables ? c.tunables : "(unset)");
-}
-
-TEST_F(Cli, ALargeModelRunsOnHugePagesWhereTheSystemGivesThem)
-{
-    std::ifstream in("/sys/kernel/mm/transparent_hugepage/enabled");
-    std::string enabled;
-    std::getline(in, enabled);
-    if (enabled.find("[madvise]") == std::string::npos || std::getenv("GLIBC_TUNABLES"))
-        GTEST_SKIP() << "huge pages here: \"" << enabled << "\"";
-    const std::string object = "AC3Db\nOBJECT world\nkids 1\nOBJECT poly\nnumvert 1\n0 0 0\n";
-    write("small.ac", object + "kids 0\n");
-    write("large.ac", object + "data " + std::to_string(programs::HUGE_PAGES_FROM) + "\n" +
-                          std::string(size_t(programs::HUGE_PAGES_FROM), 'x') + "\nkids 0\n");
-    const char *show = "puts [expr {[info exists env(GLIBC_TUNABLES)] ? $env(GLIBC_TUNABLES) : {}}]";
-    Outcome small = run({"small.ac", "-c", show}), large = run({"large.ac", "-c", show});
-    EXPECT_EQ(small.status, 0) << small.err;
-    EXPECT_EQ(small.out, "\n");
-    EXPECT_EQ(large.status, 0) << large.err;
-    EXPECT_EQ(large.out, "glibc.malloc.hugetlb=1\n");
-    Outcome moved = run({"large.ac", "-c", WAVE, "-o", "out.ac"});
-    EXPECT_EQ(moved.status, 0) << moved.err;
-    EXPECT_EQ(fs::file_size(dir / "out.ac"), fs::file_size(dir / "large.ac"));
 }
 
 TEST_F(Cli, ReportCountsMovedVerticesAndTheBoundingBox)
