@@ -80,6 +80,8 @@ struct AcSource {
     // forms took; the others were read the general way. What is read is the
     // same either way: only the speed differs, and this shows which it was.
     size_t quick_lines = 0;
+    // Of those, the refs lines classed 16 or 32 bytes at once (plain_lines.h).
+    size_t lines_at_once = 0;
     // The regular file read, for noticing that another program changed it
     // before the model is written (stamp.h): its path as given (or as last
     // saved to), what the file read was when read, and what the path named

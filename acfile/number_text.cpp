@@ -109,8 +109,7 @@ static char *write_decimal(char *p, bool negative, uint32_t digits, int exponent
     }
     write_digits(p + 1, digits, n); /* the first digit, a point, the others */
     p[0] = p[1];
-    if (n > 1)
-        p[1] = '.';
+    p[1] = '.'; /* with no other digit, the "e" takes its place */
     p += n + (n > 1);
     *p++ = 'e';
     *p++ = scientific < 0 ? '-' : '+';

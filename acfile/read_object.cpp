@@ -164,10 +164,11 @@ static bool read_plain_surface(Reader &r, ObjectState &o)
     const size_t first = object->refs.size(), vertices = object->vertices.size();
     uint32_t max_ref = o.max_ref;
     Line max_ref_line = o.max_ref_line;
+    size_t at_once = 0;
     for (uint64_t i = 0; i < count; i++) {
         const char *line = p;
         uint64_t index;
-        const char *next = read_plain_ref_line(p, end, index);
+        const char *next = read_plain_ref_line(p, end, index, at_once);
         if (!next || (o.has_numvert && index >= vertices)) {
             object->refs.resize(first);
             return false;
@@ -187,6 +188,7 @@ static bool read_plain_surface(Reader &r, ObjectState &o)
     r.p = p;
     r.line_number += lines;
     r.source.quick_lines += lines;
+    r.source.lines_at_once += at_once;
     return true;
 }
 

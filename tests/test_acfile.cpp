@@ -363,6 +363,13 @@ TEST(AcRead, SurfacesOfEveryShapeGiveTheirReferences)
     EXPECT_EQ(o->surfaces[5].ref_count, 0u);
 }
 
+// Where refs lines are classed 16 or 32 bytes at once.
+#if defined(__SSE2__)
+static const size_t AT_ONCE = 1;
+#else
+static const size_t AT_ONCE = 0;
+#endif
+
 // Vertex and surface lines in their usual forms are read without a general
 // conversion; anything else is read the general way. Both read the same, so
 // only the count of lines taken the quick way tells them apart: speed.
@@ -375,16 +382,19 @@ TEST(AcRead, UsualLinesAreReadTheQuickWayAndOthersTheGeneralWay)
                         "numsurf 6\n"
                         "SURF 0x10\nmat 1\nrefs 3\n0 0 0\n1 0.5 1\n2 1 0\n"
                         "SURF 0x10\nmat 1\nrefs 3\n2 0 0\n1 0 0\n0 0 0\n"
-                        "SURF 0x10\nrefs 1\n7\t0.1234567890 -.9876543210\n"
+                        "SURF 0x10\nrefs 2\n7\t0.12345678901234 -.98765432\n"
+                        "                        1 0 0\n"
                         "SURF 0x1F\nrefs 2\n3 -0.25 +1\n"
                         "4 12345678901234567890123456789012345678 0\n"
                         "SURF 16\nmat 0\nrefs 1\n6 .5 7.\n"
                         "SURF 0x0\nrefs 1\n5 0 0\n"
                         "kids 0\n");
     ASSERT_TRUE(usual.ok) << usual.error;
-    EXPECT_EQ(usual.source.quick_lines, 8u + 6 + 6 + 3 + 4 + 4 + 3);
+    EXPECT_EQ(usual.source.quick_lines, 8u + 6 + 6 + 4 + 4 + 4 + 3);
+    /* the refs lines up to 31 bytes long, 32 bytes or more before the end */
+    EXPECT_EQ(usual.source.lines_at_once, AT_ONCE * (3u + 3 + 2 + 1 + 1));
     EXPECT_EQ(usual.model.objects[1]->refs,
-              (std::vector<uint32_t>{0, 1, 2, 2, 1, 0, 7, 3, 4, 6, 5}));
+              (std::vector<uint32_t>{0, 1, 2, 2, 1, 0, 7, 1, 3, 4, 6, 5}));
 
     Loaded other = load("AC3Db\nOBJECT poly\nnumvert 9\n"
                         "1e3 0 0\n+1 0 0\n5. 0 0\n16777217 0 9007199254740993\n"
@@ -403,6 +413,7 @@ TEST(AcRead, UsualLinesAreReadTheQuickWayAndOthersTheGeneralWay)
                         "kids 0\n");
     ASSERT_TRUE(other.ok) << other.error;
     EXPECT_EQ(other.source.quick_lines, 0u);
+    EXPECT_EQ(other.source.lines_at_once, 0u);
 
     // Indices of two digits, before numvert.
     std::string text = "AC3Db\nOBJECT poly\nnumsurf 1\nSURF 0x0\nrefs 2\n12 0 0\n10 0 0\nnumvert 13\n";
@@ -411,6 +422,7 @@ TEST(AcRead, UsualLinesAreReadTheQuickWayAndOthersTheGeneralWay)
     Loaded late = load(text + "kids 0\n");
     ASSERT_TRUE(late.ok) << late.error;
     EXPECT_EQ(late.source.quick_lines, 4u + 13);
+    EXPECT_EQ(late.source.lines_at_once, AT_ONCE * 2u);
     EXPECT_EQ(late.model.objects[1]->refs, (std::vector<uint32_t>{12, 10}));
     EXPECT_EQ(other.model.objects[1]->refs, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
 }
