@@ -118,12 +118,14 @@ static char *write_decimal(char *p, bool negative, uint32_t digits, int exponent
 }
 
 // The shortest decimal that reads back as a float, and of those the nearest
-// to it, found as Giulietti's Schubfach finds it: the float's rounding
-// interval is scaled by the power of ten that leaves between one and ten
-// decimals in it, with 64 bits of that power (rounded up) and rounding to
-// odd, which keeps the comparisons with the interval's bounds exact; then
-// the one decimal a tenth as fine, if one is inside, else the nearest
-// inside.
+// to it, found as in Giulietti's Schubfach: the float and the bounds of the
+// interval of reals that round to it are scaled by a power of ten, so that
+// the interval holds one to ten whole numbers, using 64 bits of that power
+// (rounded up) and rounding to odd, which keeps the comparisons with the
+// bounds exact. Of the two multiples of ten around the scaled float, if just
+// one is inside, it is taken (a digit fewer); otherwise, of the two whole
+// numbers around it, the one inside, or the nearer when both are (ties to
+// even).
 
 // 10^k for k from -31 to 45, each as its 64 highest bits rounded up (one more
 // than rounded down, exact powers too): floor(10^k * 2^(63 - floor(log2 10^k))) + 1.
