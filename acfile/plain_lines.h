@@ -133,7 +133,7 @@ static inline bool three_words(const char *p, ThreeWords &w)
         c.known |= more.known << 16;
     }
     if (c.newline == 0)
-        return false;
+        return false; /* no line end within the 32 bytes */
     w.length = unsigned(__builtin_ctz(c.newline));
     const uint32_t line = (uint32_t(1) << w.length) - 1;
     if ((c.known & line) != line)
@@ -144,7 +144,7 @@ static inline bool three_words(const char *p, ThreeWords &w)
     uint32_t starts = word & ~(word << 1), ends = word & ~(word >> 1);
     for (int k = 0; k < 3; k++) {
         if (starts == 0)
-            return false;
+            return false; /* fewer than three words */
         w.first[k] = unsigned(__builtin_ctz(starts));
         w.last[k] = unsigned(__builtin_ctz(ends));
         starts &= starts - 1;

@@ -3,6 +3,7 @@
 // files named by line, the real samples, and saving that never leaves half a file.
 #include "loaded.h"
 #include "acfile/acfile.h"
+#include "acfile/plain_lines.h"
 #include "acfile/save_file.h"
 
 #include <gtest/gtest.h>
@@ -425,6 +426,32 @@ TEST(AcRead, UsualLinesAreReadTheQuickWayAndOthersTheGeneralWay)
     EXPECT_EQ(late.source.lines_at_once, AT_ONCE * 2u);
     EXPECT_EQ(late.model.objects[1]->refs, (std::vector<uint32_t>{12, 10}));
     EXPECT_EQ(other.model.objects[1]->refs, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
+}
+
+// A refs line classed at once gives the index its digits make, in each of
+// the eight places an index of eight digits fills.
+TEST(AcRead, ARefsLineClassedAtOnceGivesItsIndex)
+{
+    const struct {
+        const char *line;
+        uint64_t index;
+    } cases[] = {
+        {"12345678 0 0", 12345678}, {"87654321 .5 -1", 87654321}, {"99999999 1 1", 99999999},
+        {"10000000 0 0", 10000000}, {"00000001 0 0", 1},          {"90807060 0 0", 90807060},
+        {"4096 0.25 0.75", 4096},   {"  7\t0.1 0.2\r", 7},       {"0 0 0", 0},
+    };
+    for (const auto &c : cases)
+        for (size_t room : {40, 0}) { /* or the text ends 32 bytes after the line's start */
+            std::string text = std::string(c.line) + "\n";
+            text += std::string(room ? room : 32 - text.size(), 'x');
+            uint64_t index = 0;
+            size_t at_once = 0;
+            const char *next = read_plain_ref_line(text.data(), text.data() + text.size(), index,
+                                                   at_once);
+            ASSERT_EQ(next, text.data() + std::strlen(c.line) + 1) << c.line;
+            EXPECT_EQ(index, c.index) << c.line;
+            EXPECT_EQ(at_once, AT_ONCE) << c.line;
+        }
 }
 
 // The quick way must refuse what the general way refuses: a character just
