@@ -638,6 +638,17 @@ TEST_F(Faults, AFileAnotherProgramChangesIsNeverWrittenOver)
     ::close(out);
     EXPECT_EQ(error, path + ": changed by another program while corrugo-host ran; standard "
                             "output holds no whole model");
+    // and a file read that cannot be looked at again says why
+    for (int nth : {1, 2}) {
+        put(path, big);
+        ASSERT_TRUE(acfile::read_ac_file(path, l.model, l.source, l.error, acfile::READ_MAP));
+        out = ::open((dir + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        arm("fstat", nth, EIO);
+        EXPECT_FALSE(acfile::write_ac_stream(out, "standard output", l.model, l.source, error));
+        EXPECT_TRUE(disarm()) << nth;
+        ::close(out);
+        EXPECT_EQ(error, path + ": cannot read: Input/output error") << nth;
+    }
     put(path, big);
     other_program = [&] { EXPECT_EQ(truncate(path.c_str(), 100), 0); };
     EXPECT_EXIT(
