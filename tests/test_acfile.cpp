@@ -416,15 +416,17 @@ TEST(AcRead, UsualLinesAreReadTheQuickWayAndOthersTheGeneralWay)
     EXPECT_EQ(other.source.quick_lines, 0u);
     EXPECT_EQ(other.source.lines_at_once, 0u);
 
-    // Indices of two digits, before numvert.
-    std::string text = "AC3Db\nOBJECT poly\nnumsurf 1\nSURF 0x0\nrefs 2\n12 0 0\n10 0 0\nnumvert 13\n";
+    // Indices of two digits, before numvert (the last line too long to be
+    // classed at once).
+    std::string text = "AC3Db\nOBJECT poly\nnumsurf 1\nSURF 0x0\nrefs 3\n12 0 0\n10 0 0\n"
+                       "11 0.0000000000000000000000000001 1\nnumvert 13\n";
     for (int i = 0; i < 13; i++)
         text += "0 0 0\n";
     Loaded late = load(text + "kids 0\n");
     ASSERT_TRUE(late.ok) << late.error;
-    EXPECT_EQ(late.source.quick_lines, 4u + 13);
+    EXPECT_EQ(late.source.quick_lines, 5u + 13);
     EXPECT_EQ(late.source.lines_at_once, AT_ONCE * 2u);
-    EXPECT_EQ(late.model.objects[1]->refs, (std::vector<uint32_t>{12, 10}));
+    EXPECT_EQ(late.model.objects[1]->refs, (std::vector<uint32_t>{12, 10, 11}));
     EXPECT_EQ(other.model.objects[1]->refs, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
 }
 
