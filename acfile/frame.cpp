@@ -58,6 +58,16 @@ void to_world(const AcSource::Frame &f, const float local[3], float world[3])
     }
 }
 
+bool to_world_within_range(const AcSource::Frame &f, const float local[3], float world[3])
+{
+    to_world(f, local, world);
+    bool all_finite = std::isfinite(local[0]) && std::isfinite(local[1]) && std::isfinite(local[2]);
+    for (int k = 0; k < 3; k++)
+        if ((f.linear ? all_finite : std::isfinite(local[k])) && !std::isfinite(world[k]))
+            return false;
+    return true;
+}
+
 void to_local(const AcSource::Frame &f, const float world[3], float local[3])
 {
     double d[3];

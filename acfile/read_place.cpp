@@ -5,7 +5,6 @@
 #include "acfile/reader.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace acfile {
 
@@ -51,18 +50,13 @@ int32_t place_object(Reader &r, ObjectState &o)
     for (Vertex &v : object->vertices) {
         if (frame >= 0) {
             float local[3] = {v.x, v.y, v.z}, world[3];
-            to_world(s.frames[frame], local, world);
-            /* a rotation mixes the axes: a NaN of the file may then reach them all */
-            bool all_finite = std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-            bool linear = s.frames[frame].linear;
-            for (int k = 0; k < 3; k++)
-                if ((linear ? all_finite : std::isfinite(local[k])) && !std::isfinite(world[k])) {
-                    Line line = vertex_line(r, o, size_t(&v - object->vertices.data()));
-                    fail(r, line.number,
-                         "3 numbers for a vertex within a float's range once the rot and loc "
-                         "of its object and those above it place it",
-                         quote(line));
-                }
+            if (!to_world_within_range(s.frames[frame], local, world)) {
+                Line line = vertex_line(r, o, size_t(&v - object->vertices.data()));
+                fail(r, line.number,
+                     "3 numbers for a vertex within a float's range once the rot and loc "
+                     "of its object and those above it place it",
+                     quote(line));
+            }
             v.x = world[0], v.y = world[1], v.z = world[2];
         }
         s.positions.push_back({v.x, v.y, v.z});

@@ -110,12 +110,7 @@ static float word_value(const char *begin, const char *end)
 static bool placed_within_range(const AcSource::Frame &frame, const float local[3])
 {
     float world[3];
-    to_world(frame, local, world);
-    bool all_finite = std::isfinite(local[0]) && std::isfinite(local[1]) && std::isfinite(local[2]);
-    for (int k = 0; k < 3; k++)
-        if ((frame.linear ? all_finite : std::isfinite(local[k])) && !std::isfinite(world[k]))
-            return false;
-    return true;
+    return to_world_within_range(frame, local, world);
 }
 
 // Numbers of a vertex near the edge of a float's range may not come back
