@@ -129,7 +129,7 @@ static void keep_within_range(const AcSource::Frame &frame, VertexWords &w, cons
         near = near || std::fabs(is[i]) > NEAR_THE_EDGE ||
                (changed[i] && std::fabs(local[i]) > NEAR_THE_EDGE);
     if (!near)
-        return; /* far from the edge, as nearly every vertex is */
+        return;
     float placed[3]; /* what the reader will read: the new numbers and the old */
     for (int i = 0; i < 3; i++) {
         if (!changed[i])
