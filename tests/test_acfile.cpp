@@ -288,7 +288,10 @@ TEST(AcRead, EveryShapeOfVertexNumberReadsAsFromCharsReadsIt)
         // Up to 2^53 in digits, in double; these two
         // lie so near halfway between two floats that their double is halfway.
         "0.06340537592768669", "-0.0989515520632267", "9007199254740992", "9007199254740993",
-        "0.000000000000000001", "0.0000000000000000001", "33554434", "1.000000059604645"};
+        "0.000000000000000001", "0.0000000000000000001", "33554434", "1.000000059604645",
+        // Above 2^53 in digits, which a double cannot hold: their digits made
+        // a double and divided would round twice, to the wrong float.
+        "9.536552906036377", "978.4719543457031", "0.11528604105114937"};
     // The digits of 2^64 + 5, which wrap around to 5 in 64 bits, each in a
     // line of its own (one number read the general way takes its line there).
     for (const char *wraps : {"18446744073709551621", "0.18446744073709551621",
