@@ -84,8 +84,10 @@ struct AcSource {
     size_t lines_at_once = 0;
     // The regular file read, for noticing that another program changed it
     // before the model is written (stamp.h): its path as given (or as last
-    // saved to), what the file read was when read, and what the path named
-    // when read or last saved. Not "stamped" for a stream or a text.
+    // saved to; empty for standard input redirected from a file, whose place
+    // is not known), what the file read was when read, and what the path
+    // named when read or last saved. Not "stamped" for a pipe, a device or a
+    // text.
     std::string file;
     bool stamped = false;
     FileStamp stamp, named;
@@ -115,9 +117,10 @@ enum ReadMode { READ_COPY, READ_MAP };
 // it, model, source or message, is the same.
 bool read_ac(std::string text, const std::string &file, Model &model, AcSource &source,
              std::string &error, int threads = 1);
-// "path" - reads standard input, named "standard input" in messages. A file
-// that is no regular file (a pipe, a device) is read as a stream: only as far
-// as its first line when that is no AC3D header, and at most 1 GiB.
+// "path" - reads standard input, named "standard input" in messages; when
+// that is a regular file, it is read, locked and watched as a named one is.
+// A file that is no regular file (a pipe, a device) is read as a stream: only
+// as far as its first line when that is no AC3D header, and at most 1 GiB.
 bool read_ac_file(const std::string &path, Model &model, AcSource &source, std::string &error,
                   ReadMode mode = READ_COPY, int threads = 1);
 

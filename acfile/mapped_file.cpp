@@ -37,14 +37,47 @@ struct Guard {
 Guard guards[8];
 } // namespace
 
+// A stream the model is going out to as it is written, and how much of it
+// has gone: the message then says so, rather than that nothing was written.
+static const char *stream_name = nullptr;
+static const volatile size_t *stream_written = nullptr;
+
+void watch_stream(const char *name, const volatile size_t *written)
+{
+    stream_written = nullptr; /* not while the name is changed */
+    stream_name = name;
+    stream_written = written;
+}
+
+static void put_error(const char *text, size_t length)
+{
+    ssize_t n = ::write(STDERR_FILENO, text, length);
+    (void)n; /* nothing more to be done without standard error */
+}
+
+static void put_error(const char *text) { put_error(text, std::strlen(text)); }
+
 static void on_bus_error(int signal_number, siginfo_t *info, void *)
 {
     const char *at = static_cast<const char *>(info->si_addr);
     for (Guard &g : guards) {
         if (g.used && at >= g.begin && at < g.begin + g.length) {
             remove_pending_temporary();
-            ssize_t n = ::write(STDERR_FILENO, g.message, g.message_length);
-            (void)n; /* nothing more to be done without standard error */
+            put_error(g.message, g.message_length);
+            size_t written = stream_written ? *stream_written : 0;
+            if (written == 0) {
+                put_error("nothing was written\n");
+                _exit(2);
+            }
+            char digits[24], *d = digits + sizeof digits;
+            do
+                *--d = char('0' + written % 10);
+            while ((written /= 10) > 0);
+            put_error(stream_name);
+            put_error(": ");
+            put_error(d, size_t(digits + sizeof digits - d));
+            put_error(" bytes were written before this was noticed; the model written is "
+                      "incomplete\n");
             _exit(2);
         }
     }
@@ -64,7 +97,8 @@ static void guard(const char *begin, size_t length, const std::string &name)
         sigemptyset(&sa.sa_mask);
         sigaction(SIGBUS, &sa, nullptr);
     }
-    std::string message = changed_message(name) + "\n";
+    std::string message = changed_message(name);
+    message.erase(message.size() - std::strlen("nothing was written")); /* said when it ends */
     for (Guard &g : guards) {
         if (g.used)
             continue;

@@ -49,6 +49,12 @@ private:
     int file_ = -1;
 };
 
+// A stream the model goes out to as it is written (standard output), which
+// cannot be taken back: a page that cannot be read then says how much went
+// out. "name" names it in the message (a constant text); "written" counts
+// its bytes and is kept up to date by the writer. Null: none under way.
+void watch_stream(const char *name, const volatile size_t *written);
+
 } // namespace acfile
 
 #endif

@@ -113,7 +113,7 @@ bool read_ac_file(const std::string &file, Model &model, AcSource &source, std::
         return false;
     }
     const bool regular = S_ISREG(st.st_mode);
-    if (regular && !standard_input) {
+    if (regular) { /* named, or standard input redirected from a file */
         /* what the file is once the lock is ours: what is read and compared */
         lock_shared(fd);
         if (fstat(fd, &st) != 0) {
@@ -124,8 +124,8 @@ bool read_ac_file(const std::string &file, Model &model, AcSource &source, std::
     }
     AcSource s;
     if (regular) {
-        s.file = file;
-        s.stamped = !standard_input;
+        s.file = standard_input ? "" : file;
+        s.stamped = true;
         s.stamp = s.named = stamp_of(st);
     }
     bool read_ok = false;

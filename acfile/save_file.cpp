@@ -289,10 +289,84 @@ static int lock_exclusive(int fd)
     return 0;
 }
 
-static bool write_in_place(const std::string &target, const std::function<int(int)> &write,
-                           bool unnamed, int &error)
+// Whether the open file "to" holds exactly the bytes of "from": after a copy
+// in place, another program that wrote the file meanwhile (the lock is only
+// advisory) shows as a difference. 0 when it does, OVERWRITTEN when not, or
+// the errno of a read that failed.
+static const int OVERWRITTEN = -1;
+
+static int same_bytes(int from, int to)
 {
-    int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC);
+    struct stat a, b;
+    if (fstat(from, &a) != 0 || fstat(to, &b) != 0)
+        return errno;
+    if (a.st_size != b.st_size)
+        return OVERWRITTEN;
+    std::vector<char> ours(1 << 16), theirs(1 << 16);
+    for (off_t at = 0; at < a.st_size;) {
+        ssize_t n = pread(from, ours.data(), ours.size(), at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : EIO;
+        for (ssize_t got = 0; got < n;) {
+            ssize_t k = pread(to, theirs.data() + got, size_t(n - got), at + got);
+            if (k < 0 && errno == EINTR)
+                continue;
+            if (k <= 0)
+                return k < 0 ? errno : OVERWRITTEN; /* cut short meanwhile */
+            got += k;
+        }
+        if (std::memcmp(ours.data(), theirs.data(), size_t(n)) != 0)
+            return OVERWRITTEN;
+        at += n;
+    }
+    return 0;
+}
+
+// Keeps the new content "from" in a new file beside "target" (or in
+// "elsewhere" when its folder may not be written), named "NAME.new", or
+// "NAME.new2" and on when that is taken: the file in place could not be
+// trusted. Its name, or empty with errno set.
+static std::string keep_new_content(int from, const std::string &target,
+                                    const std::string &elsewhere)
+{
+    int e = 0;
+    for (const std::string &folder : {folder_of(target), elsewhere}) {
+        for (int n = 1; n < 100; n++) {
+            std::string name = folder + "/" + base_of(target) + ".new" +
+                               (n > 1 ? std::to_string(n) : std::string());
+            int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (fd < 0 && errno == EEXIST)
+                continue;
+            if (fd < 0) {
+                e = errno;
+                break; /* this folder will not take it */
+            }
+            e = copy_in_place(from, fd, 0);
+            if (close(fd) != 0 && e == 0)
+                e = errno;
+            if (e == 0)
+                return name;
+            unlink(name.c_str());
+            break;
+        }
+    }
+    errno = e != 0 ? e : EEXIST;
+    return "";
+}
+
+// Writes the new content to an unnamed file first, then copies it over the
+// target and reads it back. Another program that wrote the target meanwhile
+// makes "error" OVERWRITTEN, with the new content kept in the file "kept"
+// names, or "kept" empty and "keep_error" the errno of why it could not be.
+static bool write_in_place(const std::string &target, const std::function<int(int)> &write,
+                           bool unnamed, int &error, std::string &kept, int &keep_error)
+{
+    int fd = open(target.c_str(), O_RDWR | O_CLOEXEC);
+    bool readable = fd >= 0;
+    if (fd < 0 && errno == EACCES) /* a file the user may write but not read */
+        fd = open(target.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) { /* the target itself */
         error = errno;
         return false;
@@ -304,11 +378,12 @@ static bool write_in_place(const std::string &target, const std::function<int(in
     if (error == 0 && fstat(fd, &st) != 0)
         error = errno;
     int temp = -1;
+    const char *tmpdir = std::getenv("TMPDIR");
+    const std::string elsewhere = tmpdir && *tmpdir ? tmpdir : "/tmp";
     if (error == 0) {
-        const char *tmpdir = std::getenv("TMPDIR");
         temp = create_anonymous(folder_of(target), unnamed);
         if (temp < 0) /* the target's folder may not be written: elsewhere */
-            temp = create_anonymous(tmpdir && *tmpdir ? tmpdir : "/tmp", unnamed);
+            temp = create_anonymous(elsewhere, unnamed);
         if (temp < 0)
             error = errno;
     }
@@ -317,6 +392,12 @@ static bool write_in_place(const std::string &target, const std::function<int(in
     if (error == 0) {
         HeldSignals held;
         error = copy_in_place(temp, fd, st.st_size);
+        if (error == 0 && readable)
+            error = same_bytes(temp, fd);
+        if (error == OVERWRITTEN) {
+            kept = keep_new_content(temp, target, elsewhere);
+            keep_error = errno;
+        }
     }
     if (temp >= 0)
         close(temp);
@@ -446,9 +527,17 @@ bool save_file(const std::string &path, const std::function<int(int)> &write, st
     if (!in_place &&
         write_by_rename(target, exists ? &st : nullptr, write, unnamed, error_number, in_place))
         return true;
-    if (in_place && write_in_place(target, write, unnamed, error_number))
+    std::string kept;
+    int keep_error = 0;
+    if (in_place && write_in_place(target, write, unnamed, error_number, kept, keep_error))
         return true;
-    return failed(error_number);
+    if (error_number != OVERWRITTEN)
+        return failed(error_number);
+    error = path + ": cannot write: another program wrote to the file while it was being "
+                   "written in place, so it may hold neither model; " +
+            (kept.empty() ? "the new model could not be kept: " + std::string(std::strerror(keep_error))
+                          : "the new model is in " + kept);
+    return false;
 }
 
 /* }====== */

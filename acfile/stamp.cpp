@@ -32,9 +32,18 @@ bool same_stamp(const FileStamp &a, const FileStamp &b)
            same_time(a.modified, b.modified) && same_time(a.changed, b.changed);
 }
 
-std::string changed_message(const std::string &name)
+std::string changed_message(const std::string &name, const std::string &stream, size_t written)
 {
-    return name + ": changed by another program while corrugo-host ran; nothing was written";
+    std::string message = name + ": changed by another program while corrugo-host ran; ";
+    if (written == 0)
+        return message + "nothing was written";
+    return message + stream + ": " + std::to_string(written) +
+           " bytes were written before this was noticed; the model written is incomplete";
+}
+
+std::string source_name(const AcSource &source)
+{
+    return source.file.empty() ? "standard input" : source.file;
 }
 
 int check_source(const AcSource &source, const std::string *target, int fd)
@@ -50,13 +59,21 @@ int check_source(const AcSource &source, const std::string *target, int fd)
         if (!same_stamp(stamp_of(st), source.stamp))
             return SOURCE_CHANGED;
     }
-    if (target && same_file(*target, source.file)) {
+    if (target && !source.file.empty() && same_file(*target, source.file)) {
         if (stat(source.file.c_str(), &st) != 0)
             return errno == ENOENT ? SOURCE_CHANGED : errno; /* moved away */
         if (!same_stamp(stamp_of(st), source.named))
             return SOURCE_CHANGED;
     }
     return SOURCE_UNCHANGED;
+}
+
+void place_source(AcSource &source, const std::string &path)
+{
+    if (!source.stamped || !source.file.empty())
+        return; /* a stream, or named already */
+    source.file = path;
+    source.named = source.stamp; /* what the place held when read */
 }
 
 void restamp_source(AcSource &source, const std::string &path)

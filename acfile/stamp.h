@@ -4,6 +4,7 @@
 #ifndef CORRUGO_ACFILE_STAMP_H
 #define CORRUGO_ACFILE_STAMP_H
 
+#include <cstddef>
 #include <string>
 
 #include <sys/stat.h>
@@ -27,8 +28,16 @@ bool same_stamp(const FileStamp &a, const FileStamp &b);
 
 // "NAME: changed by another program while corrugo-host ran; nothing was
 // written": the one message for a file read that changed before its model
-// was written.
-std::string changed_message(const std::string &name);
+// was written. When "written" bytes of it had gone to the stream "stream"
+// (standard output), which cannot be taken back, it says so instead: "...;
+// standard output: 4096 bytes were written before this was noticed; the
+// model written is incomplete".
+std::string changed_message(const std::string &name, const std::string &stream = "",
+                            size_t written = 0);
+
+// The name of the file "source" was read from, for messages: its path, or
+// "standard input".
+std::string source_name(const AcSource &source);
 
 // Whether the file "source" was read from is still as it was read: the open
 // file "fd", or the mapped file's (what is written is then copied from it),
@@ -37,6 +46,11 @@ std::string changed_message(const std::string &name);
 // SOURCE_UNCHANGED, SOURCE_CHANGED, or the errno of a check that failed.
 const int SOURCE_UNCHANGED = 0, SOURCE_CHANGED = -1;
 int check_source(const AcSource &source, const std::string *target, int fd = -1);
+
+// Takes "path" as the place of the file "source" was read from through a
+// descriptor (standard input redirected from that file): a save there is
+// checked as a save back to a named model is. Nothing for a named model.
+void place_source(AcSource &source, const std::string &path);
 
 // Takes "path" as the place "source" was last saved to, and what is there now
 // as what later checks of that place compare with.

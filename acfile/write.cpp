@@ -348,14 +348,16 @@ static std::string why_not_writable(const Model &model, const AcSource &source)
     return "";
 }
 
-// Writes the pieces "piece" to "last" to "fd" with writev; 0, or the errno
-// of the failure.
-static int write_pieces(int fd, iovec *piece, iovec *last)
+// Writes the pieces "piece" to "last" to "fd" with writev, adding what went
+// to "written"; 0, or the errno of the failure.
+static int write_pieces(int fd, iovec *piece, iovec *last, volatile size_t &written)
 {
     while (piece < last) {
         ssize_t k = writev(fd, piece, int(std::min<ptrdiff_t>(last - piece, IOV_MAX)));
         if (k < 0 && errno != EINTR)
             return errno;
+        if (k > 0)
+            written = written + size_t(k);
         for (size_t done = k > 0 ? size_t(k) : 0; done > 0;) { /* past what was written */
             size_t n = std::min(done, piece->iov_len);
             piece->iov_base = static_cast<char *>(piece->iov_base) + n;
@@ -369,9 +371,9 @@ static int write_pieces(int fd, iovec *piece, iovec *last)
 }
 
 // Copies "size" bytes from offset "at" of the file "from" to "fd" within the
-// kernel: 0, the errno of the failure, or -1 when "fd" cannot take them so
-// and nothing was copied.
-static int send_file_bytes(int fd, int from, off_t at, size_t size)
+// kernel, adding what went to "written": 0, the errno of the failure, or -1
+// when "fd" cannot take them so and nothing was copied.
+static int send_file_bytes(int fd, int from, off_t at, size_t size, volatile size_t &written)
 {
     bool sent = false;
     while (size > 0) {
@@ -385,18 +387,20 @@ static int send_file_bytes(int fd, int from, off_t at, size_t size)
         if (n == 0)
             return EIO; /* the file is shorter than it was when read */
         sent = true;
+        written = written + size_t(n);
         size -= size_t(n);
     }
     return 0;
 }
 
-// Writes the text to the open descriptor "fd", on "threads" threads: 0, or
-// the errno of the failure. The long unchanged stretches of a mapped source
+// Writes the text to the open descriptor "fd", on "threads" threads, counting
+// the bytes that went in "written": 0, or the errno of the failure. The long unchanged stretches of a mapped source
 // are copied from its file within the kernel, so that the writing need not
 // bring back the pages the reading gave back (MappedFile::release), as a
 // write from them would, a page at a time; where "fd" cannot take them so,
 // they are written from the mapped pages, given back again once written.
-static int write_to(int fd, const Model &model, const AcSource &source, int threads)
+static int write_to(int fd, const Model &model, const AcSource &source, int threads,
+                    volatile size_t &written)
 {
     try {
         int error = 0;
@@ -409,11 +413,11 @@ static int write_to(int fd, const Model &model, const AcSource &source, int thre
             for (const Part::Piece &piece : part.pieces) {
                 const char *bytes = piece.bytes ? piece.bytes : part.buffer.data() + piece.at;
                 if (send && piece.bytes) { /* a long stretch of the source */
-                    error = write_pieces(fd, pieces.data(), pieces.data() + pieces.size());
+                    error = write_pieces(fd, pieces.data(), pieces.data() + pieces.size(), written);
                     pieces.clear();
                     if (error == 0)
                         error = send_file_bytes(fd, mapped.file(), bytes - mapped.data(),
-                                                piece.size);
+                                                piece.size, written);
                     if (error == 0)
                         continue;
                     if (error > 0)
@@ -425,7 +429,7 @@ static int write_to(int fd, const Model &model, const AcSource &source, int thre
                     mapped.map_pages(bytes, bytes + piece.size);
                 pieces.push_back({const_cast<char *>(bytes), piece.size});
             }
-            error = write_pieces(fd, pieces.data(), pieces.data() + pieces.size());
+            error = write_pieces(fd, pieces.data(), pieces.data() + pieces.size(), written);
             if (mapped.data())
                 released = mapped.release(released, part.to);
             return error == 0;
@@ -445,24 +449,24 @@ bool write_ac_stream(int fd, const std::string &name, const Model &model, const 
         return false;
     }
     int check = check_source(source, nullptr);
+    /* what goes out cannot be taken back: a message says how much did */
+    static volatile size_t written;
+    written = 0;
     if (check == SOURCE_UNCHANGED) {
-        int e = write_to(fd, model, source, threads);
+        watch_stream(name.c_str(), &written);
+        int e = write_to(fd, model, source, threads, written);
         /* what went out was copied from the file read: whole only if it stayed put */
         check = check_source(source, nullptr);
-        if (check == SOURCE_CHANGED) {
-            error = source.file + ": changed by another program while corrugo-host ran; " + name +
-                    " holds no whole model";
-            return false;
-        }
-        if (e != 0) {
+        watch_stream(nullptr, nullptr);
+        if (e != 0 && check != SOURCE_CHANGED) {
             error = name + ": cannot write: " + std::strerror(e);
             return false;
         }
     }
     if (check == SOURCE_CHANGED)
-        error = changed_message(source.file);
+        error = changed_message(source_name(source), name, written);
     else if (check != SOURCE_UNCHANGED)
-        error = source.file + ": cannot read: " + std::strerror(check);
+        error = source_name(source) + ": cannot read: " + std::strerror(check);
     return check == SOURCE_UNCHANGED;
 }
 
@@ -489,13 +493,14 @@ bool write_ac_file(const std::string &path, const Model &model, AcSource &source
             int e = check();
             if (e != 0)
                 return e;
-            e = write_to(fd, model, source, threads);
+            volatile size_t written = 0;
+            e = write_to(fd, model, source, threads, written);
             int after = check();
             return after != 0 ? after : e;
         },
         error);
     if (!saved && changed)
-        error = changed_message(source.file);
+        error = changed_message(source_name(source));
     if (saved)
         restamp_source(source, path);
     return saved;

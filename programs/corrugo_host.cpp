@@ -5,6 +5,7 @@
 // and writes the model back, changing only the lines of vertices that moved.
 #include "acfile/acfile.h"
 #include "acfile/save_file.h"
+#include "programs/run_files.h"
 #include "programs/viewer.h"
 #include "programs/wave_options.h"
 #include "sim/host.h"
@@ -13,6 +14,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <sched.h>
 
@@ -391,15 +393,15 @@ void tcl_panic(const char *format, ...)
     _exit(2);
 }
 
+// The program's folder: by /proc, else by the name it was run by (which a
+// shell gives with its folder when it found the program on the PATH).
 std::string executable_folder()
 {
     std::vector<char> path(4096);
     ssize_t n = readlink("/proc/self/exe", path.data(), path.size() - 1);
-    if (n <= 0)
-        return ".";
-    std::string exe(path.data(), (size_t)n);
-    size_t slash = exe.rfind('/');
-    return slash == std::string::npos ? "." : exe.substr(0, slash);
+    const char *run_as = reinterpret_cast<const char *>(getauxval(AT_EXECFN));
+    std::string exe = n > 0 ? std::string(path.data(), (size_t)n) : run_as ? run_as : "";
+    return programs::folder_of(exe);
 }
 
 std::string default_plugin()
@@ -413,45 +415,77 @@ std::string default_plugin()
     return CORRUGO_INSTALLED_PLUGIN;
 }
 
-// The folder of "path", for the dialog script beside the plug-in.
-std::string folder_of(const std::string &path)
-{
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
+/* {====== The files of the run ====== */
 
-// Debug output goes to its file from the start: naming a file the run reads
-// or writes (also through a link) would empty it, whatever came of the
-// commands, and naming the stream -o - writes would mix debug text into the
-// model. An exit status, or -1 to go on.
-int check_debug_file(const Options &options, const std::string &plugin)
+// The guards of the files a run writes, which ask the one list of the run's
+// files (run_files.h). An exit status, or -1 to go on.
+
+// -o may name the model (it is then saved in place), not a file the program
+// runs on; -o - may not write into the model file.
+int check_output(const Options &options, const programs::RunFiles &files)
 {
-    const std::string &debug = options.debug;
-    if (debug.empty() || debug == "-")
+    if (options.output == "-") {
+        struct stat out;
+        const programs::RunFile *f = fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode)
+                                         ? programs::run_file_of(files, out)
+                                         : nullptr;
+        if (f && f->role == programs::RUN_MODEL)
+            return usage_error("-o - writes to standard output, which is the model file");
         return -1;
-    if (!options.model.empty() && options.model != "-" && acfile::same_file(debug, options.model))
-        return usage_error("--debug " + debug +
-                           " names the model file; debug output would overwrite it");
-    if (!options.output.empty() && options.output != "-" && acfile::same_file(debug, options.output))
-        return usage_error("--debug " + debug + " names the output file of -o");
-    if (acfile::same_file(debug, plugin))
-        return usage_error("--debug " + debug + " names the plug-in file");
-    if (acfile::same_file(debug, folder_of(plugin) + "/corrugo.tcl"))
-        return usage_error("--debug " + debug + " names the dialog script beside the plug-in");
-    struct stat out, named;
-    if (options.output == "-" && fstat(STDOUT_FILENO, &out) == 0 &&
-        stat(debug.c_str(), &named) == 0 && out.st_dev == named.st_dev &&
-        out.st_ino == named.st_ino)
-        return usage_error("--debug " + debug + " names standard output, where -o - writes the model");
+    }
+    if (options.output.empty())
+        return -1;
+    if (const programs::RunFile *f = programs::runs_on(files, options.output))
+        return usage_error("-o " + options.output + " names " + programs::run_file_role(f->role));
     return -1;
 }
+
+// Debug output goes to its file from the start: it may name no file of the
+// run (the model, the output, the plug-in and its script, the program and
+// its libraries, what the standard streams read and write), by any name.
+std::string debug_refusal(const std::string &debug, const programs::RunFile *f)
+{
+    if (!f)
+        return "";
+    return "--debug " + debug + " names " + programs::run_file_role(f->role) +
+           (f->role == programs::RUN_MODEL ? "; debug output would overwrite it" : "");
+}
+
+// Opens the debug file: checked by its name first, then, opened without
+// emptying it, by what was opened, so that nothing can come between the
+// check and the use; only then emptied. Null with the exit status set.
+FILE *open_debug(const std::string &debug, const programs::RunFiles &files, int &status)
+{
+    status = 2;
+    std::string refused = debug_refusal(debug, programs::run_file_named(files, debug));
+    int fd = refused.empty() ? open(debug.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666) : -1;
+    struct stat st;
+    if (fd >= 0 && fstat(fd, &st) == 0)
+        refused = debug_refusal(debug, programs::run_file_of(files, st));
+    if (!refused.empty()) {
+        if (fd >= 0)
+            close(fd);
+        status = usage_error(refused);
+        return nullptr;
+    }
+    FILE *file = nullptr;
+    if (fd < 0 || (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) || !(file = fdopen(fd, "w"))) {
+        std::fprintf(stderr, "corrugo-host: %s: %s\n", debug.c_str(), std::strerror(errno));
+        if (fd >= 0)
+            close(fd);
+        return nullptr;
+    }
+    return file;
+}
+
+/* }====== */
 
 // Which of the standard descriptors the program was started without. Each is
 // opened on /dev/null, so that no file the run opens takes its number (a model
 // saved on descriptor 1 would take in whatever is printed), and the interpreter
 // finds all three; a model read from, or written to, a missing one is refused.
 struct Closed {
-    bool input = false, output = false;
+    bool input = false, output = false, error = false;
 };
 
 Closed open_missing_descriptors()
@@ -464,7 +498,7 @@ Closed open_missing_descriptors()
         if (closed[fd] && open("/dev/null", O_RDWR) < 0) {
         }
     }
-    return Closed{closed[0], closed[1]};
+    return Closed{closed[0], closed[1], closed[2]};
 }
 
 struct Snapshot {
@@ -526,54 +560,41 @@ bool print_version(const std::string &path)
     return true;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// Whether the text printed to "stream" went out whole: a failed write or
+// close (a full disk, a closed pipe, a stream the program was started
+// without) is a message and status 2, as coreutils' close_stdout makes it.
+// "ending": nothing more is printed, and standard output is closed (its
+// number is taken by no file the run opens later). The exit status
+// "status", or 2.
+int printed(int status, FILE *stream, bool closed, bool ending = false)
 {
-    // A file size limit then fails the write with EFBIG, which the writer
-    // reports and cleans up after, instead of ending the process mid-write.
-    std::signal(SIGXFSZ, SIG_IGN);
-
-    // Writing to a closed pipe fails the write, which says so.
-    std::signal(SIGPIPE, SIG_IGN);
-
-    const Closed closed = open_missing_descriptors();
-    Options options;
-    int status = parse_options(argc, argv, options);
-    if (status >= 0)
+    const char *name = stream == stdout ? "standard output" : "standard error";
+    errno = 0;
+    int error = closed ? EBADF : std::fflush(stream) != 0 || std::ferror(stream) ? errno : 0;
+    if (error == 0 && ending && stream == stdout && std::fclose(stream) != 0)
+        error = errno;
+    if (error == 0)
         return status;
-    if (options.output == "-" && closed.output) {
-        std::fprintf(stderr, "standard output: cannot write: %s\n", std::strerror(EBADF));
-        return 2;
-    }
-    if (options.model == "-" && closed.input) {
-        std::fprintf(stderr, "standard input: cannot read: %s\n", std::strerror(EBADF));
-        return 2;
-    }
-    status = check_debug_file(options, options.plugin.empty() ? default_plugin() : options.plugin);
-    if (status >= 0)
-        return status;
-    if (options.version)
-        return print_version(options.plugin.empty() ? default_plugin() : options.plugin) ? 0 : 2;
-    if (options.tick_given)
-        sim::pin_tick(options.tick);
-    if (options.gui) {
-        std::set_new_handler(out_of_memory);
-        Tcl_SetPanicProc(tcl_panic);
-        programs::ViewerOptions viewer;
-        viewer.model = options.model;
-        viewer.plugin = options.plugin.empty() ? default_plugin() : options.plugin;
-        viewer.mode = options.mode;
-        viewer.names = options.names;
-        viewer.commands = options.commands;
-        return programs::run_viewer(viewer);
-    }
+    std::fprintf(stderr, "%s: cannot write: %s\n", name, std::strerror(error ? error : EIO));
+    return 2;
+}
 
-    const int threads = options.threads ? options.threads : useful_threads();
-    acfile::Model model;
+// What a run of the commands left: the model, and what the run's own
+// options need of it.
+struct Run {
     acfile::AcSource source;
+    int threads = 1;
+    int messages = 0;
+    std::unique_ptr<FILE, int (*)(FILE *)> debug{nullptr, std::fclose};
+    sim::Plugin plugin;
+};
+
+// Reads the model into the substitute host: an exit status, or -1 to go on.
+int read_model(const Options &options, const programs::RunFiles &files, Run &run)
+{
+    acfile::Model model;
     std::string error;
-    if (!acfile::read_ac_file(options.model, model, source, error, acfile::READ_MAP, threads)) {
+    if (!acfile::read_ac_file(options.model, model, run.source, error, acfile::READ_MAP, run.threads)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 2;
     }
@@ -581,35 +602,44 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "corrugo-host: %s: %s\n", options.model.c_str(), error.c_str());
         return 2;
     }
+    /* the model read from standard input, saved back to its file by name */
+    const programs::RunFile *output = options.output.empty() || options.output == "-"
+                                          ? nullptr
+                                          : programs::run_file_named(files, options.output);
+    if (output && output->role == programs::RUN_MODEL)
+        acfile::place_source(run.source, options.output);
     // From here on, what runs out of memory cannot be taken back step by step.
     memory_context = options.model == "-" ? "standard input" : options.model;
     std::set_new_handler(out_of_memory);
     Tcl_SetPanicProc(tcl_panic);
     sim::replace_model(std::move(model));
+    return -1;
+}
+
+// Loads the plug-in and runs the commands: an exit status (1 for a message
+// or a Tcl error), or -1 to go on and write.
+int run_commands(const Options &options, const programs::RunFiles &files,
+                 const std::string &plugin_path, const Closed &closed, Run &run)
+{
     Tcl_CreateObjCommand(sim::interp(), "exit", exit_command, nullptr, nullptr);
     Tcl_SetExitProc(on_tcl_exit);
-
-    std::unique_ptr<FILE, int (*)(FILE *)> debug_file(nullptr, std::fclose);
     if (options.debug == "-") {
         sim::set_debug_sink([](const std::string &text) { std::fputs(text.c_str(), stderr); });
     } else if (!options.debug.empty()) {
-        debug_file.reset(std::fopen(options.debug.c_str(), "w"));
-        if (!debug_file) {
-            std::fprintf(stderr, "corrugo-host: %s: %s\n", options.debug.c_str(), std::strerror(errno));
-            return 2;
-        }
-        FILE *file = debug_file.get();
+        int status;
+        run.debug.reset(open_debug(options.debug, files, status));
+        if (!run.debug)
+            return status;
+        FILE *file = run.debug.get();
         sim::set_debug_sink([file](const std::string &text) { std::fwrite(text.data(), 1, text.size(), file); });
     }
-    int messages = 0;
+    int &messages = run.messages;
     sim::set_message_sink([&messages](const std::string &text) {
         std::fprintf(stderr, "%s\n", text.c_str());
         messages++;
     });
-
-    sim::Plugin plugin;
-    std::string plugin_path = options.plugin.empty() ? default_plugin() : options.plugin;
-    if (!sim::load_plugin(plugin_path, plugin, error)) {
+    std::string error;
+    if (!sim::load_plugin(plugin_path, run.plugin, error)) {
         std::fprintf(stderr, "corrugo-host: cannot load the plug-in: %s\n", error.c_str());
         return 2;
     }
@@ -628,7 +658,7 @@ int main(int argc, char **argv)
             clean = false;
             break;
         }
-        if (messages > 0) {
+        if (run.messages > 0) {
             clean = false;
             break;
         }
@@ -640,22 +670,83 @@ int main(int argc, char **argv)
     for (int type : {TCL_STDOUT, TCL_STDERR})
         if (Tcl_Channel channel = Tcl_GetStdChannel(type))
             Tcl_Flush(channel);
-    const bool to_stdout = options.output == "-";
-    if (options.report)
-        report(to_stdout ? stderr : stdout, before, snapshot(sim::model()));
     sim::set_debug_sink(nullptr);
-    if (debug_file && std::fclose(debug_file.release()) != 0) {
+    if (options.report) {
+        const bool to_stderr = options.output == "-";
+        report(to_stderr ? stderr : stdout, before, snapshot(sim::model()));
+        if (printed(0, to_stderr ? stderr : stdout, to_stderr ? closed.error : closed.output) != 0)
+            return 2;
+    }
+    if (run.debug && std::fclose(run.debug.release()) != 0) {
         std::fprintf(stderr, "corrugo-host: %s: %s\n", options.debug.c_str(), std::strerror(errno));
         return 2;
     }
-    if (!clean)
-        return 1;
-    if (to_stdout && !acfile::write_ac_stream(STDOUT_FILENO, "standard output", sim::model(), source, error, threads)) {
+    return clean ? -1 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // A file size limit then fails the write with EFBIG, which the writer
+    // reports and cleans up after, instead of ending the process mid-write.
+    std::signal(SIGXFSZ, SIG_IGN);
+
+    // Writing to a closed pipe fails the write, which says so.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const Closed closed = open_missing_descriptors();
+    Options options;
+    int status = parse_options(argc, argv, options);
+    if (status >= 0) /* 0: the help or the command line printed */
+        return status == 0 ? printed(0, stdout, closed.output, true) : status;
+    if (options.output == "-" && closed.output) {
+        std::fprintf(stderr, "standard output: cannot write: %s\n", std::strerror(EBADF));
+        return 2;
+    }
+    if (options.model == "-" && closed.input) {
+        std::fprintf(stderr, "standard input: cannot read: %s\n", std::strerror(EBADF));
+        return 2;
+    }
+    const std::string plugin_path = options.plugin.empty() ? default_plugin() : options.plugin;
+    if (options.version)
+        return printed(print_version(plugin_path) ? 0 : 2, stdout, closed.output, true);
+    const programs::RunFiles files = programs::run_files(options.model, options.output, plugin_path);
+    if ((status = check_output(options, files)) >= 0)
+        return status;
+    if (!options.debug.empty() && options.debug != "-") {
+        std::string refused = debug_refusal(options.debug, programs::run_file_named(files, options.debug));
+        if (!refused.empty()) /* early, before a long read; checked again when opened */
+            return usage_error(refused);
+    }
+    if (options.tick_given)
+        sim::pin_tick(options.tick);
+    if (options.gui) {
+        std::set_new_handler(out_of_memory);
+        Tcl_SetPanicProc(tcl_panic);
+        programs::ViewerOptions viewer;
+        viewer.model = options.model;
+        viewer.plugin = plugin_path;
+        viewer.mode = options.mode;
+        viewer.names = options.names;
+        viewer.commands = options.commands;
+        return programs::run_viewer(viewer);
+    }
+
+    Run run;
+    run.threads = options.threads ? options.threads : useful_threads();
+    if ((status = read_model(options, files, run)) >= 0 ||
+        (status = run_commands(options, files, plugin_path, closed, run)) >= 0)
+        return status;
+    std::string error;
+    if (options.output == "-" &&
+        !acfile::write_ac_stream(STDOUT_FILENO, "standard output", sim::model(), run.source, error,
+                                 run.threads)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 2;
     }
-    if (!to_stdout && !options.output.empty() &&
-        !acfile::write_ac_file(options.output, sim::model(), source, error, threads)) {
+    if (options.output != "-" && !options.output.empty() &&
+        !acfile::write_ac_file(options.output, sim::model(), run.source, error, run.threads)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 2;
     }

@@ -350,7 +350,8 @@ protected:
     // save succeeded, with "fired", the save's "error", the file's bytes
     // "now", and a check that the folder holds nothing else.
     bool save_moved(const std::string &text, Route route, const char *call, int nth, int kind,
-                    bool &fired, std::string &error, std::string &now, int threads = 1)
+                    bool &fired, std::string &error, std::string &now,
+                    std::vector<std::string> also = {}, int threads = 1)
     {
         put(path, text);
         std::string link_name = dir + "/link.ac";
@@ -382,6 +383,7 @@ protected:
         std::vector<std::string> expected = {"model.ac"};
         if (route == IN_PLACE)
             expected.insert(expected.begin(), "link.ac");
+        expected.insert(expected.end(), also.begin(), also.end());
         EXPECT_EQ(names(), expected) << call << " call " << nth;
         if (route == IN_PLACE)
             unlink(link_name.c_str());
@@ -440,7 +442,7 @@ TEST_F(Faults, ASaveThatFailsLeavesTheFileAsItWas)
                 for (int nth = 1; nth < 40; nth++) {
                     std::string error, now;
                     bool fired = false;
-                    bool ok = save_moved(m.text, route, call, nth, EIO, fired, error, now,
+                    bool ok = save_moved(m.text, route, call, nth, EIO, fired, error, now, {},
                                          m.threads);
                     if (fired)
                         reached.insert(call);
@@ -625,19 +627,79 @@ TEST_F(Faults, AFileAnotherProgramChangesIsNeverWrittenOver)
                 EXPECT_EQ(error, acfile::changed_message(path));
                 EXPECT_TRUE(now == *becomes);
             }
-    // Written to a stream as it goes, what went out is no model to keep.
+    // Saved in place (the file has a second name), while another program
+    // ignoring the lock writes the file during the copy over it: the file
+    // is no version, the save says so, and the new model is kept beside it.
+    std::string huge = big; /* copied over in several pieces */
+    huge.replace(huge.find(std::string(5000, 'n')), 5000, std::string(300000, 'n'));
+    const struct {
+        const std::string &text;
+        const char *call;
+        int nth;
+    } copies[] = {{big, "fsync", 1}, {huge, "pwrite", 2}};
+    for (const auto &c : copies)
+        for (const std::string *becomes : {&other, &same_size}) {
+            SCOPED_TRACE(std::string(c.call) + " " + std::to_string(c.nth));
+            other_program = [&] { put(path, *becomes); };
+            std::string error, now;
+            bool fired = false;
+            put(path + ".new", "taken");
+            EXPECT_FALSE(save_moved(c.text, IN_PLACE, c.call, c.nth, OTHER_PROGRAM, fired, error,
+                                    now, {"model.ac.new", "model.ac.new2"}));
+            EXPECT_TRUE(fired);
+            EXPECT_EQ(error, path + ": cannot write: another program wrote to the file while it "
+                                    "was being written in place, so it may hold neither model; "
+                                    "the new model is in " + path + ".new2");
+            EXPECT_EQ(contents(path + ".new"), "taken");
+            Loaded kept;
+            EXPECT_TRUE(acfile::read_ac_file(path + ".new2", kept.model, kept.source, kept.error))
+                << kept.error;
+            EXPECT_EQ(kept.model.objects[1]->vertices[1].z, 1.5f);
+            unlink((path + ".new").c_str());
+            unlink((path + ".new2").c_str());
+        }
+    // Written to a stream as it goes, what went out is no model to keep, and
+    // the message says how much went.
     put(path, big);
     Loaded l;
     ASSERT_TRUE(acfile::read_ac_file(path, l.model, l.source, l.error, acfile::READ_MAP)) << l.error;
     int out = ::open((dir + "/out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     std::string error;
-    other_program = [&] { put(path, other); };
+    other_program = [&] { EXPECT_EQ(truncate(path.c_str(), 100), 0); };
     arm("sendfile", 1, OTHER_PROGRAM);
     EXPECT_FALSE(acfile::write_ac_stream(out, "standard output", l.model, l.source, error));
     EXPECT_TRUE(disarm());
     ::close(out);
     EXPECT_EQ(error, path + ": changed by another program while corrugo-host ran; standard "
-                            "output holds no whole model");
+                            "output: 100 bytes were written before this was noticed; the model "
+                            "written is incomplete");
+    // The same from pages written from (a file appended to takes no copy
+    // within the kernel), and when such a page can no longer be read at all.
+    put(path, in_two_parts(false));
+    ASSERT_TRUE(acfile::read_ac_file(path, l.model, l.source, l.error, acfile::READ_MAP)) << l.error;
+    l.model.objects.back()->vertices.back().z += 0.5f;
+    out = ::open((dir + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    arm("writev", 1, OTHER_PROGRAM);
+    EXPECT_FALSE(acfile::write_ac_stream(out, "standard output", l.model, l.source, error));
+    EXPECT_TRUE(disarm());
+    ::close(out);
+    EXPECT_EQ(error, path + ": changed by another program while corrugo-host ran; standard "
+                            "output: 4096 bytes were written before this was noticed; the model "
+                            "written is incomplete");
+    put(path, big);
+    EXPECT_EXIT(
+        {
+            Loaded l;
+            acfile::read_ac_file(path, l.model, l.source, l.error, acfile::READ_MAP);
+            static volatile size_t written = 37;
+            acfile::watch_stream("standard output", &written);
+            if (truncate(path.c_str(), 100) == 0)
+                std::printf("%d", l.source.bytes()[big.size() - 1]);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(2),
+        "^" + path + ": changed by another program while corrugo-host ran; standard output: 37 "
+        "bytes were written before this was noticed; the model written is incomplete\n$");
     // and a file read that cannot be looked at again says why
     for (int nth : {1, 2}) {
         put(path, big);
