@@ -16,7 +16,8 @@
 #	newer the dialog uses themed widgets and draws the wave; with an
 #	older Tk, qorvel_dialog opens a plain form with the same fields,
 #	built only from what Tcl/Tk 8.4 offers, without the drawing, the
-#	presets or the settings file.
+#	presets or the settings file. Both forms are laid out from one
+#	table of rows (::corrugo::Rows).
 #
 # Widget paths (stable: tests drive the dialog through them; the plain
 # form has the same ones, except those marked *):
@@ -37,8 +38,10 @@
 #	.corrugo.f.random1, .corrugo.f.random2		"Random" offset checkbuttons
 #	.corrugo.f.mode.replace		replace the positions (sends 0)
 #	.corrugo.f.mode.add		add to the current positions (sends 1)
-#	.corrugo.f.apply		Apply, the default button (also <Return>);
-#					disabled while a number is unfinished
+#	.corrugo.f.apply		Apply, the default button (also <Return>,
+#					unless a button has the focus: then
+#					<Return> invokes that one); disabled
+#					while a number used is unfinished
 #	.corrugo.f.close		Close (also <Escape> and the close box)
 #	.corrugo.f.profile		* the drawing of the wave's profile; items
 #					are tagged "wave1" and "wave2" (the
@@ -46,9 +49,10 @@
 #					"along" and "message"
 #	.corrugo.f.caption		* what the drawing shows, under it
 #	.corrugo.f.note			the dialog's message line, at the bottom:
-#					the help of the label under the pointer,
-#					the number field to fix, or what is wrong
-#					with the settings file
+#					a keystroke refused, the help of what
+#					is under the pointer, the number field
+#					to fix, what is wrong with the settings
+#					file, or the help of the focused field
 #	.corrugo.name			* the window "Save as..." opens: .entry
 #					(the name), .message, .save, .cancel
 #
@@ -63,10 +67,11 @@
 # Without it (the modeller itself offers no such command) the drawing
 # takes the selection to be one model unit long, and says so.
 
-# {==== Both forms: Tcl/Tk 8.4 only ====
-# Everything up to the closing fence runs on the oldest Tk the dialog
-# supports: no {*}, dict, lassign, apply, lmap, ttk, "in" or "ni", min()
-# or max(), "binary format r", Tk's named fonts. A test scans this part.
+# {==== Both forms, Tcl/Tk 8.4: the fields and their values ====
+# Everything in the sections marked "Tcl/Tk 8.4" runs on the oldest Tk
+# the dialog supports: no {*}, dict, lassign, apply, lmap, ttk, "in" or
+# "ni", min() or max(), "binary format r", Tk's named fonts. A test scans
+# these sections.
 
 namespace eval ::corrugo {
     variable S
@@ -92,15 +97,18 @@ namespace eval ::corrugo {
 	    mode	0
 	    preset	""
 	    presetShown	""
+	    refused	""
 	    help	""
 	    fix		""
 	    trouble	""
+	    focusHelp	""
 	    note	""
 	}
     }
 
     # The fields, and among them the numbers in the order qorvel_go reads
-    # them, each with the name the message line gives it.
+    # them, each with the name the message line gives it; the values the
+    # other fields may hold.
     array set S {
 	fields		{frequency units freqaxis axis1 axis2 amplitude1
 			amplitude2 decay1 decay2 offset1 offset2 random1
@@ -111,10 +119,22 @@ namespace eval ::corrugo {
 			decay1 "Sine wave decay" decay2 "Cosine wave decay"
 			offset1 "Sine wave phase offset"
 			offset2 "Cosine wave phase offset"}
+	choices		{units {0 1} freqaxis {x y z} axis1 {x y z n}
+			axis2 {x y z n} random1 {0 1} random2 {0 1} mode {0 1}}
+    }
+
+    # The last value each field held that it may hold: what is saved and
+    # sent for a field that holds none now (half typed, or unused).
+    variable Good
+    if {![info exists Good]} {
+	foreach key $S(fields) {
+	    set Good($key) $S($key)
+	}
     }
 
     # What each label means, in the words of the README's list of fields;
-    # shown on the message line while the pointer rests on the label.
+    # shown on the message line while the pointer rests on the label or
+    # on its field, or while its field has the keyboard focus.
     variable Help
     array set Help {
 	preset	"Preset: fills every field at once; Save as... keeps the fields as a preset of your own, Delete removes one of yours."
@@ -160,16 +180,94 @@ proc ::qorvel_dialog {} {
 proc ::corrugo::arguments {} {
     variable S
 
-    set result [list $S(freqaxis) $S(axis1) $S(axis2) $S(frequency) \
-	    $S(amplitude1) $S(amplitude2) $S(decay1) $S(decay2)]
+    set result [list $S(freqaxis) $S(axis1) $S(axis2)]
+    foreach key {frequency amplitude1 amplitude2 decay1 decay2} {
+	lappend result [Sent $key]
+    }
     foreach i {1 2} {
 	if {$S(random$i)} {
 	    lappend result random
 	} else {
-	    lappend result $S(offset$i)
+	    lappend result [Sent offset$i]
 	}
     }
     lappend result $S(mode) $S(units)
+}
+
+# ::corrugo::Sent --
+#
+#	Returns what is sent for a number field: its text, or, for a field
+#	the chosen axes do not use, its last number while it holds none.
+
+proc ::corrugo::Sent {key} {
+    variable S
+    if {[Unused $key]} {
+	return [Good $key]
+    }
+    return $S($key)
+}
+
+# ::corrugo::Unused --
+#
+#	Tells whether the chosen axes leave a number field out: the fields
+#	of a wave moving along no axis, and a random offset's number.
+
+proc ::corrugo::Unused {key} {
+    variable S
+    if {![regexp {^(amplitude|decay|offset)([12])$} $key -> part i]} {
+	return 0
+    }
+    expr {$S(axis$i) eq "n" || ($part eq "offset" && $S(random$i))}
+}
+
+# ::corrugo::Good --
+#
+#	Returns a field's value when it is one the field may hold, and
+#	remembers it; else the last such value it held.
+
+proc ::corrugo::Good {key} {
+    variable S
+    variable Good
+    if {[Fault $key $S($key)] eq ""} {
+	set Good($key) $S($key)
+    }
+    return $Good($key)
+}
+
+# ::corrugo::Checked --
+#
+#	Returns the fields' values as they are saved: field and value pairs,
+#	in the fields' order, each one the field may hold.
+
+proc ::corrugo::Checked {} {
+    variable S
+    set values {}
+    foreach key $S(fields) {
+	lappend values $key [Good $key]
+    }
+    return $values
+}
+
+# ::corrugo::Fault --
+#
+#	The one check of a field's value, for what is typed, saved and read
+#	from the settings file: returns what is wrong with it, or nothing.
+#
+# Arguments:
+#	key	the field
+#	value	the value it would hold
+
+proc ::corrugo::Fault {key value} {
+    variable S
+    array set choices $S(choices)
+    if {![info exists choices($key)]} {
+	if {![IsNumber $value]} {
+	    return "$key \"$value\" is not a number"
+	}
+    } elseif {[lsearch -exact $choices($key) $value] < 0} {
+	return "$key \"$value\" is not one of [join $choices($key) {, }]"
+    }
+    return ""
 }
 
 # ::corrugo::IsNumberPrefix --
@@ -198,59 +296,111 @@ proc ::corrugo::IsNumber {text} {
 #
 #	Returns the first number field, in the command's order, that is
 #	empty or still on the way to a number, or nothing when every one is
-#	a number. A random offset's number is not sent, so it does not
-#	count. A text that can lead to no number ("abc", set from outside)
-#	is the command's to refuse.
+#	a number. A field the chosen axes do not use does not count. A text
+#	that can lead to no number ("abc", set from outside) is the
+#	command's to refuse.
 
 proc ::corrugo::Unfinished {} {
     variable S
     foreach {key name} $S(numbers) {
-	if {[regexp {^offset([12])$} $key -> i] && $S(random$i)} {
-	    continue
-	}
-	if {[IsNumberPrefix $S($key)] && ![IsNumber $S($key)]} {
+	if {![Unused $key] && [IsNumberPrefix $S($key)] && ![IsNumber $S($key)]} {
 	    return $key
 	}
     }
     return ""
 }
 
+# ::corrugo::Typed --
+#
+#	Checks a keystroke or a paste in a number entry: one that cannot
+#	lead to a number is refused whole, with the bell and a note on the
+#	message line saying why.
+#
+# Arguments:
+#	key	the entry's field
+#	text	what the entry would hold
+
+proc ::corrugo::Typed {key text} {
+    variable S
+    if {[IsNumberPrefix $text]} {
+	return 1
+    }
+    Refuse $key $text
+    return 0
+}
+
+proc ::corrugo::Refuse {key text} {
+    variable S
+    array set names $S(numbers)
+    bell
+    set S(refused) "$names($key): \"$text\" is not a number (write one such as 1.5, -2 or 2.5e-3)."
+    ShowNote
+}
+
+# ::corrugo::Paste --
+#
+#	Pastes into a number entry, in place of its selection, only when
+#	that leaves a number or the start of one there; otherwise the entry
+#	keeps its text, selection and all. Either way the entry's own paste
+#	does not run.
+#
+# Arguments:
+#	w	the entry
+#	key	its field
+
+proc ::corrugo::Paste {w key} {
+    if {[catch {::tk::GetSelection $w CLIPBOARD} pasted]} {
+	return -code break
+    }
+    set text [$w get]
+    if {[$w selection present]} {
+	set from [$w index sel.first]
+	set to [$w index sel.last]
+    } else {
+	set from [$w index insert]
+	set to $from
+    }
+    set text [string range $text 0 [expr {$from - 1}]]$pasted[string range $text $to end]
+    if {![IsNumberPrefix $text]} {
+	Refuse $key $text
+	return -code break
+    }
+    $w delete 0 end
+    $w insert 0 $text
+    $w icursor [expr {$from + [string length $pasted]}]
+    return -code break
+}
+
 # ::corrugo::ApplyState --
 #
-#	Enables Apply only when every number is whole, and names on the
-#	message line the field to finish first.
+#	Enables Apply only when every number used is whole, and names on
+#	the message line the field to finish first.
 
 proc ::corrugo::ApplyState {} {
     variable S
     set key [Unfinished]
-    set button $S(W).f.apply
     if {$key eq ""} {
 	set S(fix) ""
-	set state normal
     } else {
 	array set names $S(numbers)
 	set S(fix) "$names($key): enter a number"
-	set state disabled
     }
-    if {[winfo exists $button]} {
-	if {[winfo class $button] eq "TButton"} {
-	    $button state [expr {$state eq "normal" ? "!disabled" : "disabled"}]
-	} else {
-	    $button configure -state $state
-	}
+    if {[winfo exists $S(W).f.apply]} {
+	Enable $S(W).f.apply [expr {$key eq ""}]
     }
     ShowNote
 }
 
 # ::corrugo::ShowNote --
 #
-#	Fills the message line with what matters most now: the help of the
-#	label under the pointer, else the number field to finish, else what
-#	went wrong with the settings file.
+#	Fills the message line with what matters most now: a keystroke just
+#	refused, the help of what the pointer rests on, the number field to
+#	finish, what went wrong with the settings file, and last the help of
+#	the field that has the focus.
 
 proc ::corrugo::ShowNote {} {
     variable S
-    foreach key {help fix trouble} {
+    foreach key {refused help fix trouble focusHelp} {
 	if {$S($key) ne ""} {
 	    set S(note) $S($key)
 	    return
@@ -261,27 +411,129 @@ proc ::corrugo::ShowNote {} {
 
 # ::corrugo::Explain --
 #
-#	Makes a label show its help on the message line while the pointer
-#	rests on it.
+#	Makes a label, or a field, show its help on the message line while
+#	the pointer rests on it or, for a field, while it has the focus.
 #
 # Arguments:
-#	label	the label's widget path
+#	w	the widget's path
 #	topic	its entry in Help
 
-proc ::corrugo::Explain {label topic} {
-    bind $label <Enter> [namespace code [list Hover $topic]]
-    bind $label <Leave> [namespace code [list Hover ""]]
+proc ::corrugo::Explain {w topic} {
+    bind $w <Enter> [namespace code [list Hover help $topic]]
+    bind $w <Leave> [namespace code [list Hover help ""]]
+    bind $w <FocusIn> [namespace code [list Hover focusHelp $topic]]
+    bind $w <FocusOut> [namespace code [list Hover focusHelp ""]]
 }
 
-proc ::corrugo::Hover {topic} {
+proc ::corrugo::Hover {slot topic} {
     variable S
     variable Help
+    if {$slot eq "focusHelp"} {
+	set S(refused) ""	;# said of the field the focus left
+    }
     if {$topic eq ""} {
-	set S(help) ""
+	set S($slot) ""
     } else {
-	set S(help) $Help($topic)
+	set S($slot) $Help($topic)
     }
     ShowNote
+}
+
+# ::corrugo::Enable --
+#
+#	Enables or disables a widget, themed or classic.
+
+proc ::corrugo::Enable {w on} {
+    if {[string match T* [winfo class $w]]} {
+	$w state [expr {$on ? "!disabled" : "disabled"}]
+    } else {
+	$w configure -state [expr {$on ? "normal" : "disabled"}]
+    }
+}
+
+# ::corrugo::UpdateStates --
+#
+#	Shows which choices make sense: a wave cannot move vertices along the
+#	axis it runs along, a wave moving along no axis has nothing to set,
+#	and a random offset needs no number. This only guides; whatever is
+#	chosen is still sent, and qorvel_go reports what it cannot use.
+
+proc ::corrugo::UpdateStates {} {
+    variable S
+    set f $S(W).f
+    if {![winfo exists $f.offset2]} {
+	return
+    }
+    foreach i {1 2} {
+	foreach letter {x y z} {
+	    Enable $f.axis$i.$letter [expr {$letter ne $S(freqaxis)}]
+	}
+	foreach part {amplitude decay random offset} {
+	    Enable $f.$part$i [expr {![Unused $part$i] && $S(axis$i) ne "n"}]
+	}
+    }
+}
+
+# ::corrugo::Changed --
+#
+#	Called on every write to S while the dialog, of either form, is
+#	open: a change of a field is remembered when it is a value the
+#	field may hold, guides the choices, enables or disables Apply and,
+#	in the full dialog, redraws the wave and tells whether the preset
+#	still holds.
+#
+# Arguments:
+#	name key op	as a variable trace gives them
+
+proc ::corrugo::Changed {name key op} {
+    variable S
+    if {[lsearch -exact $S(fields) $key] < 0} {
+	return
+    }
+    Good $key
+    UpdateStates
+    ApplyState
+    if {[winfo exists $S(W).f.profile]} {
+	PresetState
+	Schedule
+    }
+}
+
+# }==== Both forms, Tcl/Tk 8.4: the fields and their values ====
+# {==== Both forms, Tcl/Tk 8.4: the window and its keys ====
+# Both forms are laid out from one table of rows, with the widgets of the
+# form's own kit: themed (ttk::) in the full dialog, classic in the plain
+# form.
+
+namespace eval ::corrugo {
+    # The dialog's rows, top to bottom: which form has the row (both, or
+    # full for the full dialog only), its label (its name in the widget
+    # paths and its text; "" for none), the topic of the help for the
+    # label and the row's fields, the space above and below it, and its
+    # cells in the wave columns: a field, "-" (the cell on the left
+    # reaches into it) or "x" (empty). A field is one of
+    #	entry KEY			an entry for a number
+    #	choice KEY {NAME VALUE TEXT ...}	radiobuttons, each KEY.NAME
+    #	check KEY TEXT			a checkbutton
+    #	heading NAME TEXT		a label
+    #	presets presets			the preset chosen, with its buttons
+    variable Rows {
+	full presetLabel "Preset:" preset {0 10} {{presets presets} -}
+	both frequencyLabel "Frequency:" frequency 2 {{entry frequency} x}
+	both "" "" frequency 2 {{choice units {extent 0 "cycles over the selection"
+	    unit 1 "cycles per model unit"}} -}
+	both freqaxisLabel "Runs along:" freqaxis 2 {{choice freqaxis {x x X y y Y z z Z}} -}
+	both "" "" wave {10 2} {{heading wave1Label "Sine wave"}
+	    {heading wave2Label "Cosine wave"}}
+	both axisLabel "Moves along:" axis 2 {{choice axis1 {x x X y y Y z z Z n n None}}
+	    {choice axis2 {x x X y y Y z z Z n n None}}}
+	both amplitudeLabel "Amplitude:" amplitude 2 {{entry amplitude1} {entry amplitude2}}
+	both decayLabel "Decay (%):" decay 2 {{entry decay1} {entry decay2}}
+	both offsetLabel "Phase offset (%):" offset 2 {{entry offset1} {entry offset2}}
+	both "" "" offset 2 {{check random1 Random} {check random2 Random}}
+	both modeLabel "Positions:" mode {10 2} {{choice mode {replace 0 Replace
+	    add 1 "Add to the current positions"}} -}
+    }
 }
 
 # ::corrugo::PlainShow --
@@ -291,19 +543,11 @@ proc ::corrugo::Hover {topic} {
 proc ::corrugo::PlainShow {} {
     variable S
     if {![winfo exists $S(W)]} {
-	PlainBuild
+	set S(kit) ""
+	set S(form) plain
+	Build
     }
     Front
-}
-
-# ::corrugo::Window --
-#
-#	Creates the dialog's window, of either form, which "close" closes.
-
-proc ::corrugo::Window {w close} {
-    toplevel $w -class Corrugo
-    wm title $w "Corrugo"
-    wm protocol $w WM_DELETE_WINDOW [namespace code $close]
 }
 
 # ::corrugo::Front --
@@ -320,157 +564,191 @@ proc ::corrugo::Front {} {
     $S(W).f.frequency icursor end
 }
 
-# ::corrugo::PlainBuild --
+# ::corrugo::Build --
 #
-#	Creates the plain form from classic widgets, laid out as the full
-#	dialog is, with the same widget paths, the same slots of S and the
-#	same keys.
+#	Creates the dialog, in the form S(form) names with the widgets of
+#	S(kit), bound to the slots of S: one row per setting, the two waves
+#	side by side, Apply and Close on the right and the message line
+#	last; the full dialog adds the presets on top and the drawing below
+#	the rows.
 
-proc ::corrugo::PlainBuild {} {
+proc ::corrugo::Build {} {
     variable S
+    variable Rows
     set var [namespace which -variable S]
     set w $S(W)
     set f $w.f
 
-    Window $w PlainClose
-    frame $f -padx 12 -pady 10
+    toplevel $w -class Corrugo
+    wm title $w "Corrugo"
+    wm protocol $w WM_DELETE_WINDOW [namespace code Close]
+    if {$S(form) eq "full"} {
+	Widget frame $f -padding {12 10}
+    } else {
+	Widget frame $f -padx 12 -pady 10
+    }
     pack $f -fill both -expand 1
 
-    PlainLabel $f.frequencyLabel "Frequency:" frequency
-    PlainEntry $f.frequency frequency
-    frame $f.units
-    radiobutton $f.units.extent -text "cycles over the selection" \
-	    -variable ${var}(units) -value 0
-    radiobutton $f.units.unit -text "cycles per model unit" \
-	    -variable ${var}(units) -value 1
-    pack $f.units.extent $f.units.unit -side left
-
-    PlainLabel $f.freqaxisLabel "Runs along:" freqaxis
-    PlainAxes $f.freqaxis freqaxis {x X y Y z Z}
-    PlainLabel $f.wave1Label "Sine wave" wave
-    PlainLabel $f.wave2Label "Cosine wave" wave
-    PlainLabel $f.axisLabel "Moves along:" axis
-    PlainLabel $f.amplitudeLabel "Amplitude:" amplitude
-    PlainLabel $f.decayLabel "Decay (%):" decay
-    PlainLabel $f.offsetLabel "Phase offset (%):" offset
-    foreach i {1 2} {
-	PlainAxes $f.axis$i axis$i {x X y Y z Z n None}
-	PlainEntry $f.amplitude$i amplitude$i
-	PlainEntry $f.decay$i decay$i
-	PlainEntry $f.offset$i offset$i
-	checkbutton $f.random$i -text "Random" -variable ${var}(random$i)
+    set row 0
+    foreach {form label text topic pady cells} $Rows {
+	if {$form ne "both" && $form ne $S(form)} {
+	    continue
+	}
+	if {$label eq ""} {
+	    set line x
+	} else {
+	    Widget label $f.$label -text $text
+	    Explain $f.$label $topic
+	    set line $f.$label
+	}
+	foreach cell $cells {
+	    if {$cell eq "-" || $cell eq "x"} {
+		lappend line $cell
+	    } else {
+		lappend line [Field $f $cell $topic]
+	    }
+	}
+	if {$label eq "frequencyLabel"} {
+	    set buttons $row
+	}
+	eval grid $line [list -row $row -sticky w -padx {0 12} -pady $pady]
+	incr row
     }
 
-    PlainLabel $f.modeLabel "Positions:" mode
-    frame $f.mode
-    radiobutton $f.mode.replace -text "Replace" -variable ${var}(mode) -value 0
-    radiobutton $f.mode.add -text "Add to the current positions" \
-	    -variable ${var}(mode) -value 1
-    pack $f.mode.replace $f.mode.add -side left
+    Widget button $f.apply -text "Apply" -default active -command [namespace code Apply]
+    Widget button $f.close -text "Close" -command [namespace code Close]
+    grid $f.apply -row $buttons -column 3 -sticky new -pady 2
+    grid $f.close -row [expr {$buttons + 1}] -column 3 -sticky new -pady 2
+    if {$S(form) eq "full"} {
+	set row [Drawing $f $row]
+    }
+    Widget label $f.note -textvariable ${var}(note) -justify left -wraplength 460
+    grid $f.note -row $row -column 0 -columnspan 5 -sticky w -pady {6 0}
+    grid columnconfigure $f {1 2} -uniform wave
+    grid columnconfigure $f 4 -weight 1	;# an empty column takes the growth
 
-    button $f.apply -text "Apply" -default active -command [namespace code PlainApply]
-    button $f.close -text "Close" -command [namespace code PlainClose]
-    label $f.note -textvariable ${var}(note) -anchor w -justify left -wraplength 420
-
-    grid $f.frequencyLabel $f.frequency x -sticky w -padx 4 -pady 2
-    grid x $f.units - -sticky w -padx 4 -pady 2
-    grid $f.freqaxisLabel $f.freqaxis - -sticky w -padx 4 -pady 2
-    grid x $f.wave1Label $f.wave2Label -sticky w -padx 4 -pady 2
-    grid $f.axisLabel $f.axis1 $f.axis2 -sticky w -padx 4 -pady 2
-    grid $f.amplitudeLabel $f.amplitude1 $f.amplitude2 -sticky w -padx 4 -pady 2
-    grid $f.decayLabel $f.decay1 $f.decay2 -sticky w -padx 4 -pady 2
-    grid $f.offsetLabel $f.offset1 $f.offset2 -sticky w -padx 4 -pady 2
-    grid x $f.random1 $f.random2 -sticky w -padx 4 -pady 2
-    grid $f.modeLabel $f.mode - -sticky w -padx 4 -pady 2
-    grid $f.note - - - -sticky w -padx 4 -pady 2
-    grid $f.apply -row 0 -column 3 -sticky new -padx 4 -pady 2
-    grid $f.close -row 1 -column 3 -sticky new -padx 4 -pady 2
-
-    bind $w <Return> [list $f.apply invoke]
-    bind $w <KP_Enter> [list $f.apply invoke]
+    # Return invokes the button that has the focus, else Apply.
+    bind $w <Return> [namespace code [list Return %W $f.apply]]
+    bind $w <KP_Enter> [namespace code [list Return %W $f.apply]]
     bind $w <Escape> [list $f.close invoke]
 
-    trace remove variable $var write [namespace code PlainChanged]
-    trace add variable $var write [namespace code PlainChanged]
+    trace remove variable $var write [namespace code Changed]
+    trace add variable $var write [namespace code Changed]
+    UpdateStates
     ApplyState
-}
-
-# ::corrugo::PlainLabel --
-#
-#	Creates a label that explains itself on the message line.
-#
-# Arguments:
-#	path	the label's widget path
-#	text	its text
-#	topic	its entry in Help
-
-proc ::corrugo::PlainLabel {path text topic} {
-    label $path -text $text
-    Explain $path $topic
-}
-
-# ::corrugo::PlainEntry --
-#
-#	Creates an entry for a number, bound to one slot of S, that refuses
-#	keystrokes which cannot lead to a number.
-
-proc ::corrugo::PlainEntry {path key} {
-    entry $path -width 10 -textvariable [namespace which -variable S]($key) \
-	    -validate key -validatecommand [namespace code [list IsNumberPrefix %P]]
-}
-
-# ::corrugo::PlainAxes --
-#
-#	Creates a frame of radiobuttons choosing an axis letter.
-#
-# Arguments:
-#	path	the frame's widget path; each button is $path.letter
-#	key	the slot in S that holds the letter
-#	choices	a list of letters and their labels
-
-proc ::corrugo::PlainAxes {path key choices} {
-    frame $path
-    foreach {letter label} $choices {
-	radiobutton $path.$letter -text $label -value $letter \
-		-variable [namespace which -variable S]($key)
-	pack $path.$letter -side left
+    if {$S(form) eq "full"} {
+	Drawn
     }
+    update idletasks
+    wm minsize $w [winfo reqwidth $w] [winfo reqheight $w]
 }
 
-# ::corrugo::PlainChanged --
+# ::corrugo::Widget --
 #
-#	Called on every write to S while the plain form is open.
+#	Creates a widget of a kind (label, entry, frame, button,
+#	radiobutton, checkbutton) from the form's kit.
 
-proc ::corrugo::PlainChanged {name key op} {
+proc ::corrugo::Widget {kind path args} {
     variable S
-    if {[lsearch -exact $S(fields) $key] >= 0} {
-	ApplyState
+    eval [list $S(kit)$kind $path] $args
+}
+
+# ::corrugo::Field --
+#
+#	Creates one field of a row of the table, with the help of its row,
+#	and returns its path.
+#
+# Arguments:
+#	f	the dialog's frame
+#	cell	the field, as the table gives it
+#	topic	the row's entry in Help
+
+proc ::corrugo::Field {f cell topic} {
+    variable S
+    set var [namespace which -variable S]
+    set kind [lindex $cell 0]
+    set key [lindex $cell 1]
+    set path $f.$key
+    switch -- $kind {
+	entry {
+	    Widget entry $path -width 10 -textvariable ${var}($key) -validate key \
+		    -validatecommand [namespace code [list Typed $key %P]]
+	    bind $path <<Paste>> [namespace code [list Paste %W $key]]
+	    Explain $path $topic
+	}
+	choice {
+	    Widget frame $path
+	    foreach {name value text} [lindex $cell 2] {
+		Widget radiobutton $path.$name -text $text -value $value \
+			-variable ${var}($key)
+		pack $path.$name -side left -padx {0 8}
+		Explain $path.$name $topic
+	    }
+	}
+	check {
+	    Widget checkbutton $path -text [lindex $cell 2] -variable ${var}($key)
+	    Explain $path $topic
+	}
+	heading {
+	    Widget label $path -text [lindex $cell 2]
+	    Explain $path $topic
+	}
+	presets {
+	    Presets $path
+	}
+    }
+    return $path
+}
+
+# ::corrugo::Return --
+#
+#	Runs the key Return, as Tk's own dialogs do: a push button that has
+#	the focus is invoked; anywhere else the default button is.
+#
+# Arguments:
+#	focus	the widget that has the focus
+#	default	the default button
+
+proc ::corrugo::Return {focus default} {
+    switch -- [winfo class $focus] {
+	Button - TButton {
+	    $focus invoke
+	}
+	default {
+	    $default invoke
+	}
     }
 }
 
-# ::corrugo::PlainApply --
+# ::corrugo::Apply --
 #
-#	Deforms the selection with the form's values; the form stays open.
-#	The button is disabled while a number is unfinished.
+#	Deforms the selection with the dialog's values and leaves the dialog
+#	open for another try; the values are kept for the next session.
+#	The button is disabled while a number is unfinished; otherwise every
+#	combination is sent as it stands: qorvel_go checks the values and
+#	tells the user what is wrong.
 
-proc ::corrugo::PlainApply {} {
+proc ::corrugo::Apply {} {
     eval [linsert [arguments] 0 qorvel_go]
+    SaveSettings
     return
 }
 
-# ::corrugo::PlainClose --
+# ::corrugo::Close --
 #
-#	Closes the plain form; the values stay in S for the next opening.
+#	Closes the dialog, of either form. The values stay in S for the
+#	next opening, and in the settings file for the next session.
 
-proc ::corrugo::PlainClose {} {
+proc ::corrugo::Close {} {
     variable S
     trace remove variable [namespace which -variable S] write \
-	    [namespace code PlainChanged]
+	    [namespace code Changed]
+    SaveSettings
     destroy $S(W)
 }
 
-# }==== End of the part for Tcl/Tk 8.4 ====
-
+# }==== Both forms, Tcl/Tk 8.4: the window and its keys ====
+# {==== The full dialog: its own parts ====
 # The full dialog, for Tk 8.5 and newer: themed widgets, the drawing of
 # the wave, the presets and the settings file.
 
@@ -517,6 +795,16 @@ namespace eval ::corrugo {
     if {![info exists User]} {
 	set User {}
     }
+
+    # The user's presets, name to values, as this session holds them, and
+    # as the settings file held them when last read or written: the
+    # difference is what this session changed.
+    variable User
+    variable Base
+    if {![info exists User]} {
+	set User {}
+	set Base {}
+    }
 }
 
 # ::corrugo::show --
@@ -531,244 +819,74 @@ proc ::corrugo::show {} {
 	LoadSettings
     }
     if {![winfo exists $S(W)]} {
+	set S(kit) ttk::
+	set S(form) full
 	Build
     }
     Front
 }
 
-# ::corrugo::Build --
+# ::corrugo::Presets --
 #
-#	Creates the dialog's widgets, bound to the slots of S, and lays them
-#	out: the presets on top, one row per setting, the two waves side by
-#	side, the buttons on the right, the drawing of the wave below,
-#	growing with the dialog, and the message line last.
+#	Creates the row of the preset chosen (a read-only list) and what
+#	can be done with it.
+#
+# Arguments:
+#	p	the row's frame
 
-proc ::corrugo::Build {} {
+proc ::corrugo::Presets {p} {
     variable S
-    set var [namespace which -variable S]
-    set w $S(W)
-    set f $w.f
+    ttk::frame $p
+    ttk::combobox $p.choice -state readonly -width 28 \
+	    -textvariable [namespace which -variable S](presetShown)
+    bind $p.choice <<ComboboxSelected>> [namespace code {Choose [%W get]}]
+    Explain $p.choice preset
+    ttk::button $p.save -text "Save as..." -command [namespace code SaveAs]
+    ttk::button $p.delete -text "Delete" -command [namespace code Delete]
+    pack $p.choice -side left -padx {0 8}
+    pack $p.save $p.delete -side left -padx {0 4}
+}
 
-    Window $w Close
-    ttk::frame $f -padding {12 10}
-    pack $f -fill both -expand 1
+# ::corrugo::Drawing --
+#
+#	Creates the drawing of the wave, growing with the dialog, and the
+#	caption under it, from a row of the dialog's grid on. Returns the
+#	row after them.
+#
+# Arguments:
+#	f	the dialog's frame
+#	row	the first row
 
-    # The preset chosen, and what can be done with it.
-    Label $f.presetLabel "Preset:" preset
-    ttk::frame $f.presets
-    ttk::combobox $f.presets.choice -state readonly -width 28 \
-	    -textvariable ${var}(presetShown)
-    bind $f.presets.choice <<ComboboxSelected>> \
-	    [namespace code {Choose [%W get]}]
-    ttk::button $f.presets.save -text "Save as..." -command [namespace code SaveAs]
-    ttk::button $f.presets.delete -text "Delete" -command [namespace code Delete]
-    pack $f.presets.choice -side left -padx {0 8}
-    pack $f.presets.save $f.presets.delete -side left -padx {0 4}
-
-    # The frequency and the axis the wave runs along.
-    Label $f.frequencyLabel "Frequency:" frequency
-    NumberEntry $f.frequency frequency
-    ttk::frame $f.units
-    ttk::radiobutton $f.units.extent -text "cycles over the selection" \
-	    -variable ${var}(units) -value 0
-    ttk::radiobutton $f.units.unit -text "cycles per model unit" \
-	    -variable ${var}(units) -value 1
-    pack $f.units.extent $f.units.unit -side left -padx {0 8}
-
-    Label $f.freqaxisLabel "Runs along:" freqaxis
-    AxisButtons $f.freqaxis freqaxis {x X y Y z Z}
-
-    # The two waves, one column each.
-    Label $f.wave1Label "Sine wave" wave
-    Label $f.wave2Label "Cosine wave" wave
-    Label $f.axisLabel "Moves along:" axis
-    Label $f.amplitudeLabel "Amplitude:" amplitude
-    Label $f.decayLabel "Decay (%):" decay
-    Label $f.offsetLabel "Phase offset (%):" offset
-    foreach i {1 2} {
-	AxisButtons $f.axis$i axis$i {x X y Y z Z n None}
-	NumberEntry $f.amplitude$i amplitude$i
-	NumberEntry $f.decay$i decay$i
-	NumberEntry $f.offset$i offset$i
-	ttk::checkbutton $f.random$i -text "Random" \
-		-variable ${var}(random$i) -command [namespace code UpdateStates]
-    }
-
-    # Replace the positions on the amplitude axes, or add to them.
-    Label $f.modeLabel "Positions:" mode
-    ttk::frame $f.mode
-    ttk::radiobutton $f.mode.replace -text "Replace" \
-	    -variable ${var}(mode) -value 0
-    ttk::radiobutton $f.mode.add -text "Add to the current positions" \
-	    -variable ${var}(mode) -value 1
-    pack $f.mode.replace $f.mode.add -side left -padx {0 8}
-
-    ttk::button $f.apply -text "Apply" -default active \
-	    -command [namespace code Apply]
-    ttk::button $f.close -text "Close" -command [namespace code Close]
-
+proc ::corrugo::Drawing {f row} {
+    variable S
     canvas $f.profile -width $S(width) -height $S(height) \
 	    -background $S(background) -highlightthickness 0
-    ttk::label $f.caption -textvariable ${var}(caption) -justify left
-    ttk::label $f.note -textvariable ${var}(note) -justify left -wraplength 460
-
-    # Columns: labels, sine wave, cosine wave, buttons. Extra space above
-    # the wave headings, the positions row and the drawing sets them apart.
-    set pad {-sticky w -padx {0 12} -pady 2}
-    grid $f.presetLabel $f.presets - {*}$pad -pady {0 10}
-    grid $f.frequencyLabel $f.frequency x {*}$pad
-    grid x $f.units - {*}$pad
-    grid $f.freqaxisLabel $f.freqaxis - {*}$pad
-    grid x $f.wave1Label $f.wave2Label {*}$pad -pady {10 2}
-    grid $f.axisLabel $f.axis1 $f.axis2 {*}$pad
-    grid $f.amplitudeLabel $f.amplitude1 $f.amplitude2 {*}$pad
-    grid $f.decayLabel $f.decay1 $f.decay2 {*}$pad
-    grid $f.offsetLabel $f.offset1 $f.offset2 {*}$pad
-    grid x $f.random1 $f.random2 {*}$pad
-    grid $f.modeLabel $f.mode - {*}$pad -pady {10 2}
-    grid $f.profile - - - - -sticky nsew -pady {10 2}
-    grid $f.caption - - - - -sticky w -pady {2 0}
-    grid $f.note - - - - -sticky w -pady {6 0}
-    grid $f.apply -row 1 -column 3 -sticky new -pady 2
-    grid $f.close -row 2 -column 3 -sticky new -pady 2
-    grid columnconfigure $f {1 2} -uniform wave
-    grid columnconfigure $f 4 -weight 1	;# an empty column takes the growth
+    ttk::label $f.caption -textvariable [namespace which -variable S](caption) \
+	    -justify left
+    grid $f.profile -row $row -column 0 -columnspan 5 -sticky nsew -pady {10 2}
+    grid $f.caption -row [incr row] -column 0 -columnspan 5 -sticky w -pady {2 0}
     grid rowconfigure $f $f.profile -weight 1
+    return [incr row]
+}
 
-    bind $w <Return> [list $f.apply invoke]
-    bind $w <KP_Enter> [list $f.apply invoke]
-    bind $w <Escape> [list $f.close invoke]
+# ::corrugo::Drawn --
+#
+#	Ends the full dialog's building: the drawing follows every change of
+#	a field and of its own size, and asks the host again for the
+#	selection when the dialog is come back to.
 
-    # The drawing follows every change of a field and of its own size, and
-    # asks the host again for the selection when the dialog is come back to.
-    trace remove variable $var write [namespace code FieldChanged]
-    trace add variable $var write [namespace code FieldChanged]
-    bind $f.profile <Configure> [namespace code Schedule]
-    bind $w <FocusIn> [namespace code Schedule]
-
-    UpdateStates
+proc ::corrugo::Drawn {} {
+    variable S
+    bind $S(W).f.profile <Configure> [namespace code Schedule]
+    bind $S(W) <FocusIn> [namespace code Schedule]
     PresetState
-    ApplyState
     Schedule
-    update idletasks
-    wm minsize $w [winfo reqwidth $w] [winfo reqheight $w]
 }
 
-# ::corrugo::Label --
-#
-#	Creates a label that explains itself on the message line.
-#
-# Arguments:
-#	path	the label's widget path
-#	text	its text
-#	topic	its entry in Help
+# }==== The full dialog: its own parts ====
 
-proc ::corrugo::Label {path text topic} {
-    ttk::label $path -text $text
-    Explain $path $topic
-}
-
-# ::corrugo::NumberEntry --
-#
-#	Creates an entry for a number, bound to one slot of S, that refuses
-#	keystrokes which cannot lead to a number.
-#
-# Arguments:
-#	path	the entry's widget path
-#	key	its slot in S
-
-proc ::corrugo::NumberEntry {path key} {
-    variable S
-    ttk::entry $path -width 10 \
-	    -textvariable [namespace which -variable S]($key) \
-	    -validate key -validatecommand [namespace code [list IsNumberPrefix %P]]
-}
-
-# ::corrugo::AxisButtons --
-#
-#	Creates a frame of radiobuttons choosing an axis letter.
-#
-# Arguments:
-#	path	the frame's widget path; each button is $path.letter
-#	key	the slot in S that holds the letter
-#	choices	a list of letters and their labels
-
-proc ::corrugo::AxisButtons {path key choices} {
-    ttk::frame $path
-    foreach {letter label} $choices {
-	ttk::radiobutton $path.$letter -text $label -value $letter \
-		-variable [namespace which -variable S]($key) \
-		-command [namespace code UpdateStates]
-	pack $path.$letter -side left -padx {0 8}
-    }
-}
-
-# ::corrugo::UpdateStates --
-#
-#	Shows which choices make sense: a wave cannot move vertices along the
-#	axis it runs along, a wave moving along no axis has nothing to set,
-#	and a random offset needs no number. This only guides; whatever is
-#	chosen is still sent, and qorvel_go reports what it cannot use.
-
-proc ::corrugo::UpdateStates {} {
-    variable S
-    set f $S(W).f
-
-    foreach i {1 2} {
-	foreach letter {x y z} {
-	    $f.axis$i.$letter state \
-		    [expr {$letter eq $S(freqaxis) ? "disabled" : "!disabled"}]
-	}
-	set none [expr {$S(axis$i) eq "n"}]
-	foreach part {amplitude decay random} {
-	    $f.$part$i state [expr {$none ? "disabled" : "!disabled"}]
-	}
-	$f.offset$i state \
-		[expr {$none || $S(random$i) ? "disabled" : "!disabled"}]
-    }
-}
-
-# ::corrugo::Apply --
-#
-#	Deforms the selection with the dialog's values and leaves the dialog
-#	open for another try; the values are kept for the next session.
-#	The button is disabled while a number is unfinished; otherwise every
-#	combination is sent as it stands: qorvel_go checks the values and
-#	tells the user what is wrong.
-
-proc ::corrugo::Apply {} {
-    qorvel_go {*}[arguments]
-    SaveSettings
-    return
-}
-
-# ::corrugo::Close --
-#
-#	Closes the dialog. The values stay in S for the next opening, and in
-#	the settings file for the next session.
-
-proc ::corrugo::Close {} {
-    variable S
-    SaveSettings
-    destroy $S(W)
-}
-
-# ::corrugo::FieldChanged --
-#
-#	Called on every write to S: a change of a field redraws the wave,
-#	enables or disables Apply and tells whether the preset still holds.
-#
-# Arguments:
-#	name key op	as a variable trace gives them
-
-proc ::corrugo::FieldChanged {name key op} {
-    variable S
-    if {$key in $S(fields)} {
-	ApplyState
-	PresetState
-	Schedule
-    }
-}
+# {==== The drawing ====
+# The wave the fields describe, drawn with the command's own arithmetic.
 
 # ::corrugo::Schedule --
 #
@@ -862,12 +980,13 @@ proc ::corrugo::Settings {} {
 	}
     }
     foreach {key name} $numbers {
-	lassign [ReadNumber $S($key)] status value
+	set text [Sent $key]
+	lassign [ReadNumber $text] status value
 	if {$status eq "pending"} {
 	    return {status pending}
 	} elseif {$status eq "fault"} {
 	    return [list status fault \
-		    message "Corrugo : unable to parse $S($key) for $name"]
+		    message "Corrugo : unable to parse $text for $name"]
 	}
 	dict set settings $key $value
     }
@@ -1225,7 +1344,9 @@ proc ::corrugo::Number {x} {
     format %.4g $x
 }
 
-# {==== The settings file ====
+# }==== The drawing ====
+
+# {==== Reading the settings file ====
 # The user's presets and the values last used, kept between sessions in
 # one small file of plain Tcl list text:
 #
@@ -1236,12 +1357,20 @@ proc ::corrugo::Number {x} {
 #	    {My sheet} {frequency 5 units 0 ...}
 #	}
 #
-# It is read as data and checked field by field, never run: a file that
-# someone else wrote can set values but do nothing else. A file that
-# cannot be read or checked is left alone for the whole session (what the
-# user saved in it is not overwritten), and the message line says why.
-# It is written whole or not at all: into a new file beside it, renamed
-# over it once complete.
+# It is read as data and checked value by value, never run: a file that
+# someone else wrote can set values but do nothing else. A value the
+# dialog cannot use costs that value (the field keeps its first one), a
+# preset with one costs that preset, and the message line names each. A
+# file that cannot be read at all (not a regular file, too large, not a
+# Tcl list, not a Corrugo settings file) is left alone for the whole
+# session, so that what the user kept in it is not overwritten. An empty
+# file counts as none.
+
+namespace eval ::corrugo {
+    # The largest settings file read, in bytes: far more than a person's
+    # presets take, and little enough to read at once.
+    set S(fileLimit) 1048576
+}
 
 # ::corrugo::SettingsFile --
 #
@@ -1284,27 +1413,31 @@ proc ::corrugo::Absolute {name} {
 # ::corrugo::LoadSettings --
 #
 #	Reads the settings file into S and User, once a session. A missing
-#	file leaves the first values; any other fault leaves them too, marks
-#	the file as not to be written and says why on the message line.
+#	or empty file leaves the first values; a file that cannot be read
+#	leaves them too, marks the file as not to be written and says why
+#	on the message line, as it does for the values and presets left out.
 
 proc ::corrugo::LoadSettings {} {
     variable S
     variable User
+    variable Base
     set S(file) [SettingsFile]
     set S(writable) 0
     set S(trouble) ""
     if {$S(file) eq ""} {
 	set S(trouble) "Settings are not kept: no home folder is set."
-    } elseif {[catch {file type $S(file)}]} {
-	set S(writable) 1
     } elseif {[catch {ReadSettings $S(file)} settings]} {
 	set S(trouble) "Settings not read from $S(file): $settings.\
 		The dialog starts from its first values and leaves the file as it is."
     } else {
 	array set S [dict get $settings last]
+	Checked
 	set User [dict get $settings presets]
-	if {[ReadOnly $S(file)]} {
-	    set S(trouble) "$S(file) is read-only: settings changed here are not kept."
+	set Base $User
+	set S(trouble) [LeftOut [dict get $settings problems]]
+	if {[file exists $S(file)] && [ReadOnly $S(file)]} {
+	    set S(trouble) [string trim "$S(file) is read-only: settings changed\
+		    here are not kept. $S(trouble)"]
 	} else {
 	    set S(writable) 1
 	}
@@ -1312,34 +1445,46 @@ proc ::corrugo::LoadSettings {} {
     ShowNote
 }
 
+# ::corrugo::LeftOut --
+#
+#	Returns the note for what was left out of the settings file, naming
+#	the first few: nothing when nothing was.
+
+proc ::corrugo::LeftOut {problems} {
+    variable S
+    if {$problems eq ""} {
+	return ""
+    }
+    set named [join [lrange $problems 0 2] "; "]
+    if {[llength $problems] > 3} {
+	append named "; and [expr {[llength $problems] - 3}] more"
+    }
+    return "Some settings in $S(file) were left out: $named."
+}
+
 # ::corrugo::ReadSettings --
 #
 #	Reads and checks a settings file. Returns a dictionary with "last"
-#	(the values last used) and "presets" (name to values); raises an
-#	error saying what is wrong and where.
+#	(the values last used that the dialog can use), "presets" (name to
+#	values, those it can use) and "problems" (what was left out, each
+#	naming the value or preset); a missing or empty file has none of
+#	them. Raises an error saying what is wrong, and where, with a file
+#	that cannot be read at all.
 #
 # Arguments:
 #	path	the file
 
 proc ::corrugo::ReadSettings {path} {
-    if {[catch {
-	set channel [open $path r]
-	fconfigure $channel -encoding utf-8
-	set text [read $channel]
-	close $channel
-    } message options]} {
-	catch {close $channel}
-	set code [dict get $options -errorcode]
-	if {[lindex $code 0] eq "POSIX"} {
-	    set message [string tolower [lindex $code 2]]
-	}
-	return -code error $message
-    }
+    set settings [dict create last {} presets {} problems {}]
+    set text [ReadText $path]
     # Comment lines become empty ones, so that line numbers still hold.
     set lines [lmap line [split $text \n] {
 	expr {[string match #* [string trimleft $line]] ? "" : $line}
     }]
     set text [join $lines \n]
+    if {[string trim $text] eq ""} {
+	return $settings
+    }
     if {![string is list -failindex at $text]} {
 	set line [regexp -all \n [string range $text 0 $at-1]]
 	return -code error "line [incr line]: not a Tcl list (an unmatched brace or quote)"
@@ -1347,82 +1492,155 @@ proc ::corrugo::ReadSettings {path} {
     if {[llength $text] % 2 != 0 || [lindex $text 0] ne "corrugo-settings"} {
 	return -code error "not a Corrugo settings file"
     }
-    set settings [dict create {*}$text]
-    if {[dict get $settings corrugo-settings] ne "1"} {
+    set given [dict create {*}$text]
+    if {[dict get $given corrugo-settings] ne "1"} {
 	return -code error "settings format\
-		\"[dict get $settings corrugo-settings]\" is not known to this Corrugo"
+		\"[dict get $given corrugo-settings]\" is not known to this Corrugo"
     }
-    foreach key [dict keys $settings] {
-	if {$key ni {corrugo-settings last presets}} {
-	    return -code error "unknown entry \"$key\""
-	}
+    set problems {}
+    if {![dict exists $given last]} {
+	lappend problems "no entry \"last\""
     }
-    if {![dict exists $settings last]} {
-	return -code error "no entry \"last\""
-    }
-    set last [CheckValues "last values" [dict get $settings last]]
-    set presets {}
-    if {[dict exists $settings presets]} {
-	set given [dict get $settings presets]
-	if {![string is list $given] || [llength $given] % 2 != 0} {
-	    return -code error "presets: not a list of names and values"
-	}
-	foreach {name values} $given {
-	    if {[string trim $name] eq "" || [IsBuiltIn $name]
-		    || [dict exists $presets $name]} {
-		return -code error "preset \"$name\": the name is empty, built in or repeated"
+    dict for {key value} $given {
+	switch -- $key {
+	    corrugo-settings {}
+	    last {
+		lassign [CheckValues $value] last faults
+		dict set settings last $last
+		foreach fault $faults {
+		    lappend problems "last values: $fault"
+		}
 	    }
-	    dict set presets $name [CheckValues "preset \"$name\"" $values]
+	    presets {
+		dict set settings presets [ReadPresets $value problems]
+	    }
+	    default {
+		lappend problems "unknown entry \"$key\""
+	    }
 	}
     }
-    dict create last $last presets $presets
+    dict set settings problems $problems
+}
+
+# ::corrugo::ReadText --
+#
+#	Returns a settings file's text, after looking at what the path is:
+#	nothing for a missing file; an error for one that is not a regular
+#	file (a folder, a device, a pipe that would never end) or is larger
+#	than the limit, or that cannot be read.
+
+proc ::corrugo::ReadText {path} {
+    variable S
+    set limit "it is larger than [expr {$S(fileLimit) >> 20}] MiB"
+    if {[catch {file stat $path st} message options]} {
+	if {[lindex [dict get $options -errorcode] 1] eq "ENOENT"} {
+	    return ""	;# missing, or a link to nothing
+	}
+	return -code error [Reason $message $options]
+    } elseif {$st(type) ne "file"} {
+	return -code error "it is not a regular file"
+    } elseif {$st(size) > $S(fileLimit)} {
+	return -code error $limit
+    }
+    if {[catch {
+	set channel [open $path {RDONLY NONBLOCK}]
+	fconfigure $channel -translation binary
+	set bytes [read $channel [expr {$S(fileLimit) + 1}]]
+	close $channel
+    } message options]} {
+	catch {close $channel}
+	return -code error [Reason $message $options]
+    }
+    if {[string length $bytes] > $S(fileLimit)} {
+	return -code error $limit	;# it grew since
+    }
+    encoding convertfrom utf-8 $bytes
+}
+
+# ::corrugo::Reason --
+#
+#	Returns an error's message as the message line gives it: a system
+#	error in the system's own words, in lower case.
+
+proc ::corrugo::Reason {message options} {
+    set code [dict get $options -errorcode]
+    if {[lindex $code 0] eq "POSIX"} {
+	return [string tolower [lindex $code 2]]
+    }
+    return $message
+}
+
+# ::corrugo::ReadPresets --
+#
+#	Returns the presets of the file that the dialog can use, name to
+#	values, and adds what it leaves out to a list of problems.
+#
+# Arguments:
+#	given		the file's "presets"
+#	problemsVar	the list of problems, in the caller
+
+proc ::corrugo::ReadPresets {given problemsVar} {
+    upvar 1 $problemsVar problems
+    set presets {}
+    if {![string is list $given] || [llength $given] % 2 != 0} {
+	lappend problems "presets: not a list of names and values"
+	return $presets
+    }
+    foreach {name values} $given {
+	set shown [regsub -all {[[:cntrl:]]} $name ?]
+	if {[NameFault $name] eq "control"} {
+	    lappend problems "preset \"$shown\": the name holds a control character"
+	} elseif {[NameFault $name] ne "" || [dict exists $presets $name]} {
+	    lappend problems "preset \"$name\": the name is empty, built in or repeated"
+	} else {
+	    lassign [CheckValues $values] checked faults
+	    if {$faults ne ""} {
+		lappend problems "preset \"$name\": [lindex $faults 0]"
+	    } else {
+		dict set presets $name $checked
+	    }
+	}
+    }
+    return $presets
 }
 
 # ::corrugo::CheckValues --
 #
-#	Checks that a list names every field once with a value it may hold,
-#	and nothing else. Returns the values in the fields' order; raises an
-#	error naming the faulty field.
+#	Checks a list of fields and values, each as the dialog checks what
+#	is typed. Returns the values it can use, in the fields' order, and
+#	what is wrong with the rest: a value it cannot use, a field given
+#	twice or missing, an unknown field.
 #
 # Arguments:
-#	where	what the values are, for the message
 #	values	field and value pairs
 
-proc ::corrugo::CheckValues {where values} {
+proc ::corrugo::CheckValues {values} {
     variable S
     if {![string is list $values] || [llength $values] % 2 != 0} {
-	return -code error "$where: not a list of fields and values"
+	return [list {} [list "not a list of fields and values"]]
     }
-    set given [dict create {*}$values]
-    if {[dict size $given] != [llength $values] / 2} {
-	return -code error "$where: a field is given twice"
+    set faults {}
+    set given {}
+    foreach {key value} $values {
+	if {$key ni $S(fields)} {
+	    lappend faults "unknown field \"$key\""
+	} elseif {[dict exists $given $key]} {
+	    lappend faults "$key is given twice"
+	} else {
+	    dict set given $key $value
+	}
     }
     set checked {}
     foreach key $S(fields) {
 	if {![dict exists $given $key]} {
-	    return -code error "$where: no value for $key"
+	    lappend faults "no value for $key"
+	} elseif {[set fault [Fault $key [dict get $given $key]]] ne ""} {
+	    lappend faults $fault
+	} else {
+	    dict set checked $key [dict get $given $key]
 	}
-	set value [dict get $given $key]
-	switch -glob -- $key {
-	    freqaxis		{set allowed {x y z}}
-	    axis?		{set allowed {x y z n}}
-	    units - random? - mode {set allowed {0 1}}
-	    default		{set allowed {}}
-	}
-	if {$allowed eq ""} {
-	    if {![IsNumber $value]} {
-		return -code error "$where: $key \"$value\" is not a number"
-	    }
-	} elseif {$value ni $allowed} {
-	    return -code error "$where: $key \"$value\" is not one of [join $allowed {, }]"
-	}
-	dict set checked $key $value
-	dict unset given $key
     }
-    if {[dict size $given] > 0} {
-	return -code error "$where: unknown field \"[lindex [dict keys $given] 0]\""
-    }
-    return $checked
+    list $checked $faults
 }
 
 # ::corrugo::ReadOnly --
@@ -1439,42 +1657,70 @@ proc ::corrugo::ReadOnly {path} {
     if {$tcl_platform(platform) eq "windows"} {
 	return [file attributes $path -readonly]
     }
-    expr {([scan [file attributes $path -permissions] %o] & 0222) == 0}
+    file stat $path st
+    expr {($st(mode) & 0o222) == 0}
 }
+
+# }==== Reading the settings file ====
+
+# {==== Writing the settings file ====
+# Saving reads the file again first and brings this session's changes to
+# what it holds (the presets added, changed or deleted here, and the
+# values last used), so that another copy of the dialog running at the
+# same time keeps its presets. Only values the dialog can use are
+# written. The file is written whole or not at all: into a new file
+# beside it, renamed over it once complete.
 
 # ::corrugo::SaveSettings --
 #
-#	Writes the values in the fields and the user's presets to the
-#	settings file, unless reading it failed; a failure to write is told
-#	on the message line, and the file keeps what it held.
+#	Writes the values last used and the user's presets to the settings
+#	file, unless reading it failed when the session began; a failure to
+#	write is told on the message line, and the file keeps what it held.
 
 proc ::corrugo::SaveSettings {} {
     variable S
+    variable User
+    variable Base
     if {![info exists S(file)] || !$S(writable)} {
 	return
     }
-    if {[catch {WriteSettings $S(file) [SettingsText]} message]} {
+    if {[catch {
+	set settings [ReadSettings $S(file)]
+	set presets [dict get $settings presets]
+	dict for {name values} $User {
+	    if {![dict exists $Base $name] || [dict get $Base $name] ne $values} {
+		dict set presets $name $values
+	    }
+	}
+	dict for {name values} $Base {
+	    if {![dict exists $User $name]} {
+		dict unset presets $name
+	    }
+	}
+	WriteSettings $S(file) [SettingsText [Checked] $presets]
+    } message]} {
 	set S(trouble) "Settings not saved to $S(file): $message."
     } else {
-	set S(trouble) ""
+	set User $presets
+	set Base $presets
+	set S(trouble) [LeftOut [dict get $settings problems]]
     }
+    PresetState
     ShowNote
 }
 
 # ::corrugo::SettingsText --
 #
-#	Returns the settings file's text for the fields and the user's
+#	Returns the settings file's text for the values last used and the
 #	presets, one preset a line.
 
-proc ::corrugo::SettingsText {} {
-    variable S
-    variable User
+proc ::corrugo::SettingsText {last presets} {
     set text "# Corrugo's settings: the dialog's last values and your presets.\n"
     append text "# The dialog reads this file as data and rewrites it whole.\n"
     append text "corrugo-settings 1\n"
-    append text "last [list [FieldValues]]\n"
+    append text "last [list $last]\n"
     append text "presets \{\n"
-    dict for {name values} $User {
+    dict for {name values} $presets {
 	append text "    [list $name] [list $values]\n"
     }
     append text "\}\n"
@@ -1485,6 +1731,7 @@ proc ::corrugo::SettingsText {} {
 #	Replaces a file with a text, whole or not at all: the text goes to a
 #	new file beside it, which takes the old file's permissions and is
 #	then renamed over it. A symbolic link is followed, so the link stays.
+#	New files that an interrupted save left behind are removed.
 #
 # Arguments:
 #	path	the file
@@ -1504,28 +1751,45 @@ proc ::corrugo::WriteSettings {path text} {
     set temporary $path.[pid].new
     if {[catch {
 	file mkdir [file dirname $path]
+	RemoveLeftovers $path
 	set channel [open $temporary {WRONLY CREAT EXCL}]
 	fconfigure $channel -encoding utf-8 -translation lf
 	puts -nonewline $channel $text
 	close $channel
 	if {[file exists $path] && $::tcl_platform(platform) ne "windows"} {
-	    file attributes $temporary -permissions \
-		    [file attributes $path -permissions]
+	    file stat $path st
+	    file attributes $temporary -permissions [expr {$st(mode) & 0o7777}]
 	}
 	file rename -force $temporary $path
     } message options]} {
 	catch {close $channel}
 	catch {file delete $temporary}
-	set code [dict get $options -errorcode]
-	if {[lindex $code 0] eq "POSIX"} {
-	    set message [string tolower [lindex $code 2]]
-	}
-	return -code error $message
+	return -code error [Reason $message $options]
     }
 }
 
-# }==== The settings file ====
+# ::corrugo::RemoveLeftovers --
+#
+#	Removes the new files of saves that never finished (the program was
+#	killed while writing): this process's own, and any other a minute
+#	old, which no save still running can own.
+#
+# Arguments:
+#	path	the settings file
 
+proc ::corrugo::RemoveLeftovers {path} {
+    set prefix [file tail $path].
+    foreach name [glob -nocomplain -tails -directory [file dirname $path] -- *.new] {
+	set old [file join [file dirname $path] $name]
+	if {[string first $prefix $name] == 0
+		&& [regexp {^[0-9]+$} [string range $name [string length $prefix] end-4] id]
+		&& ($id eq [pid] || [file mtime $old] < [clock seconds] - 60)} {
+	    catch {file delete $old}
+	}
+    }
+}
+
+# }==== Writing the settings file ====
 # {==== Presets ====
 # A preset sets every field at once; choosing one applies nothing. The
 # built-in ones come with the dialog and cannot be changed; the user's
@@ -1599,20 +1863,43 @@ proc ::corrugo::PresetState {} {
     }
     set p $S(W).f.presets
     if {[winfo exists $p]} {
-	$p.choice configure -values [PresetNames]
+	$p.choice configure -values [PresetNames] -width [BoxWidth]
 	$p.delete state [expr {$values eq "" || [IsBuiltIn $S(preset)]
 		? "disabled" : "!disabled"}]
     }
 }
 
-# ::corrugo::FieldValues --
+# ::corrugo::BoxWidth --
 #
-#	Returns the fields' values as a preset holds them: field and value
-#	pairs, in the fields' order.
+#	Returns the width, in characters, that the preset box needs for its
+#	longest entry shown as modified: at least the first 28.
 
-proc ::corrugo::FieldValues {} {
-    variable S
-    concat {*}[lmap key $S(fields) {list $key $S($key)}]
+proc ::corrugo::BoxWidth {} {
+    set zero [font measure TkTextFont 0]
+    set width 28
+    foreach name [PresetNames] {
+	set needed [expr {[font measure TkTextFont "$name (modified)"] / $zero + 2}]
+	set width [expr {max($width, $needed)}]
+    }
+    return $width
+}
+
+# ::corrugo::NameFault --
+#
+#	The one check of a preset's name, typed or read from the settings
+#	file: returns "empty", "built in" or "control" (it holds a line
+#	break, a tab or another control character), or nothing for a name
+#	that may be used.
+
+proc ::corrugo::NameFault {name} {
+    if {[regexp {[[:cntrl:]]} $name]} {
+	return control
+    } elseif {[string trim $name] eq ""} {
+	return empty
+    } elseif {[IsBuiltIn $name]} {
+	return "built in"
+    }
+    return ""
 }
 
 # ::corrugo::Differs --
@@ -1651,7 +1938,8 @@ proc ::corrugo::SaveAs {} {
     wm protocol $w WM_DELETE_WINDOW [list destroy $w]
     ttk::frame $w.f -padding {12 10}
     ttk::label $w.f.label -text "Name of the preset:"
-    ttk::entry $w.entry -width 32 -textvariable ${var}(newName)
+    ttk::entry $w.entry -width 32 -textvariable ${var}(newName) \
+	    -validate key -validatecommand [namespace code {NameTyped %P}]
     ttk::label $w.message -textvariable ${var}(nameMessage) -justify left
     ttk::button $w.save -text "Save" -default active \
 	    -command [namespace code NameGiven]
@@ -1661,30 +1949,60 @@ proc ::corrugo::SaveAs {} {
     grid $w.entry - -in $w.f -sticky ew -pady 4
     grid $w.message - -in $w.f -sticky w
     grid $w.save $w.cancel -in $w.f -sticky e -pady {8 0} -padx {8 0}
-    bind $w <Return> [list $w.save invoke]
-    bind $w <KP_Enter> [list $w.save invoke]
+    bind $w <Return> [namespace code [list Return %W $w.save]]
+    bind $w <KP_Enter> [namespace code [list Return %W $w.save]]
     bind $w <Escape> [list $w.cancel invoke]
     focus $w.entry
     $w.entry selection range 0 end
+}
+
+# ::corrugo::NameTyped --
+#
+#	Refuses a keystroke or a paste that would put a control character
+#	(a line break, a tab...) in a preset's name, with the bell and a
+#	note in the name window.
+
+proc ::corrugo::NameTyped {text} {
+    variable S
+    if {[NameFault $text] ne "control"} {
+	set S(nameMessage) ""
+	return 1
+    }
+    bell
+    set S(nameMessage) "A preset's name cannot hold a line break, a tab or another control character."
+    return 0
 }
 
 # ::corrugo::NameGiven --
 #
 #	Keeps the fields under the name given, after asking before it
 #	replaces one of the user's presets; a built-in name or an empty one
-#	is refused in the name window, which stays open.
+#	is refused in the name window, which stays open, and so is a preset
+#	while a number it would keep is unfinished.
 
 proc ::corrugo::NameGiven {} {
     variable S
     variable User
     set w $S(W).name
     set name [string trim $S(newName)]
-    if {$name eq ""} {
-	set S(nameMessage) "Enter a name for the preset."
-	return
+    switch -- [NameFault $name] {
+	empty {
+	    set S(nameMessage) "Enter a name for the preset."
+	    return
+	}
+	"built in" {
+	    set S(nameMessage) "\"$name\" is a built-in preset: choose another name."
+	    return
+	}
+	control {
+	    set S(nameMessage) "A preset's name cannot hold a line break, a tab or another control character."
+	    return
+	}
     }
-    if {[IsBuiltIn $name]} {
-	set S(nameMessage) "\"$name\" is a built-in preset: choose another name."
+    set key [Unfinished]
+    if {$key ne ""} {
+	array set names $S(numbers)
+	set S(nameMessage) "$names($key): enter a number"
 	return
     }
     if {[dict exists $User $name] && [tk_messageBox -parent $w -title "Corrugo" \
@@ -1692,7 +2010,7 @@ proc ::corrugo::NameGiven {} {
 	    -message "Replace the preset \"$name\"?"] ne "yes"} {
 	return
     }
-    dict set User $name [FieldValues]
+    dict set User $name [Checked]
     destroy $w
     set S(preset) $name
     PresetState

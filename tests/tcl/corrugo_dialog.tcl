@@ -41,6 +41,7 @@ proc fresh {} {
     destroy .corrugo
     array set ::corrugo::S $::defaults
     set ::calls {}
+    set ::bells 0
     set ::extent {0 10}
     qorvel_dialog
     update
@@ -66,13 +67,40 @@ proc press {w args} {
     foreach key $args {
 	if {[string length $key] > 1} {
 	    event generate $w <KeyPress-$key>
+	    if {[winfo exists $w]} {	;# not when the key closed it
+		event generate $w <KeyRelease-$key>
+	    }
 	    continue
 	}
 	foreach char [split $key ""] {
-	    set keysym [string map {- minus . period + plus " " space} $char]
+	    set keysym [string map {- minus . period + plus " " space , comma} $char]
 	    event generate $w <KeyPress> -keysym $keysym
+	    event generate $w <KeyRelease> -keysym $keysym
 	}
     }
+    update
+}
+
+# bell --
+#
+#	Stands in for Tk's bell: counts the rings.
+
+proc bell {args} {
+    incr ::bells
+}
+
+# paste --
+#
+#	Pastes a text into an entry as Tk's <<Paste>> does, from the
+#	clipboard, over the entry's text selected whole.
+
+proc paste {entry text} {
+    clipboard clear
+    clipboard append $text
+    focus -force $entry
+    update
+    $entry selection range 0 end
+    event generate $entry <<Paste>>
     update
 }
 
@@ -220,14 +248,30 @@ test randomOffsetSendsWord {a random offset sends the word random and keeps the 
 	    [lmap call $::calls {lrange $call 8 9}]
 } -result {{1 0} {0 1} {{random 40} {random random} {30 random}}}
 
-test numericEntriesRefuseLetters {keystrokes that cannot make a number are refused} -setup fresh -body {
+test numericEntriesRefuseLetters {keystrokes and pastes that cannot make a number are refused whole, with the bell and a note naming the field} -setup fresh -body {
     $f.axis2.z invoke
-    lmap e {frequency amplitude1 amplitude2 decay1 decay2 offset1 offset2} {
+    set seen [lmap e {frequency amplitude1 amplitude2 decay1 decay2 offset1 offset2} {
 	fill $f.$e ""
 	press $f.$e a - x . 5 " " e q - 3 Z
 	$f.$e get
+    }]
+    lappend seen $::bells $::corrugo::S(note)
+    # The field, its text, what is typed or pasted there: what it holds,
+    # the bells rung and the note.
+    foreach {e text how} {
+	frequency "" {press 1 , 5}
+	decay1 "" {press 0 x 1 0}
+	amplitude1 7 {paste 0x10}
+	amplitude2 7 {paste 1,5}
+	offset1 7 {paste 2.5}
+    } {
+	set ::bells 0
+	fill $f.$e $text
+	{*}[linsert $how 1 $f.$e]
+	lappend seen [$f.$e get] $::bells $::corrugo::S(note)
     }
-} -result [lrepeat 7 -.5e-3]
+    set seen
+} -result [concat [lrepeat 7 -.5e-3] 35 {{Cosine wave phase offset: "-.5e-3Z" is not a number (write one such as 1.5, -2 or 2.5e-3).}} {15 1 {Frequency: "1," is not a number (write one such as 1.5, -2 or 2.5e-3).} 010 1 {Sine wave decay: "0x" is not a number (write one such as 1.5, -2 or 2.5e-3).} 7 1 {Sine wave amplitude: "0x10" is not a number (write one such as 1.5, -2 or 2.5e-3).} 7 1 {Cosine wave amplitude: "1,5" is not a number (write one such as 1.5, -2 or 2.5e-3).} 2.5 0 {Phase offset (%): shifts the wave by that part of a cycle; Random picks a new offset for each object.}}]
 
 test numericEntriesAcceptPartialNumbers {a number can be typed from an empty entry} -setup fresh -body {
     set seen {}
@@ -285,10 +329,18 @@ test applyWaitsForWholeNumbers {while a number is empty or unfinished, Apply and
     # A random offset's number is not sent.
     fill $f.offset1 ""
     $f.random1 invoke
-    lappend seen [list [$f.apply instate disabled] $::corrugo::S(note)]
+    lappend seen [list [$f.apply instate disabled] [lindex [split $::corrugo::S(note) :] 0]]
     $f.apply invoke
+    # Nor are the numbers of a wave moving along no axis, greyed out: the
+    # last number each held is sent, and drawn.
+    fill $f.amplitude2 ""
+    $f.axis2.n invoke
+    update
+    lappend seen [list [$f.apply instate disabled] [$f.caption instate disabled] \
+	    [lindex [split $::corrugo::S(note) :] 0]]
+    press $f.frequency Return
     list $seen $::calls
-} -result {{{1 {Frequency: enter a number}} {1 {Sine wave amplitude: enter a number}} {1 {Cosine wave amplitude: enter a number}} {1 {Sine wave decay: enter a number}} {1 {Cosine wave decay: enter a number}} {1 {Sine wave phase offset: enter a number}} {1 {Cosine wave phase offset: enter a number}} {0 {}}} {{x y z 2 0.1 0.1 0 0 random 0 0 0}}}
+} -result {{{1 {Frequency: enter a number}} {1 {Sine wave amplitude: enter a number}} {1 {Cosine wave amplitude: enter a number}} {1 {Sine wave decay: enter a number}} {1 {Cosine wave decay: enter a number}} {1 {Sine wave phase offset: enter a number}} {1 {Cosine wave phase offset: enter a number}} {0 Frequency} {0 0 Frequency}} {{x y z 2 0.1 0.1 0 0 random 0 0 0} {x y n 2 0.1 0.1 0 0 random 0 0 0}}}
 
 test labelsExplainThemselves {resting the pointer on a label shows its help, in the README's words, on the message line} -setup fresh -body {
     set channel [open [file join [file dirname $::script] .. README.md]]
@@ -303,7 +355,24 @@ test labelsExplainThemselves {resting the pointer on a label shows its help, in 
 	lappend seen [lindex [split $help :] 0] [expr {[string first $help $readme] >= 0}]
     }
     lappend seen $::corrugo::S(note)
-} -result {Preset 1 Frequency 1 {Runs along} 1 {Sine wave / Cosine wave} 1 {Sine wave / Cosine wave} 1 {Moves along} 1 Amplitude 1 {Decay (%)} 1 {Phase offset (%)} 1 Positions 1 {Sine wave decay: enter a number}}
+    # The fields themselves, for the keyboard's user too: the help of the
+    # one that has the focus, unless a number is to be finished; of the
+    # one under the pointer before anything else.
+    fill $f.decay1 5
+    foreach {w how} {
+	offset1 focus units.unit focus presets.choice focus axis1.z focus
+	amplitude2 <Enter> amplitude2 <Leave> random2 <Enter>
+    } {
+	if {$how eq "focus"} {
+	    focus -force $f.$w
+	    update
+	} else {
+	    event generate $f.$w $how
+	}
+	lappend seen [lindex [split $::corrugo::S(note) :] 0]
+    }
+    set seen
+} -result {Preset 1 Frequency 1 {Runs along} 1 {Sine wave / Cosine wave} 1 {Sine wave / Cosine wave} 1 {Moves along} 1 Amplitude 1 {Decay (%)} 1 {Phase offset (%)} 1 Positions 1 {Sine wave decay: enter a number} {Phase offset (%)} Frequency Preset {Moves along} Amplitude {Moves along} {Phase offset (%)}}
 
 test reopenRaisesSameDialog {opening again raises the one dialog} -setup fresh -body {
     set id [winfo id .corrugo]
@@ -352,6 +421,24 @@ test returnApplies {Return applies from any field and keeps the dialog open} -se
     press $f.axis1.z Return
     list $::calls [winfo exists .corrugo]
 } -result {{{x y n 2 0.1 0.1 10 0 0 0 0 0} {x z n 2 0.1 0.1 10 0 0 0 0 0}} 1}
+
+test keysFollowTheFocus {Return invokes the push button that has the focus, elsewhere Apply; Escape closes} -body {
+    # Where the focus is and the key: the calls made, whether the dialog
+    # and the window naming a preset are open.
+    set seen {}
+    foreach {w key} {
+	decay1 Return axis1.z Return units.unit KP_Enter random1 Return
+	apply Return presets.save Return close Return close KP_Enter
+	presets.delete Return amplitude1 Escape
+    } {
+	fresh
+	press $f.$w $key
+	lappend seen [list $w [llength $::calls] [winfo exists .corrugo] \
+		[winfo exists .corrugo.name]]
+    }
+    destroy .corrugo
+    set seen
+} -result {{decay1 1 1 0} {axis1.z 1 1 0} {units.unit 1 1 0} {random1 1 1 0} {apply 1 1 0} {presets.save 0 1 1} {close 0 0 0} {close 0 0 0} {presets.delete 0 1 0} {amplitude1 0 0 0}}
 
 test profileQuarterCycles {one cycle over the selection: a quarter of the way along is the full amplitude} -setup fresh -body {
     fill $f.frequency 1

@@ -11,6 +11,8 @@
 
 source [file join [file dirname [info script]] in_tk.tcl]
 
+source $script	;# to read back what the dialog writes
+
 set root [file join [expr {[info exists env(TMPDIR)] ? $env(TMPDIR) : "/tmp"}] \
 	corrugo-settings-[pid]]
 file delete -force $root
@@ -19,35 +21,69 @@ set env(HOME) [file join $root home]
 set env(XDG_CONFIG_HOME) [file join $root config]
 set settings [file join $root config corrugo settings.tcl]
 
-# session --
+# copy, session --
 #
-#	Runs a script in a new interpreter where the dialog script was
-#	sourced and the dialog opened ($f is its frame, qorvel_go records its
-#	calls in ::calls); returns the script's result.
+#	A copy of the dialog running: a new interpreter where the dialog
+#	script was sourced and the dialog opened, with the focus on its
+#	first field ($f is its frame, qorvel_go records its calls in ::calls
+#	and the bell counts its rings in ::bells). A session runs a script
+#	in a copy of its own and returns the script's result.
+
+proc copy {} {
+    set i [interp create]
+    $i alias recordBgerror recordBgerror
+    foreach p {fill answer answerBox choose press paste} {
+	$i eval [list proc $p [info args $p] [info body $p]]
+    }
+    $i eval [list set script $::script]
+    $i eval {
+	package require Tk
+	wm withdraw .
+	interp bgerror {} recordBgerror
+	source $script
+	proc qorvel_go {args} {lappend ::calls $args}
+	proc bell {args} {incr ::bells}
+	set ::calls {}
+	set ::bells 0
+	set f .corrugo.f
+	qorvel_dialog
+	focus -force $f.frequency
+	update
+    }
+    return $i
+}
 
 proc session {body} {
-    set i [interp create]
+    set i [copy]
     try {
-	$i alias recordBgerror recordBgerror
-	foreach p {fill answer answerBox choose} {
-	    $i eval [list proc $p [info args $p] [info body $p]]
-	}
-	$i eval [list set script $::script]
-	$i eval {
-	    package require Tk
-	    wm withdraw .
-	    interp bgerror {} recordBgerror
-	    source $script
-	    proc qorvel_go {args} {lappend ::calls $args}
-	    set ::calls {}
-	    set f .corrugo.f
-	    qorvel_dialog
-	    update
-	}
 	$i eval $body
     } finally {
 	interp delete $i
     }
+}
+
+# press, paste --
+#
+#	Send a key to a widget that has the focus; paste a text from the
+#	clipboard into an entry.
+
+proc press {w key} {
+    focus -force $w
+    update
+    event generate $w <KeyPress-$key>
+    if {[winfo exists $w]} {
+	event generate $w <KeyRelease-$key>
+    }
+    update
+}
+
+proc paste {entry text} {
+    clipboard clear
+    clipboard append $text
+    focus -force $entry
+    update
+    event generate $entry <<Paste>>
+    update
 }
 
 proc fill {entry text} {
@@ -111,8 +147,22 @@ proc spill {path text} {
     close $channel
 }
 
+# contents --
+#
+#	Returns what the settings file holds: its bytes, its size when it is
+#	large, nothing when it is no file.
+
+proc contents {} {
+    if {[catch {file type $::settings} type] || $type ne "file"} {
+	return ""
+    } elseif {[file size $::settings] > 1000000} {
+	return "[file size $::settings] bytes"
+    }
+    slurp $::settings
+}
+
 proc clean {} {
-    catch {file attributes $::settings -permissions 0644}
+    catch {file attributes $::settings -permissions 0o644}
     file delete -force [file dirname $::settings]
 }
 
@@ -156,12 +206,12 @@ test presetsKeptBetweenSessions {a preset saved, the values applied: both are th
     }
     session {
 	set seen [list [$f.presets.choice cget -values] [$f.presets.choice get] \
-		[::corrugo::arguments] $::corrugo::S(note)]
+		[::corrugo::arguments] [expr {$::corrugo::S(note) eq $::corrugo::Help(frequency)}]]
 	choose "Corrugated sheet"
 	choose "My spring"
 	lappend seen [::corrugo::arguments] [$f.presets.delete instate disabled]
     }
-} -result {{{Corrugated sheet} {Roof tiles} {Spring (helix)} {Fading ripple} {Wavy boards, each its own} {My spring}} {} {z x y 3 0.7 0.3 0 0 0 0 1 1} {} {z x y 3 0.3 0.3 0 0 0 0 1 1} 0}
+} -result {{{Corrugated sheet} {Roof tiles} {Spring (helix)} {Fading ripple} {Wavy boards, each its own} {My spring}} {} {z x y 3 0.7 0.3 0 0 0 0 1 1} 1 {z x y 3 0.3 0.3 0 0 0 0 1 1} 0}
 
 test saveAsAsksBeforeReplacing {saving over one's own preset asks first; built-in and empty names are refused} -setup clean -body {
     set first [session {
@@ -212,58 +262,131 @@ test deleteOwnPreset {one's own preset is deleted after asking, for this session
 } -result {{Delete the preset "Second"?} {First Second} {{Delete the preset "Second"?}} {{Wavy boards, each its own} First} {} 1 First}
 
 # The files a session may find, as a command that makes it, what the
-# message line says (%s: the file's path) and the values the dialog opens
-# with. A file that could not be read is not written again.
-set good "corrugo-settings 1\nlast {frequency 3 units 1 freqaxis y axis1 z axis2 n amplitude1 0.5 amplitude2 0.1 decay1 0 decay2 0 offset1 25 offset2 0 random1 0 random2 0 mode 1}\npresets {\n    Old {frequency 9 units 0 freqaxis x axis1 y axis2 n amplitude1 0.1 amplitude2 0.1 decay1 0 decay2 0 offset1 0 offset2 0 random1 0 random2 0 mode 0}\n}\n"
-set faults [list \
-    absent {} {} {x y n 2 0.1 0.1 0 0 0 0 0 0} \
-    good [list spill $settings $good] {} {y z n 3 0.5 0.1 0 0 25 0 1 1} \
-    unreadable [list file mkdir $settings] \
-	{Settings not read from %s: illegal operation on a directory. The dialog starts from its first values and leaves the file as it is.} \
-	{x y n 2 0.1 0.1 0 0 0 0 0 0} \
-    broken [list spill $settings "# mine\ncorrugo-settings 1\nlast {frequency 3\n"] \
-	{Settings not read from %s: line 3: not a Tcl list (an unmatched brace or quote). The dialog starts from its first values and leaves the file as it is.} \
-	{x y n 2 0.1 0.1 0 0 0 0 0 0} \
-    foreign [list spill $settings "proc qorvel_go args {exit 3}\n"] \
-	{Settings not read from %s: not a Corrugo settings file. The dialog starts from its first values and leaves the file as it is.} \
-	{x y n 2 0.1 0.1 0 0 0 0 0 0} \
-    newer [list spill $settings [string map {"settings 1" "settings 2"} $good]] \
-	{Settings not read from %s: settings format "2" is not known to this Corrugo. The dialog starts from its first values and leaves the file as it is.} \
-	{x y n 2 0.1 0.1 0 0 0 0 0 0} \
-    code [list spill $settings [string map {"amplitude1 0.1" "amplitude1 {[set ::ran 1]}"} $good]] \
-	{Settings not read from %s: preset "Old": amplitude1 "[set ::ran 1]" is not a number. The dialog starts from its first values and leaves the file as it is.} \
-	{x y n 2 0.1 0.1 0 0 0 0 0 0} \
-    readOnly [list apply {{path text} {spill $path $text; file attributes $path -permissions 0444}} $settings $good] \
-	{%s is read-only: settings changed here are not kept.} \
-	{y z n 3 0.5 0.1 0 0 25 0 1 1} \
-]
+# message line says (%s: the file's path; "" when the file is fine), the
+# fields' values and the user's presets the dialog opens with, and whether
+# the file is written again (a file that cannot be read at all is not).
+# Each value or preset the dialog cannot use costs that value or that
+# preset alone.
+set lastGood {frequency 3 units 1 freqaxis y axis1 z axis2 x amplitude1 0.5
+    amplitude2 0.7 decay1 10 decay2 20 offset1 25 offset2 35 random1 1 random2 1 mode 1}
+set oldPreset {frequency 9 units 0 freqaxis x axis1 y axis2 n amplitude1 0.1
+    amplitude2 0.1 decay1 0 decay2 0 offset1 0 offset2 0 random1 0 random2 0 mode 0}
+set goodValues {3 1 y z x 0.5 0.7 10 20 25 35 1 1 1}
+set firstValues {2 0 x y n 0.1 0.1 0 0 0 0 0 0 0}
 
-test settingsFileFaults {a file that is absent, unreadable, broken, foreign or read-only: the dialog opens, says why, and keeps the file as it was} -body {
+proc settingsText {last presets args} {
+    return "# mine\ncorrugo-settings 1\nlast [list $last]\npresets [list $presets] $args\n"
+}
+
+proc sparse {path size} {
+    file mkdir [file dirname $path]
+    set channel [open $path w]
+    chan seek $channel $size
+    puts -nonewline $channel x
+    close $channel
+}
+
+set good [settingsText $lastGood [list Old $oldPreset]]
+set notRead "Settings not read from %s: %s. The dialog starts from its first values and leaves the file as it is."
+set leftOut "Some settings in %%s were left out: %s."
+set faults [list \
+    absent {} "" $firstValues {} 1 \
+    good [list spill $settings $good] "" $goodValues Old 1 \
+    empty [list spill $settings ""] "" $firstValues {} 1 \
+    comments [list spill $settings "# mine\n\n# yours\n"] "" $firstValues {} 1 \
+    folder [list file mkdir $settings] [format $notRead %s "it is not a regular file"] \
+	$firstValues {} 0 \
+    pipe [list exec mkfifo $settings] [format $notRead %s "it is not a regular file"] \
+	$firstValues {} 0 \
+    device [list file link -symbolic $settings /dev/zero] \
+	[format $notRead %s "it is not a regular file"] $firstValues {} 0 \
+    large [list sparse $settings 3000000000] [format $notRead %s "it is larger than 1 MiB"] \
+	$firstValues {} 0 \
+    broken [list spill $settings "# mine\ncorrugo-settings 1\nlast {frequency 3\n"] \
+	[format $notRead %s "line 3: not a Tcl list (an unmatched brace or quote)"] \
+	$firstValues {} 0 \
+    foreign [list spill $settings "proc qorvel_go args {exit 3}\n"] \
+	[format $notRead %s "not a Corrugo settings file"] $firstValues {} 0 \
+    newer [list spill $settings [string map {"settings 1" "settings 2"} $good]] \
+	[format $notRead %s "settings format \"2\" is not known to this Corrugo"] \
+	$firstValues {} 0 \
+    readOnly [list apply {{path text} {spill $path $text; file attributes $path -permissions 0o444}} $settings $good] \
+	{%s is read-only: settings changed here are not kept.} $goodValues Old 0 \
+    code [list spill $settings [string map {"amplitude1 0.1" "amplitude1 {[set ::ran 1]}"} $good]] \
+	[format $leftOut {preset "Old": amplitude1 "[set ::ran 1]" is not a number}] $goodValues {} 1 \
+    lastNotList [list spill $settings [settingsText {frequency 3 units} [list Old $oldPreset]]] \
+	[format $leftOut {last values: not a list of fields and values}] $firstValues Old 1 \
+    noLast [list spill $settings "corrugo-settings 1 presets [list [list Old $oldPreset]]"] \
+	[format $leftOut {no entry "last"}] $firstValues Old 1 \
+    unknownEntry [list spill $settings [settingsText $lastGood [list Old $oldPreset] colour blue]] \
+	[format $leftOut {unknown entry "colour"}] $goodValues Old 1 \
+    presetsNotList [list spill $settings [settingsText $lastGood {Old}]] \
+	[format $leftOut {presets: not a list of names and values}] $goodValues {} 1 \
+    presetNames [list spill $settings [settingsText $lastGood [list Old $oldPreset \
+	    "" $oldPreset "Roof tiles" $oldPreset Old $lastGood "Two\nlines" $oldPreset]]] \
+	[format $leftOut {preset "": the name is empty, built in or repeated; preset "Roof tiles": the name is empty, built in or repeated; preset "Old": the name is empty, built in or repeated; and 1 more}] \
+	$goodValues Old 1 \
+    controlName [list spill $settings [settingsText $lastGood [list "Two\nlines" $oldPreset Old $oldPreset]]] \
+	[format $leftOut {preset "Two?lines": the name holds a control character}] $goodValues Old 1 \
+    presetFields [list spill $settings [settingsText $lastGood [list Old $oldPreset \
+	    Extra [concat $oldPreset colour blue] Short [lrange $oldPreset 0 end-2] \
+	    Twice [concat $oldPreset mode 1]]]] \
+	[format $leftOut {preset "Extra": unknown field "colour"; preset "Short": no value for mode; preset "Twice": mode is given twice}] \
+	$goodValues Old 1 \
+]
+# Each field of the last values, wrong: it alone keeps its first value.
+set n 0
+foreach {key wrong why} {
+    frequency 1e "is not a number" units 2 "is not one of 0, 1"
+    freqaxis n "is not one of x, y, z" axis1 w "is not one of x, y, z, n"
+    axis2 "" "is not one of x, y, z, n" amplitude1 - "is not a number"
+    amplitude2 0x10 "is not a number" decay1 1,5 "is not a number"
+    decay2 "" "is not a number" offset1 abc "is not a number"
+    offset2 . "is not a number" random1 yes "is not one of 0, 1"
+    random2 2 "is not one of 0, 1" mode add "is not one of 0, 1"
+} {
+    lappend faults $key [list spill $settings [settingsText [dict replace $lastGood $key $wrong] \
+	    [list Old $oldPreset]]] \
+	[format $leftOut "last values: $key \"$wrong\" $why"] \
+	[lreplace $goodValues $n $n [lindex $firstValues $n]] Old 1
+    incr n
+}
+
+test settingsFileFaults {a file that is absent, empty, not a regular file, too large, broken, foreign or read-only, or that holds values or presets the dialog cannot use: the dialog opens, says why, loses nothing else, and writes only what it can read back} -body {
     set wrong {}
-    foreach {case make note values} $::faults {
+    foreach {case make note values presets written} $::faults {
 	clean
+	file mkdir [file dirname $::settings]
 	eval $make
-	set before [expr {[file isfile $::settings] ? [slurp $::settings] : ""}]
+	set before [contents]
 	set seen [session {
-	    set seen [list $::corrugo::S(note) [::corrugo::arguments] [info exists ::ran]]
+	    set seen [list $::corrugo::S(note) \
+		    [lmap key $::corrugo::S(fields) {set ::corrugo::S($key)}] \
+		    [dict keys $::corrugo::User] [info exists ::ran]]
 	    fill $f.frequency 4
 	    $f.apply invoke
 	    $f.presets.save invoke
 	    fill .corrugo.name.entry New
 	    .corrugo.name.save invoke
 	    $f.close invoke
-	    lappend seen $::calls
+	    lappend seen [llength $::calls]
 	}]
-	set after [expr {[file isfile $::settings] ? [slurp $::settings] : ""}]
-	set expected [list [format $note $::settings] $values 0 \
-		[list [lreplace $values 3 3 4]]]
+	set expected [list [expr {$note eq "" ? $::corrugo::Help(frequency)
+		: [format $note $::settings]}] $values $presets 0 1]
 	if {$seen ne $expected} {
 	    lappend wrong $case $seen
 	}
-	# Only a file read whole is written again, and then with the change.
-	set written [expr {$after ne $before}]
-	if {$written != ($case in {absent good})} {
-	    lappend wrong $case "written $written"
+	set after [contents]
+	if {($after ne $before) != $written} {
+	    lappend wrong $case "written [expr {!$written}]"
+	} elseif {$written} {
+	    # What is written reads back whole, with the change.
+	    set back [::corrugo::ReadSettings $::settings]
+	    set back [list [dict get $back problems] [dict keys [dict get $back presets]] \
+		    [dict get $back last frequency]]
+	    if {$back ne [list {} [concat $presets New] 4]} {
+		lappend wrong $case $back
+	    }
 	}
     }
     set wrong
