@@ -569,13 +569,16 @@ bool print_version(const std::string &path)
 int printed(int status, FILE *stream, bool closed, bool ending = false)
 {
     const char *name = stream == stdout ? "standard output" : "standard error";
-    errno = 0;
-    int error = closed ? EBADF : std::fflush(stream) != 0 || std::ferror(stream) ? errno : 0;
+    int error = 0;
+    if (closed)
+        error = EBADF;
+    else if (std::fflush(stream) != 0 || std::ferror(stream))
+        error = errno != 0 ? errno : EIO; /* a write that failed before left its errno */
     if (error == 0 && ending && stream == stdout && std::fclose(stream) != 0)
         error = errno;
     if (error == 0)
         return status;
-    std::fprintf(stderr, "%s: cannot write: %s\n", name, std::strerror(error ? error : EIO));
+    std::fprintf(stderr, "%s: cannot write: %s\n", name, std::strerror(error));
     return 2;
 }
 

@@ -10,6 +10,8 @@
 // command it asks a host for: the selection's extent along an axis.
 #include "programs/viewer.h"
 
+#include "programs/run_files.h"
+
 #include "acfile/acfile.h"
 #include "sim/host.h"
 
@@ -40,6 +42,7 @@ namespace {
 // what the writer needs to give it back.
 struct Viewer {
     std::string file; // empty for the empty model the viewer starts with
+    RunFiles files;   // what a model saved may not replace
     AcSource source;
     Plugin plugin;
     bool plugin_ended = false;
@@ -247,6 +250,11 @@ int save_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
     }
     std::string path = objc == 2 ? Tcl_GetString(objv[1]) : v.file;
     std::string error;
+    if (const RunFile *f = runs_on(v.files, path)) {
+        error = path + ": cannot write: it is " + run_file_role(f->role);
+        Tcl_SetObjResult(in, Tcl_NewStringObj(error.c_str(), -1));
+        return TCL_ERROR;
+    }
     if (!write_ac_file(path, model(), v.source, error)) {
         Tcl_SetObjResult(in, Tcl_NewStringObj(error.c_str(), -1));
         return TCL_ERROR;
@@ -549,6 +557,7 @@ int run_viewer(const ViewerOptions &options)
         return 2;
     }
     v.file = failure.empty() ? options.model : "";
+    v.files = run_files("", "", options.plugin);
 
     Tcl_Interp *in = interp();
     if (!start_tk(in))

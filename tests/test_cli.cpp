@@ -104,6 +104,17 @@ TEST_F(Cli, HelpShowsUsageWithExamples)
     }
 }
 
+// The program finds its libraries beside itself, never in the folder it is
+// run from (an empty entry of its run path would look there).
+TEST_F(Cli, TheFolderItRunsFromLendsNoLibraries)
+{
+    for (const char *library : {"libtcl8.6.so", "libtk8.6.so", "libcorrugo_sim.so"})
+        write(library, "not a library");
+    Outcome r = run({"--version"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("corrugo-host ", 0), 0u);
+}
+
 TEST_F(Cli, UsageErrorsExitTwoAndSayWhatWasWrong)
 {
     example("roof.ac");

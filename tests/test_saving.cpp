@@ -81,16 +81,24 @@ TEST_F(Saving, AModelChangedDuringTheRunIsNotWrittenFrom)
         {"exec truncate -s 1000 F.ac", model.substr(0, 1000)},
         {"file copy shorter.ac new.ac; file rename -force new.ac F.ac", shorter},
     };
+    // The model named, or read from standard input redirected from the file.
+    const struct {
+        const char *model, *wrapper, *name;
+    } inputs[] = {{"F.ac", "", "F.ac"},
+                  {"-", "sh -c '\"$0\" \"$@\" <F.ac'", "standard input"}};
     for (const auto &change : changes)
+        for (const auto &input : inputs)
         for (const char *threads : {"1", "2"})
             for (const char *output : {"F.ac", "out.ac", "-"}) {
-                SCOPED_TRACE(std::string(change.command) + ", threads " + threads + ", -o " + output);
+                SCOPED_TRACE(std::string(change.command) + ", threads " + threads + ", -o " + output +
+                             ", model " + input.model);
                 put("F.ac", model);
-                Outcome r = run({"F.ac", "--threads", threads, "-c", WAVE, "-c", change.command,
-                                 "-o", output});
+                Outcome r = run({input.model, "--threads", threads, "-c", WAVE, "-c", change.command,
+                                 "-o", output}, "", input.wrapper);
                 EXPECT_EQ(r.status, 2);
-                EXPECT_EQ(r.err, "F.ac: changed by another program while corrugo-host ran; "
-                                 "nothing was written\n");
+                EXPECT_EQ(r.err, std::string(output == std::string("F.ac") ? "F.ac" : input.name) +
+                                     ": changed by another program while corrugo-host ran; "
+                                     "nothing was written\n");
                 EXPECT_FALSE(fs::exists(dir / "after" / "out.ac"));
                 EXPECT_TRUE(kept("F.ac", change.becomes));
                 fs::remove(dir / "work" / "out.ac");
@@ -394,10 +402,22 @@ TEST_F(Saving, NamesAndStreamsARunCannotUseAreRefused)
     const std::string plugin = slurp(build / "corrugo.p"), script = slurp(build / "corrugo.tcl");
     put("corrugo.p", plugin);
     put("corrugo.tcl", script);
-    const std::vector<std::string> files = {"corrugo.p", "corrugo.tcl", "link.ac", "tube.ac"};
+    fs::create_hard_link(dir / "work" / "tube.ac", dir / "work" / "hard.ac");
+    // A copy of the programs, the plug-in found beside them by default.
+    fs::create_directories(dir / "work" / "bin");
+    for (const char *name : {"corrugo-host", "libcorrugo_sim.so", "corrugo.p", "corrugo.tcl"})
+        fs::copy_file(build / name, dir / "work" / "bin" / name);
+    const std::string copy = (dir / "work" / "bin" / "corrugo-host").string();
+    const std::string library = slurp(build / "libcorrugo_sim.so");
+    const std::vector<std::string> files = {"bin", "bin/corrugo-host", "bin/corrugo.p", "bin/corrugo.tcl",
+                                            "bin/libcorrugo_sim.so", "corrugo.p", "corrugo.tcl",
+                                            "hard.ac", "link.ac", "tube.ac"};
+    const std::string in = "sh -c '\"$0\" \"$@\" <tube.ac'";
     const struct {
         std::vector<std::string> args;
         const char *says;
+        std::string wrapper = "";
+        bool copied = false; /* run by the copy in bin */
     } cases[] = {
         {{"tube.ac", "-o", ""}, "option -o needs a file name, not an empty one"},
         {{"tube.ac", "--debug="}, "option --debug needs a file name, not an empty one"},
@@ -414,19 +434,55 @@ TEST_F(Saving, NamesAndStreamsARunCannotUseAreRefused)
          "--debug corrugo.tcl names the dialog script beside the plug-in"},
         {{"tube.ac", "-c", WAVE, "-o", "-", "--debug", "/dev/stdout"},
          "--debug /dev/stdout names standard output, where -o - writes the model"},
+        // Other names for the model: a hard link, and the file behind
+        // standard input, by its own name and by the names of the stream.
+        {{"tube.ac", "-c", WAVE, "--debug", "hard.ac"},
+         "--debug hard.ac names the model file; debug output would overwrite it"},
+        {{"-", "-c", WAVE, "--debug", "tube.ac", "-o", "out.ac"},
+         "--debug tube.ac names the model file; debug output would overwrite it", in},
+        {{"-", "-c", WAVE, "--debug", "/dev/stdin"},
+         "--debug /dev/stdin names the model file; debug output would overwrite it", in},
+        {{"-", "-c", WAVE, "--debug", "/proc/self/fd/0"},
+         "--debug /proc/self/fd/0 names the model file; debug output would overwrite it", in},
+        {{"-", "-c", WAVE, "--debug", "/dev/fd/0"},
+         "--debug /dev/fd/0 names the model file; debug output would overwrite it",
+         "sh -c '\"$0\" \"$@\" 0<>tube.ac'"},
+        {{"-", "-c", WAVE, "--debug", "/dev/stdout", "-o", "out.ac"},
+         "--debug /dev/stdout names the model file; debug output would overwrite it",
+         "sh -c '\"$0\" \"$@\" <tube.ac >>tube.ac'"},
+        {{"tube.ac", "-c", WAVE, "--debug", "../err.txt"},
+         "--debug ../err.txt names the file standard error writes to"},
+        // The files the program runs on, the plug-in found in its default
+        // place, from another working folder.
+        {{"tube.ac", "-c", WAVE, "--debug", "bin/libcorrugo_sim.so"},
+         "--debug bin/libcorrugo_sim.so names a library corrugo-host has loaded", "", true},
+        {{"tube.ac", "-c", WAVE, "--debug", "bin/corrugo.p"},
+         "--debug bin/corrugo.p names the plug-in file", "", true},
+        {{"tube.ac", "-c", WAVE, "--debug", "bin/corrugo.tcl"},
+         "--debug bin/corrugo.tcl names the dialog script beside the plug-in", "", true},
+        {{"tube.ac", "-c", WAVE, "--debug", "bin/corrugo-host"},
+         "--debug bin/corrugo-host names corrugo-host itself", "", true},
+        {{"tube.ac", "-c", WAVE, "-o", "bin/libcorrugo_sim.so"},
+         "-o bin/libcorrugo_sim.so names a library corrugo-host has loaded", "", true},
+        {{"tube.ac", "-c", WAVE, "-o", "-"}, "-o - writes to standard output, which is the model file",
+         "sh -c '\"$0\" \"$@\" >>tube.ac'"},
         {{"tube.ac", "--bogus=1"}, "unknown option --bogus"},
         {{"tube.ac", "--tick=4294967296"},
          "--tick takes a whole number from 0 to 4294967295, not \"4294967296\""},
     };
     for (const auto &c : cases) {
-        Outcome r = run(c.args);
+        program = c.copied ? copy : CORRUGO_HOST_PATH;
+        Outcome r = run(c.args, "", c.wrapper);
         EXPECT_EQ(r.status, 2) << c.says;
         EXPECT_EQ(r.err, std::string("corrugo-host: ") + c.says + "\n(see corrugo-host --help)\n");
         EXPECT_EQ(left(), files) << c.says;
         EXPECT_TRUE(kept("tube.ac", tube));
         EXPECT_TRUE(kept("corrugo.p", plugin));
         EXPECT_TRUE(kept("corrugo.tcl", script));
+        EXPECT_TRUE(kept("bin/libcorrugo_sim.so", library));
+        EXPECT_TRUE(kept("bin/corrugo.p", plugin));
     }
+    program = CORRUGO_HOST_PATH;
     Outcome r = run({"tube.ac", "--tick=00000000000004294967295", "-c", WAVE});
     EXPECT_EQ(r.status, 0) << r.err;
     // A model to be read from, or written to, a standard stream the program
@@ -439,6 +495,37 @@ TEST_F(Saving, NamesAndStreamsARunCannotUseAreRefused)
         r = run({c.model, "-c", WAVE, "-o", "-"}, "", std::string("sh -c '\"$0\" \"$@\" ") + c.closes + "'");
         EXPECT_EQ(r.status, 2) << c.closes;
         EXPECT_EQ(r.err, c.says);
+    }
+}
+
+// Every text a command line asks for is checked once written: on a full
+// disk, or a stream the program was started without, it is an error.
+TEST_F(Saving, TextThatCannotBeWrittenIsAnError)
+{
+    example("tube.ac");
+    const std::string full = "sh -c '\"$0\" \"$@\" >/dev/full'", closed = "sh -c '\"$0\" \"$@\" >&-'";
+    const std::vector<std::string> print = {"--along", "x", "--sine", "y", "--cycles", "5", "--print-command"};
+    const std::vector<std::string> report = {"tube.ac", "-c", WAVE, "--report", "-o", "out.ac"};
+    const struct {
+        std::vector<std::string> args;
+        std::string wrapper;
+        const char *says;
+    } cases[] = {
+        {{"--help"}, full, "standard output: cannot write: No space left on device\n"},
+        {{"--version"}, full, "standard output: cannot write: No space left on device\n"},
+        {print, full, "standard output: cannot write: No space left on device\n"},
+        {report, full, "standard output: cannot write: No space left on device\n"},
+        {{"--help"}, closed, "standard output: cannot write: Bad file descriptor\n"},
+        {{"--version"}, closed, "standard output: cannot write: Bad file descriptor\n"},
+        {print, closed, "standard output: cannot write: Bad file descriptor\n"},
+        {report, closed, "standard output: cannot write: Bad file descriptor\n"},
+        {{"tube.ac", "-c", WAVE, "--report", "-o", "-"}, "sh -c '\"$0\" \"$@\" 2>/dev/full'", ""},
+    };
+    for (const auto &c : cases) {
+        Outcome r = run(c.args, "", c.wrapper);
+        EXPECT_EQ(r.status, 2) << c.args[0] << " " << c.wrapper;
+        EXPECT_EQ(r.err, c.says);
+        EXPECT_FALSE(fs::exists(dir / "after" / "out.ac"));
     }
 }
 

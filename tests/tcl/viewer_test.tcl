@@ -372,6 +372,32 @@ test failedSaveLosesNothing {a model that cannot be written shows why and keeps 
 	    [dict get [::viewer::state] file] [wm title .]
 } -result [list {::tk::icons::error {The model was not saved.}} 1 $work {roof.ac - corrugo-host}]
 
+test saveOverAnotherProgramsChange {Save never writes over a file another program changed since it was read, by either route; nor over the plug-in} -body {
+    set results {}
+    foreach route {rename {in place}} {
+	set file [file join $scratch changed.ac]
+	file delete -force $file [file join $scratch second.ac]
+	file copy $roof $file
+	if {$route eq "in place"} {
+	    file link -hard [file join $scratch second.ac] $file
+	}
+	::viewer::Open $file
+	update
+	qorvel_go x y n 2 0.1 0.1 0 0 0 0 0 0
+	spill $file "AC3Db\nOBJECT poly\nkids 0\n"
+	lappend results [catch ::viewer::save message] \
+		[string match "*changed.ac: changed by another program while corrugo-host ran; nothing was written" $message] \
+		[slurp $file]
+    }
+    set plugin [file join [file dirname $::host] corrugo.p]
+    set before [slurp $plugin]
+    lappend results [catch {::viewer::save $plugin} message] $message [expr {[slurp $plugin] eq $before}]
+    ::viewer::Open $work
+    update
+    set results
+} -result [list 1 1 "AC3Db\nOBJECT poly\nkids 0\n" 1 1 "AC3Db\nOBJECT poly\nkids 0\n" \
+	1 "[file join [file dirname $::host] corrugo.p]: cannot write: it is the plug-in file" 1]
+
 test openAndSaveAs {Open reads another model; Save As writes it to a new name, which Save then uses} -body {
     set fence [file join $scratch fence.ac]
     file copy [file join $::examples fence.ac] $fence
