@@ -324,6 +324,21 @@ static int same_bytes(int from, int to)
     return 0;
 }
 
+// Copies all of "from" to the new file "name" (mode 0600), which is removed
+// again when that fails: 0, or the errno (EEXIST: the name is taken).
+static int copy_to_new(int from, const std::string &name)
+{
+    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno;
+    int e = copy_in_place(from, fd, 0);
+    if (close(fd) != 0 && e == 0)
+        e = errno;
+    if (e != 0)
+        unlink(name.c_str());
+    return e;
+}
+
 // Keeps the new content "from" in a new file beside "target" (or in
 // "elsewhere" when its folder may not be written), named "NAME.new", or
 // "NAME.new2" and on when that is taken: the file in place could not be
@@ -333,26 +348,16 @@ static std::string keep_new_content(int from, const std::string &target,
 {
     int e = 0;
     for (const std::string &folder : {folder_of(target), elsewhere}) {
-        for (int n = 1; n < 100; n++) {
+        e = EEXIST; /* till a name is free */
+        for (int n = 1; n < 100 && e == EEXIST; n++) {
             std::string name = folder + "/" + base_of(target) + ".new" +
                                (n > 1 ? std::to_string(n) : std::string());
-            int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-            if (fd < 0 && errno == EEXIST)
-                continue;
-            if (fd < 0) {
-                e = errno;
-                break; /* this folder will not take it */
-            }
-            e = copy_in_place(from, fd, 0);
-            if (close(fd) != 0 && e == 0)
-                e = errno;
+            e = copy_to_new(from, name);
             if (e == 0)
                 return name;
-            unlink(name.c_str());
-            break;
         }
     }
-    errno = e != 0 ? e : EEXIST;
+    errno = e;
     return "";
 }
 

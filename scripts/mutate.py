@@ -109,6 +109,8 @@ FILES = {
 CATALOG_FILES = {
     'programs/corrugo_host.cpp': ('corrugo-host', [(['corrugo-host'],
                                                     r'^(Cli|Named|Saving|Robust)\.')]),
+    'programs/run_files.cpp': ('corrugo-host', [(['corrugo-host'],
+                                                 r'^(Cli|Named|Saving|Robust)\.')]),
 }
 
 
