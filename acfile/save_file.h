@@ -24,7 +24,12 @@
 //   so only SIGKILL or a failing disk can leave such a file half written.
 //   The file's exclusive lock (a POSIX record lock) is held from before the
 //   new content is made until it is in place, so a cooperating program
-//   reading the file (read_ac_file holds a shared lock) is waited for.
+//   reading the file (read_ac_file holds a shared lock) is waited for. The
+//   file is read back once copied: a program that ignored the lock and
+//   wrote it meanwhile fails the save ("another program wrote to the file
+//   while it was being written in place, so it may hold neither model; the
+//   new model is in NAME.new"), the new content kept in a new file NAME.new
+//   (NAME.new2 and on when taken) beside it, or in TMPDIR or /tmp.
 // - The new file takes the target's extended attributes (access control
 //   lists among them); when one cannot be set, the target is written in
 //   place instead, which keeps them all.

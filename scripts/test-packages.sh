@@ -184,6 +184,9 @@ hardened() {
 dpkg-deb -x "$work/dist/$deb" "$work/deb"
 no_paths "$work/deb" "$deb"
 hardened "$work/deb/usr/bin/corrugo-host" "$deb: corrugo-host"
+# The program finds its private library without /proc, and nowhere else.
+runpath=$(readelf -dW "$work/deb/usr/bin/corrugo-host" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
+[ "$runpath" = /usr/lib/corrugo ] || fail "$deb: corrugo-host's run path is \"$runpath\", not /usr/lib/corrugo"
 hardened "$work/deb/usr/lib/corrugo/libcorrugo_sim.so" "$deb: libcorrugo_sim.so"
 hardened "$work/deb/usr/lib/corrugo/corrugo.p" "$deb: corrugo.p"
 hardened "$work/$tgz/$tgz/corrugo.p" "$tgz.tar.gz: corrugo.p"
@@ -215,6 +218,14 @@ ldd $host | grep -q "not found" && fail "the installed corrugo-host misses a lib
     fail "the installed corrugo-host failed: $(cat "$work/report.txt")"
 cmp -s "$work/expected.ac" "$work/installed.ac" || fail "the installed corrugo-host corrugates differently"
 grep -qx "vertices: 369, moved: 360" "$work/report.txt" || fail "the installed corrugo-host reports: $(cat "$work/report.txt")"
+# Where /proc is not mounted (here: hidden under an empty one), it still
+# starts and finds its library and its plug-in.
+if unshare -m true 2>/dev/null; then
+    noproc=$(cd "$work" && unshare -m sh -c 'mount -t tmpfs none /proc && "$0" "$@"' \
+                 $host roof.ac "${wave[@]}" --report 2>&1) ||
+        fail "the installed corrugo-host without /proc: $noproc"
+    grep -qx "vertices: 369, moved: 360" <<< "$noproc" || fail "without /proc: $noproc"
+fi
 page=$(MANPATH=/usr/share/man man -P cat corrugo-host 2>&1) || fail "man corrugo-host: $page"
 grep -q "corrugo-host - run the Corrugo wave plug-in on AC3D model files" <<< "$page" || fail "man corrugo-host shows no NAME line: $page"
 grep -q -- "--along" <<< "$page" || fail "man corrugo-host does not name --along"
