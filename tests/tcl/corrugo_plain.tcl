@@ -75,6 +75,22 @@ test scanFindsNothingNewer {the plain form's code uses nothing that Tcl/Tk 8.5 a
     list [expr {[llength $part] > 400}] [string match *Rows* $part] $found
 } -result {1 1 {}}
 
+test scanFindsNoLeadingZero {no number in the script's code is written with a leading zero, which Tcl 9 reads as decimal and Tcl 8 as octal} -body {
+    set channel [open $::script]
+    set lines [split [read $channel] \n]
+    close $channel
+    set found {}
+    set n 0
+    foreach line $lines {
+	incr n
+	if {![string match #* [string trimleft $line]]
+		&& [regexp {(^|[^\w.#])0[0-9]} $line]} {
+	    lappend found "line $n"
+	}
+    }
+    set found
+} -result {}
+
 # An interpreter like one with Tk 8.4: the commands, functions, named
 # fonts and float formats that came later are gone, and Tk says 8.4.
 set old [interp create]

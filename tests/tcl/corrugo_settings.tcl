@@ -11,8 +11,7 @@
 
 source [file join [file dirname [info script]] in_tk.tcl]
 
-source $script	;# to read back what the dialog writes
-
+source $script	;# for the help's words
 set root [file join [expr {[info exists env(TMPDIR)] ? $env(TMPDIR) : "/tmp"}] \
 	corrugo-settings-[pid]]
 file delete -force $root
@@ -166,11 +165,15 @@ proc clean {} {
     file delete -force [file dirname $::settings]
 }
 
-test builtInPresetsFillEveryField {each built-in preset fills every field and the drawing, applying nothing} -setup clean -body {
+test builtInPresetsFillEveryField {each built-in preset fills every field, each with a value it may hold, and the drawing, applying nothing} -setup clean -body {
     session {
 	set seen {}
 	set before [.corrugo.f.profile coords wave1]
 	foreach name [lrange [$f.presets.choice cget -values] 0 end] {
+	    # Values no preset holds: each must be set by the preset.
+	    array set ::corrugo::S {frequency 77 units 9 freqaxis q axis1 q
+		axis2 q amplitude1 77 amplitude2 77 decay1 77 decay2 77
+		offset1 77 offset2 77 random1 0 random2 9 mode 9}
 	    choose $name
 	    set drawn [concat [.corrugo.f.profile coords wave1] [.corrugo.f.profile coords wave2]]
 	    lappend seen $name [::corrugo::arguments] [expr {$drawn ne $before}] \
@@ -260,6 +263,117 @@ test deleteOwnPreset {one's own preset is deleted after asking, for this session
 	lindex [$f.presets.choice cget -values] end
     }]
 } -result {{Delete the preset "Second"?} {First Second} {{Delete the preset "Second"?}} {{Wavy boards, each its own} First} {} 1 First}
+
+# What the user did in one or more copies of the dialog, and what a new
+# session finds: nothing the user kept is lost.
+set work {
+    halfTypedFields {
+	session {
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry Mine
+	    .corrugo.name.save invoke
+	    fill $f.frequency 5
+	    fill $f.amplitude1 0.3
+	    $f.apply invoke
+	    fill $f.frequency 1e
+	    fill $f.amplitude1 ""
+	    press $f.frequency Escape
+	}
+	session {
+	    list [lrange [::corrugo::arguments] 3 4] [dict keys $::corrugo::User] \
+		    $::corrugo::S(trouble)
+	}
+    } {{5 0.3} Mine {}}
+    presetWhileANumberIsUnfinished {
+	list [session {
+	    fill $f.amplitude1 -
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry Dash
+	    .corrugo.name.save invoke
+	    set seen [list $::corrugo::S(nameMessage) [winfo exists .corrugo.name]]
+	    $f.close invoke
+	    set seen
+	}] [session {
+	    list [dict keys $::corrugo::User] $::corrugo::S(trouble)
+	}]
+    } {{{Sine wave amplitude: enter a number} 1} {{} {}}}
+    presetWithAnUnusedField {
+	session {
+	    $f.axis2.z invoke
+	    fill $f.amplitude2 0.3
+	    fill $f.amplitude2 ""
+	    $f.axis2.n invoke
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry Off
+	    .corrugo.name.save invoke
+	}
+	session {
+	    choose Off
+	    list [::corrugo::arguments] $::corrugo::S(trouble)
+	}
+    } {{x y n 2 0.1 0.3 0 0 0 0 0 0} {}}
+    twoCopies {
+	set a [copy]
+	set b [copy]
+	$a eval {
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry "Made in A"
+	    .corrugo.name.save invoke
+	}
+	$b eval {
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry "Made in B"
+	    .corrugo.name.save invoke
+	    $f.apply invoke
+	}
+	set seen [$b eval {$f.presets.choice cget -values}]
+	$a eval {answer yes {$f.presets.delete invoke}}
+	$b eval {$f.close invoke}
+	interp delete $a
+	interp delete $b
+	list [lrange $seen end-1 end] [session {dict keys $::corrugo::User}]
+    } {{{Made in A} {Made in B}} {{Made in B}}}
+    nameWindowKeys {
+	set seen [session {
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry Cancelled
+	    press .corrugo.name.cancel Return
+	    set seen [winfo exists .corrugo.name]
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry ""
+	    paste .corrugo.name.entry "Two\nlines"
+	    lappend seen [.corrugo.name.entry get] $::corrugo::S(nameMessage) $::bells
+	    press .corrugo.name.entry Tab
+	    fill .corrugo.name.entry "Two lines"
+	    press .corrugo.name.entry Return
+	    lappend seen [winfo exists .corrugo.name]
+	}]
+	lappend seen [session {list [dict keys $::corrugo::User] $::corrugo::S(trouble)}]
+    } {0 {} {A preset's name cannot hold a line break, a tab or another control character.} 1 0 {{{Two lines}} {}}}
+    longPresetName {
+	session {
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry "A preset with a name much longer than the box was at first"
+	    .corrugo.name.save invoke
+	    fill $f.frequency 3
+	    update
+	    set box $f.presets.choice
+	    list [$box get] [expr {[winfo reqwidth $box] > [font measure TkTextFont [$box get]]}]
+	}
+    } {{A preset with a name much longer than the box was at first (modified)} 1}
+}
+
+test usersWorkKept {a field left half typed, a preset saved meanwhile, two copies of the dialog at once, names pasted: what the user kept is there in the next session} -body {
+    set wrong {}
+    foreach {case body result} $::work {
+	clean
+	set seen [eval $body]
+	if {$seen ne $result} {
+	    lappend wrong $case $seen
+	}
+    }
+    set wrong
+} -result {}
 
 # The files a session may find, as a command that makes it, what the
 # message line says (%s: the file's path; "" when the file is fine), the
@@ -381,9 +495,9 @@ test settingsFileFaults {a file that is absent, empty, not a regular file, too l
 	    lappend wrong $case "written [expr {!$written}]"
 	} elseif {$written} {
 	    # What is written reads back whole, with the change.
-	    set back [::corrugo::ReadSettings $::settings]
-	    set back [list [dict get $back problems] [dict keys [dict get $back presets]] \
-		    [dict get $back last frequency]]
+	    set back [session {
+		list $::corrugo::S(trouble) [dict keys $::corrugo::User] $::corrugo::S(frequency)
+	    }]
 	    if {$back ne [list {} [concat $presets New] 4]} {
 		lappend wrong $case $back
 	    }
@@ -392,11 +506,14 @@ test settingsFileFaults {a file that is absent, empty, not a regular file, too l
     set wrong
 } -result {}
 
-test savedWholeOrNotAtAll {the file is replaced by a new one renamed over it, keeping its mode and its link} -setup clean -body {
+test savedWholeOrNotAtAll {the file is replaced by a new one renamed over it, keeping its mode and its link; what an interrupted save left is removed} -setup clean -body {
     spill $::settings $::good
-    file attributes $::settings -permissions 0600
+    file attributes $::settings -permissions 0o600
     file rename $::settings [file join $::root real.tcl]
     file link -symbolic $::settings [file join $::root real.tcl]
+    # What a save killed while writing left behind, long ago.
+    spill [file join $::root real.tcl.99999.new] "half"
+    file mtime [file join $::root real.tcl.99999.new] [expr {[clock seconds] - 3600}]
     session {
 	fill $f.frequency 8
 	$f.close invoke
@@ -404,8 +521,9 @@ test savedWholeOrNotAtAll {the file is replaced by a new one renamed over it, ke
     list [file type $::settings] \
 	    [file attributes [file join $::root real.tcl] -permissions] \
 	    [glob -nocomplain -tails -directory [file dirname $::settings] *] \
+	    [glob -nocomplain -tails -directory $::root *.new] \
 	    [session {lindex [::corrugo::arguments] 3}]
-} -result {link 00600 settings.tcl 8}
+} -result {link 00600 settings.tcl {} 8}
 
 test settingsFolder {the file lives under XDG_CONFIG_HOME, else the home folder's .config; on Windows under APPDATA} -body {
     set ::tcl_platform(platform) windows
