@@ -76,12 +76,6 @@ struct AcSource {
     std::vector<ObjectRecord> objects; // objects with vertices, in file order
     std::vector<Frame> frames;
     std::vector<Position> positions; // world positions as read
-    // How many vertex and surface lines the quick readers of their usual
-    // forms took; the others were read the general way. What is read is the
-    // same either way: only the speed differs, and this shows which it was.
-    size_t quick_lines = 0;
-    // Of those, the refs lines classed 16 or 32 bytes at once (plain_lines.h).
-    size_t lines_at_once = 0;
     // The regular file read, for noticing that another program changed it
     // before the model is written (stamp.h): its path as given (or as last
     // saved to; empty for standard input redirected from a file, whose place
@@ -139,10 +133,6 @@ void write_ac(const Model &model, const AcSource &source, std::string &out, int 
 // for the normal floats below 2^24 in magnitude, which is nearly every
 // coordinate of a model.
 char *format_float(char *first, char *last, float value);
-
-// How many floats format_float has written the quick way on this thread: for
-// tests, which check that the usual numbers take it.
-size_t quick_float_count();
 
 // Writes as write_ac does to the open descriptor "fd" (standard output, say),
 // as it goes: not atomic. "name" names it in the error, which says why.

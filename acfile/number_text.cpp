@@ -222,20 +222,12 @@ static bool shortest_decimal(float a, uint32_t &digits, int &exponent)
     return true;
 }
 
-// The library is loaded with the program, never later, so its thread's
-// counter is found at a fixed place (the general way is a call per number).
-static thread_local size_t quick_floats __attribute__((tls_model("initial-exec"))) = 0;
-
-size_t quick_float_count() { return quick_floats; }
-
 char *format_float(char *first, char *last, float value)
 {
     uint32_t digits;
     int exponent;
-    if (last - first >= 16 && shortest_decimal(std::fabs(value), digits, exponent)) {
-        quick_floats++;
+    if (last - first >= 16 && shortest_decimal(std::fabs(value), digits, exponent))
         return write_decimal(first, std::signbit(value), digits, exponent);
-    }
     return std::to_chars(first, last, value).ptr;
 }
 

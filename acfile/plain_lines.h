@@ -189,19 +189,13 @@ static inline const char *read_plain_vertex(const char *p, const char *end, floa
 
 // The common line of a surface's refs: a vertex index of at most 9 digits and
 // two plain texture coordinates (check_plain_real), and nothing after them but
-// spaces. Returns the start of the next line, or null for any other line;
-// "at_once" counts the lines classed at once.
-static inline const char *read_plain_ref_line(const char *p, const char *end, uint64_t &index,
-                                              size_t &at_once)
+// spaces. Returns the start of the next line, or null for any other line.
+static inline const char *read_plain_ref_line(const char *p, const char *end, uint64_t &index)
 {
 #if defined(__SSE2__)
     ThreeWords w;
-    if (end - p >= 32 && three_words(p, w) && read_ref_words(p, w, index)) {
-        at_once++;
+    if (end - p >= 32 && three_words(p, w) && read_ref_words(p, w, index))
         return p + w.length + 1;
-    }
-#else
-    (void)at_once;
 #endif
     p = read_plain_digits(skip_plain_spaces(p), end, index, 9);
     for (int k = 0; k < 2 && p; k++) /* the texture coordinates */

@@ -73,7 +73,6 @@ struct ReadAhead {
     bool out_of_memory = false;
     ReadError error;
     Line failed_head;
-    size_t quick_lines = 0, lines_at_once = 0;
     std::atomic<bool> abandoned{false};
     std::thread worker; /* the second thread, until joined */
 
@@ -114,8 +113,6 @@ static void read_ahead(Reader &r, ReadAhead &a)
         a.failed = true;
         a.out_of_memory = true;
     }
-    a.quick_lines = r.source.quick_lines;
-    a.lines_at_once = r.source.lines_at_once;
 }
 
 // Takes over what was read ahead from the line at r.p, the start of the next
@@ -139,8 +136,6 @@ static void adopt(Reader &r, TreeState &t, ReadAhead &a, size_t base)
         frame = place_object(r, o);
         close_object(t, object, frame, ahead.kids, base + ahead.kids_line);
     }
-    r.source.quick_lines += a.quick_lines;
-    r.source.lines_at_once += a.lines_at_once;
     if (a.failed) {
         Line head = a.failed_head;
         head.number += base;

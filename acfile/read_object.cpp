@@ -66,7 +66,6 @@ static void read_vertices(Reader &r, const Line &head, ObjectState &o, Block &bl
         if (const char *next = read_plain_vertex(r.p, r.end, v)) {
             r.p = next;
             r.line_number++;
-            r.source.quick_lines++;
             object->vertices.push_back({v[0], v[1], v[2], object});
             continue;
         }
@@ -164,11 +163,10 @@ static bool read_plain_surface(Reader &r, ObjectState &o)
     const size_t first = object->refs.size(), vertices = object->vertices.size();
     uint32_t max_ref = o.max_ref;
     Line max_ref_line = o.max_ref_line;
-    size_t at_once = 0;
     for (uint64_t i = 0; i < count; i++) {
         const char *line = p;
         uint64_t index;
-        const char *next = read_plain_ref_line(p, end, index, at_once);
+        const char *next = read_plain_ref_line(p, end, index);
         if (!next || (o.has_numvert && index >= vertices)) {
             object->refs.resize(first);
             return false;
@@ -187,8 +185,6 @@ static bool read_plain_surface(Reader &r, ObjectState &o)
     o.max_ref_line = max_ref_line;
     r.p = p;
     r.line_number += lines;
-    r.source.quick_lines += lines;
-    r.source.lines_at_once += at_once;
     return true;
 }
 

@@ -77,7 +77,7 @@ inline std::string describe(const Loaded &l)
     d += "positions ";
     for (const auto &p : l.source.positions)
         bits(&p, sizeof p);
-    d += "\nquick lines " + std::to_string(l.source.quick_lines) + "\n";
+    d += "\n";
     return d;
 }
 
