@@ -483,77 +483,27 @@ void add_undoable_vertex_positions(const char *label, HostList *vertices)
     host().undo.push_back(std::move(step));
 }
 
-// A position as four lanes (x, y, z and a zero), so that one vector compare
-// takes all three coordinates.
-typedef float Lanes __attribute__((vector_size(16)));
-
-static Lanes lanes_of(const acfile::Vertex &v)
-{
-    return Lanes{v.x, v.y, v.z, 0.0f};
-}
-
-// The first of the model's coordinates on "axis", in walk order, equal to
-// "value": the one a walk keeping one bound would keep, when zeros of both
-// signs tie.
-static float first_equal(int axis, float value)
-{
-    for (const auto &object : host().model.objects)
-        for (const acfile::Vertex &v : object->vertices) {
-            const float c[3] = {v.x, v.y, v.z};
-            if (c[axis] == value)
-                return c[axis];
-        }
-    return value;
-}
-
-// One bound from the bounds of the vertices at even and at odd places: the
-// lower ("below") or higher one, and when they tie with different bits (+0
-// and -0), the one met first.
-static float settle(float even, float odd, bool below, int axis)
-{
-    if (below ? odd < even : odd > even)
-        return odd;
-    if (below ? even < odd : even > odd)
-        return even; /* the lower or higher */
-    if (std::memcmp(&even, &odd, sizeof even) == 0)
-        return even; /* the same bits */
-    return first_equal(axis, even);
-}
-
-// Widens the bounds "lo" and "hi" to take in the position "c".
-static void take_in(Lanes c, Lanes &lo, Lanes &hi)
-{
-    lo = c < lo ? c : lo;
-    hi = c > hi ? c : hi;
-}
-
 void find_bounding_box(void)
 {
     // Starts empty at +inf/-inf, so that each coordinate costs two compares
-    // and no test of its own; a NaN fails both and is passed over. Vertices
-    // at even and at odd places keep bounds of their own, so that the
-    // compares of one vertex need not wait for those of the one before.
-    const float inf = HUGE_VALF;
-    Lanes lo_even = {inf, inf, inf, inf}, hi_even = -lo_even;
-    Lanes lo_odd = lo_even, hi_odd = hi_even;
-    bool any = false;
-    for (const auto &object : host().model.objects) {
-        const std::vector<acfile::Vertex> &vertices = object->vertices;
-        size_t i = 0;
-        for (; i + 1 < vertices.size(); i += 2) {
-            take_in(lanes_of(vertices[i]), lo_even, hi_even);
-            take_in(lanes_of(vertices[i + 1]), lo_odd, hi_odd);
-        }
-        if (i < vertices.size())
-            take_in(lanes_of(vertices[i]), lo_even, hi_even);
-        any = any || !vertices.empty();
-    }
+    // and no test of its own: a NaN fails both and is passed over, and of
+    // equal coordinates (zeros of both signs) the first met is kept.
     sim::Box box;
-    for (int i = 0; i < 3; i++) {
-        box.min[i] = settle(lo_even[i], lo_odd[i], true, i);
-        box.max[i] = settle(hi_even[i], hi_odd[i], false, i);
+    for (int k = 0; k < 3; k++) {
+        box.min[k] = HUGE_VALF;
+        box.max[k] = -HUGE_VALF;
     }
-    box.empty = !any;
+    for (const auto &object : host().model.objects)
+        for (const acfile::Vertex &v : object->vertices) {
+            const float c[3] = {v.x, v.y, v.z};
+            for (int k = 0; k < 3; k++) {
+                if (c[k] < box.min[k])
+                    box.min[k] = c[k];
+                if (c[k] > box.max[k])
+                    box.max[k] = c[k];
+            }
+            box.empty = false;
+        }
     host().seen.box = box;
     host().seen.bounding_boxes++;
     host().seen.refreshes.push_back("find_bounding_box");
