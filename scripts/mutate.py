@@ -148,7 +148,12 @@ FOLDERS = [('wave/', 'wave/'), ('plugin/', 'plugin/'),
 SAMPLE_SIZE = 100
 TEST_TIMEOUT = 10  # seconds per ctest test; a mutant that hangs is killed
 
-Mutant = namedtuple('Mutant', 'path start end replacement line original description')
+# "function": the function (or the initialised table, or the type) whose
+# braces hold the change, "Type::name" for a member; "occurrence": which of
+# the function's lines of the same text with the same change it is (1 for
+# the first).
+Mutant = namedtuple('Mutant', 'path start end replacement line original description function '
+                    'occurrence', defaults=('-', 1))
 CATALOG_MARK = 'by hand: '  # starts the description of a fault of the catalog
 CATALOG_SAMPLE = 30  # at most this many of them in the sample
 
@@ -228,6 +233,120 @@ def host_functions():
         header = f.read()
     return set(re.findall(r'\b(\w+)\s*\([^;]*\)\s*(?:HOST_PRINTF\([^)]*\))?\s*;', header)) - {
         'HOST_PRINTF', 'typedef'}
+
+
+def _named_block(header):
+    """What the tokens before a '{' outside any function open: ('function',
+    name), ('value', name) for an initialised variable, ('type', name),
+    ('namespace', None) for a namespace or an extern "C" block, or ('block',
+    None)."""
+    while len(header) > 1 and header[0].text == 'template' and header[1].text == '<':
+        depth, i = 0, 1  # past the template's parameters
+        for i in range(1, len(header)):
+            depth += {'<': 1, '>': -1, '>>': -2}.get(header[i].text, 0)
+            if depth <= 0:
+                break
+        header = header[i + 1:]
+    texts = [t.text for t in header]
+    if not texts:
+        return 'block', None
+    if 'namespace' in texts or (texts[0] == 'extern' and len(texts) == 2):
+        return 'namespace', None
+    depth, first = 0, {}
+    for i, text in enumerate(texts):
+        if text in ('(', '['):
+            if depth == 0:
+                first.setdefault(text, i)
+            depth += 1
+        elif text in (')', ']'):
+            depth -= 1
+        elif text == '=' and depth == 0:
+            first.setdefault('=', i)
+    paren = first.get('(', len(texts))
+    if 'operator' in texts[:paren + 1]:
+        o = texts.index('operator')
+        end = o + 2 if texts[o + 1] == '(' else paren  # operator() or operator=
+        start = o
+        name = 'operator' + ''.join(texts[o + 1:end])
+    elif first.get('=', len(texts)) < paren or paren == len(texts) and \
+            not {'struct', 'class', 'union', 'enum'} & set(texts):
+        j = first.get('=', len(texts)) - 1
+        while j > 0 and texts[j] == ']':
+            j = texts.index('[', 0, j) - 1 if '[' in texts[:j] else 0
+        return 'value', texts[j] if header[j].kind == 'ident' else '-'
+    elif {'struct', 'class', 'union', 'enum'} & set(texts[:paren]):
+        k = max(i for i, text in enumerate(texts[:paren]) if text in ('struct', 'class', 'union', 'enum'))
+        names = [t.text for t in header[k + 1:paren] if t.kind == 'ident' and t.text != 'final']
+        return 'type', names[0] if names else '(anonymous)'
+    else:
+        start = paren - 1
+        name = texts[start] if start >= 0 else '-'
+        if start > 0 and texts[start - 1] == '~':
+            start -= 1
+            name = '~' + name
+    while start >= 2 and texts[start - 1] == '::' and header[start - 2].kind == 'ident':
+        start -= 2
+        name = texts[start] + '::' + name
+    return 'function', name
+
+
+def function_spans(tokens):
+    """The named blocks of a file: (start offset, end offset, name), a member
+    function's name after its type's ("Type::name"). A brace-depth scan:
+    the header of a block opened outside any function is the text since the
+    last ';', '{', '}' or access label; blocks within a function are part of
+    it."""
+    spans, stack, header_start = [], [], 0
+    for i, tok in enumerate(tokens):
+        inside = any(kind in ('function', 'value') for kind, _, _ in stack)
+        if tok.text == '{':
+            kind, name = ('block', None) if inside else _named_block(tokens[header_start:i])
+            if name:
+                outer = [n for k, n, _ in stack if n and k in ('type', 'function', 'value')]
+                name = '::'.join(outer + [name])
+            stack.append((kind, name, tok.start))
+            header_start = i + 1
+        elif tok.text == '}':
+            if stack:
+                kind, name, start = stack.pop()
+                if name:
+                    spans.append((start, tok.end, name))
+            header_start = i + 1
+        elif not inside and (tok.text == ';' or (tok.text == ':' and i and tokens[i - 1].text in
+                                                  ('public', 'protected', 'private'))):
+            header_start = i + 1
+    return spans
+
+
+_SPANS = {}
+
+
+def function_at(path, offset):
+    """The name of the function of "path" that holds "offset" (the innermost
+    named block; in a Tcl script, the nearest proc above it); '-' outside
+    any."""
+    if path not in _SPANS:
+        with open(os.path.join(ROOT, path)) as f:
+            text = f.read()
+        if path.endswith('.tcl'):
+            _SPANS[path] = [(m.start(), len(text), m.group(1))
+                            for m in re.finditer(r'^\s*proc\s+(\S+)', text, re.M)]
+        else:
+            _SPANS[path] = function_spans(tokenize(preprocessor_mask(text)))
+    inner = [(start, name) for start, end, name in _SPANS[path] if start <= offset < end]
+    return max(inner)[1] if inner else '-'
+
+
+def numbered(mutants):
+    """The mutants with their function and occurrence set."""
+    count = {}
+    out = []
+    for m in sorted(mutants, key=lambda m: (m.path, m.start)):
+        function = function_at(m.path, m.start)
+        k = (m.path, function, m.original, m.description)
+        count[k] = count.get(k, 0) + 1
+        out.append(m._replace(function=function, occurrence=count[k]))
+    return out
 
 
 # }======
@@ -368,7 +487,7 @@ def all_mutants(paths):
         n = seen[(m.path, m.line, m.description)] = seen.get((m.path, m.line, m.description), 0) + 1
         if n > 1:
             mutants[i] = m._replace(description='%s #%d' % (m.description, n))
-    return mutants
+    return numbered(mutants)
 
 
 def unescape(text):
@@ -420,53 +539,77 @@ def catalog():
             mutants.append(Mutant(path, start, start + len(text), replacement, line_number,
                                   original.splitlines()[line_number - 1].strip(),
                                   CATALOG_MARK + seen_by_user))
-    return mutants, faults
+    return numbered(mutants), faults
 
 
 def equivalent_keys():
-    """Mutants listed as equivalent: "path | original line | change" lines,
-    each with the numbers of the file's lines that list it."""
-    keys = {}
+    """Mutants listed as equivalent: "path | function | original line |
+    change" lines, with "| occurrence N" after them when the function has
+    several lines of that text with that change and only the Nth is meant
+    (without it, the entry names them all: equivalent for the same reason).
+    Each key with the numbers of the file's lines that list it; and the
+    lines that are no entry."""
+    keys, faults = {}, []
+    name = os.path.relpath(EQUIVALENT_FILE, ROOT)
     if os.path.exists(EQUIVALENT_FILE):
         with open(EQUIVALENT_FILE) as f:
             for number, line in enumerate(f, 1):
-                if line.startswith('#') or '|' not in line:
+                if line.startswith('#') or not line.strip():
                     continue
                 # " | " apart: the lines themselves may hold "||"
                 parts = [p.strip() for p in line.rstrip('\n').split(' | ')]
-                if len(parts) >= 3:
-                    keys.setdefault((parts[0], ' | '.join(parts[1:-1]), parts[-1]), []).append(number)
-    return keys
+                occurrence = re.fullmatch(r'occurrence ([1-9]\d*)', parts[-1])
+                if occurrence:
+                    parts.pop()
+                if len(parts) < 4:
+                    faults.append('%s:%d: needs FILE | FUNCTION | LINE | CHANGE, then '
+                                  '| occurrence N if need be' % (name, number))
+                    continue
+                k = (parts[0], parts[1], ' | '.join(parts[2:-1]), parts[-1],
+                     int(occurrence.group(1)) if occurrence else None)
+                keys.setdefault(k, []).append(number)
+    return keys, faults
+
+
+def equivalent(m, keys):
+    """Whether the list names mutant "m" (all its function's lines of that
+    text and change, or this one by its occurrence)."""
+    k = (m.path, m.function, m.original, m.description)
+    return k + (None,) in keys or k + (m.occurrence,) in keys
 
 
 def equivalent_list_faults(keys, mutants):
     """What is wrong with the list of equivalent mutants, checked against
-    every mutant of every file: an entry must name exactly one mutant. One
-    that names none has outlived its code; one that names several would
-    excuse a mutant nobody looked at (make the lines differ, by a comment
-    if need be)."""
-    lines = {}
-    moved = {}  # the files where each line and change is found
+    every mutant of every file: an entry must name a mutant, and none that
+    another entry names. One that names none has outlived its code."""
+    found = {}  # (path, function, line, change): the occurrences
+    elsewhere = {}  # (line, change): where else they are found
     for m in mutants:
-        lines.setdefault(key(m), []).append(m.line)
-        moved.setdefault(key(m)[1:], set()).add(m.path)
+        found.setdefault((m.path, m.function, m.original, m.description), []).append(m.occurrence)
+        elsewhere.setdefault((m.original, m.description), set()).add('%s in %s' % (m.path, m.function))
     name = os.path.relpath(EQUIVALENT_FILE, ROOT)
     faults = []
+    named_by = {}  # each mutant named: the line that names it first
     for k, numbers in sorted(keys.items(), key=lambda item: item[1]):
         number = numbers[0]
-        found = lines.get(k, [])
         if len(numbers) > 1:
             faults.append('%s:%d: listed again on line %s'
                           % (name, number, ', '.join(map(str, numbers[1:]))))
-        if not found:
-            elsewhere = sorted(moved.get(k[1:], ()))
-            faults.append('%s:%d: names no mutant (%s: %s); bring it up to date or remove it%s'
-                          % (name, number, k[0], k[2],
-                             ' (the line and the change are in %s now)' % ', '.join(elsewhere)
-                             if elsewhere else ''))
-        elif len(found) > 1:
-            faults.append('%s:%d: names %d mutants, %s lines %s; make the lines differ'
-                          % (name, number, len(found), k[0], ', '.join(map(str, found))))
+        occurrences = [o for o in found.get(k[:4], []) if k[4] in (None, o)]
+        if not occurrences:
+            places = sorted(elsewhere.get(k[2:4], ()))
+            faults.append('%s:%d: names no mutant (%s, in %s: %s%s); bring it up to date or '
+                          'remove it%s'
+                          % (name, number, k[0], k[1], k[3],
+                             ', occurrence %d' % k[4] if k[4] else '',
+                             ' (the line and the change are in %s now)' % ', '.join(places)
+                             if places else ''))
+        for o in occurrences:
+            first = named_by.setdefault(k[:4] + (o,), number)
+            if first != number:
+                faults.append('%s:%d: names a mutant that line %d names already'
+                              % (name, number, first))
+                break
     return faults
 
 
@@ -581,7 +724,7 @@ def ctest(scratch, groups, stop_on_failure=True):
 
 # {====== Running ======
 
-def run_mutants(scratch, mutants, equivalent, verbose, results):
+def run_mutants(scratch, mutants, listed, verbose, results):
     """Appends (mutant, outcome) to "results" as each is known: killed,
     survived, same-code, equivalent or stillborn."""
     by_file = {}
@@ -596,7 +739,7 @@ def run_mutants(scratch, mutants, equivalent, verbose, results):
         baseline = [digest(f) for f in scratch.object_files(path)]
         try:
             for m in sorted(group, key=lambda m: m.start):
-                if key(m) in equivalent:
+                if equivalent(m, listed):
                     results.append((m, 'equivalent'))
                     continue
                 started = time.time()
@@ -649,9 +792,10 @@ def main():
     args = parser.parse_args()
 
     paths = args.files or (sorted(FILES) if args.all or args.rerun else SAMPLE_FILES)
-    equivalent = equivalent_keys()
-    every_by_hand, faults = catalog()
-    faults += equivalent_list_faults(equivalent, all_mutants(sorted(FILES)) + every_by_hand)
+    listed, faults = equivalent_keys()
+    every_by_hand, catalog_faults = catalog()
+    faults += catalog_faults
+    faults += equivalent_list_faults(listed, all_mutants(sorted(FILES)) + every_by_hand)
     if faults:
         sys.exit('\n'.join('mutate.py: ' + fault for fault in faults))
     # the catalog's faults: those of the files asked for (any, by default)
@@ -664,7 +808,8 @@ def main():
         # it; one printed as the run went, by its line number.
         with open(args.rerun) as f:
             log = f.read()
-        by_text = set(re.findall(r'^\s*survived\s+(\S+?):\d+: (.*?)    \[(.*)\]$', log, re.M))
+        by_text = set(re.findall(r'^\s*survived\s+(\S+?):\d+: (.*?)    \[(.*)\](?:    \(in .*\))?$',
+                                 log, re.M))
         # (a file since moved or split: by the text and the change alone)
         moved = {(original, description) for path, description, original in by_text
                  if path not in FILES and path not in CATALOG_FILES}
@@ -682,7 +827,8 @@ def main():
         mutants += rng.sample(by_hand, min(CATALOG_SAMPLE, len(by_hand)))
     if args.list:
         for m in sorted(mutants, key=lambda m: (m.path, m.start)):
-            print('%s:%d: %s    [%s]' % (m.path, m.line, m.description, m.original))
+            print('%s:%d: %s    [%s]    (in %s)' % (m.path, m.line, m.description, m.original,
+                                                    m.function))
         print('%d mutants' % len(mutants))
         return 0
 
@@ -714,13 +860,13 @@ def main():
     results = []
     interrupted_at = None
     try:
-        run_mutants(scratch, mutants, equivalent, args.verbose, results)
+        run_mutants(scratch, mutants, listed, args.verbose, results)
     except KeyboardInterrupt:
         interrupted_at = len(results)
         print('mutate.py: interrupted after %d of %d mutants; the working tree was never '
               'changed; the figures so far:' % (len(results), len(mutants)), file=sys.stderr)
 
-    killed, survived, equivalent, stillborn, score = figures(results)
+    killed, survived, same, stillborn, score = figures(results)
     print()
     for name, prefix in FOLDERS:
         k, s, e, b, sc = figures(results, prefix)
@@ -732,10 +878,11 @@ def main():
         print('%-18s %4d killed, %3d survived, %3d equivalent, %3d not compiling: %5.1f %%'
               % ('written by hand', k, s, e, b, sc))
     print('%d killed, %d survived (%.1f %% killed; %d equivalent, %d not compiling; %.0f s)'
-          % (killed, survived, score, equivalent, stillborn, time.time() - started))
+          % (killed, survived, score, same, stillborn, time.time() - started))
     for m, o in results:
         if o == 'survived':
-            print('  survived %s:%d: %s    [%s]' % (m.path, m.line, m.description, m.original))
+            print('  survived %s:%d: %s    [%s]    (in %s)' % (m.path, m.line, m.description,
+                                                             m.original, m.function))
     if interrupted_at is not None:
         return 130
     if score < args.min_score:

@@ -93,8 +93,10 @@ void apply_wave(WaveParams *params, HostList *vertices)
     const double extent = (double)*axis_coordinate(max_vertex, f) - low;
     const float freqsiz = (float)extent;
 
-    const float base_1 = a1 == 'n' ? 0.0f : *axis_coordinate(min_vertex, a1);
-    const float base_2 = a2 == 'n' ? 0.0f : *axis_coordinate(min_vertex, a2);
+    /* The wave on an axis n moves only "scratch" (below): its base and its
+       amplitude reach nothing. */
+    const float base_1 = *axis_coordinate(min_vertex, a1);
+    const float base_2 = *axis_coordinate(min_vertex, a2);
 
     if (!params->freq_units) {
         /* the frequency counts cycles over the extent, offsets are fractions
@@ -103,10 +105,6 @@ void apply_wave(WaveParams *params, HostList *vertices)
         params->offset_2 *= params->frequency;
         params->frequency = extent == 0.0 ? 0.0f : (float)(params->frequency / extent);
     }
-    if (a1 == 'n')
-        params->amplitude_1 = 0.0f;
-    if (a2 == 'n')
-        params->amplitude_2 = 0.0f;
 
     /* When every vertex shares the lowest coordinate, each one is the lowest
        and takes the full amplitude: Math is 1 rather than 0 times infinity. */
