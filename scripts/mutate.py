@@ -52,30 +52,30 @@ CATALOG_FILE = os.path.join(ROOT, 'scripts', 'mutate-catalog.txt')
 # the programs run as a user runs them, together so that ctest -j2 keeps both
 # cores busy). (ctest's regular expressions have no \w.) Each group is one
 # ctest run, with a pattern to exclude where one is given.
-UNIT = r'^(PercentDraw|ScanFloat|Params|Wave|Messages/ParamFaults)\.'
+UNIT = r'^(PercentDraw|ScanFloat|Params|Wave|Messages/ParamFaults|Reference/WaveBits)\.'
 READER = r'^(Ac[A-Za-z]*|Files/Ac[A-Za-z]*|Edges/Ac[A-Za-z]*)\.'
 READER_ASAN = r'^Asan\.(Ac[A-Za-z]*|Files/Ac[A-Za-z]*|Edges/Ac[A-Za-z]*)\.'
-DEEP = r'^Robust\.AMillionNestedGroups'  # seconds: last
+DEEP = r'^Limits\.AMillionNestedGroups'  # seconds: last
 # Seconds each, and about saving itself (signals, memory limits): only for it.
 SLOW_SAVING = r'^Saving\.(SignalsDuringALargeSave|RunningOutOfMemory)'
-SLOW = r'^(Robust\.AMillionNestedGroups|Saving\.(SignalsDuringALargeSave|RunningOutOfMemory))'
+SLOW = r'^(Limits\.AMillionNestedGroups|Saving\.(SignalsDuringALargeSave|RunningOutOfMemory))'
 # Each group: the targets to build, then the tests to run.
 PLUGIN = ['corrugo_plugin']
 AFTER_PLUGIN = [(PLUGIN, r'^Plugin\.'), (['corrugo_plugin_asan'], r'^Asan\.Plugin\.'),
-                (PLUGIN, (r'^((Cli|Named|Saving|Robust)\.|PluginSymbols$|ViewerInTk$)', SLOW)),
+                (PLUGIN, (r'^((Cli|Named|Saving|Limits)\.|PluginSymbols$|ViewerInTk$)', SLOW)),
                 (PLUGIN, DEEP)]
 CORE_TESTS = [(['test_wave'], UNIT), (['test_host'], r'^Host\.')] + AFTER_PLUGIN
 # The substitute host's library holds the .ac files' objects too: relinked, it
 # carries a mutant of either to every program and test that loads it.
 SIM = ['corrugo_sim']
 SIM_TESTS = [(SIM, r'^Host\.'), (SIM, UNIT),
-             (SIM, (r'^((Plugin|Cli|Named|Saving|Robust)\.|ViewerInTk$)', SLOW)), (SIM, DEEP)]
+             (SIM, (r'^((Plugin|Cli|Named|Saving|Limits)\.|ViewerInTk$)', SLOW)), (SIM, DEEP)]
 FAULTS = r'^Faults\.'  # reading and saving when system calls fail
 ACFILE_TESTS = [(['test_acfile', 'test_noloss'], READER),
                 (['test_acfile_asan'], READER_ASAN), (['test_faults'], FAULTS)] + SIM_TESTS
 SAVE_TESTS = [(['test_faults'], FAULTS), (['test_acfile'], r'^AcFile\.'),
               (['test_acfile_asan'], r'^Asan\.AcFile\.'),
-              (SIM, (r'^(Saving|Cli|Named|Robust)\.', SLOW)),
+              (SIM, (r'^(Saving|Cli|Named|Limits)\.', SLOW)),
               (SIM, SLOW_SAVING)]
 FILES = {
     'wave/draw.cpp': ('corrugo_core', CORE_TESTS),
@@ -108,9 +108,9 @@ FILES = {
 # Files that only faults of the catalog change, not the rules (see FILES).
 CATALOG_FILES = {
     'programs/corrugo_host.cpp': ('corrugo-host', [(['corrugo-host'],
-                                                    r'^(Cli|Named|Saving|Robust)\.')]),
+                                                    r'^(Cli|Named|Saving|Limits)\.')]),
     'programs/run_files.cpp': ('corrugo-host', [(['corrugo-host'],
-                                                 r'^(Cli|Named|Saving|Robust)\.')]),
+                                                 r'^(Cli|Named|Saving|Limits)\.')]),
     # not compiled (no target): its tests run the copy's script itself
     'script/corrugo.tcl': (None, [([], r'^Dialog')]),
 }

@@ -25,7 +25,7 @@ using Point = std::array<float, 3>;
 
 struct Outcome {
     int status; // the exit status, or 128 and the signal that ended it
-    std::string err;
+    std::string err, out;
 };
 
 // Whether this process may mount file systems in a mount namespace of its own
@@ -63,8 +63,10 @@ protected:
 
     // Runs corrugo-host with "args" in "work", after the shell commands
     // "setup" (in a subshell with it, so that limits set there are the host's
-    // only) and behind the words "wrapper"; with "own_mounts", in a mount
-    // namespace that takes the mounts made by "setup" with it when it ends.
+    // only) and behind the words "wrapper" (from_file gives the words for a
+    // standard input); with "own_mounts", in a mount namespace that takes the
+    // mounts made by "setup" with it when it ends. Standard output and error
+    // go to files beside "work".
     Outcome run(const std::vector<std::string> &args, const std::string &setup = "",
                 const std::string &wrapper = "", bool own_mounts = false)
     {
@@ -72,13 +74,20 @@ protected:
                              "\n" + wrapper + " " + quote(program);
         for (const std::string &a : args)
             script += " " + quote(a);
-        script += " 2>../err.txt </dev/null >/dev/null\n)\nstatus=$?\n"
+        script += " 2>../err.txt </dev/null >../out.txt\n)\nstatus=$?\n"
                   "cp -a . ../after || exit 98\nexit $status\n";
         std::ofstream(dir / "run.sh") << script;
         fs::remove_all(dir / "after");
         std::string command = (own_mounts ? "unshare -m sh " : "sh ") + quote((dir / "run.sh").string());
         int status = std::system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / "err.txt")};
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / "err.txt"),
+                slurp(dir / "out.txt")};
+    }
+    // The wrapper that gives the program the file "name" in "work" as its
+    // standard input.
+    static std::string from_file(const std::string &name)
+    {
+        return "sh -c '\"$0\" \"$@\" <" + name + "'";
     }
 
     // Every file and folder in the copy of "work" taken after the run.

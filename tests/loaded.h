@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -80,6 +82,13 @@ inline std::string describe(const Loaded &l)
     d += "\n";
     return d;
 }
+
+// Real models from other tools lie in the folder CORRUGO_AC_SAMPLES names,
+// which a clone of this repository alone lacks: a test that reads them is
+// skipped, saying so, without it.
+#define SKIP_WITHOUT_SAMPLES()                                                                   \
+    if (!std::filesystem::is_directory(CORRUGO_AC_SAMPLES))                                      \
+    GTEST_SKIP() << "no samples folder at " << CORRUGO_AC_SAMPLES << " (see CORRUGO_AC_SAMPLES)"
 
 // Reads "text" as the file "model.ac".
 inline Loaded load(const std::string &text)

@@ -1004,8 +1004,7 @@ static std::string contents(const std::string &path)
 
 TEST(AcSamples, ReadWithTheirObjectVertexAndSurfaceCounts)
 {
-    if (!std::filesystem::is_directory(CORRUGO_AC_SAMPLES))
-        GTEST_SKIP() << "no samples at " << CORRUGO_AC_SAMPLES;
+    SKIP_WITHOUT_SAMPLES();
     for (const Sample &s : samples) {
         Model model;
         AcSource source;
@@ -1022,8 +1021,7 @@ TEST(AcSamples, ReadWithTheirObjectVertexAndSurfaceCounts)
 
 TEST(AcSamples, KeepTheirNamesHierarchySubdivisionAndPlaces)
 {
-    if (!std::filesystem::is_directory(CORRUGO_AC_SAMPLES))
-        GTEST_SKIP() << "no samples at " << CORRUGO_AC_SAMPLES;
+    SKIP_WITHOUT_SAMPLES();
     Model model;
     AcSource source;
     std::string error;
@@ -1044,8 +1042,7 @@ TEST(AcSamples, KeepTheirNamesHierarchySubdivisionAndPlaces)
 
 TEST(AcSamples, EveryOneComesBackByteForByte)
 {
-    if (!std::filesystem::is_directory(CORRUGO_AC_SAMPLES))
-        GTEST_SKIP() << "no samples at " << CORRUGO_AC_SAMPLES;
+    SKIP_WITHOUT_SAMPLES();
     int files = 0;
     for (const auto &entry : std::filesystem::directory_iterator(CORRUGO_AC_SAMPLES)) {
         if (entry.path().extension() != ".ac")

@@ -1,11 +1,14 @@
 // corrugo-host from the outside: options, selection, exit statuses, messages
 // and what it writes.
+#include "host_folder.h"
 #include "shell.h"
 #include "acfile/acfile.h"
 
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,58 +23,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out, err;
-};
+using namespace host_folder;
 
-class Cli : public ::testing::Test {
+uint32_t bits(float f)
+{
+    uint32_t b;
+    std::memcpy(&b, &f, sizeof b);
+    return b;
+}
+
+// Each test runs corrugo-host in a folder of its own.
+class Cli : public HostFolder {
 protected:
-    void SetUp() override
-    {
-        dir = fs::temp_directory_path() /
-              ("corrugo-cli-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    // Runs corrugo-host with "args", standard input from the file "input".
-    Outcome run(const std::vector<std::string> &args, const std::string &input = "/dev/null")
-    {
-        std::string command = "cd " + quote(dir.string()) + " && " + quote(CORRUGO_HOST_PATH);
-        for (const std::string &a : args)
-            command += " " + quote(a);
-        command += " >out.txt 2>err.txt <" + quote(input);
-        int status = std::system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / "out.txt"),
-                slurp(dir / "err.txt")};
-    }
-    fs::path example(const char *name)
-    {
-        fs::copy_file(fs::path(CORRUGO_EXAMPLES) / name, dir / name);
-        return dir / name;
-    }
-    void write(const char *name, const std::string &text)
-    {
-        std::ofstream(dir / name, std::ios::binary) << text;
-    }
-    // The world positions of every vertex of a file, objects in file order.
-    std::vector<std::array<float, 3>> positions(const char *name)
-    {
-        acfile::Model model;
-        acfile::AcSource source;
-        std::string error;
-        EXPECT_TRUE(acfile::read_ac_file((dir / name).string(), model, source, error)) << error;
-        std::vector<std::array<float, 3>> all;
-        for (const auto &object : model.objects)
-            for (const acfile::Vertex &v : object->vertices)
-                all.push_back({v.x, v.y, v.z});
-        return all;
-    }
     // Indices of the vertices whose positions differ between two files.
-    std::vector<size_t> moved(const char *a, const char *b)
+    std::vector<size_t> moved(const char *a, const char *b) const
     {
         auto pa = positions(a), pb = positions(b);
         std::vector<size_t> m;
@@ -80,11 +45,10 @@ protected:
                 m.push_back(i);
         return m;
     }
-
-    fs::path dir;
 };
 
 const char WAVE[] = "qorvel_go x y n 3 0.2 0 0 0 0 0 0 0";
+const char TUBE[] = "qorvel_go z x y 1 0.3 0.3 0 0 0 0 1 1";
 
 // Three objects: "a" at the top with a child "inner", then "b".
 const char NESTED[] = "AC3Db\n"
@@ -109,7 +73,7 @@ TEST_F(Cli, HelpShowsUsageWithExamples)
 TEST_F(Cli, TheFolderItRunsFromLendsNoLibraries)
 {
     for (const char *library : {"libtcl8.6.so", "libtk8.6.so", "libcorrugo_sim.so"})
-        write(library, "not a library");
+        put(library, "not a library");
     Outcome r = run({"--version"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.rfind("corrugo-host ", 0), 0u);
@@ -150,7 +114,7 @@ TEST_F(Cli, WritesOnlyTheVertexLinesThatMoved)
     Outcome r = run({"roof.ac", "-c", WAVE, "-o", "waved.ac"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    std::istringstream a(slurp(dir / "roof.ac")), b(slurp(dir / "waved.ac"));
+    std::istringstream a(after("roof.ac")), b(after("waved.ac"));
     std::string la, lb;
     size_t lines = 0, changed = 0;
     while (std::getline(a, la) && std::getline(b, lb)) {
@@ -170,18 +134,18 @@ TEST_F(Cli, WaveThenUndoGivesTheFileBackByteForByte)
     example("tube.ac");
     Outcome r = run({"tube.ac", "-c", "qorvel_go z x y 1 0.3 0.3 0 0 0 0 1 1", "--undo", "-o", "same.ac"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(slurp(dir / "same.ac"), slurp(dir / "tube.ac"));
+    EXPECT_EQ(after("same.ac"), after("tube.ac"));
     // and in place, with no command at all
     r = run({"tube.ac", "-o", "tube.ac"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(slurp(dir / "tube.ac"), slurp(fs::path(CORRUGO_EXAMPLES) / "tube.ac"));
+    EXPECT_EQ(after("tube.ac"), slurp(fs::path(CORRUGO_EXAMPLES) / "tube.ac"));
     // Names with "=" in them: only an option's name ends at its first "=".
-    fs::copy_file(dir / "tube.ac", dir / "a=b.ac");
+    fs::copy_file(dir / "work" / "tube.ac", dir / "work" / "a=b.ac");
     r = run({"a=b.ac", "-c", "qorvel_go z x y 1 0.3 0.3 0 0 0 0 1 1", "--undo", "-o", "c=d.ac",
              "--debug=e=f.txt"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(slurp(dir / "c=d.ac"), slurp(dir / "tube.ac"));
-    EXPECT_EQ(slurp(dir / "e=f.txt").rfind("Corrugo:\n", 0), 0u);
+    EXPECT_EQ(after("c=d.ac"), after("tube.ac"));
+    EXPECT_EQ(after("e=f.txt").rfind("Corrugo:\n", 0), 0u);
 }
 
 TEST_F(Cli, AMessageExitsOneAndWritesNothing)
@@ -190,13 +154,13 @@ TEST_F(Cli, AMessageExitsOneAndWritesNothing)
     Outcome r = run({"roof.ac", "-c", "qorvel_go x x n 3 0.2 0 0 0 0 0 0 0", "-c", WAVE, "-o", "out.ac"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Corrugo : cannot apply frequency and amplitude to same axis\n");
-    EXPECT_FALSE(fs::exists(dir / "out.ac"));
+    EXPECT_FALSE(fs::exists(dir / "after" / "out.ac"));
 
     r = run({"roof.ac", "--in", "roof panel", "--select", "surfaces", "-c", "ac3d nothing", "-o", "out.ac"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "corrugo-host: -c ac3d nothing: bad subcommand \"nothing\": must be "
                      "remake_subdivisions or undo\n");
-    EXPECT_FALSE(fs::exists(dir / "out.ac"));
+    EXPECT_FALSE(fs::exists(dir / "after" / "out.ac"));
 
     // what a command printed before, to its last byte
     r = run({"roof.ac", "-c", "puts -nonewline {before it}", "-c", "ac3d nothing"});
@@ -204,18 +168,43 @@ TEST_F(Cli, AMessageExitsOneAndWritesNothing)
     EXPECT_EQ(r.out, "before it");
 }
 
-TEST_F(Cli, ABrokenModelIsRejectedBeforeAnythingRuns)
+TEST_F(Cli, ABrokenModelExitsTwoNamingItsLineAndWritesNothing)
 {
-    write("broken.ac", "AC3Db\nOBJECT poly\nnumvert 2\n1.0 abc 2.0\n0 0 0\nkids 0\n");
-    Outcome r = run({"broken.ac", "-c", WAVE, "-o", "broken.ac"});
+    const struct {
+        std::string text;
+        const char *says;
+    } cases[] = {
+        {"", "model.ac:1: expected the AC3D header (such as AC3Db), found end of file\n"},
+        {std::string("\x7f" "ELF\x02\x01\x01") + std::string(3, '\0'),
+         "model.ac:1: expected the AC3D header (such as AC3Db), found "
+         "\"\\x7fELF\\x02\\x01\\x01\\x00\\x00\\x00\"\n"},
+        {"AC3Db\nOBJECT poly\nnumvert 3\n0 0 0\n",
+         "model.ac:3: expected 3 vertex lines, found end of file after 1\n"},
+        {std::string("AC3Db\nOBJECT poly\nnumvert 1\n0 0") + '\0' + "0\nkids 0\n",
+         "model.ac:4: expected 3 numbers for a vertex, found \"0 0\\x000\"\n"},
+        {"AC3Db\nOBJECT poly\nnumvert 1\n1e39 0 0\nkids 0\n",
+         "model.ac:4: expected 3 numbers for a vertex within a float's range, found \"1e39 0 0\"\n"},
+        {"AC3Db\nOBJECT poly\nnumvert 2\n1.0 abc 2.0\n0 0 0\nkids 0\n",
+         "model.ac:4: expected 3 numbers for a vertex, found \"1.0 abc 2.0\"\n"},
+    };
+    for (const auto &c : cases) {
+        put("model.ac", c.text);
+        Outcome r = run({"model.ac", "-c", TUBE, "-o", "model.ac"});
+        EXPECT_EQ(r.status, 2) << c.says;
+        EXPECT_EQ(r.err, c.says);
+        EXPECT_EQ(left(), std::vector<std::string>{"model.ac"});
+        EXPECT_TRUE(kept("model.ac", c.text));
+    }
+    fs::remove(dir / "work" / "model.ac");
+    fs::create_directories(dir / "work" / "model.ac");
+    Outcome r = run({"model.ac", "-o", "out.ac"});
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "broken.ac:4: expected 3 numbers for a vertex, found \"1.0 abc 2.0\"\n");
-    EXPECT_EQ(slurp(dir / "broken.ac"), "AC3Db\nOBJECT poly\nnumvert 2\n1.0 abc 2.0\n0 0 0\nkids 0\n");
+    EXPECT_EQ(r.err, "model.ac: cannot read: Is a directory\n");
 }
 
 TEST_F(Cli, SelectionModesAndNames)
 {
-    write("nested.ac", NESTED);
+    put("nested.ac", NESTED);
     const char *wave = "qorvel_go x y n 1 1 0 0 0 12.5 0 1 1";
     const struct {
         std::vector<std::string> args;
@@ -249,8 +238,8 @@ TEST_F(Cli, APinnedTickMakesRandomOffsetsReproducible)
     ASSERT_EQ(run({"fence.ac", "--tick", "42", "-c", wave, "-o", "one.ac"}).status, 0);
     ASSERT_EQ(run({"fence.ac", "--tick=42", "-c", wave, "-o", "two.ac"}).status, 0);
     ASSERT_EQ(run({"fence.ac", "--tick", "43", "-c", wave, "-o", "three.ac"}).status, 0);
-    EXPECT_EQ(slurp(dir / "one.ac"), slurp(dir / "two.ac"));
-    EXPECT_NE(slurp(dir / "one.ac"), slurp(dir / "three.ac"));
+    EXPECT_EQ(after("one.ac"), after("two.ac"));
+    EXPECT_NE(after("one.ac"), after("three.ac"));
 }
 
 TEST_F(Cli, DebugOutputGoesWhereItIsSent)
@@ -258,7 +247,7 @@ TEST_F(Cli, DebugOutputGoesWhereItIsSent)
     example("cushion.ac");
     Outcome r = run({"cushion.ac", "--debug", "debug.txt", "-c", WAVE});
     ASSERT_EQ(r.status, 0) << r.err;
-    std::string debug = slurp(dir / "debug.txt");
+    std::string debug = after("debug.txt");
     EXPECT_EQ(debug.rfind("Corrugo:\nFrequency axis = x\n", 0), 0u);
     EXPECT_NE(debug.find("\nCorrugo:\nfreqsiz = 2 f = 0 Math = 1 Freq units = false\n"), std::string::npos);
     r = run({"cushion.ac", "--debug", "-", "-c", WAVE});
@@ -283,20 +272,20 @@ TEST_F(Cli, ReportCountsMovedVerticesAndTheBoundingBox)
 TEST_F(Cli, ACopyElsewhereIsFoundWithPlugin)
 {
     example("roof.ac");
-    fs::create_directories(dir / "plug ins");
-    fs::copy_file(CORRUGO_PLUGIN_PATH, dir / "plug ins" / "corrugo.p");
-    std::ofstream(dir / "plug ins" / "corrugo.tcl") << "proc qorvel_dialog {} {}\n";
+    fs::create_directories(dir / "work" / "plug ins");
+    fs::copy_file(CORRUGO_PLUGIN_PATH, dir / "work" / "plug ins" / "corrugo.p");
+    std::ofstream(dir / "work" / "plug ins" / "corrugo.tcl") << "proc qorvel_dialog {} {}\n";
     Outcome r = run({"roof.ac", "--plugin", "plug ins/corrugo.p", "-c", "qorvel_dialog", "-c", WAVE});
     EXPECT_EQ(r.status, 0) << r.err;
 
     // By its bare name, in the working folder, its script is found there too.
-    fs::copy_file(CORRUGO_PLUGIN_PATH, dir / "corrugo.p");
-    std::ofstream(dir / "corrugo.tcl") << "proc qorvel_dialog {} {}\n";
+    fs::copy_file(CORRUGO_PLUGIN_PATH, dir / "work" / "corrugo.p");
+    std::ofstream(dir / "work" / "corrugo.tcl") << "proc qorvel_dialog {} {}\n";
     r = run({"roof.ac", "--plugin", "corrugo.p", "-c", "qorvel_dialog", "-c", WAVE});
     EXPECT_EQ(r.status, 0) << r.err;
 
     // A library without the plug-in's entry points is refused.
-    fs::copy_file(CORRUGO_SIM_PATH, dir / "plug ins" / "other.p");
+    fs::copy_file(CORRUGO_SIM_PATH, dir / "work" / "plug ins" / "other.p");
     r = run({"roof.ac", "--plugin", "plug ins/other.p", "-c", WAVE});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("plug ins/other.p: not a plug-in: an entry point AC3DPlugin... is missing"),
@@ -372,7 +361,7 @@ TEST_F(Named, OptionsThatDoNotMakeAWaveAreUsageErrors)
         Outcome r = run(args);
         EXPECT_EQ(r.status, 2) << c.says;
         EXPECT_EQ(r.err, std::string("corrugo-host: ") + c.says + "\n(see corrugo-host --help)\n");
-        EXPECT_FALSE(fs::exists(dir / "out.ac"));
+        EXPECT_FALSE(fs::exists(dir / "after" / "out.ac"));
     }
     // The command's own checks still apply to the words.
     Outcome r = run({"roof.ac", "--along", "x", "--sine", "x", "--cycles", "1", "-o", "out.ac"});
@@ -403,8 +392,8 @@ TEST_F(Named, TheNamedFormWritesTheBytesOfThePositionalOne)
             positional.insert(positional.end(), {"--select", "vertices"});
         ASSERT_EQ(run(named).status, 0);
         ASSERT_EQ(run(positional).status, 0);
-        EXPECT_EQ(slurp(dir / "named.ac"), slurp(dir / "positional.ac")) << c.positional;
-        EXPECT_NE(slurp(dir / "named.ac"), slurp(dir / c.model));
+        EXPECT_EQ(after("named.ac"), after("positional.ac")) << c.positional;
+        EXPECT_NE(after("named.ac"), after(c.model));
     }
     // The named wave runs before the -c commands.
     ASSERT_EQ(run({"roof.ac", "--along", "x", "--sine", "y", "--cycles", "5", "--amplitude", "0.15",
@@ -415,7 +404,132 @@ TEST_F(Named, TheNamedFormWritesTheBytesOfThePositionalOne)
                    "qorvel_go z y n 1 0.5 0 0 0 0 0 1 0", "-o", "positional.ac"})
                   .status,
               0);
-    EXPECT_EQ(slurp(dir / "named.ac"), slurp(dir / "positional.ac"));
+    EXPECT_EQ(after("named.ac"), after("positional.ac"));
+}
+
+/* }====== */
+
+/* {====== Models at the limits ====== */
+
+// A wave over models at the limits of a float: what it writes stays finite
+// and stays where it was put.
+class Limits : public Cli {};
+
+TEST_F(Limits, NoVerticesInAnySelectionModeIsAMessageAndNothingIsWritten)
+{
+    put("empty.ac", "AC3Db\nOBJECT world\nkids 1\nOBJECT poly\nname \"none\"\nnumvert 0\nnumsurf 0\nkids 0\n");
+    for (const char *mode : {"objects", "surfaces", "vertices"}) {
+        Outcome r = run({"empty.ac", "--select", mode, "-c", TUBE, "-o", "out.ac"});
+        EXPECT_EQ(r.status, 1) << mode;
+        EXPECT_EQ(r.err, "Corrugo : no vertices selected\n");
+        EXPECT_EQ(left(), std::vector<std::string>{"empty.ac"});
+    }
+}
+
+TEST_F(Limits, VerticesThatShareTheFrequencyCoordinateTakeTheFullAmplitude)
+{
+    // One vertex, then four on the plane x = 4: no extent along x. The cosine
+    // on y puts every vertex at the lowest one's y plus the amplitude, decay
+    // or not, and z is left alone.
+    put("one.ac", "AC3Db\nOBJECT poly\nnumvert 1\n1 2 3\nkids 0\n");
+    put("plane.ac", "AC3Db\nOBJECT poly\nnumvert 4\n4 1 0\n4 -2 5\n4 7 -1\n4 1 2\nkids 0\n");
+    for (const char *units : {"0", "1"}) {
+        std::string wave = std::string("qorvel_go x n y 3 0 0.5 100 100 0 0 0 ") + units;
+        ASSERT_EQ(run({"one.ac", "-c", wave, "-o", "one-out.ac"}).status, 0) << wave;
+        EXPECT_EQ(after("one-out.ac"), "AC3Db\nOBJECT poly\nnumvert 1\n1 2.5 3\nkids 0\n");
+        ASSERT_EQ(run({"plane.ac", "-c", wave, "-o", "plane-out.ac"}).status, 0) << wave;
+        EXPECT_EQ(after("plane-out.ac"),
+                  "AC3Db\nOBJECT poly\nnumvert 4\n4 1.5 0\n4 1.5 5\n4 1.5 -1\n4 1.5 2\nkids 0\n");
+    }
+}
+
+TEST_F(Limits, CoordinatesNearTheFloatLimitsStayFinite)
+{
+    // The extent along x overflows a float; amplitudes of 1e38 on coordinates
+    // of 3e38 overflow them. Nothing becomes infinite, x never changes.
+    put("huge.ac", "AC3Db\nOBJECT poly\nnumvert 4\n-3.4e38 0 3e38\n3.4e38 1 -3e38\n"
+                   "0 3.4028235e38 1e-45\n1e-45 -3.4028235e38 0\nkids 0\n");
+    put("far.ac", "AC3Db\nOBJECT poly\nnumvert 3\n0 3e38 -3e38\n1 -3e38 3e38\n2 1 1\nkids 0\n");
+    const struct {
+        const char *file, *wave;
+    } cases[] = {
+        {"huge.ac", "qorvel_go x y z 1 1 1 0 0 0 0 0 0"},
+        {"huge.ac", "qorvel_go x y z 1 1e38 1e38 50 50 10 10 1 1"},
+        {"far.ac", "qorvel_go x y z 0.25 1e38 1e38 0 0 0 0 1 0"},
+        {"far.ac", "qorvel_go x y z 0.25 3e38 3e38 0 0 25 0 0 0"},
+    };
+    for (const auto &c : cases) {
+        Outcome r = run({c.file, "-c", c.wave, "-o", "out.ac"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::vector<Point> was = positions(c.file), is = positions("out.ac");
+        ASSERT_EQ(was.size(), is.size());
+        for (size_t i = 0; i < is.size(); i++) {
+            EXPECT_EQ(bits(is[i][0]), bits(was[i][0])) << c.wave << ": vertex " << i;
+            for (float f : is[i])
+                EXPECT_TRUE(std::isfinite(f)) << c.wave << ": vertex " << i;
+        }
+    }
+}
+
+TEST_F(Limits, NanAndInfinityInTheFileNeverSpreadToOtherVertices)
+{
+    // Vertices 1 and 4 have no place along x; vertex 2 has none on y, vertex 3
+    // none on z. The others move exactly as they do without them.
+    put("odd.ac", "AC3Db\nOBJECT poly\nnumvert 6\n0 0 0\nnan 5 0\n2.5 inf 1\n10 0 -nan\n"
+                  "inf 1 1\n5 0 0\nkids 0\n");
+    put("plain.ac", "AC3Db\nOBJECT poly\nnumvert 4\n0 0 0\n2.5 9 1\n10 0 9\n5 0 0\nkids 0\n");
+    const char *replace = "qorvel_go x y z 1 1 1 25 0 0 10 0 0";
+    ASSERT_EQ(run({"odd.ac", "-c", replace, "-o", "odd-out.ac"}).status, 0);
+    ASSERT_EQ(run({"plain.ac", "-c", replace, "-o", "plain-out.ac"}).status, 0);
+    std::vector<Point> odd = positions("odd-out.ac"), plain = positions("plain-out.ac");
+    ASSERT_EQ(odd.size(), 6u);
+    const size_t same[4] = {0, 2, 3, 5};
+    for (size_t i = 0; i < 4; i++)
+        for (int k = 0; k < 3; k++)
+            EXPECT_EQ(bits(odd[same[i]][k]), bits(plain[i][k])) << "vertex " << same[i];
+    std::string out = after("odd-out.ac");
+    EXPECT_NE(out.find("\nnan 5 0\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\ninf 1 1\n"), std::string::npos) << out;
+
+    // Adding to a coordinate that is not finite leaves it as it was; the
+    // finite ones stay finite.
+    ASSERT_EQ(run({"odd.ac", "-c", "qorvel_go x y z 1 1 1 25 0 0 10 1 0", "-o", "added.ac"}).status, 0);
+    std::vector<Point> was = positions("odd.ac"), is = positions("added.ac");
+    for (size_t i = 0; i < was.size(); i++)
+        for (int k = 0; k < 3; k++) {
+            if (std::isfinite(was[i][k]))
+                EXPECT_TRUE(std::isfinite(is[i][k])) << "vertex " << i;
+            else
+                EXPECT_EQ(bits(is[i][k]), bits(was[i][k])) << "vertex " << i;
+        }
+
+    // A lowest vertex with no y gives no base for y: in replace mode no y
+    // moves, and z moves as usual.
+    put("nobase.ac", "AC3Db\nOBJECT poly\nnumvert 3\n0 nan 0\n2.5 1 1\n10 2 2\nkids 0\n");
+    ASSERT_EQ(run({"nobase.ac", "-c", replace, "-o", "nobase-out.ac"}).status, 0);
+    was = positions("nobase.ac");
+    is = positions("nobase-out.ac");
+    for (size_t i = 0; i < 3; i++) {
+        EXPECT_EQ(bits(is[i][1]), bits(was[i][1])) << "vertex " << i;
+        EXPECT_TRUE(std::isfinite(is[i][2])) << "vertex " << i;
+    }
+    EXPECT_NE(bits(is[1][2]), bits(was[1][2]));
+}
+
+// A million nested groups: reading the file and gathering a selected object's
+// vertices must not take a stack frame per level.
+TEST_F(Limits, AMillionNestedGroupsAreGatheredWithoutRunningOutOfStack)
+{
+    std::string text = "AC3Db\n";
+    for (int i = 0; i < 1000000; i++)
+        text += "OBJECT group\nkids 1\n";
+    text += "OBJECT poly\nnumvert 2\n0 0 0\n1 1 1\nkids 0\n";
+    put("deep.ac", text);
+    Outcome r = run({"deep.ac", "-c", "qorvel_go x y n 0.25 1 0 0 0 0 0 0 0", "-o", "out.ac"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<Point> is = positions("out.ac");
+    ASSERT_EQ(is.size(), 2u);
+    EXPECT_FLOAT_EQ(is[1][1], 1.0f); // a quarter cycle from the lowest vertex
 }
 
 /* }====== */
@@ -486,7 +600,7 @@ TEST_F(Cli, OneThreadOrTwoGiveTheSameBytesAndTheSameMessages)
         {"a SURF without refs late", broken_at(model, 0.7, "mat 0\nrefs 4\n", "mat 0\nname \"x\"\n")},
     };
     for (const auto &f : files) {
-        write("model.ac", f.text);
+        put("model.ac", f.text);
         Outcome one = run({"model.ac", "--threads", "1", "-c", WAVE, "-o", "one.ac"});
         Outcome two = run({"model.ac", "--threads=2", "-c", WAVE, "-o", "two.ac"});
         Outcome chosen = run({"model.ac", "-c", WAVE, "-o", "chosen.ac"});
@@ -495,9 +609,10 @@ TEST_F(Cli, OneThreadOrTwoGiveTheSameBytesAndTheSameMessages)
             EXPECT_EQ(o->status, one.status) << f.name;
             EXPECT_EQ(o->err, one.err) << f.name;
         }
-        EXPECT_EQ(slurp(dir / "two.ac"), slurp(dir / "one.ac")) << f.name;
-        EXPECT_EQ(slurp(dir / "chosen.ac"), slurp(dir / "one.ac")) << f.name;
-        fs::remove(dir / "one.ac"), fs::remove(dir / "two.ac"), fs::remove(dir / "chosen.ac");
+        EXPECT_EQ(after("two.ac"), after("one.ac")) << f.name;
+        EXPECT_EQ(after("chosen.ac"), after("one.ac")) << f.name;
+        for (const char *name : {"one.ac", "two.ac", "chosen.ac"})
+            fs::remove(dir / "work" / name);
     }
 }
 
@@ -509,13 +624,13 @@ TEST_F(Cli, StandardInputAndOutputCarryTheModel)
 {
     example("roof.ac");
     ASSERT_EQ(run({"roof.ac", "-c", WAVE, "-o", "file.ac", "--report"}).status, 0);
-    Outcome r = run({"-", "-c", WAVE, "-o", "-", "--report"}, "roof.ac");
+    Outcome r = run({"-", "-c", WAVE, "-o", "-", "--report"}, "", from_file("roof.ac"));
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, slurp(dir / "file.ac"));
+    EXPECT_EQ(r.out, after("file.ac"));
     // The report goes to standard error, away from the model.
     EXPECT_EQ(r.err.rfind("vertices: 369, moved: ", 0), 0u) << r.err;
-    write("broken.ac", "AC3Db\nOBJECT poly\nnumvert 1\n1 x 0\nkids 0\n");
-    r = run({"-", "-o", "-"}, "broken.ac");
+    put("broken.ac", "AC3Db\nOBJECT poly\nnumvert 1\n1 x 0\nkids 0\n");
+    r = run({"-", "-o", "-"}, "", from_file("broken.ac"));
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "standard input:4: expected 3 numbers for a vertex, found \"1 x 0\"\n");
@@ -564,16 +679,16 @@ TEST_F(Cli, TheInstalledManualPageNamesEveryOptionOfHelp)
 
 TEST_F(Cli, BashCompletesOptionsModesAxesAndModels)
 {
-    write("roof.ac", "");
-    write("notes.txt", "");
+    put("roof.ac", "");
+    put("notes.txt", "");
     auto complete = [&](const std::string &words) {
-        std::string script = "cd " + quote(dir.string()) + " && bash -c " +
+        std::string script = "cd " + quote((dir / "work").string()) + " && bash -c " +
                              quote(". " + quote(CORRUGO_COMPLETION) + "; COMP_WORDS=(corrugo-host " +
                                    words + "); COMP_CWORD=$((${#COMP_WORDS[@]}-1)); "
                                    "_corrugo_host; echo \"${COMPREPLY[*]}\"") +
                              " >out.txt";
         EXPECT_EQ(std::system(script.c_str()), 0) << words;
-        return slurp(dir / "out.txt");
+        return slurp(dir / "work" / "out.txt");
     };
     EXPECT_EQ(complete("--sel"), "--select\n");
     EXPECT_EQ(complete("--select ''"), "objects surfaces vertices\n");

@@ -57,69 +57,12 @@ TEST_F(Wave, QuarterCycleOverTheExtentReplacesThroughTheLowestVertex)
     EXPECT_TRUE(messages.empty());
 }
 
-// The extent 3 + 3 * 2^-25 is no float. One cycle divided by it in double
-// leaves the vertex at 3 just short of a whole cycle, below its base; divided
-// by the extent rounded to a float, 3, it would be just past, above it.
-TEST_F(Wave, TheFrequencyIsDividedByTheExtentInDouble)
-{
-    add_object("strip", {{-3 * 0x1p-25f, 0, 0}, {1.5f, 0, 0}, {3, 0, 0}});
-    select_all(SELECT_OBJECTS);
-    run({"x", "y", "n", "1", "1", "0", "0", "0", "0", "0", "0", "0"});
-    EXPECT_TRUE(SameBits(positions(), from_bits({{0xb3c00000, 0x00000000, 0x00000000},
-                                                 {0x3fc00000, 0xb3238f7c, 0x00000000},
-                                                 {0x40400000, 0xb4e33143, 0x00000000}})));
-}
-
 std::vector<Point> grid7()
 {
     std::vector<Point> g;
     for (int x = 0; x < 7; x++)
         g.push_back({(float)(x * 0.37), (float)(1.0 + 0.1 * x), (float)(-0.5 * x)});
     return g;
-}
-
-TEST_F(Wave, HelixWithDecayAndOffsetsAddedPerModelUnit)
-{
-    add_object("tube", grid7());
-    select_all(SELECT_OBJECTS);
-    run({"x", "y", "z", "0.8", "0.25", "0.5", "40", "100", "12.5", "30", "1", "1"});
-    EXPECT_TRUE(SameBits(positions(), from_bits({{0x00000000, 0x3f96a09e, 0xbe1e3776},
-                                                 {0x3ebd70a4, 0x3f9b060e, 0xbf57d7ef},
-                                                 {0x3f3d70a4, 0x3f7cebe0, 0xbf3d923b},
-                                                 {0x3f8e147b, 0x3fa87d1d, 0xbfb3d8d9},
-                                                 {0x3fbd70a4, 0x3fc91296, 0xc00a9ce1},
-                                                 {0x3feccccd, 0x3fb2ecb6, 0xc01f0029},
-                                                 {0x400e147b, 0x3fc19cc3, 0xc0400000}})));
-}
-
-TEST_F(Wave, CosineOnlyWithDecayOverTheExtentOfAnotherAxis)
-{
-    add_object("tube", grid7());
-    select_all(SELECT_VERTICES);
-    std::vector<Point> before = positions();
-    run({"z", "n", "x", "3", "0", "0.3", "0", "50", "0", "10", "0", "0"});
-    std::vector<Point> after = positions();
-    EXPECT_TRUE(SameBits(after, from_bits({{0x400b1d0a, 0x3f800000, 0x80000000},
-                                           {0x40118a7e, 0x3f8ccccd, 0xbf000000},
-                                           {0x400a1fe5, 0x3f99999a, 0xbf800000},
-                                           {0x401287a4, 0x3fa66666, 0xbfc00000},
-                                           {0x400922bf, 0x3fb33333, 0xc0000000},
-                                           {0x401384c9, 0x3fc00000, 0xc0200000},
-                                           {0x4008259a, 0x3fcccccd, 0xc0400000}})));
-    for (size_t i = 0; i < before.size(); i++) {
-        EXPECT_EQ(bits(after[i][1]), bits(before[i][1])) << "axis n is left alone";
-        EXPECT_EQ(bits(after[i][2]), bits(before[i][2])) << "the frequency axis never moves";
-    }
-}
-
-TEST_F(Wave, SineIsRoundedToSinglePrecisionBeforeTheSumAndCosineIsNot)
-{
-    // chosen so that either rounding the other way changes the stored bits
-    add_object("pair", {{0, 0, 0}, {0.17f, -0.69f, -0.69f}});
-    select_all(SELECT_OBJECTS);
-    run({"x", "y", "z", "0.98", "1.37", "1.37", "0", "0", "0", "0", "1", "1"});
-    EXPECT_TRUE(SameBits(positions(), from_bits({{0x00000000, 0x00000000, 0x3faf5c29},
-                                                 {0x3e2e147b, 0x3efe09b6, 0xbb938ec2}})));
 }
 
 TEST_F(Wave, RandomOffsetsAreDrawnAgainForEachRunOfAnObject)
@@ -381,27 +324,6 @@ std::vector<Point> offset_grid()
     return g;
 }
 
-TEST_F(Wave, FarFromTheOriginWithDecayEveryStoredValueIsRoundedToAFloat)
-{
-    add_object("far", offset_grid());
-    select_all(SELECT_OBJECTS);
-    run({"x", "y", "z", "1.7", "0.45", "0.3", "35", "80", "10", "20", "0", "0"});
-    EXPECT_TRUE(SameBits(positions(), from_bits({{0x40533333, 0xc0138ff8, 0x409e0e5a},
-                                                 {0x407a3d71, 0xc02e7b57, 0x409fc43a},
-                                                 {0x4090a3d7, 0xc040d675, 0x40a9ad31},
-                                                 {0x40a428f6, 0xc017a54e, 0x40a0049a},
-                                                 {0x40b7ae14, 0xc030af80, 0x40a221cd},
-                                                 {0x40cb3333, 0xc03a7240, 0x40a50f47}})));
-    ASSERT_TRUE(sim::undo());
-    run({"x", "y", "z", "0.9", "0.45", "0.3", "60", "25", "5", "15", "1", "1"});
-    EXPECT_TRUE(SameBits(positions(), from_bits({{0x40533333, 0xc023e67b, 0x40a8d7be},
-                                                 {0x407a3d71, 0xc0333f6a, 0x40947cc2},
-                                                 {0x4090a3d7, 0xbff3f35c, 0x408ba0ea},
-                                                 {0x40a428f6, 0xbfe6adc6, 0x40820e0b},
-                                                 {0x40b7ae14, 0xbec5ab7a, 0x405ef77e},
-                                                 {0x40cb3333, 0x3ec1196c, 0x405b60d3}})));
-}
-
 TEST_F(Wave, OneRandomOffsetIsRedrawnPerObjectRunWhileTheOtherStaysFixed)
 {
     std::vector<Point> g = offset_grid();
@@ -428,5 +350,82 @@ TEST_F(Wave, OneRandomOffsetIsRedrawnPerObjectRunWhileTheOtherStaysFixed)
                           {0x40a428f6, 0xbf9e38c4, 0x406a0793}});
     EXPECT_TRUE(SameBits(positions(), {expected[0], expected[1], expected[3], expected[2]}));
 }
+
+// A wave over one object, every coordinate to the bit of the reference.
+struct Reference {
+    const char *name;
+    std::vector<Point> points;
+    int mode;
+    std::vector<std::string> words;
+    std::vector<Point> expected;
+};
+
+class WaveBits : public Wave, public ::testing::WithParamInterface<Reference> {};
+
+TEST_P(WaveBits, EveryCoordinateIsTheReferencesToTheBit)
+{
+    const Reference &r = GetParam();
+    add_object("object", r.points);
+    select_all(r.mode);
+    run(r.words);
+    EXPECT_TRUE(SameBits(positions(), r.expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reference, WaveBits,
+    ::testing::Values(
+        // The extent 3 + 3 * 2^-25 is no float. One cycle divided by it in
+        // double leaves the vertex at 3 just short of a whole cycle, below its
+        // base; divided by the extent rounded to a float, 3, it would be just
+        // past, above it.
+        Reference{"TheFrequencyIsDividedByTheExtentInDouble",
+                  {{-3 * 0x1p-25f, 0, 0}, {1.5f, 0, 0}, {3, 0, 0}}, SELECT_OBJECTS,
+                  {"x", "y", "n", "1", "1", "0", "0", "0", "0", "0", "0", "0"},
+                  from_bits({{0xb3c00000, 0x00000000, 0x00000000},
+                             {0x3fc00000, 0xb3238f7c, 0x00000000},
+                             {0x40400000, 0xb4e33143, 0x00000000}})},
+        Reference{"HelixWithDecayAndOffsetsAddedPerModelUnit", grid7(), SELECT_OBJECTS,
+                  {"x", "y", "z", "0.8", "0.25", "0.5", "40", "100", "12.5", "30", "1", "1"},
+                  from_bits({{0x00000000, 0x3f96a09e, 0xbe1e3776},
+                             {0x3ebd70a4, 0x3f9b060e, 0xbf57d7ef},
+                             {0x3f3d70a4, 0x3f7cebe0, 0xbf3d923b},
+                             {0x3f8e147b, 0x3fa87d1d, 0xbfb3d8d9},
+                             {0x3fbd70a4, 0x3fc91296, 0xc00a9ce1},
+                             {0x3feccccd, 0x3fb2ecb6, 0xc01f0029},
+                             {0x400e147b, 0x3fc19cc3, 0xc0400000}})},
+        // Axis n and the frequency axis z keep their bits.
+        Reference{"CosineOnlyWithDecayOverTheExtentOfAnotherAxis", grid7(), SELECT_VERTICES,
+                  {"z", "n", "x", "3", "0", "0.3", "0", "50", "0", "10", "0", "0"},
+                  from_bits({{0x400b1d0a, 0x3f800000, 0x80000000},
+                             {0x40118a7e, 0x3f8ccccd, 0xbf000000},
+                             {0x400a1fe5, 0x3f99999a, 0xbf800000},
+                             {0x401287a4, 0x3fa66666, 0xbfc00000},
+                             {0x400922bf, 0x3fb33333, 0xc0000000},
+                             {0x401384c9, 0x3fc00000, 0xc0200000},
+                             {0x4008259a, 0x3fcccccd, 0xc0400000}})},
+        // chosen so that either rounding the other way changes the stored bits
+        Reference{"SineIsRoundedToSinglePrecisionBeforeTheSumAndCosineIsNot",
+                  {{0, 0, 0}, {0.17f, -0.69f, -0.69f}}, SELECT_OBJECTS,
+                  {"x", "y", "z", "0.98", "1.37", "1.37", "0", "0", "0", "0", "1", "1"},
+                  from_bits({{0x00000000, 0x00000000, 0x3faf5c29},
+                             {0x3e2e147b, 0x3efe09b6, 0xbb938ec2}})},
+        Reference{"FarFromTheOriginWithDecayEveryStoredValueIsRoundedToAFloat", offset_grid(),
+                  SELECT_OBJECTS,
+                  {"x", "y", "z", "1.7", "0.45", "0.3", "35", "80", "10", "20", "0", "0"},
+                  from_bits({{0x40533333, 0xc0138ff8, 0x409e0e5a},
+                             {0x407a3d71, 0xc02e7b57, 0x409fc43a},
+                             {0x4090a3d7, 0xc040d675, 0x40a9ad31},
+                             {0x40a428f6, 0xc017a54e, 0x40a0049a},
+                             {0x40b7ae14, 0xc030af80, 0x40a221cd},
+                             {0x40cb3333, 0xc03a7240, 0x40a50f47}})},
+        Reference{"FarFromTheOriginAddedPerModelUnit", offset_grid(), SELECT_OBJECTS,
+                  {"x", "y", "z", "0.9", "0.45", "0.3", "60", "25", "5", "15", "1", "1"},
+                  from_bits({{0x40533333, 0xc023e67b, 0x40a8d7be},
+                             {0x407a3d71, 0xc0333f6a, 0x40947cc2},
+                             {0x4090a3d7, 0xbff3f35c, 0x408ba0ea},
+                             {0x40a428f6, 0xbfe6adc6, 0x40820e0b},
+                             {0x40b7ae14, 0xbec5ab7a, 0x405ef77e},
+                             {0x40cb3333, 0x3ec1196c, 0x405b60d3}})}),
+    [](const ::testing::TestParamInfo<Reference> &info) { return std::string(info.param.name); });
 
 } // namespace
