@@ -792,10 +792,10 @@ def main():
     args = parser.parse_args()
 
     paths = args.files or (sorted(FILES) if args.all or args.rerun else SAMPLE_FILES)
-    listed, faults = equivalent_keys()
+    equivalent_list, faults = equivalent_keys()
     every_by_hand, catalog_faults = catalog()
     faults += catalog_faults
-    faults += equivalent_list_faults(listed, all_mutants(sorted(FILES)) + every_by_hand)
+    faults += equivalent_list_faults(equivalent_list, all_mutants(sorted(FILES)) + every_by_hand)
     if faults:
         sys.exit('\n'.join('mutate.py: ' + fault for fault in faults))
     # the catalog's faults: those of the files asked for (any, by default)
@@ -860,7 +860,7 @@ def main():
     results = []
     interrupted_at = None
     try:
-        run_mutants(scratch, mutants, listed, args.verbose, results)
+        run_mutants(scratch, mutants, equivalent_list, args.verbose, results)
     except KeyboardInterrupt:
         interrupted_at = len(results)
         print('mutate.py: interrupted after %d of %d mutants; the working tree was never '
