@@ -613,8 +613,9 @@ TEST_F(Saving, ACommandThatFailsOrExitsNeverWritesEvenInPlace)
         const char *command;
         std::string says;
     } cases[] = {
-        {"qorvel_go z z y 1 0.3 0.3 0 0 0 0 1 1", ""},
-        {"error boom", ""},
+        {"qorvel_go z z y 1 0.3 0.3 0 0 0 0 1 1",
+         "Corrugo : cannot apply frequency and amplitude to same axis\n"},
+        {"error boom", "corrugo-host: -c error boom: boom\n"},
         {"exit", "corrugo-host: -c exit" + exits},
         {"exit 0", "corrugo-host: -c exit 0" + exits},
         {"exit 3", "corrugo-host: -c exit 3" + exits},
@@ -622,8 +623,7 @@ TEST_F(Saving, ACommandThatFailsOrExitsNeverWritesEvenInPlace)
     for (const auto &c : cases) {
         Outcome r = run({"tube.ac", "-c", WAVE, "-c", c.command, "-o", "tube.ac"});
         EXPECT_EQ(r.status, 1) << c.command;
-        if (!c.says.empty())
-            EXPECT_EQ(r.err, c.says);
+        EXPECT_EQ(r.err, c.says);
         EXPECT_EQ(left(), std::vector<std::string>{"tube.ac"}) << c.command;
         EXPECT_TRUE(kept("tube.ac", tube)) << c.command;
     }
