@@ -128,12 +128,6 @@ bool read_ac_file(const std::string &path, Model &model, AcSource &source, std::
 // comes of it is the same.
 void write_ac(const Model &model, const AcSource &source, std::string &out, int threads = 1);
 
-// Writes "value" at "first" as std::to_chars(first, last, value) does, in its
-// shortest form, and returns the end (or "last" when there is no room); faster
-// for the normal floats below 2^24 in magnitude, which is nearly every
-// coordinate of a model.
-char *format_float(char *first, char *last, float value);
-
 // Writes as write_ac does to the open descriptor "fd" (standard output, say),
 // as it goes: not atomic. "name" names it in the error, which says why.
 bool write_ac_stream(int fd, const std::string &name, const Model &model, const AcSource &source,

@@ -1,6 +1,6 @@
 // Numbers in the text of an AC3D file, as the reader and the writer read
-// them: correctly rounded, and the usual plain decimals quickly. (Writing
-// them is format_float, in acfile.h.)
+// them: correctly rounded, and the usual plain decimals quickly. (The writer
+// writes them with std::to_chars, in their shortest form.)
 #ifndef CORRUGO_ACFILE_NUMBER_TEXT_H
 #define CORRUGO_ACFILE_NUMBER_TEXT_H
 

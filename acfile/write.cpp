@@ -9,6 +9,7 @@
 #include "acfile/write_parts.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -226,7 +227,8 @@ static void write_text(const Model &model, const AcSource &source, size_t first_
                     w.find(k);
                     char buf[32];
                     put(done, size_t(w.begin[k] - done));
-                    put(buf, size_t(format_float(buf, buf + sizeof buf, local[k]) - buf));
+                    /* the shortest form that reads back the same float */
+                    put(buf, size_t(std::to_chars(buf, buf + sizeof buf, local[k]).ptr - buf));
                     done = w.end[k];
                 }
             }

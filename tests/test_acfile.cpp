@@ -684,55 +684,6 @@ TEST(AcWrite, AVertexMovedFromOrToInfinityIsWrittenFromWhereItIs)
     EXPECT_EQ(save(l), replaced(text, "inf inf inf\n", "6 -5 7\n"));
 }
 
-// format_float's text for "f", which must be std::to_chars's.
-static void expect_to_chars_text(float f)
-{
-    char ours[64], theirs[64];
-    char *end = format_float(ours, ours + sizeof ours, f);
-    char *expected = std::to_chars(theirs, theirs + sizeof theirs, f).ptr;
-    EXPECT_EQ(std::string(ours, end), std::string(theirs, expected)) << "bits " << bits(f);
-}
-
-TEST(AcWrite, NumbersAreWrittenAsToCharsWritesThem)
-{
-    // Decimals of up to six digits at every power of ten that has a quick way
-    // out and beyond, both signs; every power of two (whose float below lies
-    // half as near) and its neighbours; the edges of float; random bits.
-    for (uint32_t d = 1; d < 1000000; d += 97)
-        for (int e = -12; e <= 10; e++) {
-            float f = std::strtof((std::to_string(d) + "e" + std::to_string(e)).c_str(), nullptr);
-            expect_to_chars_text(f);
-            expect_to_chars_text(-f);
-        }
-    // (The writer's quick way takes the normal floats below 2^24 in
-    // magnitude; bench/ times it.)
-    const float normal = std::numeric_limits<float>::min();
-    const float special[] = {0.0f, 1e-5f, 9.99999e-6f, 1e-4f, 0.001f, 1.5e7f, 123456.0f,
-                             1.0f, std::nextafter(1.0f, 2.0f), 0.1f, 3.0e38f,
-                             16777215.0f, 16777216.0f, 16777218.0f, 67108900.0f, 1e10f,
-                             std::numeric_limits<float>::denorm_min(),
-                             normal, std::nextafter(normal, 0.0f),
-                             std::numeric_limits<float>::max(),
-                             std::numeric_limits<float>::infinity(),
-                             std::numeric_limits<float>::quiet_NaN()};
-    for (float f : special) {
-        expect_to_chars_text(f);
-        expect_to_chars_text(-f);
-    }
-    for (int e = -149; e <= 127; e++) {
-        float power = std::ldexp(1.0f, e);
-        for (float f : {power, std::nextafter(power, 0.0f), std::nextafter(power, 1e38f)})
-            expect_to_chars_text(f);
-    }
-    std::mt19937 random(11);
-    for (int i = 0; i < 1000000; i++) {
-        uint32_t b = random();
-        float f;
-        std::memcpy(&f, &b, sizeof f);
-        expect_to_chars_text(f);
-    }
-}
-
 /* }====== */
 
 /* {====== Broken files ====== */
