@@ -157,9 +157,6 @@ static bool read_plain_surface(Reader &r, ObjectState &o)
         o.surface_head_refs = count;
     }
     Object *object = o.object;
-    const uint64_t room = uint64_t(end - p) / 6 + 1; /* the most refs lines that can follow */
-    if (object->refs.empty() && count != 0 && count <= room) /* as many refs in every surface */
-        object->refs.reserve(size_t(count * std::min<uint64_t>(o.surface_count, room / count)));
     const size_t first = object->refs.size(), vertices = object->vertices.size();
     uint32_t max_ref = o.max_ref;
     Line max_ref_line = o.max_ref_line;
