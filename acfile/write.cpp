@@ -17,9 +17,6 @@
 #include <vector>
 
 #include <limits.h>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <sys/sendfile.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -61,39 +58,17 @@ static const Object *object_of(const Model &model, const AcSource::ObjectRecord 
 struct VertexWords {
     const char *begin[3], *end[3];
     const char *p, *e;
-    const char *readable; /* 16 bytes can be loaded at once up to here; or null */
     int found;
 
-    VertexWords(const char *line, const char *line_end, const char *readable_to)
-        : p(line), e(line_end), readable(readable_to), found(0)
-    {
-    }
+    VertexWords(const char *line, const char *line_end) : p(line), e(line_end), found(0) {}
 
     // Finds the words up to word "k" (0 to 2).
     void find(int k)
     {
         for (; found <= k; found++) {
             begin[found] = p = skip_spaces(p, e);
-            end[found] = p = word_end(p);
+            end[found] = p = skip_word(p, e);
         }
-    }
-
-    // The end of the word at "q": a space or the line's end. The words of a
-    // vertex line, which the reader took as numbers, hold no byte up to
-    // ' ', and every space and the line's end is one; so the first such
-    // byte, sought 16 at a time, ends the word.
-    const char *word_end(const char *q) const
-    {
-#if defined(__SSE2__)
-        const __m128i space = _mm_set1_epi8(' ');
-        for (; readable && q <= readable; q += 16) {
-            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(q));
-            const int low = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(x, space), x));
-            if (low != 0)
-                return std::min(q + __builtin_ctz(unsigned(low)), e);
-        }
-#endif
-        return skip_word(q, e);
     }
 };
 
@@ -198,7 +173,6 @@ static void write_text(const Model &model, const AcSource &source, size_t first_
     std::string_view bytes = source.bytes();
     const char *text = bytes.data(), *end = text + bytes.size();
     const char *done = from; /* given to "put" up to here */
-    const char *readable = end - text >= 16 ? end - 16 : nullptr;
     for (size_t r = first_record; r < last_record; r++) {
         const AcSource::ObjectRecord &record = source.objects[r];
         const Object *object = object_of(model, record);
@@ -217,7 +191,7 @@ static void write_text(const Model &model, const AcSource &source, size_t first_
             p = skip_blank_lines(p, end, lines);
             const char *e = line_end(p, end);
             if (i >= first && moved(object->vertices[i], loaded[i])) {
-                VertexWords w(p, e, readable);
+                VertexWords w(p, e);
                 float local[3];
                 bool changed[3];
                 moved_local(frame, w, loaded[i], object->vertices[i], local, changed);
