@@ -189,16 +189,4 @@ const char *MappedFile::release(const char *from, const char *to) const
     return base + last;
 }
 
-void MappedFile::map_pages(const char *from, const char *to) const
-{
-    const char *base = data();
-    size_t page = size_t(sysconf(_SC_PAGESIZE));
-    size_t first = size_t(from - base) / page * page;
-    size_t last = std::min(size_t(to - base), size_);
-    /* a read per page maps it, and the pages around it with it (which
-       MADV_POPULATE_READ, measured, does at half the speed) */
-    for (size_t at = first; at < last; at += page)
-        static_cast<const volatile char *>(base)[at];
-}
-
 } // namespace acfile

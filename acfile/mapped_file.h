@@ -35,9 +35,6 @@ public:
     // file): they read the same as before, from the file again, when next
     // read. Returns where the pages given back end.
     const char *release(const char *from, const char *to) const;
-    // Maps the pages from "from" to "to" (in the file) at once, before they
-    // are read: a write from pages not mapped stops at every page to map it.
-    void map_pages(const char *from, const char *to) const;
     // The file, open for reading, so that its bytes can be copied into
     // another file without passing through this process's memory.
     int file() const { return file_; }

@@ -370,11 +370,12 @@ static int send_file_bytes(int fd, int from, off_t at, size_t size, volatile siz
 }
 
 // Writes the text to the open descriptor "fd", on "threads" threads, counting
-// the bytes that went in "written": 0, or the errno of the failure. The long unchanged stretches of a mapped source
-// are copied from its file within the kernel, so that the writing need not
-// bring back the pages the reading gave back (MappedFile::release), as a
-// write from them would, a page at a time; where "fd" cannot take them so,
-// they are written from the mapped pages, given back again once written.
+// the bytes that went in "written": 0, or the errno of the failure. The long
+// unchanged stretches of a mapped source are copied from its file within the
+// kernel, so that the writing need not bring back the pages the reading gave
+// back (MappedFile::release); where "fd" cannot take them so (a file opened
+// to append), they are written from the mapped pages, given back again once
+// written.
 static int write_to(int fd, const Model &model, const AcSource &source, int threads,
                     volatile size_t &written)
 {
@@ -401,8 +402,6 @@ static int write_to(int fd, const Model &model, const AcSource &source, int thre
                     send = false; /* not to this descriptor: written instead */
                     error = 0;
                 }
-                if (piece.bytes && mapped.data())
-                    mapped.map_pages(bytes, bytes + piece.size);
                 pieces.push_back({const_cast<char *>(bytes), piece.size});
             }
             error = write_pieces(fd, pieces.data(), pieces.data() + pieces.size(), written);
