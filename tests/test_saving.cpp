@@ -588,6 +588,7 @@ TEST_F(Saving, TextThatCannotBeWrittenIsAnError)
         {{"--help"}, full, "standard output: cannot write: No space left on device\n"},
         {{"--version"}, full, "standard output: cannot write: No space left on device\n"},
         {print, full, "standard output: cannot write: No space left on device\n"},
+        {{"tube.ac", "-c", WAVE, "-o", "-"}, full, "standard output: cannot write: No space left on device\n"},
         {report, full, "standard output: cannot write: No space left on device\n"},
         {{"--help"}, closed, "standard output: cannot write: Bad file descriptor\n"},
         {{"--version"}, closed, "standard output: cannot write: Bad file descriptor\n"},
