@@ -45,10 +45,6 @@ struct Object {
     std::vector<uint32_t> refs; // the vertex indices of all surfaces, in order
     std::vector<Surface> surfaces;
     std::vector<Object *> children; // owned by the model
-
-    // Lists handed to plug-ins as host-owned; built on first request.
-    std::vector<HostList> vertex_nodes;
-    std::vector<HostList> child_nodes;
 };
 
 struct Model {

@@ -25,14 +25,6 @@ Host &host()
     return h;
 }
 
-static void drop_undo_steps(Host &h)
-{
-    for (UndoStep &step : h.undo)
-        free_nodes(step.vertices);
-    h.undo.clear();
-    h.append = AppendCache();
-}
-
 // The interpreter is left to the end of the process, as the modeller's is.
 // The undo steps' lists go with the node pool's chunks, all at once.
 Host::~Host() = default;
@@ -126,24 +118,23 @@ void free_nodes(HostList *head)
 
 // {====== Embedding ======
 
-Model &model()
-{
-    return host().model;
-}
+Model &model() { return host().model; }
 
 void replace_model(Model &&next)
 {
-    drop_undo_steps(host());
-    host().selection = Selection{};
-    host().model = std::move(next);
+    Host &h = host();
+    for (UndoStep &step : h.undo)
+        free_nodes(step.vertices);
+    h.undo.clear();
+    h.append = AppendCache();
+    h.lists.clear();
+    h.selection = Selection{};
+    h.model = std::move(next);
 }
 
 Selection &selection() { return host().selection; }
 
-void set_message_sink(TextSink sink)
-{
-    host().message_sink = std::move(sink);
-}
+void set_message_sink(TextSink sink) { host().message_sink = std::move(sink); }
 
 // Whether debug output has a sink: what debugf, called for every vertex a
 // command moves, asks first, without reaching for the host's state.
@@ -155,10 +146,7 @@ void set_debug_sink(TextSink sink)
     debug_wanted = bool(host().debug_sink);
 }
 
-void set_refresh_hook(std::function<void()> hook)
-{
-    host().refresh_hook = std::move(hook);
-}
+void set_refresh_hook(std::function<void()> hook) { host().refresh_hook = std::move(hook); }
 
 void pin_tick(uint32_t tick)
 {
@@ -166,44 +154,23 @@ void pin_tick(uint32_t tick)
     host().tick = tick;
 }
 
-void unpin_tick()
-{
-    host().tick_pinned = false;
-}
+void unpin_tick() { host().tick_pinned = false; }
 
-const std::vector<MenuItem> &menu_items()
-{
-    return host().menu;
-}
+const std::vector<MenuItem> &menu_items() { return host().menu; }
 
-const std::vector<Registration> &registered_commands()
-{
-    return host().commands;
-}
+const std::vector<Registration> &registered_commands() { return host().commands; }
 
-Observations &observations()
-{
-    return host().seen;
-}
+Observations &observations() { return host().seen; }
 
-size_t live_list_nodes()
-{
-    return host().nodes.live();
-}
+size_t live_list_nodes() { return host().nodes.live(); }
 
 // }======
 
 // {====== Undo ======
 
-size_t undo_depth()
-{
-    return host().undo.size();
-}
+size_t undo_depth() { return host().undo.size(); }
 
-const std::string &undo_label(size_t index)
-{
-    return host().undo.at(index).label;
-}
+const std::string &undo_label(size_t index) { return host().undo.at(index).label; }
 
 bool undo()
 {
@@ -239,11 +206,14 @@ static acfile::Object *as_object(HostObject *object)
     return (acfile::Object *)object;
 }
 
-static HostList *new_node(void *data)
+// Puts a new node of "data" at "*link", the end of a list being built, and
+// moves "link" on to the new end.
+static HostList *append_node(HostList **&link, void *data)
 {
-    HostList *node = host().nodes.take();
+    HostList *node = *link = host().nodes.take();
     node->data = data;
     node->next = nullptr;
+    link = &node->next;
     return node;
 }
 
@@ -251,11 +221,26 @@ static HostList *new_node(void *data)
 template <class T> static HostList *new_list(const std::vector<T *> &items)
 {
     HostList *head = nullptr, **link = &head;
-    for (T *item : items) {
-        *link = new_node(item);
-        link = &(*link)->next;
-    }
+    for (T *item : items)
+        append_node(link, item);
     return head;
+}
+
+// A host-owned list of "count" items, "item(i)" the i-th: "nodes", linked
+// when first used at that length, its items set again on every request.
+template <class Item> static HostList *node_array(std::vector<HostList> &nodes, size_t count, Item item)
+{
+    if (count == 0)
+        return nullptr; // the empty list
+    if (nodes.size() != count) {
+        nodes.resize(count);
+        for (size_t i = 0; i + 1 < count; i++)
+            nodes[i].next = &nodes[i + 1];
+        nodes[count - 1].next = nullptr;
+    }
+    for (size_t i = 0; i < count; i++)
+        nodes[i].data = item(i);
+    return nodes.data();
 }
 
 extern "C" {
@@ -330,36 +315,19 @@ HostList *ac_surfacelist_get_vertices(HostList *surfaces)
         acfile::Object *object = surface->owner;
         for (uint32_t i = 0; i < surface->ref_count; i++) {
             acfile::Vertex *v = &object->vertices[object->refs[surface->first_ref + i]];
-            if (seen.insert(v)) {
-                *link = new_node(v);
-                link = &(*link)->next;
-            }
+            if (seen.insert(v))
+                append_node(link, v);
         }
     }
     return head;
-}
-
-// Host-owned lists are arrays of nodes kept by the object, built once.
-static HostList *node_array(std::vector<HostList> &nodes, size_t count)
-{
-    if (count == 0)
-        return nullptr; // the empty list
-    if (nodes.size() != count) {
-        nodes.resize(count);
-        for (size_t i = 0; i + 1 < count; i++)
-            nodes[i].next = &nodes[i + 1];
-        nodes[count - 1].next = nullptr;
-    }
-    return nodes.data();
 }
 
 HostList *ac_object_get_vertexlist(HostObject *object)
 {
     acfile::Object *o = as_object(object);
     host().seen.vertex_list_requests++;
-    HostList *head = node_array(o->vertex_nodes, o->vertices.size());
-    for (size_t i = 0; i < o->vertex_nodes.size(); i++)
-        o->vertex_nodes[i].data = &o->vertices[i];
+    HostList *head = node_array(host().lists[o].vertices, o->vertices.size(),
+                                [o](size_t i) { return &o->vertices[i]; });
     host().append.handed = head;
     host().append.handed_object = o;
     return head;
@@ -369,10 +337,8 @@ HostList *ac_object_get_childrenlist(HostObject *object)
 {
     acfile::Object *o = as_object(object);
     host().seen.children_list_requests++;
-    HostList *head = node_array(o->child_nodes, o->children.size());
-    for (size_t i = 0; i < o->child_nodes.size(); i++)
-        o->child_nodes[i].data = o->children[i];
-    return head;
+    return node_array(host().lists[o].children, o->children.size(),
+                      [o](size_t i) { return o->children[i]; });
 }
 
 HostObject *object_of_vertex(HostVertex *vertex)
@@ -400,17 +366,6 @@ static acfile::Object *whole_vertex_list(const sim::AppendCache &cache, const Ho
     return i == n ? object : nullptr;
 }
 
-// Moves what the cache knows by object into its set of items, for a list that
-// must be tested item by item.
-static void items_by_object_to_set(sim::AppendCache &cache)
-{
-    for (acfile::Object *object : cache.whole)
-        for (acfile::Vertex &v : object->vertices)
-            cache.items.insert(&v);
-    cache.whole.clear();
-    cache.whole_set.clear();
-}
-
 void list_append_list_unique(HostList **head, HostList *list)
 {
     if (!list)
@@ -434,21 +389,20 @@ void list_append_list_unique(HostList **head, HostList *list)
     if (object) {
         if (cache.whole_set.insert(object)) { /* else every vertex is there already */
             cache.whole.push_back(object);
-            for (acfile::Vertex &v : object->vertices) {
-                *link = new_node(&v);
-                cache.tail = *link;
-                link = &(*link)->next;
-            }
+            for (acfile::Vertex &v : object->vertices)
+                cache.tail = append_node(link, &v);
         }
     } else {
-        items_by_object_to_set(cache);
-        for (HostList *node = list; node; node = node->next) {
-            if (cache.items.insert(node->data)) {
-                *link = new_node(node->data);
-                cache.tail = *link;
-                link = &(*link)->next;
-            }
-        }
+        // What the cache knows by object goes into its set of items, as
+        // this list is tested item by item.
+        for (acfile::Object *whole : cache.whole)
+            for (acfile::Vertex &v : whole->vertices)
+                cache.items.insert(&v);
+        cache.whole.clear();
+        cache.whole_set.clear();
+        for (HostList *node = list; node; node = node->next)
+            if (cache.items.insert(node->data))
+                cache.tail = append_node(link, node->data);
     }
     cache.head = *head;
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace sim {
@@ -108,6 +109,12 @@ struct AppendCache {
     acfile::Object *handed_object = nullptr;
 };
 
+// The lists of an object's vertices and children that the host hands out as
+// its own: arrays of nodes, linked once and kept.
+struct ObjectLists {
+    std::vector<HostList> vertices, children;
+};
+
 struct Host {
     Tcl_Interp *interp = nullptr; // created on first use, kept to the end
     acfile::Model model;
@@ -123,6 +130,7 @@ struct Host {
     NodePool nodes; // before "undo", whose lists are its nodes
     std::vector<UndoStep> undo;
     AppendCache append;
+    std::unordered_map<const acfile::Object *, ObjectLists> lists; // of "model"'s objects
 
     ~Host();
 };

@@ -59,10 +59,8 @@ const char *select_mode_name(int mode)
 bool check_names(const Model &model, const std::vector<std::string> &names, std::string &error)
 {
     for (const std::string &name : names) {
-        bool found = false;
-        for (const auto &object : model.objects)
-            found = found || (object.get() != model.world && object->name == name);
-        if (!found) {
+        auto is_named = [&](const auto &object) { return object.get() != model.world && object->name == name; };
+        if (std::none_of(model.objects.begin(), model.objects.end(), is_named)) {
             error = "no object named \"" + name + "\"";
             return false;
         }
