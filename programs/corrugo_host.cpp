@@ -67,13 +67,10 @@ Examples:
   cat roof.ac | corrugo-host - --along x --sine y --cycles 5 --amplitude 0.1 -o -
 )";
 
-struct Options {
-    std::string model;
+// The command line: what the viewer takes (the model, the plug-in, the
+// selection and the commands), and the rest.
+struct Options : programs::ViewerOptions {
     std::string output;
-    std::vector<std::string> commands;
-    int mode = SELECT_OBJECTS;
-    std::vector<std::string> names;
-    std::string plugin;
     bool tick_given = false;
     uint32_t tick = 0;
     int threads = 0; /* 0: as many as help */
@@ -92,7 +89,8 @@ int usage_error(const std::string &message)
     return 2;
 }
 
-bool parse_tick(const std::string &text, uint32_t *tick)
+// A whole number from 0 to 4294967295, in decimal digits.
+bool parse_whole(const std::string &text, uint32_t *whole)
 {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
         return false;
@@ -102,17 +100,7 @@ bool parse_tick(const std::string &text, uint32_t *tick)
     unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
     if (value > 4294967295ull)
         return false;
-    *tick = (uint32_t)value;
-    return true;
-}
-
-// A --threads value: a whole number from 1 to 1024.
-bool parse_threads(const std::string &text, int *threads)
-{
-    uint32_t n;
-    if (!parse_tick(text, &n) || n < 1 || n > 1024)
-        return false;
-    *threads = int(n);
+    *whole = (uint32_t)value;
     return true;
 }
 
@@ -178,7 +166,7 @@ int act_select(Options &o, const Option &, const std::string &value)
 
 int act_tick(Options &o, const Option &, const std::string &value)
 {
-    if (!parse_tick(value, &o.tick))
+    if (!parse_whole(value, &o.tick))
         return usage_error("--tick takes a whole number from 0 to 4294967295, not \"" + value + "\"");
     o.tick_given = true;
     return -1;
@@ -186,8 +174,10 @@ int act_tick(Options &o, const Option &, const std::string &value)
 
 int act_threads(Options &o, const Option &, const std::string &value)
 {
-    if (!parse_threads(value, &o.threads))
+    uint32_t n;
+    if (!parse_whole(value, &n) || n < 1 || n > 1024)
         return usage_error("--threads takes a whole number from 1 to 1024, not \"" + value + "\"");
+    o.threads = int(n);
     return -1;
 }
 
@@ -371,15 +361,9 @@ void on_tcl_exit(ClientData status)
     _exit(code != 0 ? code : 1);
 }
 
-// Running out of memory ends the run with a message, leaving no temporary file.
+// Running out of memory, or a panic of Tcl's, ends the run with a message
+// naming what was read, leaving no temporary file.
 std::string memory_context = "corrugo-host";
-
-void out_of_memory()
-{
-    acfile::remove_pending_temporary();
-    std::fprintf(stderr, "%s: not enough memory; nothing was written\n", memory_context.c_str());
-    _exit(2);
-}
 
 void tcl_panic(const char *format, ...)
 {
@@ -392,6 +376,8 @@ void tcl_panic(const char *format, ...)
     acfile::remove_pending_temporary();
     _exit(2);
 }
+
+void out_of_memory() { tcl_panic("not enough memory"); }
 
 // The program's folder: by /proc, else by the name it was run by (which a
 // shell gives with its folder when it found the program on the PATH).
@@ -406,10 +392,11 @@ std::string executable_folder()
 
 std::string default_plugin()
 {
-    std::string beside = executable_folder() + "/corrugo.p";
+    const std::string folder = executable_folder();
+    std::string beside = folder + "/corrugo.p";
     if (access(beside.c_str(), R_OK) == 0)
         return beside;
-    std::string installed = executable_folder() + "/../lib/corrugo/corrugo.p";
+    std::string installed = folder + "/../lib/corrugo/corrugo.p";
     if (access(installed.c_str(), R_OK) == 0)
         return installed;
     return CORRUGO_INSTALLED_PLUGIN;
@@ -419,26 +406,6 @@ std::string default_plugin()
 
 // The guards of the files a run writes, which ask the one list of the run's
 // files (run_files.h). An exit status, or -1 to go on.
-
-// -o may name the model (it is then saved in place), not a file the program
-// runs on; -o - may not write into the model file.
-int check_output(const Options &options, const programs::RunFiles &files)
-{
-    if (options.output == "-") {
-        struct stat out;
-        const programs::RunFile *f = fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode)
-                                         ? programs::run_file_of(files, out)
-                                         : nullptr;
-        if (f && f->role == programs::RUN_MODEL)
-            return usage_error("-o - writes to standard output, which is the model file");
-        return -1;
-    }
-    if (options.output.empty())
-        return -1;
-    if (const programs::RunFile *f = programs::runs_on(files, options.output))
-        return usage_error("-o " + options.output + " names " + programs::run_file_role(f->role));
-    return -1;
-}
 
 // Debug output goes to its file from the start: it may name no file of the
 // run (the model, the output, the plug-in and its script, the program and
@@ -451,30 +418,44 @@ std::string debug_refusal(const std::string &debug, const programs::RunFile *f)
            (f->role == programs::RUN_MODEL ? "; debug output would overwrite it" : "");
 }
 
+// -o may name the model (it is then saved in place), not a file the program
+// runs on; -o - may not write into the model file. --debug is checked here,
+// before a long read, and again when opened.
+int check_outputs(const Options &options, const programs::RunFiles &files)
+{
+    const programs::RunFile *f = nullptr;
+    if (options.output == "-") {
+        struct stat out;
+        if (fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) && (f = programs::run_file_of(files, out)) &&
+            f->role == programs::RUN_MODEL)
+            return usage_error("-o - writes to standard output, which is the model file");
+    } else if (!options.output.empty() && (f = programs::runs_on(files, options.output))) {
+        return usage_error("-o " + options.output + " names " + programs::run_file_role(f->role));
+    }
+    std::string refused = options.debug.empty() || options.debug == "-"
+                              ? ""
+                              : debug_refusal(options.debug, programs::run_file_named(files, options.debug));
+    return refused.empty() ? -1 : usage_error(refused);
+}
+
 // Opens the debug file: checked by its name first, then, opened without
 // emptying it, by what was opened, so that nothing can come between the
-// check and the use; only then emptied. Null with the exit status set.
-FILE *open_debug(const std::string &debug, const programs::RunFiles &files, int &status)
+// check and the use; only then emptied. Null (exit status 2) when refused or
+// failed, having said why.
+FILE *open_debug(const std::string &debug, const programs::RunFiles &files)
 {
-    status = 2;
     std::string refused = debug_refusal(debug, programs::run_file_named(files, debug));
     int fd = refused.empty() ? open(debug.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666) : -1;
     struct stat st;
     if (fd >= 0 && fstat(fd, &st) == 0)
         refused = debug_refusal(debug, programs::run_file_of(files, st));
-    if (!refused.empty()) {
-        if (fd >= 0)
-            close(fd);
-        status = usage_error(refused);
-        return nullptr;
-    }
     FILE *file = nullptr;
-    if (fd < 0 || (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) || !(file = fdopen(fd, "w"))) {
+    if (!refused.empty())
+        usage_error(refused);
+    else if (fd < 0 || (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) || !(file = fdopen(fd, "w")))
         std::fprintf(stderr, "corrugo-host: %s: %s\n", debug.c_str(), std::strerror(errno));
-        if (fd >= 0)
-            close(fd);
-        return nullptr;
-    }
+    if (!file && fd >= 0)
+        close(fd);
     return file;
 }
 
@@ -619,30 +600,42 @@ int read_model(const Options &options, const programs::RunFiles &files, Run &run
     return -1;
 }
 
+// Runs the -c commands in order, up to the first that shows a message or
+// raises a Tcl error; whether every one ran cleanly.
+bool run_tcl(const std::vector<std::string> &commands, const int &messages)
+{
+    Tcl_Interp *interp = sim::interp();
+    for (const std::string &command : commands) {
+        if (Tcl_EvalEx(interp, command.c_str(), (int)command.size(), TCL_EVAL_GLOBAL) != TCL_OK) {
+            std::fprintf(stderr, "corrugo-host: -c %s: %s\n", command.c_str(), Tcl_GetStringResult(interp));
+            return false;
+        }
+        if (messages > 0)
+            return false;
+    }
+    return true;
+}
+
 // Loads the plug-in and runs the commands: an exit status (1 for a message
 // or a Tcl error), or -1 to go on and write.
-int run_commands(const Options &options, const programs::RunFiles &files,
-                 const std::string &plugin_path, const Closed &closed, Run &run)
+int run_commands(const Options &options, const programs::RunFiles &files, const Closed &closed, Run &run)
 {
     Tcl_CreateObjCommand(sim::interp(), "exit", exit_command, nullptr, nullptr);
     Tcl_SetExitProc(on_tcl_exit);
-    if (options.debug == "-") {
-        sim::set_debug_sink([](const std::string &text) { std::fputs(text.c_str(), stderr); });
-    } else if (!options.debug.empty()) {
-        int status;
-        run.debug.reset(open_debug(options.debug, files, status));
+    if (!options.debug.empty() && options.debug != "-") {
+        run.debug.reset(open_debug(options.debug, files));
         if (!run.debug)
-            return status;
-        FILE *file = run.debug.get();
-        sim::set_debug_sink([file](const std::string &text) { std::fwrite(text.data(), 1, text.size(), file); });
+            return 2;
     }
+    if (FILE *debug = options.debug == "-" ? stderr : run.debug.get())
+        sim::set_debug_sink([debug](const std::string &text) { std::fwrite(text.data(), 1, text.size(), debug); });
     int &messages = run.messages;
     sim::set_message_sink([&messages](const std::string &text) {
         std::fprintf(stderr, "%s\n", text.c_str());
         messages++;
     });
     std::string error;
-    if (!sim::load_plugin(plugin_path, run.plugin, error)) {
+    if (!sim::load_plugin(options.plugin, run.plugin, error)) {
         std::fprintf(stderr, "corrugo-host: cannot load the plug-in: %s\n", error.c_str());
         return 2;
     }
@@ -652,20 +645,7 @@ int run_commands(const Options &options, const programs::RunFiles &files,
     if (options.report)
         before = snapshot(sim::model());
 
-    Tcl_Interp *interp = sim::interp();
-    bool clean = true;
-    for (const std::string &command : options.commands) {
-        int code = Tcl_EvalEx(interp, command.c_str(), (int)command.size(), TCL_EVAL_GLOBAL);
-        if (code != TCL_OK) {
-            std::fprintf(stderr, "corrugo-host: -c %s: %s\n", command.c_str(), Tcl_GetStringResult(interp));
-            clean = false;
-            break;
-        }
-        if (run.messages > 0) {
-            clean = false;
-            break;
-        }
-    }
+    const bool clean = run_tcl(options.commands, run.messages);
     if (clean && options.undo)
         sim::undo();
     // Tcl holds what the commands printed after their last newline until
@@ -675,9 +655,9 @@ int run_commands(const Options &options, const programs::RunFiles &files,
             Tcl_Flush(channel);
     sim::set_debug_sink(nullptr);
     if (options.report) {
-        const bool to_stderr = options.output == "-";
-        report(to_stderr ? stderr : stdout, before, snapshot(sim::model()));
-        if (printed(0, to_stderr ? stderr : stdout, to_stderr ? closed.error : closed.output) != 0)
+        FILE *out = options.output == "-" ? stderr : stdout;
+        report(out, before, snapshot(sim::model()));
+        if (printed(0, out, out == stderr ? closed.error : closed.output) != 0)
             return 2;
     }
     if (run.debug && std::fclose(run.debug.release()) != 0) {
@@ -685,6 +665,21 @@ int run_commands(const Options &options, const programs::RunFiles &files,
         return 2;
     }
     return clean ? -1 : 1;
+}
+
+// Writes the model where -o says, if anywhere: the exit status.
+int write_model(const Options &options, Run &run)
+{
+    std::string error;
+    bool written = true;
+    if (options.output == "-")
+        written = acfile::write_ac_stream(STDOUT_FILENO, "standard output", sim::model(), run.source, error,
+                                          run.threads);
+    else if (!options.output.empty())
+        written = acfile::write_ac_file(options.output, sim::model(), run.source, error, run.threads);
+    if (!written)
+        std::fprintf(stderr, "%s\n", error.c_str());
+    return written ? 0 : 2;
 }
 
 } // namespace
@@ -711,47 +706,25 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "standard input: cannot read: %s\n", std::strerror(EBADF));
         return 2;
     }
-    const std::string plugin_path = options.plugin.empty() ? default_plugin() : options.plugin;
+    if (options.plugin.empty())
+        options.plugin = default_plugin();
     if (options.version)
-        return printed(print_version(plugin_path) ? 0 : 2, stdout, closed.output, true);
-    const programs::RunFiles files = programs::run_files(options.model, options.output, plugin_path);
-    if ((status = check_output(options, files)) >= 0)
+        return printed(print_version(options.plugin) ? 0 : 2, stdout, closed.output, true);
+    const programs::RunFiles files = programs::run_files(options.model, options.output, options.plugin);
+    if ((status = check_outputs(options, files)) >= 0)
         return status;
-    if (!options.debug.empty() && options.debug != "-") {
-        std::string refused = debug_refusal(options.debug, programs::run_file_named(files, options.debug));
-        if (!refused.empty()) /* early, before a long read; checked again when opened */
-            return usage_error(refused);
-    }
     if (options.tick_given)
         sim::pin_tick(options.tick);
     if (options.gui) {
         std::set_new_handler(out_of_memory);
         Tcl_SetPanicProc(tcl_panic);
-        programs::ViewerOptions viewer;
-        viewer.model = options.model;
-        viewer.plugin = plugin_path;
-        viewer.mode = options.mode;
-        viewer.names = options.names;
-        viewer.commands = options.commands;
-        return programs::run_viewer(viewer);
+        return programs::run_viewer(options);
     }
 
     Run run;
     run.threads = options.threads ? options.threads : useful_threads();
     if ((status = read_model(options, files, run)) >= 0 ||
-        (status = run_commands(options, files, plugin_path, closed, run)) >= 0)
+        (status = run_commands(options, files, closed, run)) >= 0)
         return status;
-    std::string error;
-    if (options.output == "-" &&
-        !acfile::write_ac_stream(STDOUT_FILENO, "standard output", sim::model(), run.source, error,
-                                 run.threads)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 2;
-    }
-    if (options.output != "-" && !options.output.empty() &&
-        !acfile::write_ac_file(options.output, sim::model(), run.source, error, run.threads)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 2;
-    }
-    return 0;
+    return write_model(options, run);
 }

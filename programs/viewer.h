@@ -3,6 +3,8 @@
 #ifndef CORRUGO_PROGRAMS_VIEWER_H
 #define CORRUGO_PROGRAMS_VIEWER_H
 
+#include "host/host.h"
+
 #include <string>
 #include <vector>
 
@@ -11,7 +13,7 @@ namespace programs {
 struct ViewerOptions {
     std::string model;                 // the model to open first; may be empty
     std::string plugin;                // the plug-in file to load
-    int mode = 1;                      // the first selection mode
+    int mode = SELECT_OBJECTS;         // the first selection mode
     std::vector<std::string> names;    // limits the first selection, as --in does
     std::vector<std::string> commands; // Tcl to run once the window is up
 };
