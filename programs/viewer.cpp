@@ -62,6 +62,18 @@ void refresh_all()
     display_status();
 }
 
+// Runs the command of "words" at the global level, each word as it is.
+int eval_words(Tcl_Interp *in, std::vector<Tcl_Obj *> words)
+{
+    Tcl_Obj *command = Tcl_NewListObj((int)words.size(), words.data());
+    Tcl_IncrRefCount(command);
+    int code = Tcl_EvalObjEx(in, command, TCL_EVAL_GLOBAL);
+    Tcl_DecrRefCount(command);
+    return code;
+}
+
+Tcl_Obj *text_object(const std::string &text) { return Tcl_NewStringObj(text.data(), (int)text.size()); }
+
 // Runs a command of the window's script from inside a host function (the
 // plug-in's command may be running): the interpreter's result and error
 // state are kept, and a failure is reported in the background.
@@ -69,18 +81,27 @@ void call_script(const char *proc, const std::string *argument = nullptr)
 {
     Tcl_Interp *in = interp();
     Tcl_InterpState saved = Tcl_SaveInterpState(in, TCL_OK);
-    Tcl_Obj *words[2] = {Tcl_NewStringObj(proc, -1), nullptr};
-    int count = 1;
+    std::vector<Tcl_Obj *> words = {Tcl_NewStringObj(proc, -1)};
     if (argument)
-        words[count++] = Tcl_NewStringObj(argument->data(), (int)argument->size());
-    for (int i = 0; i < count; i++)
-        Tcl_IncrRefCount(words[i]);
-    int code = Tcl_EvalObjv(in, count, words, TCL_EVAL_GLOBAL);
-    if (code != TCL_OK)
+        words.push_back(text_object(*argument));
+    if (int code = eval_words(in, words); code != TCL_OK)
         Tcl_BackgroundException(in, code);
-    for (int i = 0; i < count; i++)
-        Tcl_DecrRefCount(words[i]);
     Tcl_RestoreInterpState(in, saved);
+}
+
+// Fails a command of the viewer with Tcl's message for a wrong number of
+// arguments, "form" the arguments it takes.
+int wrong_args(Tcl_Interp *in, Tcl_Obj *const objv[], const char *form)
+{
+    Tcl_WrongNumArgs(in, 1, objv, form);
+    return TCL_ERROR;
+}
+
+// Fails a command of the viewer with "message".
+int fail(Tcl_Interp *in, const std::string &message)
+{
+    Tcl_SetObjResult(in, Tcl_NewStringObj(message.c_str(), -1));
+    return TCL_ERROR;
 }
 
 // The plug-in's exit entry, called once, as the modeller calls it on quitting.
@@ -121,6 +142,21 @@ double coordinate(const Vertex &p, int axis)
     return axis == 0 ? p.x : axis == 1 ? p.y : p.z;
 }
 
+// The lowest and the highest of the finite values taken.
+struct Range {
+    double low = 0, high = 0;
+    bool any = false;
+
+    void take(double c)
+    {
+        if (!std::isfinite(c))
+            return;
+        low = any ? std::min(low, c) : c;
+        high = any ? std::max(high, c) : c;
+        any = true;
+    }
+};
+
 // Fits the model's finite vertices, as "view" shows them, into a pane of
 // "width" by "height" pixels. Each view has its own scale, so that even a
 // long thin model fills every pane.
@@ -132,25 +168,18 @@ struct Fit {
     Fit(const Model &model, const View &view, double width, double height)
         : width(width), height(height)
     {
-        double low[3], high[3];
-        bool empty = true;
+        Range range[3];
         for (const auto &object : model.objects)
-            for (const Vertex &p : object->vertices) {
-                if (!finite(p))
-                    continue;
-                for (int k = 0; k < 3; k++) {
-                    double c = coordinate(p, k);
-                    low[k] = empty ? c : std::min(low[k], c);
-                    high[k] = empty ? c : std::max(high[k], c);
-                }
-                empty = false;
-            }
-        if (empty)
+            for (const Vertex &p : object->vertices)
+                if (finite(p))
+                    for (int k = 0; k < 3; k++)
+                        range[k].take(coordinate(p, k));
+        if (!range[0].any)
             return;
         double extent[3];
         for (int k = 0; k < 3; k++) {
-            centre[k] = low[k] / 2 + high[k] / 2; // halved first: no overflow
-            extent[k] = high[k] - low[k];
+            centre[k] = range[k].low / 2 + range[k].high / 2; // halved first: no overflow
+            extent[k] = range[k].high - range[k].low;
         }
         const double margin = 28; // clear of the view's label
         double s = HUGE_VAL;
@@ -173,7 +202,7 @@ struct Fit {
 
 // The outline of "surface" as a canvas line: its vertices in order, closed
 // when it has more than two; null when it has fewer than two or a vertex is
-// not finite.
+// not finite. (The reader keeps every vertex index below its object's count.)
 Tcl_Obj *outline(const Fit &fit, const View &view, const Surface &surface)
 {
     if (surface.ref_count < 2)
@@ -181,7 +210,7 @@ Tcl_Obj *outline(const Fit &fit, const View &view, const Surface &surface)
     const Object *object = surface.owner;
     const uint32_t *refs = &object->refs[surface.first_ref];
     for (uint32_t i = 0; i < surface.ref_count; i++)
-        if (refs[i] >= object->vertices.size() || !finite(object->vertices[refs[i]]))
+        if (!finite(object->vertices[refs[i]]))
             return nullptr;
     Tcl_Obj *line = Tcl_NewListObj(0, nullptr);
     for (uint32_t i = 0; i < surface.ref_count; i++)
@@ -212,18 +241,14 @@ std::unordered_set<const Object *> selected_objects(const Selection &s)
 //	the error names the file and the line, and the current model stays.
 int open_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
 {
-    if (objc != 2) {
-        Tcl_WrongNumArgs(in, 1, objv, "path");
-        return TCL_ERROR;
-    }
+    if (objc != 2)
+        return wrong_args(in, objv, "path");
     std::string path = Tcl_GetString(objv[1]);
     Model next;
     AcSource source;
     std::string error;
-    if (!read_ac_file(path, next, source, error)) {
-        Tcl_SetObjResult(in, Tcl_NewStringObj(error.c_str(), -1));
-        return TCL_ERROR;
-    }
+    if (!read_ac_file(path, next, source, error))
+        return fail(in, error);
     int mode = selection().mode;
     replace_model(std::move(next));
     viewer().source = std::move(source);
@@ -238,27 +263,17 @@ int open_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
 //	model's file. The target is replaced whole or not at all.
 int save_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
 {
-    if (objc > 2) {
-        Tcl_WrongNumArgs(in, 1, objv, "?path?");
-        return TCL_ERROR;
-    }
+    if (objc > 2)
+        return wrong_args(in, objv, "?path?");
     Viewer &v = viewer();
-    if (v.file.empty()) {
-        // Without the text of a file there is nothing to write back into.
-        Tcl_SetObjResult(in, Tcl_NewStringObj("no model file to save: open one first", -1));
-        return TCL_ERROR;
-    }
+    if (v.file.empty()) // without the text of a file there is nothing to write back into
+        return fail(in, "no model file to save: open one first");
     std::string path = objc == 2 ? Tcl_GetString(objv[1]) : v.file;
     std::string error;
-    if (const RunFile *f = runs_on(v.files, path)) {
-        error = path + ": cannot write: it is " + run_file_role(f->role);
-        Tcl_SetObjResult(in, Tcl_NewStringObj(error.c_str(), -1));
-        return TCL_ERROR;
-    }
-    if (!write_ac_file(path, model(), v.source, error)) {
-        Tcl_SetObjResult(in, Tcl_NewStringObj(error.c_str(), -1));
-        return TCL_ERROR;
-    }
+    if (const RunFile *f = runs_on(v.files, path))
+        return fail(in, path + ": cannot write: it is " + run_file_role(f->role));
+    if (!write_ac_file(path, model(), v.source, error))
+        return fail(in, error);
     v.file = path;
     return TCL_OK;
 }
@@ -277,10 +292,8 @@ int select_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
         names.insert(names.end(), {"all", "none", nullptr});
         return names;
     }();
-    if (objc != 2) {
-        Tcl_WrongNumArgs(in, 1, objv, "objects|surfaces|vertices|all|none");
-        return TCL_ERROR;
-    }
+    if (objc != 2)
+        return wrong_args(in, objv, "objects|surfaces|vertices|all|none");
     int index;
     if (Tcl_GetIndexFromObj(in, objv[1], choices.data(), "selection", 0, &index) != TCL_OK)
         return TCL_ERROR;
@@ -303,10 +316,8 @@ int select_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
 //	Undoes the newest undo step; returns 1, or 0 when there was none.
 int undo_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
 {
-    if (objc != 1) {
-        Tcl_WrongNumArgs(in, 1, objv, nullptr);
-        return TCL_ERROR;
-    }
+    if (objc != 1)
+        return wrong_args(in, objv, nullptr);
     Tcl_SetObjResult(in, Tcl_NewBooleanObj(undo()));
     return TCL_OK;
 }
@@ -317,10 +328,8 @@ int undo_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
 //	undo steps and their newest label, and the host's status text.
 int state_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
 {
-    if (objc != 1) {
-        Tcl_WrongNumArgs(in, 1, objv, nullptr);
-        return TCL_ERROR;
-    }
+    if (objc != 1)
+        return wrong_args(in, objv, nullptr);
     const Model &m = model();
     const Selection &s = selection();
     size_t surfaces = 0;
@@ -353,10 +362,8 @@ int state_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
 //	label, Tcl command and help text.
 int tools_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
 {
-    if (objc != 1) {
-        Tcl_WrongNumArgs(in, 1, objv, nullptr);
-        return TCL_ERROR;
-    }
+    if (objc != 1)
+        return wrong_args(in, objv, nullptr);
     Tcl_Obj *list = Tcl_NewListObj(0, nullptr);
     for (const MenuItem &item : menu_items()) {
         Tcl_Obj *words[3] = {Tcl_NewStringObj(item.label.c_str(), -1),
@@ -379,10 +386,8 @@ int tools_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
 //	100000) and a quarter as many vertices.
 int segments_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
 {
-    if (objc != 4 && objc != 5) {
-        Tcl_WrongNumArgs(in, 1, objv, "view width height ?limit?");
-        return TCL_ERROR;
-    }
+    if (objc != 4 && objc != 5)
+        return wrong_args(in, objv, "view width height ?limit?");
     int index;
     if (Tcl_GetIndexFromObj(in, objv[1], VIEW_NAMES, "view", 0, &index) != TCL_OK)
         return TCL_ERROR;
@@ -461,47 +466,33 @@ int segments_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[]
 int extent_command(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[])
 {
     static const char *const axes[] = {"x", "y", "z", nullptr};
-    if (objc != 2) {
-        Tcl_WrongNumArgs(in, 1, objv, "x|y|z");
-        return TCL_ERROR;
-    }
+    if (objc != 2)
+        return wrong_args(in, objv, "x|y|z");
     int axis;
     if (Tcl_GetIndexFromObj(in, objv[1], axes, "axis", TCL_EXACT, &axis) != TCL_OK)
         return TCL_ERROR;
     const Selection &s = selection();
-    bool any = false;
-    double low = 0, high = 0;
-    auto take = [&](const Vertex &v) {
-        double c = coordinate(v, axis);
-        if (!std::isfinite(c))
-            return;
-        low = any ? std::min(low, c) : c;
-        high = any ? std::max(high, c) : c;
-        any = true;
-    };
+    Range range;
     if (s.mode == SELECT_SURFACES) {
         for (const Surface *surface : s.surfaces) {
             const Object *object = surface->owner;
-            for (uint32_t i = 0; i < surface->ref_count; i++) {
-                uint32_t ref = object->refs[surface->first_ref + i];
-                if (ref < object->vertices.size())
-                    take(object->vertices[ref]);
-            }
+            for (uint32_t i = 0; i < surface->ref_count; i++)
+                range.take(coordinate(object->vertices[object->refs[surface->first_ref + i]], axis));
         }
     } else if (s.mode == SELECT_VERTICES) {
         for (const Vertex *v : s.vertices)
-            take(*v);
+            range.take(coordinate(*v, axis));
     } else {
         for (const Object *object : selected_objects(selection()))
             for (const Vertex &v : object->vertices)
-                take(v);
+                range.take(coordinate(v, axis));
     }
-    Tcl_Obj *range = Tcl_NewListObj(0, nullptr);
-    if (any) {
-        Tcl_ListObjAppendElement(nullptr, range, Tcl_NewDoubleObj(low));
-        Tcl_ListObjAppendElement(nullptr, range, Tcl_NewDoubleObj(high));
+    Tcl_Obj *ends = Tcl_NewListObj(0, nullptr);
+    if (range.any) {
+        Tcl_ListObjAppendElement(nullptr, ends, Tcl_NewDoubleObj(range.low));
+        Tcl_ListObjAppendElement(nullptr, ends, Tcl_NewDoubleObj(range.high));
     }
-    Tcl_SetObjResult(in, range);
+    Tcl_SetObjResult(in, ends);
     return TCL_OK;
 }
 
@@ -579,15 +570,8 @@ int run_viewer(const ViewerOptions &options)
 
     Tcl_Obj *commands = Tcl_NewListObj(0, nullptr);
     for (const std::string &command : options.commands)
-        Tcl_ListObjAppendElement(nullptr, commands, Tcl_NewStringObj(command.data(), (int)command.size()));
-    Tcl_Obj *start[3] = {Tcl_NewStringObj("::viewer::start", -1), commands,
-                         Tcl_NewStringObj(failure.data(), (int)failure.size())};
-    for (Tcl_Obj *word : start)
-        Tcl_IncrRefCount(word);
-    int code = Tcl_EvalObjv(in, 3, start, TCL_EVAL_GLOBAL);
-    for (Tcl_Obj *word : start)
-        Tcl_DecrRefCount(word);
-    if (code != TCL_OK) {
+        Tcl_ListObjAppendElement(nullptr, commands, text_object(command));
+    if (eval_words(in, {Tcl_NewStringObj("::viewer::start", -1), commands, text_object(failure)}) != TCL_OK) {
         std::fprintf(stderr, "corrugo-host: cannot open the viewer: %s\n", Tcl_GetStringResult(in));
         return 2;
     }
