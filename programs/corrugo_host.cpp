@@ -487,20 +487,23 @@ struct Snapshot {
     sim::Box box;
 };
 
+// Every vertex position, and the bounding box as the host finds it: from
+// +inf and -inf, so that a NaN coordinate, failing both compares, is passed
+// over wherever it comes.
 Snapshot snapshot(const acfile::Model &model)
 {
     Snapshot s;
+    for (int k = 0; k < 3; k++) {
+        s.box.min[k] = HUGE_VALF;
+        s.box.max[k] = -HUGE_VALF;
+    }
     for (const auto &object : model.objects)
         for (const acfile::Vertex &v : object->vertices) {
-            s.positions.insert(s.positions.end(), {v.x, v.y, v.z});
             const float p[3] = {v.x, v.y, v.z};
+            s.positions.insert(s.positions.end(), p, p + 3);
             for (int k = 0; k < 3; k++) {
-                if (std::isnan(p[k]))
-                    continue;
-                if (s.box.empty || p[k] < s.box.min[k])
-                    s.box.min[k] = p[k];
-                if (s.box.empty || p[k] > s.box.max[k])
-                    s.box.max[k] = p[k];
+                s.box.min[k] = p[k] < s.box.min[k] ? p[k] : s.box.min[k];
+                s.box.max[k] = p[k] > s.box.max[k] ? p[k] : s.box.max[k];
             }
             s.box.empty = false;
         }
