@@ -447,12 +447,13 @@ FILE *open_debug(const std::string &debug, const programs::RunFiles &files)
     std::string refused = debug_refusal(debug, programs::run_file_named(files, debug));
     int fd = refused.empty() ? open(debug.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666) : -1;
     struct stat st;
-    if (fd >= 0 && fstat(fd, &st) == 0)
+    bool looked = fd >= 0 && fstat(fd, &st) == 0;
+    if (looked)
         refused = debug_refusal(debug, programs::run_file_of(files, st));
     FILE *file = nullptr;
     if (!refused.empty())
         usage_error(refused);
-    else if (fd < 0 || (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) || !(file = fdopen(fd, "w")))
+    else if (!looked || (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) || !(file = fdopen(fd, "w")))
         std::fprintf(stderr, "corrugo-host: %s: %s\n", debug.c_str(), std::strerror(errno));
     if (!file && fd >= 0)
         close(fd);
