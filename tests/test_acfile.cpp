@@ -871,6 +871,10 @@ INSTANTIATE_TEST_SUITE_P(
                replaced(box, "2 1 1\n", "2 1 999999999999999999999999999999999999999\n"),
                "model.ac:18: expected a vertex index and 2 texture coordinates, found "
                "\"2 1 999999999999999999999999999999999999999\""},
+        // (its last word from the 17th byte on, where the line is classed
+        // 16 bytes at a time)
+        Broken{"SignAfterTheDigitsOfALaterCoordinate", replaced(box, "2 1 1\n", "2 0.12345678901  5-\n"),
+               "model.ac:18: expected a vertex index and 2 texture coordinates, found \"2 0.12345678901  5-\""},
         Broken{"RefJoinedToACoordinate", replaced(box, "2 1 1\n", "2-1 1\n"),
                "model.ac:18: expected a vertex index and 2 texture coordinates, found \"2-1 1\""},
         Broken{"SurfInSmallLetters", replaced(box, "SURF 0x10", "surf 0x10"),
