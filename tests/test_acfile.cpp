@@ -553,6 +553,11 @@ INSTANTIATE_TEST_SUITE_P(
             "texture \"a b.png\"\ntexrep -1 1\ntexoff 0.09 0\nurl http://x\ncrease 45.0\n"
             "subdiv 1\nhidden\nlocked\nfolded\nnumsurf 1\nSURF 0X32\nmat 1\nrefs 2\n"
             "0 0 0\n1 0 0\nrot 1 0 0 0 1 0 0 0 1\nloc 0 0 0\nnumvert 2\n0 0 0\n1 1 1\nkids 0\n"},
+        // (the second surface's head one byte above the first's)
+        RoundTrip{"SurfacesWhoseRefsCountsDiffer",
+                  "AC3Db\nOBJECT poly\nnumvert 3\n0 0 0\n1 0 0\n0 1 0\nnumsurf 2\n"
+                  "SURF 0x10\nmat 0\nrefs 3\n0 0 0\n1 0 0\n2 0 0\n"
+                  "SURF 0x10\nmat 0\nrefs 4\n0 0 0\n1 0 0\n2 0 0\n0 0 0\nkids 0\n"},
         RoundTrip{"SpacingBlankLinesAndNormals",
                   "AC3Db\n\nOBJECT\tpoly \n  numvert  2\n\n\t0  0\t0   1 0 0\n \n1 1 1 \nkids 0"}),
     [](const ::testing::TestParamInfo<RoundTrip> &info) { return std::string(info.param.name); });
