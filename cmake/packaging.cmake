@@ -48,6 +48,8 @@ if(CORRUGO_BUILD_SIM)
     "Maintainer of the Debian package, and author of its changelog entries")
   install(FILES LICENSE DESTINATION share/doc/corrugo-host RENAME copyright
     COMPONENT debian EXCLUDE_FROM_ALL)
+  install(FILES packaging/lintian-overrides DESTINATION share/lintian/overrides
+    RENAME corrugo-host COMPONENT debian EXCLUDE_FROM_ALL)
   install(CODE "
     set(CHANGELOG \"${PROJECT_SOURCE_DIR}/CHANGELOG.md\")
     set(PACKAGE corrugo-host)
