@@ -66,7 +66,8 @@ static void on_bus_error(int signal_number, siginfo_t *info, void *)
             put_error(g.message, g.message_length);
             size_t written = stream_written ? *stream_written : 0;
             if (written == 0) {
-                put_error("nothing was written\n");
+                put_error(NOTHING_WRITTEN);
+                put_error("\n");
                 _exit(2);
             }
             char digits[24], *d = digits + sizeof digits;
@@ -76,8 +77,8 @@ static void on_bus_error(int signal_number, siginfo_t *info, void *)
             put_error(stream_name);
             put_error(": ");
             put_error(d, size_t(digits + sizeof digits - d));
-            put_error(" bytes were written before this was noticed; the model written is "
-                      "incomplete\n");
+            put_error(WRITTEN_INCOMPLETE);
+            put_error("\n");
             _exit(2);
         }
     }
@@ -97,8 +98,7 @@ static void guard(const char *begin, size_t length, const std::string &name)
         sigemptyset(&sa.sa_mask);
         sigaction(SIGBUS, &sa, nullptr);
     }
-    std::string message = changed_message(name);
-    message.erase(message.size() - std::strlen("nothing was written")); /* said when it ends */
+    std::string message = name + CHANGED_WHILE_RUNNING; /* the rest said when it ends */
     for (Guard &g : guards) {
         if (g.used)
             continue;

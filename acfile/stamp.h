@@ -32,6 +32,10 @@ bool same_stamp(const FileStamp &a, const FileStamp &b);
 // (standard output), which cannot be taken back, it says so instead: "...;
 // standard output: 4096 bytes were written before this was noticed; the
 // model written is incomplete".
+// Its parts, for a signal handler, which cannot build a text: the name, then
+// CHANGED_WHILE_RUNNING, then NOTHING_WRITTEN or the stream, ": ", the count
+// and WRITTEN_INCOMPLETE.
+extern const char CHANGED_WHILE_RUNNING[], NOTHING_WRITTEN[], WRITTEN_INCOMPLETE[];
 std::string changed_message(const std::string &name, const std::string &stream = "",
                             size_t written = 0);
 

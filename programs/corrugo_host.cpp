@@ -438,18 +438,16 @@ int check_outputs(const Options &options, const programs::RunFiles &files)
     return refused.empty() ? -1 : usage_error(refused);
 }
 
-// Opens the debug file: checked by its name first, then, opened without
-// emptying it, by what was opened, so that nothing can come between the
-// check and the use; only then emptied. Null (exit status 2) when refused or
-// failed, having said why.
+// Opens the debug file, which check_outputs found by its name to be none of
+// the run's files: opened without emptying it, it is checked again by what
+// was opened, so that nothing can come between the check and the use; only
+// then emptied. Null (exit status 2) when refused or failed, having said why.
 FILE *open_debug(const std::string &debug, const programs::RunFiles &files)
 {
-    std::string refused = debug_refusal(debug, programs::run_file_named(files, debug));
-    int fd = refused.empty() ? open(debug.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666) : -1;
+    int fd = open(debug.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
     struct stat st;
     bool looked = fd >= 0 && fstat(fd, &st) == 0;
-    if (looked)
-        refused = debug_refusal(debug, programs::run_file_of(files, st));
+    std::string refused = looked ? debug_refusal(debug, programs::run_file_of(files, st)) : "";
     FILE *file = nullptr;
     if (!refused.empty())
         usage_error(refused);
