@@ -32,11 +32,6 @@ bool same_stamp(const FileStamp &a, const FileStamp &b)
            same_time(a.modified, b.modified) && same_time(a.changed, b.changed);
 }
 
-const char CHANGED_WHILE_RUNNING[] = ": changed by another program while corrugo-host ran; ";
-const char NOTHING_WRITTEN[] = "nothing was written";
-const char WRITTEN_INCOMPLETE[] =
-    " bytes were written before this was noticed; the model written is incomplete";
-
 std::string changed_message(const std::string &name, const std::string &stream, size_t written)
 {
     std::string message = name + CHANGED_WHILE_RUNNING;

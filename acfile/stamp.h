@@ -35,7 +35,12 @@ bool same_stamp(const FileStamp &a, const FileStamp &b);
 // Its parts, for a signal handler, which cannot build a text: the name, then
 // CHANGED_WHILE_RUNNING, then NOTHING_WRITTEN or the stream, ": ", the count
 // and WRITTEN_INCOMPLETE.
-extern const char CHANGED_WHILE_RUNNING[], NOTHING_WRITTEN[], WRITTEN_INCOMPLETE[];
+// (Each file has its own copy: a program may hold the format twice, in
+// itself and in a library it loads.)
+static const char CHANGED_WHILE_RUNNING[] = ": changed by another program while corrugo-host ran; ";
+static const char NOTHING_WRITTEN[] = "nothing was written";
+static const char WRITTEN_INCOMPLETE[] =
+    " bytes were written before this was noticed; the model written is incomplete";
 std::string changed_message(const std::string &name, const std::string &stream = "",
                             size_t written = 0);
 
