@@ -8,7 +8,9 @@ float casts and declarations (rounding to single precision dropped or added),
 calls to host functions removed, early returns removed, conditions negated.
 Each mutant is built incrementally and the ctest tests whose programs depend on
 the mutated file are run, stopping at the first failure. A mutant is killed
-when a test fails or hangs (a per-test timeout), survives when all pass.
+when a test fails or hangs, survives when all pass. A test hangs when it runs
+past three times its own time in a run of every test without a mutant (10 s
+at least), which comes first: a busy machine slows both alike.
 
 Everything happens in a scratch copy of the sources (build-mutate/src, built in
 build-mutate/build), never in the working tree, so an interrupted run leaves
@@ -32,6 +34,7 @@ scripts/mutate-equivalent.txt.
 """
 import argparse
 import hashlib
+import math
 import os
 import random
 import re
@@ -41,6 +44,7 @@ import subprocess
 import sys
 import time
 from collections import namedtuple
+from xml.etree import ElementTree
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 EQUIVALENT_FILE = os.path.join(ROOT, 'scripts', 'mutate-equivalent.txt')
@@ -146,7 +150,12 @@ FOLDERS = [('wave/', 'wave/'), ('plugin/', 'plugin/'),
            ('corrugo-host', 'programs/')]
 
 SAMPLE_SIZE = 100
-TEST_TIMEOUT = 10  # seconds per ctest test; a mutant that hangs is killed
+# A mutant that hangs is killed by a time limit per ctest test: a few times
+# that test's own time in the run without a mutant (so that a busy machine
+# slows the limit and the test alike), never below the floor.
+TEST_TIMEOUT = 10  # seconds: the floor
+TIMEOUT_FACTOR = 3
+BASELINE_TIMEOUT = 300  # seconds per test in the run without a mutant
 
 # "function": the function (or the initialised table, or the type) whose
 # braces hold the change, "Type::name" for a member; "occurrence": which of
@@ -634,6 +643,7 @@ class Scratch:
         self.base = base
         self.src = os.path.join(base, 'src')
         self.build = os.path.join(base, 'build')
+        self.timed = os.path.join(base, 'timed')  # the tests, with their limits
 
     def sync(self):
         """Brings the copy up to date with the working tree (tracked and new
@@ -668,6 +678,22 @@ class Scratch:
                  '-DCMAKE_BUILD_TYPE=Release', '-DCMAKE_CXX_FLAGS_RELEASE=-O1 -DNDEBUG',
                  '-DCMAKE_LINK_DEPENDS_NO_SHARED=ON'], quiet=True)
 
+    def time_limits(self, junit):
+        """Gives each test the limit its time in "junit" (ctest's JUnit
+        report of the run without a mutant) calls for. The tests are run
+        through a folder of their own, whose test file takes in the build's
+        and then sets each limit: the build's own files, which CMake writes
+        again whenever it runs, are left as they are."""
+        limits = []
+        for case in ElementTree.parse(junit).getroot().iter('testcase'):
+            limit = max(TEST_TIMEOUT, math.ceil(TIMEOUT_FACTOR * float(case.get('time', 0))))
+            limits.append('set_tests_properties("%s" PROPERTIES TIMEOUT %d)\n'
+                          % (case.get('name'), limit))
+        os.makedirs(self.timed, exist_ok=True)
+        with open(os.path.join(self.timed, 'CTestTestfile.cmake'), 'w') as f:
+            f.write('subdirs("%s")\n' % self.build)
+            f.writelines(limits)
+
     def object_files(self, path):
         """The objects that hold the code of "path" (a header's: of the files
         that include it)."""
@@ -699,25 +725,62 @@ def digest(path):
         return hashlib.sha256(f.read()).hexdigest()
 
 
-def ctest(scratch, groups, stop_on_failure=True):
-    """Builds and runs each group of tests in order, stopping at the first
-    failure; (True, None) when all pass, else (False, the failing group)."""
-    cost = os.path.join(scratch.build, 'Testing', 'Temporary', 'CTestCostData.txt')
+def ctest(scratch, groups):
+    """Builds and runs each group of tests in order, each test within its
+    limit, stopping at the first failure; (True, None) when all pass, else
+    (False, the failing group)."""
+    cost = os.path.join(scratch.timed, 'Testing', 'Temporary', 'CTestCostData.txt')
     for targets, pattern in groups:
         if targets and not scratch.ninja(targets):
             return False, 'build'
         include, exclude = pattern if isinstance(pattern, tuple) else (pattern, None)
         if os.path.exists(cost):
             os.remove(cost)  # else ctest runs the longest tests first
-        command = ['ctest', '--test-dir', scratch.build, '-j2', '-R', include,
-                   '--timeout', str(TEST_TIMEOUT)] + (['-E', exclude] if exclude else [])
-        if stop_on_failure:
-            command.append('--stop-on-failure')
+        command = ['ctest', '--test-dir', scratch.timed, '-j2', '-R', include, '--timeout',
+                   str(TEST_TIMEOUT), '--stop-on-failure'] + (['-E', exclude] if exclude else [])
         r = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                            start_new_session=True)
         if r.returncode != 0:
             return False, (targets, pattern)
     return True, None
+
+
+def run_without_mutant(scratch):
+    """Runs every test once, without a mutant, and sets each test's limit
+    from its time. When a test fails, ends naming each failing test, how it
+    failed and the end of its output."""
+    junit = os.path.join(scratch.base, 'without-mutant.xml')
+    if os.path.exists(junit):
+        os.remove(junit)
+    r = subprocess.run(['ctest', '--test-dir', scratch.build, '-j2', '--timeout',
+                        str(BASELINE_TIMEOUT), '--output-junit', junit],
+                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, start_new_session=True)
+    if r.returncode == 0:
+        scratch.time_limits(junit)
+        return
+    # ctest's list of failures says how each failed ("Failed", "Timeout",
+    # "SEGFAULT"...); its report holds their output
+    listed = r.stdout.decode(errors='replace').partition('The following tests FAILED:')[2]
+    how = dict((name, why) for name, why in re.findall(r'^\s*\d+ - (.+?) \(([^()]+)\)$',
+                                                       listed, re.M))
+    output = {}
+    if os.path.exists(junit):
+        for case in ElementTree.parse(junit).getroot().iter('testcase'):
+            output[case.get('name')] = (case.findtext('system-out') or '', case.get('time'))
+    if not how:
+        sys.stderr.write(r.stdout.decode(errors='replace')[-4000:])
+        sys.exit('mutate.py: ctest failed without any mutant, naming no test (above)')
+    for name, why in how.items():
+        text, seconds = output.get(name, ('', None))
+        state = ('timed out after %s s' % BASELINE_TIMEOUT if why == 'Timeout' else
+                 'failed (%s)' % why)
+        print('mutate.py: without any mutant, %s %s%s; the end of its output:'
+              % (name, state, ' in %.1f s' % float(seconds) if seconds and why != 'Timeout'
+                 else ''), file=sys.stderr)
+        for line in (text.rstrip('\n').splitlines()[-25:] or ['(none)']):
+            print('    ' + line, file=sys.stderr)
+    sys.exit('mutate.py: the tests fail without any mutant (%d of them, above); fix them first'
+             % len(how))
 
 
 # }======
@@ -838,9 +901,7 @@ def main():
     scratch.sync()
     scratch.configure()
     run(['ninja', '-C', scratch.build, '-j2'], quiet=True)
-    passed, _ = ctest(scratch, [([], '.')], stop_on_failure=False)
-    if not passed:
-        sys.exit('mutate.py: the tests fail without any mutant; fix them first')
+    run_without_mutant(scratch)
     # a pattern that matches nothing would let every mutant live
     for path in sorted({m.path for m in mutants}):
         for _, pattern in file_info(path)[1]:

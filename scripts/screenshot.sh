@@ -8,21 +8,15 @@
 #
 # Configures and builds BUILD-DIR as needed, runs the viewer on a virtual X
 # server (xvfb-run) and grabs the screen with ImageMagick's import; xvfb and
-# imagemagick are installed with apt-get when missing. Not part of the tests:
-# run it by hand when the window's looks change.
+# imagemagick are installed when missing (scripts/need-packages.sh). Not part
+# of the tests: run it by hand when the window's looks change.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 out=$root/docs/viewer.png
 dialog=$root/docs/dialog.png
 
-missing=
-command -v xvfb-run >/dev/null || missing="$missing xvfb xauth"
-command -v import >/dev/null || missing="$missing imagemagick"
-if [ -n "$missing" ]; then
-    apt-get update
-    apt-get install -y $missing
-fi
+"$root/scripts/need-packages.sh" xvfb xauth imagemagick || exit 1
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$build" -G Ninja

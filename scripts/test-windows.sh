@@ -4,6 +4,12 @@
 # in the Windows test host of its width. Installs what is missing first (as
 # root, from Debian's packages; 32-bit Wine comes from the i386 architecture,
 # which is added for it); quick when everything is there and built.
+#
+# Every tool is required but one: when the registry cannot give the 32-bit
+# Wine (its i386 packages no longer match the amd64 ones installed, say), both
+# DLLs are still built and their tables checked and the 64-bit one still runs
+# under Wine; one line says that the 32-bit run was skipped and apt-get's
+# reason, and the status stays 0.
 #   scripts/test-windows.sh
 set -eu
 cd "$(dirname "$0")/.."
@@ -26,25 +32,21 @@ need i686-w64-mingw32-g++-win32 g++-mingw-w64-i686-win32
 if ! command -v wine64 >/dev/null 2>&1; then
     need /usr/lib/wine/wine64 wine64
 fi
-need /usr/lib/wine/wine wine32:i386 # the 32-bit loader, not a wrapper
 if [ -n "$missing" ]; then
-    echo "test-windows: installing$missing"
-    if [ "$(id -u)" != 0 ]; then
-        echo "test-windows: must run as root to install$missing" >&2
-        exit 1
-    fi
-    started=$(date +%s)
-    case $missing in *:i386*)
-        if ! dpkg --print-foreign-architectures | grep -qx i386; then
-            dpkg --add-architecture i386
-        fi ;;
-    esac
-    export DEBIAN_FRONTEND=noninteractive
-    # Other installs on the machine may hold the package lock for a while.
-    quietly apt-get -o DPkg::Lock::Timeout=600 update
     # shellcheck disable=SC2086
-    quietly apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends $missing
-    echo "test-windows: installed in $(($(date +%s) - started)) s"
+    scripts/need-packages.sh $missing || exit 1
+fi
+# The 32-bit loader, not a wrapper.
+wine32=/usr/lib/wine/wine
+if [ ! -x $wine32 ]; then
+    status=0
+    scripts/need-packages.sh --optional "test-windows: the 32-bit DLL's run under Wine" wine32:i386 ||
+        status=$?
+    case $status in
+        0) ;;
+        2) wine32="" ;;
+        *) exit 1 ;;
+    esac
 fi
 # }======
 
@@ -73,7 +75,18 @@ for arch in x86_64:build-win64 i686:build-win32; do
         quietly cmake -S . -B "$dir" --toolchain "$toolchain"
     fi
     quietly cmake --build "$dir" -j2
-    (cd "$dir" && ctest --output-on-failure) || status=1
+    # Only the 32-bit run may be missing, and only when its Wine is.
+    skip=""
+    if [ "$dir" = build-win64 ] || [ -n "$wine32" ]; then
+        if ! (cd "$dir" && ctest -N -R '^corrugo_wintest_full$') | grep -q "Total Tests: 1"; then
+            echo "test-windows: $dir has no test under Wine, although Wine is installed" >&2
+            exit 1
+        fi
+    else
+        skip="-E ^corrugo_wine"
+    fi
+    # shellcheck disable=SC2086
+    (cd "$dir" && ctest --output-on-failure $skip) || status=1
 done
 exit $status
 # }======

@@ -360,6 +360,10 @@ struct Reference {
     std::vector<Point> expected;
 };
 
+// Shown in the test's name by its own name, not as bytes holding addresses,
+// which would make every build's names differ.
+void PrintTo(const Reference &r, std::ostream *os) { *os << r.name; }
+
 class WaveBits : public Wave, public ::testing::WithParamInterface<Reference> {};
 
 TEST_P(WaveBits, EveryCoordinateIsTheReferencesToTheBit)
