@@ -773,7 +773,7 @@ def run_without_mutant(scratch):
     for name, why in how.items():
         text, seconds = output.get(name, ('', None))
         state = ('timed out after %s s' % BASELINE_TIMEOUT if why == 'Timeout' else
-                 'failed (%s)' % why)
+                 'failed' if why == 'Failed' else 'failed (%s)' % why)
         print('mutate.py: without any mutant, %s %s%s; the end of its output:'
               % (name, state, ' in %.1f s' % float(seconds) if seconds and why != 'Timeout'
                  else ''), file=sys.stderr)
