@@ -22,6 +22,11 @@ the tree as it was; the next run brings the copy up to date again.
   scripts/mutate.py --list        the mutants, without running anything
   scripts/mutate.py --all --files wave/apply.cpp   only those files
   scripts/mutate.py --catalog     only the faults written by hand
+  scripts/mutate.py --changed-since REV
+                                  every mutant of the rules and the catalog
+                                  on the lines changed since REV (the working
+                                  tree against it), corrugo-host's own files
+                                  included; no sample
 
 Beside the rules, scripts/mutate-catalog.txt holds faults written by hand, as
 a developer really makes them (a part's failure forgotten, a call dropped, a
@@ -109,15 +114,25 @@ FILES = {
     'acfile/save_file.cpp': ('corrugo_acfile', SAVE_TESTS),
 }
 
-# Files that only faults of the catalog change, not the rules (see FILES).
+# Files outside the sample and --all (see FILES): the faults of the catalog
+# change them, and the rules too where --changed-since asks for every mutant
+# of the lines changed.
+HOST_PROGRAM_TESTS = [(['corrugo-host'], r'^(Cli|Named|Saving|Limits)\.')]
 CATALOG_FILES = {
-    'programs/corrugo_host.cpp': ('corrugo-host', [(['corrugo-host'],
-                                                    r'^(Cli|Named|Saving|Limits)\.')]),
-    'programs/run_files.cpp': ('corrugo-host', [(['corrugo-host'],
-                                                 r'^(Cli|Named|Saving|Limits)\.')]),
+    'programs/corrugo_host.cpp': ('corrugo-host', HOST_PROGRAM_TESTS),
+    'programs/run_files.cpp': ('corrugo-host', HOST_PROGRAM_TESTS),
+    'programs/wave_options.cpp': ('corrugo-host', HOST_PROGRAM_TESTS),
+    'programs/viewer.cpp': ('corrugo-host', [(['corrugo-host'], r'^(ViewerInTk|Cli\.)')]),
+    'acfile/stamp.cpp': ('corrugo_acfile', SAVE_TESTS),
+    'sim/selection.cpp': ('corrugo_sim', SIM_TESTS),
     # not compiled (no target): its tests run the copy's script itself
     'script/corrugo.tcl': (None, [([], r'^Dialog')]),
 }
+
+
+# Every file the rules mutate for --changed-since: the C++ files of both
+# tables.
+RULE_FILES = sorted(FILES) + sorted(path for path in CATALOG_FILES if path.endswith('.cpp'))
 
 
 def file_info(path):
@@ -146,7 +161,7 @@ SAMPLE_FILES = [path for path in sorted(FILES) if path != 'acfile/save_file.cpp'
 FOLDERS = [('wave/', 'wave/'), ('plugin/', 'plugin/'),
            ('reader and writer', tuple(path for path in FILES if path.startswith('acfile/') and
                                        path != 'acfile/save_file.cpp')),
-           ('host functions', 'sim/host'), ('saving', 'acfile/save_file'),
+           ('host functions', 'sim/'), ('saving', ('acfile/save_file', 'acfile/stamp')),
            ('corrugo-host', 'programs/')]
 
 SAMPLE_SIZE = 100
@@ -626,6 +641,46 @@ def key(m):
     return (m.path, m.original, m.description)
 
 
+def changed_lines(rev, paths):
+    """For each of "paths", the numbers of its lines (as the working tree has
+    it) that differ from revision "rev": added or changed, not the places of
+    lines only removed, where nothing is left to mutate."""
+    changed = {}
+    for path in paths:
+        diff = subprocess.run(['git', 'diff', '-U0', '--no-color', '--no-ext-diff', rev, '--', path],
+                              cwd=ROOT, check=True, capture_output=True, text=True).stdout
+        lines = set()
+        for m in re.finditer(r'^@@ -\S+ \+(\d+)(?:,(\d+))? @@', diff, re.M):
+            start, count = int(m.group(1)), int(m.group(2) or 1)
+            lines.update(range(start, start + count))
+        changed[path] = lines
+    return changed
+
+
+def on_changed_lines(mutants, changed):
+    """The mutants whose text touches a changed line."""
+    texts, kept = {}, []
+    for m in mutants:
+        if m.path not in texts:
+            with open(os.path.join(ROOT, m.path)) as f:
+                texts[m.path] = f.read()
+        last = m.line + texts[m.path].count('\n', m.start, max(m.end - 1, m.start))
+        if changed.get(m.path, set()) & set(range(m.line, last + 1)):
+            kept.append(m)
+    return kept
+
+
+def uncovered_changes(rev):
+    """Source files changed since "rev" that no table here covers (the tests'
+    own code aside)."""
+    names = subprocess.run(['git', 'diff', '--name-only', '--no-color', rev, '--'], cwd=ROOT,
+                           check=True, capture_output=True, text=True).stdout.split()
+    known = set(FILES) | set(CATALOG_FILES)
+    return [name for name in names if name.endswith(('.cpp', '.tcl')) and name not in known and
+            not name.startswith(('tests/', 'bench/', 'fuzz/', 'wintest/')) and
+            os.path.exists(os.path.join(ROOT, name))]
+
+
 def sources_hash(paths):
     h = hashlib.sha256()
     for path in paths:
@@ -848,23 +903,41 @@ def main():
     parser.add_argument('--min-score', type=float, default=90.0,
                         help='fail below this percentage killed (default 90)')
     parser.add_argument('--verbose', '-v', action='store_true', help='a line per mutant')
+    parser.add_argument('--changed-since', metavar='REV',
+                        help='every mutant (rules and catalog) on the lines changed since '
+                        'revision REV, in the working tree; no sample')
     parser.add_argument('--rerun', metavar='LOG',
                         help="only the mutants a run's output LOG lists as survivors")
     parser.add_argument('--scratch', default=os.path.join(ROOT, 'build-mutate'),
                         help='the folder of the scratch copy and its build (default build-mutate)')
     args = parser.parse_args()
 
-    paths = args.files or (sorted(FILES) if args.all or args.rerun else SAMPLE_FILES)
+    if args.changed_since and subprocess.run(
+            ['git', 'rev-parse', '--quiet', '--verify', args.changed_since + '^{commit}'],
+            cwd=ROOT, capture_output=True).returncode != 0:
+        sys.exit('mutate.py: --changed-since %s: no such revision' % args.changed_since)
+    paths = args.files or (RULE_FILES if args.changed_since else
+                           sorted(FILES) if args.all or args.rerun else SAMPLE_FILES)
     equivalent_list, faults = equivalent_keys()
     every_by_hand, catalog_faults = catalog()
     faults += catalog_faults
-    faults += equivalent_list_faults(equivalent_list, all_mutants(sorted(FILES)) + every_by_hand)
+    faults += equivalent_list_faults(equivalent_list, all_mutants(RULE_FILES) + every_by_hand)
     if faults:
         sys.exit('\n'.join('mutate.py: ' + fault for fault in faults))
     # the catalog's faults: those of the files asked for (any, by default)
     by_hand = [m for m in every_by_hand if not args.files or m.path in args.files]
-    mutants = [] if args.catalog else all_mutants(p for p in paths if p in FILES)
-    if args.rerun:
+    rule_paths = [p for p in paths if p in FILES or args.changed_since and p in RULE_FILES]
+    mutants = [] if args.catalog else all_mutants(rule_paths)
+    if args.changed_since:
+        changed = changed_lines(args.changed_since, sorted({m.path for m in mutants + by_hand}))
+        mutants = on_changed_lines(mutants + by_hand, changed)
+        for name in uncovered_changes(args.changed_since):
+            print('mutate.py: %s changed since %s, but no table here names its tests: not mutated'
+                  % (name, args.changed_since), file=sys.stderr)
+        if not mutants:
+            print('no mutant on the lines changed since %s' % args.changed_since)
+            return 0
+    elif args.rerun:
         mutants += by_hand
         # A survivor listed with its line's text ("[...]", in the summary) is
         # found by that text, so that lines added above it since do not lose
@@ -911,6 +984,8 @@ def main():
             if 'Total Tests: 0' in listed:
                 sys.exit('mutate.py: no test matches %s' % include)
     print('%d mutants over %s (%s)' % (len(mutants), ', '.join(sorted({m.path for m in mutants})),
+                                       'the lines changed since ' + args.changed_since
+                                       if args.changed_since else
                                        'the survivors of ' + args.rerun if args.rerun else
                                        'all' if args.all else 'the catalog' if args.catalog
                                        else 'sample'), flush=True)
