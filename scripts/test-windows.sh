@@ -79,7 +79,7 @@ for arch in x86_64:build-win64 i686:build-win32; do
     skip=""
     if [ "$dir" = build-win64 ] || [ -n "$wine32" ]; then
         if ! (cd "$dir" && ctest -N) | grep -q ": corrugo_wintest_full$"; then
-            echo "test-windows: $dir has no test under Wine, although Wine is installed" >&2
+            echo "test-windows: $dir has no test under Wine: CMake found no Wine of its width" >&2
             exit 1
         fi
     else
