@@ -11,8 +11,8 @@
 #   FUZZ_SECONDS=10 scripts/test-sanitizers.sh    # shorter fuzzing (default 60)
 #
 # Build folders: build-asan (gcc, -DCORRUGO_SANITIZE=ON), build-tsan (gcc,
-# -DCORRUGO_TSAN=ON), build-fuzz (clang, -DCORRUGO_FUZZ=ON), build-valgrind
-# (gcc, no instrumentation). Inputs that
+# -DCORRUGO_TSAN=ON), build-fuzz (clang, -DCORRUGO_FUZZ=ON), and for valgrind
+# the plain build of ./run-tests, build (gcc, no instrumentation). Inputs that
 # crash a fuzz target are kept in build-fuzz/artifacts/.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -186,20 +186,22 @@ if [ "$asan_built" = yes ]; then
     done
 fi
 
-echo "== corrugo-host on ${#models[@]} models under valgrind (build-valgrind)"
+# The program as users get it: the build ./run-tests makes (and has made
+# already when it runs this).
+echo "== corrugo-host on ${#models[@]} models under valgrind (build)"
 build_valgrind() {
-    cmake -S . -B build-valgrind -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORRUGO_BUILD_TESTS=OFF &&
-        cmake --build build-valgrind -j2 --target corrugo-host
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+        cmake --build build -j2 --target corrugo-host
 }
-check "build-valgrind builds" build_valgrind
-if [ -x build-valgrind/corrugo-host ]; then
+check "build builds" build_valgrind
+if [ -x build/corrugo-host ]; then
     # Errors are memory errors and definite leaks only: Tcl's allocator keeps
     # its blocks by interior pointers ("possibly lost"), and what is still
     # reachable at exit (the interpreter, the plug-in's folder copy) is kept
     # for the process's life by design.
     for model in "${models[@]}"; do
         check "valgrind: $(basename "$model")" run_host valgrind -q --leak-check=full \
-            --show-leak-kinds=definite --errors-for-leak-kinds=definite --error-exitcode=99 build-valgrind/corrugo-host \
+            --show-leak-kinds=definite --errors-for-leak-kinds=definite --error-exitcode=99 build/corrugo-host \
             "$model" vertices
     done
 fi
