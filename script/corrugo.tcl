@@ -1664,49 +1664,165 @@ proc ::corrugo::ReadOnly {path} {
 # }==== Reading the settings file ====
 
 # {==== Writing the settings file ====
-# Saving reads the file again first and brings this session's changes to
-# what it holds (the presets added, changed or deleted here, and the
-# values last used), so that another copy of the dialog running at the
-# same time keeps its presets. Only values the dialog can use are
-# written. The file is written whole or not at all: into a new file
-# beside it, renamed over it once complete.
+# Saving takes the settings file's lock (a file beside it, made with an
+# exclusive create), reads the file again and brings this session's
+# changes to what it holds (the presets added, changed or deleted here,
+# and the values last used), writes it and only then lets the lock go:
+# another copy of the dialog saving at the same time waits, so no copy's
+# preset is ever lost. A preset another copy changed since this one read
+# the file is not written over: the note says so. Only values the dialog
+# can use are written. The file is written whole or not at all: into a
+# new file beside it, renamed over it once complete.
+
+namespace eval ::corrugo {
+    # How long a save waits for another copy's, and how old a lock is
+    # left by a copy that died while saving (a save takes milliseconds).
+    set S(lockWait) 3000
+    set S(lockStale) 20
+}
 
 # ::corrugo::SaveSettings --
 #
 #	Writes the values last used and the user's presets to the settings
 #	file, unless reading it failed when the session began; a failure to
 #	write is told on the message line, and the file keeps what it held.
+#	Returns nothing when all was saved, else what was not.
 
 proc ::corrugo::SaveSettings {} {
     variable S
-    variable User
-    variable Base
     if {![info exists S(file)] || !$S(writable)} {
-	return
+	return ""
     }
-    if {[catch {
-	set settings [ReadSettings $S(file)]
-	set presets [dict get $settings presets]
-	dict for {name values} $User {
-	    if {![dict exists $Base $name] || [dict get $Base $name] ne $values} {
-		dict set presets $name $values
-	    }
-	}
-	dict for {name values} $Base {
-	    if {![dict exists $User $name]} {
-		dict unset presets $name
-	    }
-	}
-	WriteSettings $S(file) [SettingsText [Checked] $presets]
-    } message]} {
+    set S(notKept) ""
+    if {[catch {Locked $S(file) [namespace code Merge]} message]} {
 	set S(trouble) "Settings not saved to $S(file): $message."
     } else {
-	set User $presets
-	set Base $presets
-	set S(trouble) [LeftOut [dict get $settings problems]]
+	set S(trouble) [string trim [join [concat $S(notKept) [list $message]]]]
     }
     PresetState
     ShowNote
+    string trim [join $S(notKept)]
+}
+
+# ::corrugo::Merge --
+#
+#	Saving's work while the lock is held: reads the file, brings this
+#	session's changes to it and writes it. A preset changed here is
+#	written unless another copy changed it since this session read it.
+#	Returns the note for what the file left out.
+
+proc ::corrugo::Merge {} {
+    variable S
+    variable User
+    variable Base
+    set settings [ReadSettings $S(file)]
+    set presets [dict get $settings presets]
+    dict for {name values} $User {
+	if {[dict exists $Base $name] && [dict get $Base $name] eq $values} {
+	    continue	;# not changed here
+	}
+	if {[Theirs $presets $name]} {
+	    lappend S(notKept) "The preset \"$name\" was saved by another copy\
+		    of the dialog meanwhile: it keeps that copy's values."
+	    continue
+	}
+	dict set presets $name $values
+    }
+    dict for {name values} $Base {
+	if {![dict exists $User $name] && ![Theirs $presets $name]} {
+	    dict unset presets $name
+	}
+    }
+    WriteSettings $S(file) [SettingsText [Checked] $presets]
+    set User $presets
+    set Base $presets
+    LeftOut [dict get $settings problems]
+}
+
+# ::corrugo::Theirs --
+#
+#	Tells whether the file holds a preset that another copy of the
+#	dialog saved or changed since this session last read the file.
+#
+# Arguments:
+#	presets	the file's presets, name to values
+#	name	the preset
+
+proc ::corrugo::Theirs {presets name} {
+    variable Base
+    if {![dict exists $presets $name]} {
+	return 0
+    }
+    expr {![dict exists $Base $name]
+	    || [dict get $Base $name] ne [dict get $presets $name]}
+}
+
+# ::corrugo::Refresh --
+#
+#	Reads the settings file's presets again, so that the question
+#	before a preset is replaced knows those that other copies of the
+#	dialog saved: they join this session's, whose own changes stay.
+
+proc ::corrugo::Refresh {} {
+    variable S
+    variable User
+    variable Base
+    if {![info exists S(file)] || !$S(writable)
+	    || [catch {dict get [ReadSettings $S(file)] presets} presets]} {
+	return
+    }
+    set mine $User
+    set User $presets
+    dict for {name values} $mine {
+	if {![dict exists $Base $name] || [dict get $Base $name] ne $values} {
+	    dict set User $name $values
+	}
+    }
+    dict for {name values} $Base {
+	if {![dict exists $mine $name] && [dict exists $User $name]
+		&& [dict get $User $name] eq $values} {
+	    dict unset User $name
+	}
+    }
+    set Base $presets
+}
+
+# ::corrugo::Locked --
+#
+#	Runs a script while holding the lock of a file: the file's name
+#	followed by ".lock", created only when there is none. A lock older
+#	than S(lockStale) seconds was left by a copy that died while saving
+#	and is removed. Returns the script's result; an error when the lock
+#	cannot be had within S(lockWait) milliseconds.
+#
+# Arguments:
+#	path	the file
+#	script	what to run
+
+proc ::corrugo::Locked {path script} {
+    variable S
+    set lock $path.lock
+    file mkdir [file dirname $path]
+    set until [expr {[clock milliseconds] + $S(lockWait)}]
+    while {[catch {open $lock {WRONLY CREAT EXCL}} channel options]} {
+	if {[lindex [dict get $options -errorcode] 1] ne "EEXIST"} {
+	    return -code error [Reason $channel $options]
+	}
+	if {![catch {file mtime $lock} made]
+		&& $made < [clock seconds] - $S(lockStale)} {
+	    catch {file delete $lock}
+	} elseif {[clock milliseconds] > $until} {
+	    return -code error "another copy of the dialog holds its lock,\
+		    $lock (delete it if no copy is saving)"
+	} else {
+	    after 5
+	}
+    }
+    catch {puts $channel [pid]}
+    catch {close $channel}
+    set code [catch {uplevel 1 $script} result options]
+    catch {file delete $lock}
+    return -options $options $result
 }
 
 # ::corrugo::SettingsText --
@@ -2005,6 +2121,7 @@ proc ::corrugo::NameGiven {} {
 	set S(nameMessage) "$names($key): enter a number"
 	return
     }
+    Refresh	;# the names other copies of the dialog took meanwhile
     if {[dict exists $User $name] && [tk_messageBox -parent $w -title "Corrugo" \
 	    -icon question -type yesno -default no \
 	    -message "Replace the preset \"$name\"?"] ne "yes"} {

@@ -361,7 +361,53 @@ set work {
 	    list [$box get] [expr {[winfo reqwidth $box] > [font measure TkTextFont [$box get]]}]
 	}
     } {{A preset with a name much longer than the box was at first (modified)} 1}
+    nameTakenByAnotherCopy {
+	set a [copy]
+	set b [copy]
+	$a eval {
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry Shared
+	    .corrugo.name.save invoke
+	}
+	set seen [$b eval {
+	    fill $f.frequency 9
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry Shared
+	    set seen [answer no {.corrugo.name.save invoke}]
+	    lappend seen [answer yes {.corrugo.name.save invoke}]
+	}]
+	interp delete $a
+	interp delete $b
+	lappend seen [session {choose Shared; lindex [::corrugo::arguments] 3}]
+    } {{Replace the preset "Shared"?} {{Replace the preset "Shared"?}} 9}
+    changedByAnotherCopyWhileAsking {
+	set a [copy]
+	set b [copy]
+	$a eval {
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry Shared
+	    .corrugo.name.save invoke
+	    # A saves Shared again while B's question is up.
+	    after 0 {
+		fill $f.frequency 4
+		dict set ::corrugo::User Shared [::corrugo::Checked]
+		::corrugo::SaveSettings
+	    }
+	}
+	set seen [$b eval {
+	    fill $f.frequency 9
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry Shared
+	    set seen [answer yes {.corrugo.name.save invoke}]
+	    lappend seen [string match {The preset "Shared" was saved by another copy*} \
+		    $::corrugo::S(note)] [dict get $::corrugo::User Shared frequency]
+	}]
+	interp delete $a
+	interp delete $b
+	lappend seen [session {choose Shared; lindex [::corrugo::arguments] 3}]
+    } {{Replace the preset "Shared"?} 1 4 4}
 }
+
 
 test usersWorkKept {a field left half typed, a preset saved meanwhile, two copies of the dialog at once, names pasted: what the user kept is there in the next session} -body {
     set wrong {}
@@ -374,6 +420,79 @@ test usersWorkKept {a field left half typed, a preset saved meanwhile, two copie
     }
     set wrong
 } -result {}
+
+# racer --
+#
+#	The script of one copy of the dialog in a process of its own: once
+#	the file "go" appears it saves 40 presets named after its tag and
+#	deletes every odd one as soon as the next is saved, then prints what
+#	its message line says.
+
+set racer {
+    lassign $argv script tag go
+    set argv {}
+    package require Tk
+    wm withdraw .
+    source $script
+    proc qorvel_go {args} {}
+    proc bell {args} {}
+    proc tk_messageBox {args} {return yes}
+    qorvel_dialog
+    update
+    while {![file exists $go]} {
+	after 2
+    }
+    set f .corrugo.f
+    set notes {}
+    for {set k 1} {$k <= 40} {incr k} {
+	$f.frequency delete 0 end
+	$f.frequency insert 0 $k
+	$f.presets.save invoke
+	.corrugo.name.entry delete 0 end
+	.corrugo.name.entry insert 0 "$tag $k"
+	.corrugo.name.save invoke
+	lappend notes $::corrugo::S(trouble)
+	if {$k % 2 == 0} {
+	    ::corrugo::Choose "$tag [expr {$k - 1}]"
+	    $f.presets.delete invoke
+	    lappend notes $::corrugo::S(trouble)
+	}
+	update
+    }
+    puts [join [lsort -unique $notes] "; "]
+    exit
+}
+
+test twoProcessesRace {two copies of the dialog, each in its own process, saving 40 presets and deleting 20 at the same time: none is lost, none deleted comes back} -setup clean -body {
+    set file [file join $::root racer.tcl]
+    spill $file $::racer
+    set go [file join $::root go]
+    file delete $go
+    set runs {}
+    foreach tag {A B} {
+	lappend runs [open |[list [info nameofexecutable] $file $::script $tag $go 2>@1] r]
+    }
+    after 300
+    spill $go ""
+    set notes {}
+    foreach run $runs {
+	lappend notes [string trim [read $run]]
+	close $run
+    }
+    set kept [session {dict keys $::corrugo::User}]
+    set lost {}
+    set back {}
+    foreach tag {A B} {
+	for {set k 1} {$k <= 40} {incr k} {
+	    if {$k % 2 == 0 && [lsearch -exact $kept "$tag $k"] < 0} {
+		lappend lost "$tag $k"
+	    } elseif {$k % 2 == 1 && [lsearch -exact $kept "$tag $k"] >= 0} {
+		lappend back "$tag $k"
+	    }
+	}
+    }
+    list $notes [llength $kept] $lost $back [glob -nocomplain -directory [file dirname $::settings] *.lock]
+} -result {{{} {}} 40 {} {} {}}
 
 # The files a session may find, as a command that makes it, what the
 # message line says (%s: the file's path; "" when the file is fine), the
