@@ -121,6 +121,8 @@ namespace eval ::corrugo {
 			offset2 "Cosine wave phase offset"}
 	choices		{units {0 1} freqaxis {x y z} axis1 {x y z n}
 			axis2 {x y z n} random1 {0 1} random2 {0 1} mode {0 1}}
+	steps		{frequency 1 amplitude 0.05 decay 5 offset 5}
+	largest		3.4028235677973366e38
     }
 
     # The last value each field held that it may hold: what is saved and
@@ -263,6 +265,8 @@ proc ::corrugo::Fault {key value} {
     if {![info exists choices($key)]} {
 	if {![IsNumber $value]} {
 	    return "$key \"$value\" is not a number"
+	} elseif {[Huge $value]} {
+	    return "$key \"$value\" is beyond single precision"
 	}
     } elseif {[lsearch -exact $choices($key) $value] < 0} {
 	return "$key \"$value\" is not one of [join $choices($key) {, }]"
@@ -290,6 +294,20 @@ proc ::corrugo::IsNumberPrefix {text} {
 
 proc ::corrugo::IsNumber {text} {
     regexp {^[-+]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?$} $text
+}
+
+# ::corrugo::Huge --
+#
+#	Tells whether a number is beyond single precision, which the command
+#	stores it in: from halfway between the largest float and the next
+#	power of two on, a number rounds to infinity there. (Tcl 8.4 cannot
+#	even hold 1e999.)
+
+proc ::corrugo::Huge {text} {
+    variable S
+    expr {[IsNumber $text] && ([catch {
+	expr {abs([scan $text %g]) < $S(largest)}
+    } small] || !$small)}
 }
 
 # ::corrugo::Unfinished --
@@ -321,8 +339,7 @@ proc ::corrugo::Unfinished {} {
 #	text	what the entry would hold
 
 proc ::corrugo::Typed {key text} {
-    variable S
-    if {[IsNumberPrefix $text]} {
+    if {[IsNumberPrefix $text] && ![Huge $text]} {
 	return 1
     }
     Refuse $key $text
@@ -333,16 +350,139 @@ proc ::corrugo::Refuse {key text} {
     variable S
     array set names $S(numbers)
     bell
-    set S(refused) "$names($key): \"$text\" is not a number (write one such as 1.5, -2 or 2.5e-3)."
+    if {[Huge $text]} {
+	set S(refused) "$names($key): $text is beyond single precision, which the command keeps numbers in (at most 3.4e38 either way)."
+    } else {
+	set S(refused) "$names($key): \"$text\" is not a number (write one such as 1.5, -2 or 2.5e-3)."
+    }
     ShowNote
+}
+
+# ::corrugo::Key --
+#
+#	Types a character into a number entry, in place of the selection
+#	the entry's own binding would replace, only when that leaves a
+#	number or the start of one: a refused key changes nothing, selection
+#	included. A decimal comma is typed as a point. Keys that type no
+#	character (moves, deletions, shortcuts) are left to the entry.
+#
+# Arguments:
+#	w	the entry
+#	key	its field
+#	char	the character typed (%A)
+#	state	the modifiers held (%s)
+
+proc ::corrugo::Key {w key char state} {
+    if {[string length $char] != 1 || ![string is print $char]
+	    || ($state & 12) != 0 || [Disabled $w]} {
+	return
+    }
+    if {$char eq ","} {
+	set char .
+    }
+    set from [$w index insert]
+    set to $from
+    if {[$w selection present]} {
+	set first [$w index sel.first]
+	set last [$w index sel.last]
+	# A themed entry types over its selection wherever the cursor is,
+	# a classic one only when the cursor is at the selection.
+	if {[winfo class $w] eq "TEntry" || ($first <= $from && $from <= $last)} {
+	    set from $first
+	    set to $last
+	}
+    }
+    Put $w $key $from $to $char
+    return -code break
+}
+
+# ::corrugo::Put --
+#
+#	Puts a text typed or pasted in place of a part of a number entry's
+#	text when that leaves a number or the start of one; otherwise the
+#	entry keeps its text, selection and all.
+#
+# Arguments:
+#	w	the entry
+#	key	its field
+#	from	the first character replaced
+#	to	the one after the last replaced
+#	put	the text
+
+proc ::corrugo::Put {w key from to put} {
+    set text [$w get]
+    set text [string range $text 0 [expr {$from - 1}]]$put[string range $text $to end]
+    if {![IsNumberPrefix $text] || [Huge $text]} {
+	Refuse $key $text
+	return
+    }
+    $w delete 0 end
+    $w insert 0 $text
+    $w icursor [expr {$from + [string length $put]}]
+    $w xview insert
+}
+
+# ::corrugo::Step --
+#
+#	Up and Down in a number entry: adds or takes a step suited to its
+#	field (a cycle, 0.05 of a model unit, 5 %), in the digits the field
+#	and the step need; a number written with an exponent keeps the seven
+#	digits a float holds.
+#
+# Arguments:
+#	w	the entry
+#	key	its field
+#	sign	1 for up, -1 for down
+
+proc ::corrugo::Step {w key sign} {
+    variable S
+    regexp {^[a-z]+} $key part
+    array set steps $S(steps)
+    set step $steps($part)
+    set text [$w get]
+    if {[Disabled $w] || ![IsNumber $text] || [Huge $text]} {
+	return -code break
+    }
+    set value [expr {[scan $text %g] + $sign * $step}]
+    if {[regexp {[eE]} $text]} {
+	set value [format %.7g $value]	;# the digits a float holds
+    } else {
+	set digits [Decimals $step]
+	if {[Decimals $text] > $digits} {
+	    set digits [Decimals $text]
+	}
+	set value [format %.${digits}f $value]
+	if {$digits > 0} {
+	    set value [string trimright [string trimright $value 0] .]
+	}
+    }
+    if {[regexp {^-?0*\.?0*$} $value]} {
+	set value 0
+    }
+    Put $w $key 0 [string length $text] $value
+    return -code break
+}
+
+proc ::corrugo::Decimals {text} {
+    if {[regexp {\.([0-9]*)$} $text -> decimals]} {
+	return [string length $decimals]
+    }
+    return 0
+}
+
+proc ::corrugo::Disabled {w} {
+    if {[string match T* [winfo class $w]]} {
+	return [$w instate disabled]
+    }
+    expr {[$w cget -state] eq "disabled"}
 }
 
 # ::corrugo::Paste --
 #
 #	Pastes into a number entry, in place of its selection, only when
-#	that leaves a number or the start of one there; otherwise the entry
-#	keeps its text, selection and all. Either way the entry's own paste
-#	does not run.
+#	that leaves a number or the start of one there (a decimal comma
+#	pasted as a point); otherwise the entry keeps its text, selection
+#	and all. Either way the entry's own paste does not run.
 #
 # Arguments:
 #	w	the entry
@@ -352,7 +492,6 @@ proc ::corrugo::Paste {w key} {
     if {[catch {::tk::GetSelection $w CLIPBOARD} pasted]} {
 	return -code break
     }
-    set text [$w get]
     if {[$w selection present]} {
 	set from [$w index sel.first]
 	set to [$w index sel.last]
@@ -360,14 +499,7 @@ proc ::corrugo::Paste {w key} {
 	set from [$w index insert]
 	set to $from
     }
-    set text [string range $text 0 [expr {$from - 1}]]$pasted[string range $text $to end]
-    if {![IsNumberPrefix $text]} {
-	Refuse $key $text
-	return -code break
-    }
-    $w delete 0 end
-    $w insert 0 $text
-    $w icursor [expr {$from + [string length $pasted]}]
+    Put $w $key $from $to [string map {, .} $pasted]
     return -code break
 }
 
@@ -478,7 +610,9 @@ proc ::corrugo::UpdateStates {} {
 #
 #	Called on every write to S while the dialog, of either form, is
 #	open: a change of a field is remembered when it is a value the
-#	field may hold, guides the choices, enables or disables Apply and,
+#	field may hold, unless the user is typing it (an entry's number is
+#	remembered when the entry is left or applied: closing in mid-edit
+#	keeps that, not a step of the typing), guides the choices, enables or disables Apply and,
 #	in the full dialog, redraws the wave and tells whether the preset
 #	still holds.
 #
@@ -490,7 +624,9 @@ proc ::corrugo::Changed {name key op} {
     if {[lsearch -exact $S(fields) $key] < 0} {
 	return
     }
-    Good $key
+    if {[focus] ne "$S(W).f.$key"} {
+	Good $key	;# typing is done when the entry is left
+    }
     UpdateStates
     ApplyState
     if {[winfo exists $S(W).f.profile]} {
@@ -674,7 +810,11 @@ proc ::corrugo::Field {f cell topic} {
 	    Widget entry $path -width 10 -textvariable ${var}($key) -validate key \
 		    -validatecommand [namespace code [list Typed $key %P]]
 	    bind $path <<Paste>> [namespace code [list Paste %W $key]]
+	    bind $path <KeyPress> [namespace code [list Key %W $key %A %s]]
+	    bind $path <Up> [namespace code [list Step %W $key 1]]
+	    bind $path <Down> [namespace code [list Step %W $key -1]]
 	    Explain $path $topic
+	    bind $path <FocusOut> +[namespace code [list Good $key]]
 	}
 	choice {
 	    Widget frame $path
@@ -737,12 +877,16 @@ proc ::corrugo::Apply {} {
 # ::corrugo::Close --
 #
 #	Closes the dialog, of either form. The values stay in S for the
-#	next opening, and in the settings file for the next session.
+#	next opening, and in the settings file for the next session; a
+#	number left half typed gives way to the last one the user finished.
 
 proc ::corrugo::Close {} {
     variable S
     trace remove variable [namespace which -variable S] write \
 	    [namespace code Changed]
+    foreach key $S(fields) {
+	set S($key) [Good $key]	;# a field left half typed
+    }
     SaveSettings
     destroy $S(W)
 }

@@ -248,7 +248,7 @@ test randomOffsetSendsWord {a random offset sends the word random and keeps the 
 	    [lmap call $::calls {lrange $call 8 9}]
 } -result {{1 0} {0 1} {{random 40} {random random} {30 random}}}
 
-test numericEntriesRefuseLetters {keystrokes and pastes that cannot make a number are refused whole, with the bell and a note naming the field} -setup fresh -body {
+test numericEntriesRefuseLetters {keystrokes and pastes that cannot make a number are refused whole, with the bell and a note naming the field; a decimal comma is a point} -setup fresh -body {
     $f.axis2.z invoke
     set seen [lmap e {frequency amplitude1 amplitude2 decay1 decay2 offset1 offset2} {
 	fill $f.$e ""
@@ -271,7 +271,57 @@ test numericEntriesRefuseLetters {keystrokes and pastes that cannot make a numbe
 	lappend seen [$f.$e get] $::bells $::corrugo::S(note)
     }
     set seen
-} -result [concat [lrepeat 7 -.5e-3] 35 {{Cosine wave phase offset: "-.5e-3Z" is not a number (write one such as 1.5, -2 or 2.5e-3).}} {15 1 {Frequency: "1," is not a number (write one such as 1.5, -2 or 2.5e-3).} 010 1 {Sine wave decay: "0x" is not a number (write one such as 1.5, -2 or 2.5e-3).} 7 1 {Sine wave amplitude: "0x10" is not a number (write one such as 1.5, -2 or 2.5e-3).} 7 1 {Cosine wave amplitude: "1,5" is not a number (write one such as 1.5, -2 or 2.5e-3).} 2.5 0 {Phase offset (%): shifts the wave by that part of a cycle; Random picks a new offset for each object.}}]
+} -result [concat [lrepeat 7 -.5e-3] 35 {{Cosine wave phase offset: "-.5e-3Z" is not a number (write one such as 1.5, -2 or 2.5e-3).}} {1.5 0 {Frequency: how many waves. "cycles over the selection" fits that many across the selected vertices; "cycles per model unit" counts waves per unit of length.} 010 1 {Sine wave decay: "0x" is not a number (write one such as 1.5, -2 or 2.5e-3).} 7 1 {Sine wave amplitude: "0x10" is not a number (write one such as 1.5, -2 or 2.5e-3).} 1.5 0 {Amplitude: how far each wave moves the vertices, in model units.} 2.5 0 {Phase offset (%): shifts the wave by that part of a cycle; Random picks a new offset for each object.}}]
+
+test numberKeys {a refused key or paste changes nothing, selection included; a decimal comma is a point; a number beyond single precision is refused saying so; Up and Down step by the field's step} -setup fresh -body {
+    # The field, its text, the part selected (first and last, or "" for
+    # none, the cursor at the end), the keys typed or the text pasted:
+    # what the field holds, whether a selection remains, the bells rung
+    # and the start of the note.
+    set seen {}
+    foreach {e text selected how} {
+	frequency 2 {0 end} {press n}
+	frequency 12.5 {1 3} {press x}
+	frequency 2 {0 end} {press 1 , 5}
+	frequency 1e3 "" {press 9}
+	frequency 2 {0 end} {paste 1e999}
+	amplitude1 0.1 {0 end} {paste 2,25}
+	frequency 2 "" {press Up Up}
+	frequency 0.5 "" {press Down}
+	amplitude1 0.1 "" {press Up}
+	amplitude1 0.1 "" {press Down Down Down}
+	amplitude1 1e-3 "" {press Up}
+	decay1 0 "" {press Up}
+	offset1 12.5 "" {press Down}
+	amplitude1 3e38 "" {press Up}
+	decay1 1e- "" {press Up}
+    } {
+	set ::bells 0
+	fill $f.$e $text
+	focus -force $f.$e
+	update
+	$f.$e icursor end
+	if {$selected ne ""} {
+	    $f.$e selection range {*}$selected
+	}
+	if {[lindex $how 0] eq "paste"} {
+	    clipboard clear
+	    clipboard append [lindex $how 1]
+	    event generate $f.$e <<Paste>>
+	} else {
+	    press $f.$e {*}[lrange $how 1 end]
+	}
+	lappend seen [list [$f.$e get] [$f.$e selection present] $::bells \
+		[lindex [split $::corrugo::S(note) :] 0]]
+    }
+    set seen
+} -result {{2 1 1 Frequency} {12.5 1 1 Frequency} {1.5 0 0 Frequency} {1e3 0 1 Frequency} {2 1 1 Frequency} {2.25 0 0 Amplitude} {4 0 0 Frequency} {-0.5 0 0 Frequency} {0.15 0 0 Amplitude} {-0.05 0 0 Amplitude} {0.051 0 0 Amplitude} {5 0 0 {Decay (%)}} {7.5 0 0 {Phase offset (%)}} {3e+38 0 0 Amplitude} {1e- 0 0 {Sine wave decay}}}
+
+test numberBeyondSinglePrecision {the note says why 1e39 is refused} -setup fresh -body {
+    fill $f.frequency 1e3
+    press $f.frequency 9
+    set ::corrugo::S(note)
+} -result {Frequency: 1e39 is beyond single precision, which the command keeps numbers in (at most 3.4e38 either way).}
 
 test numericEntriesAcceptPartialNumbers {a number can be typed from an empty entry} -setup fresh -body {
     set seen {}
@@ -312,7 +362,7 @@ test applySendsRejectedCombinations {Apply sends what the command will refuse, u
     $f.axis1.n invoke
     $f.apply invoke
     set ::calls
-} -result {{y y n 2 0.1 0.1 0 0 0 0 0 0} {y n n 2 1e39 0.1 0 0 0 0 0 0}}
+} -result {{y y n 2 0.1 0.1 0 0 0 0 0 0} {y n n 2 0.1 0.1 0 0 0 0 0 0}}
 
 test applyWaitsForWholeNumbers {while a number is empty or unfinished, Apply and Return do nothing and the message line names the field} -setup fresh -body {
     $f.axis2.z invoke
@@ -547,7 +597,7 @@ test profileCommandMessages {settings the command refuses show its message inste
     $f.freqaxis.y invoke
     set same [list [texts message] [curve wave1] [caption]]
     $f.freqaxis.x invoke
-    fill $f.amplitude1 1e39
+    set ::corrugo::S(amplitude1) 1e39	;# not typed: the entry refuses it
     set large [texts message]
     fill $f.amplitude1 0.1
     list $same $large [texts message] [llength [curve wave1]]

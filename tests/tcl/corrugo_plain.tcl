@@ -151,7 +151,14 @@ set steps {
     {event generate $f.decayLabel <Leave>}
     {fill $f.amplitude2 .5} {$f.random1 invoke} {$f.mode.replace invoke}
     {$f.units.extent invoke} {press $f.amplitude2 Return}
-    {press $f.frequency Escape}
+    {fill $f.frequency 2} {$f.frequency selection range 0 end}
+    {press $f.frequency n} {press $f.frequency 1} {press $f.frequency comma}
+    {press $f.frequency 5} {fill $f.decay2 1e3} {$f.decay2 icursor end}
+    {press $f.decay2 9} {press $f.amplitude1 Up} {press $f.decay1 Down}
+    {press $f.decay1 Return}
+    {press $f.amplitude1 End} {$f.frequency selection range 0 end}
+    {press $f.frequency 7} {press $f.frequency e} {press $f.frequency Escape}
+    {qorvel_dialog} {$f.apply invoke} {$f.close invoke}
 }
 
 proc drive {interp form} {
@@ -195,7 +202,7 @@ test plainFormOnOlderTk {with Tk 8.4 the menu entry opens the plain form of clas
     }
 } -result {Button Entry 0 Corrugo .corrugo.f.frequency {}}
 
-test plainFormSendsSameWords {the plain form sends the twelve words the full dialog sends for the same clicks and keys} -body {
+test plainFormSendsSameWords {the plain form sends the twelve words the full dialog sends for the same clicks and keys: a key refused over a selection, a decimal comma, a number beyond single precision, Up and Down; closed in mid-edit, the last number finished} -body {
     set new [interp create]
     $new alias recordCall recordCall
     $new alias recordBgerror recordBgerror
@@ -209,7 +216,7 @@ test plainFormSendsSameWords {the plain form sends the twelve words the full dia
     interp delete $new
     list [expr {$calls(plain) eq $calls(full)}] [lindex $notes 0] \
 	    [expr {[lindex $notes 1] eq [lindex $notes 0]}] $calls(plain)
-} -result [list 1 {{Frequency: how many waves. "cycles over the selection" fits that many across the selected vertices; "cycles per model unit" counts waves per unit of length.} {Decay (%): how much the wave fades towards the far end of the selection (0 not at all, 100 down to nothing).} {Cosine wave amplitude: enter a number} {Decay (%): how much the wave fades towards the far end of the selection (0 not at all, 100 down to nothing).} {Cosine wave amplitude: enter a number} {Decay (%): how much the wave fades towards the far end of the selection (0 not at all, 100 down to nothing).} {Amplitude: how far each wave moves the vertices, in model units.} {Frequency: how many waves. "cycles over the selection" fits that many across the selected vertices; "cycles per model unit" counts waves per unit of length.} 0} 1 {{z x y 3.5 -0.25 1e-2 50 100 25 75 1 1} {z x y 3.5 -0.25 1e-2 50 100 25 random 1 1} {z x y 3.5 -0.25 .5 50 100 random random 0 0}}]
+} -result [list 1 {{Frequency: how many waves. "cycles over the selection" fits that many across the selected vertices; "cycles per model unit" counts waves per unit of length.} {Decay (%): how much the wave fades towards the far end of the selection (0 not at all, 100 down to nothing).} {Cosine wave amplitude: enter a number} {Decay (%): how much the wave fades towards the far end of the selection (0 not at all, 100 down to nothing).} {Cosine wave amplitude: enter a number} {Decay (%): how much the wave fades towards the far end of the selection (0 not at all, 100 down to nothing).} {Amplitude: how far each wave moves the vertices, in model units.} {Frequency: "n" is not a number (write one such as 1.5, -2 or 2.5e-3).} {Cosine wave decay: 1e39 is beyond single precision, which the command keeps numbers in (at most 3.4e38 either way).} {Amplitude: how far each wave moves the vertices, in model units.} {Decay (%): how much the wave fades towards the far end of the selection (0 not at all, 100 down to nothing).} {Amplitude: how far each wave moves the vertices, in model units.} {Frequency: how many waves. "cycles over the selection" fits that many across the selected vertices; "cycles per model unit" counts waves per unit of length.} {Frequency: enter a number} {Frequency: how many waves. "cycles over the selection" fits that many across the selected vertices; "cycles per model unit" counts waves per unit of length.} 0} 1 {{z x y 3.5 -0.25 1e-2 50 100 25 75 1 1} {z x y 3.5 -0.25 1e-2 50 100 25 random 1 1} {z x y 3.5 -0.25 .5 50 100 random random 0 0} {z x y 1.5 -0.2 .5 45 1e3 random random 0 0} {z x y 1.5 -0.2 .5 45 1e3 random random 0 0}}]
 
 test noBackgroundErrors {no binding or callback raised an error, in either interpreter} -body {
     set ::bgerrors

@@ -284,6 +284,19 @@ set work {
 		    $::corrugo::S(trouble)
 	}
     } {{5 0.3} Mine {}}
+    closedMidEdit {
+	session {
+	    press $f.frequency 3
+	    press $f.frequency Tab
+	    $f.frequency selection range 0 end
+	    press $f.frequency 1
+	    press $f.frequency e
+	    press $f.frequency Escape
+	}
+	session {
+	    lindex [::corrugo::arguments] 3
+	}
+    } 3
     presetWhileANumberIsUnfinished {
 	list [session {
 	    fill $f.amplitude1 -
