@@ -1514,6 +1514,11 @@ namespace eval ::corrugo {
     # The largest settings file read, in bytes: far more than a person's
     # presets take, and little enough to read at once.
     set S(fileLimit) 1048576
+    # The most presets kept, and the longest name one may have, in
+    # characters: a box and a window that fit on a screen, and a file
+    # far below the limit above unless numbers are written very long.
+    set S(presetLimit) 1000
+    set S(nameLimit) 64
 }
 
 # ::corrugo::SettingsFile --
@@ -1724,6 +1729,7 @@ proc ::corrugo::Reason {message options} {
 #	problemsVar	the list of problems, in the caller
 
 proc ::corrugo::ReadPresets {given problemsVar} {
+    variable S
     upvar 1 $problemsVar problems
     set presets {}
     if {![string is list $given] || [llength $given] % 2 != 0} {
@@ -1734,6 +1740,9 @@ proc ::corrugo::ReadPresets {given problemsVar} {
 	set shown [regsub -all {[[:cntrl:]]} $name ?]
 	if {[NameFault $name] eq "control"} {
 	    lappend problems "preset \"$shown\": the name holds a control character"
+	} elseif {[NameFault $name] eq "long"} {
+	    lappend problems "preset \"[string range $name 0 [expr {$S(nameLimit) - 1}]]...\":\
+		    the name is longer than $S(nameLimit) characters"
 	} elseif {[NameFault $name] ne "" || [dict exists $presets $name]} {
 	    lappend problems "preset \"$name\": the name is empty, built in or repeated"
 	} else {
@@ -1861,23 +1870,40 @@ proc ::corrugo::Merge {} {
     variable Base
     set settings [ReadSettings $S(file)]
     set presets [dict get $settings presets]
-    dict for {name values} $User {
-	if {[dict exists $Base $name] && [dict get $Base $name] eq $values} {
-	    continue	;# not changed here
-	}
-	if {[Theirs $presets $name]} {
-	    lappend S(notKept) "The preset \"$name\" was saved by another copy\
-		    of the dialog meanwhile: it keeps that copy's values."
-	    continue
-	}
-	dict set presets $name $values
-    }
     dict for {name values} $Base {
 	if {![dict exists $User $name] && ![Theirs $presets $name]} {
 	    dict unset presets $name
 	}
     }
-    WriteSettings $S(file) [SettingsText [Checked] $presets]
+    set size [Bytes [SettingsText [Checked] $presets]]
+    dict for {name values} $User {
+	if {[dict exists $Base $name] && [dict get $Base $name] eq $values} {
+	    continue	;# not changed here
+	}
+	set why ""
+	set grows [Bytes [PresetLine $name $values]]
+	if {[dict exists $presets $name]} {
+	    incr grows -[Bytes [PresetLine $name [dict get $presets $name]]]
+	}
+	if {[Theirs $presets $name]} {
+	    set why "was saved by another copy of the dialog meanwhile: it keeps that copy's values"
+	} elseif {![dict exists $presets $name] && [dict size $presets] >= $S(presetLimit)} {
+	    set why "was not saved: at most $S(presetLimit) presets are kept (delete one first)"
+	} elseif {$size + $grows > $S(fileLimit)} {
+	    set why "was not saved: the settings file would be larger than [expr {$S(fileLimit) >> 20}] MiB"
+	}
+	if {$why ne ""} {
+	    lappend S(notKept) "The preset \"$name\" $why."
+	    continue
+	}
+	dict set presets $name $values
+	incr size $grows
+    }
+    set text [SettingsText [Checked] $presets]
+    if {[Bytes $text] > $S(fileLimit)} {
+	return -code error "they would be larger than [expr {$S(fileLimit) >> 20}] MiB"
+    }
+    WriteSettings $S(file) $text
     set User $presets
     set Base $presets
     LeftOut [dict get $settings problems]
@@ -1981,9 +2007,21 @@ proc ::corrugo::SettingsText {last presets} {
     append text "last [list $last]\n"
     append text "presets \{\n"
     dict for {name values} $presets {
-	append text "    [list $name] [list $values]\n"
+	append text [PresetLine $name $values]
     }
     append text "\}\n"
+}
+
+proc ::corrugo::PresetLine {name values} {
+    return "    [list $name] [list $values]\n"
+}
+
+# ::corrugo::Bytes --
+#
+#	Returns a text's size in the settings file, in bytes.
+
+proc ::corrugo::Bytes {text} {
+    string length [encoding convertto utf-8 $text]
 }
 
 # ::corrugo::WriteSettings --
@@ -2123,7 +2161,11 @@ proc ::corrugo::PresetState {} {
     }
     set p $S(W).f.presets
     if {[winfo exists $p]} {
-	$p.choice configure -values [PresetNames] -width [BoxWidth]
+	# Only when the names changed: a keystroke stays quick with many.
+	set names [PresetNames]
+	if {$names ne [$p.choice cget -values]} {
+	    $p.choice configure -values $names -width [BoxWidth $names]
+	}
 	$p.delete state [expr {$values eq "" || [IsBuiltIn $S(preset)]
 		? "disabled" : "!disabled"}]
     }
@@ -2132,14 +2174,17 @@ proc ::corrugo::PresetState {} {
 # ::corrugo::BoxWidth --
 #
 #	Returns the width, in characters, that the preset box needs for its
-#	longest entry shown as modified: at least the first 28.
+#	longest entry shown as modified: at least the first 28, at most as
+#	many as a name may hold (a name of wide letters is cut, so that the
+#	window stays on the screen whatever the file holds).
 
-proc ::corrugo::BoxWidth {} {
+proc ::corrugo::BoxWidth {names} {
+    variable S
     set zero [font measure TkTextFont 0]
     set width 28
-    foreach name [PresetNames] {
+    foreach name $names {
 	set needed [expr {[font measure TkTextFont "$name (modified)"] / $zero + 2}]
-	set width [expr {max($width, $needed)}]
+	set width [expr {min(max($width, $needed), $S(nameLimit))}]
     }
     return $width
 }
@@ -2147,13 +2192,16 @@ proc ::corrugo::BoxWidth {} {
 # ::corrugo::NameFault --
 #
 #	The one check of a preset's name, typed or read from the settings
-#	file: returns "empty", "built in" or "control" (it holds a line
-#	break, a tab or another control character), or nothing for a name
-#	that may be used.
+#	file: returns "empty", "built in", "control" (it holds a line
+#	break, a tab or another control character) or "long" (longer than
+#	S(nameLimit) characters), or nothing for a name that may be used.
 
 proc ::corrugo::NameFault {name} {
+    variable S
     if {[regexp {[[:cntrl:]]} $name]} {
 	return control
+    } elseif {[string length $name] > $S(nameLimit)} {
+	return long
     } elseif {[string trim $name] eq ""} {
 	return empty
     } elseif {[IsBuiltIn $name]} {
@@ -2219,17 +2267,25 @@ proc ::corrugo::SaveAs {} {
 # ::corrugo::NameTyped --
 #
 #	Refuses a keystroke or a paste that would put a control character
-#	(a line break, a tab...) in a preset's name, with the bell and a
-#	note in the name window.
+#	(a line break, a tab...) in a preset's name or make it longer than
+#	S(nameLimit) characters, with the bell and a note in the name
+#	window.
 
 proc ::corrugo::NameTyped {text} {
     variable S
-    if {[NameFault $text] ne "control"} {
-	set S(nameMessage) ""
-	return 1
+    switch -- [NameFault $text] {
+	control {
+	    set S(nameMessage) "A preset's name cannot hold a line break, a tab or another control character."
+	}
+	long {
+	    set S(nameMessage) "A preset's name holds at most $S(nameLimit) characters."
+	}
+	default {
+	    set S(nameMessage) ""
+	    return 1
+	}
     }
     bell
-    set S(nameMessage) "A preset's name cannot hold a line break, a tab or another control character."
     return 0
 }
 
@@ -2258,6 +2314,10 @@ proc ::corrugo::NameGiven {} {
 	    set S(nameMessage) "A preset's name cannot hold a line break, a tab or another control character."
 	    return
 	}
+	long {
+	    set S(nameMessage) "A preset's name holds at most $S(nameLimit) characters."
+	    return
+	}
     }
     set key [Unfinished]
     if {$key ne ""} {
@@ -2266,6 +2326,10 @@ proc ::corrugo::NameGiven {} {
 	return
     }
     Refresh	;# the names other copies of the dialog took meanwhile
+    if {![dict exists $User $name] && [dict size $User] >= $S(presetLimit)} {
+	set S(nameMessage) "At most $S(presetLimit) presets are kept: delete one first."
+	return
+    }
     if {[dict exists $User $name] && [tk_messageBox -parent $w -title "Corrugo" \
 	    -icon question -type yesno -default no \
 	    -message "Replace the preset \"$name\"?"] ne "yes"} {

@@ -31,7 +31,7 @@ set settings [file join $root config corrugo settings.tcl]
 proc copy {} {
     set i [interp create]
     $i alias recordBgerror recordBgerror
-    foreach p {fill answer answerBox choose press paste} {
+    foreach p {fill answer answerBox choose press paste edge} {
 	$i eval [list proc $p [info args $p] [info body $p]]
     }
     $i eval [list set script $::script]
@@ -88,6 +88,27 @@ proc paste {entry text} {
 proc fill {entry text} {
     $entry delete 0 end
     $entry insert 0 $text
+}
+
+# edge --
+#
+#	Saves a preset whose frequency and name make the settings file
+#	"extra" bytes larger than the limit (the frequency is written twice:
+#	in the preset and in the last values, the name once). Returns what
+#	the message line says.
+
+proc edge {extra} {
+    set f .corrugo.f
+    set limit $::corrugo::S(fileLimit)
+    fill $f.frequency 1.
+    set size [::corrugo::Bytes [::corrugo::SettingsText [::corrugo::Checked] \
+	    [dict replace $::corrugo::User E [::corrugo::Checked]]]]
+    set need [expr {$limit + $extra - $size}]
+    fill $f.frequency 1.[string repeat 0 [expr {$need / 2}]]
+    $f.presets.save invoke
+    fill .corrugo.name.entry E[string repeat e [expr {$need % 2}]]
+    .corrugo.name.save invoke
+    return $::corrugo::S(note)
 }
 
 # choose --
@@ -633,6 +654,103 @@ test settingsFileFaults {a file that is absent, empty, not a regular file, too l
 	    if {$back ne [list {} [concat $presets New] 4]} {
 		lappend wrong $case $back
 	    }
+	}
+    }
+    set wrong
+} -result {}
+
+# filled --
+#
+#	A settings file of n presets named P1, P2..., each with a frequency
+#	of "1." and so many zeros.
+
+proc filled {n {zeros 0}} {
+    set presets {}
+    set values [dict replace $::oldPreset frequency 1.[string repeat 0 $zeros]]
+    for {set k 1} {$k <= $n} {incr k} {
+	lappend presets P$k $values
+    }
+    spill $::settings [settingsText $::lastGood $presets]
+}
+
+# What the limits allow, at each limit and one past it: how the file is
+# made, what is done in a session, what it gives.
+set limits {
+    presetsAtTheLimit {
+	filled 999
+	session {
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry New
+	    .corrugo.name.save invoke
+	    list [winfo exists .corrugo.name] [dict size $::corrugo::User] $::corrugo::S(trouble)
+	}
+    } {0 1000 {}}
+    presetsPastTheLimit {
+	filled 1000
+	session {
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry New
+	    .corrugo.name.save invoke
+	    list [winfo exists .corrugo.name] $::corrugo::S(nameMessage) [dict size $::corrugo::User]
+	}
+    } {1 {At most 1000 presets are kept: delete one first.} 1000}
+    bytesAtTheLimit {
+	filled 470 2000
+	list [session {edge 0}] [file size $::settings] \
+		[session {list [dict size $::corrugo::User] $::corrugo::S(trouble)}]
+    } {{Frequency: how many waves. "cycles over the selection" fits that many across the selected vertices; "cycles per model unit" counts waves per unit of length.} 1048576 {471 {}}}
+    bytesPastTheLimit {
+	filled 470 2000
+	list [session {edge 1}] [expr {[file size $::settings] <= 1048576}] \
+		[session {list [dict size $::corrugo::User] $::corrugo::S(trouble)}]
+    } {{The preset "E" was not saved: the settings file would be larger than 1 MiB.} 1 {470 {}}}
+    nameAtTheLimit {
+	session {
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry [string repeat W 63]
+	    press .corrugo.name.entry w
+	    set seen [list [string length [.corrugo.name.entry get]] $::bells]
+	    press .corrugo.name.entry w
+	    lappend seen [string length [.corrugo.name.entry get]] $::bells $::corrugo::S(nameMessage)
+	    .corrugo.name.save invoke
+	    lappend seen [string length [lindex [dict keys $::corrugo::User] 0]]
+	}
+    } {64 0 64 1 {A preset's name holds at most 64 characters.} 64}
+    longNamesInTheFile {
+	spill $::settings [settingsText $::lastGood [list [string repeat W 64] $::oldPreset \
+		[string repeat W 65] $::oldPreset]]
+	set seen [session {
+	    update
+	    list [string length [dict keys $::corrugo::User]] [$f.presets.choice cget -width] \
+		    [expr {[winfo reqwidth .corrugo] < 1100}] $::corrugo::S(note)
+	}]
+	lset seen 3 [string map [list $::settings SETTINGS] [lindex $seen 3]]
+	set seen
+    } {64 64 1 {Some settings in SETTINGS were left out: preset "WWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWW...": the name is longer than 64 characters.}}
+    quickAtTheLimit {
+	filled 1000
+	session {
+	    focus -force $f.amplitude1
+	    update
+	    set times {}
+	    foreach key {1 2 3 4 5 BackSpace BackSpace BackSpace BackSpace BackSpace} {
+		lappend times [lindex [time {
+		    event generate $f.amplitude1 <KeyPress> -keysym $key
+		    update
+		}] 0]
+	    }
+	    expr {[lindex [lsort -integer $times] 4] < 20000 ? "quick" : $times}
+	}
+    } quick
+}
+
+test limits {at the limit of presets, bytes and a name's length, and one past it: the dialog refuses only what is past, says which limit, never writes a file it would refuse, and keystrokes stay quick} -body {
+    set wrong {}
+    foreach {case body result} $::limits {
+	clean
+	set seen [eval $body]
+	if {$seen ne $result} {
+	    lappend wrong $case $seen
 	}
     }
     set wrong
