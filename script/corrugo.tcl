@@ -528,17 +528,23 @@ proc ::corrugo::ApplyState {} {
 #	Fills the message line with what matters most now: a keystroke just
 #	refused, the help of what the pointer rests on, the number field to
 #	finish, what went wrong with the settings file, and last the help of
-#	the field that has the focus.
+#	the field that has the focus. The number field to finish, which
+#	greys Apply, is never hidden: under a help or a refusal it takes a
+#	second line.
 
 proc ::corrugo::ShowNote {} {
     variable S
+    set S(note) ""
     foreach key {refused help fix trouble focusHelp} {
 	if {$S($key) ne ""} {
 	    set S(note) $S($key)
-	    return
+	    break
 	}
     }
-    set S(note) ""
+    # Why Apply is greyed stays in sight, under a help or a refusal.
+    if {$S(fix) ne "" && $S(note) ne $S(fix)} {
+	append S(note) \n $S(fix)
+    }
 }
 
 # ::corrugo::Explain --
@@ -733,7 +739,7 @@ proc ::corrugo::Build {} {
 	if {$label eq ""} {
 	    set line x
 	} else {
-	    Widget label $f.$label -text $text
+	    Widget label $f.$label -text $text -takefocus 0
 	    Explain $f.$label $topic
 	    set line $f.$label
 	}
@@ -758,7 +764,8 @@ proc ::corrugo::Build {} {
     if {$S(form) eq "full"} {
 	set row [Drawing $f $row]
     }
-    Widget label $f.note -textvariable ${var}(note) -justify left -wraplength 460
+    Widget label $f.note -textvariable ${var}(note) -justify left -wraplength 460 \
+	    -takefocus 0
     grid $f.note -row $row -column 0 -columnspan 5 -sticky w -pady {6 0}
     grid columnconfigure $f {1 2} -uniform wave
     grid columnconfigure $f 4 -weight 1	;# an empty column takes the growth
@@ -830,7 +837,7 @@ proc ::corrugo::Field {f cell topic} {
 	    Explain $path $topic
 	}
 	heading {
-	    Widget label $path -text [lindex $cell 2]
+	    Widget label $path -text [lindex $cell 2] -takefocus 0
 	    Explain $path $topic
 	}
 	presets {
@@ -1003,9 +1010,10 @@ proc ::corrugo::Presets {p} {
 
 proc ::corrugo::Drawing {f row} {
     variable S
-    canvas $f.profile -width $S(width) -height $S(height) \
+    canvas $f.profile -width $S(width) -height $S(height) -takefocus 0 \
 	    -background $S(background) -highlightthickness 0
-    ttk::label $f.caption -textvariable [namespace which -variable S](caption) \
+    ttk::label $f.caption -takefocus 0 \
+	    -textvariable [namespace which -variable S](caption) \
 	    -justify left
     grid $f.profile -row $row -column 0 -columnspan 5 -sticky nsew -pady {10 2}
     grid $f.caption -row [incr row] -column 0 -columnspan 5 -sticky w -pady {2 0}
