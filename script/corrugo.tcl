@@ -2035,8 +2035,10 @@ proc ::corrugo::Bytes {text} {
 # ::corrugo::WriteSettings --
 #
 #	Replaces a file with a text, whole or not at all: the text goes to a
-#	new file beside it, which takes the old file's permissions and is
-#	then renamed over it. A symbolic link is followed, so the link stays.
+#	new file beside it, which takes the old file's owner, group and
+#	permissions and is then renamed over it; a file whose owner or group
+#	the new one cannot take (another user's, saved by one who is not
+#	root) is not written. A symbolic link is followed, so the link stays.
 #	New files that an interrupted save left behind are removed.
 #
 # Arguments:
@@ -2064,6 +2066,14 @@ proc ::corrugo::WriteSettings {path text} {
 	close $channel
 	if {[file exists $path] && $::tcl_platform(platform) ne "windows"} {
 	    file stat $path st
+	    file stat $temporary new
+	    if {($st(uid) != $new(uid) || $st(gid) != $new(gid)) && [catch {
+		file attributes $temporary -owner $st(uid) -group $st(gid)
+	    }]} {
+		error "it belongs to [file attributes $path -owner] (group\
+			[file attributes $path -group]), which a file this user\
+			writes cannot keep: it is left as it is"
+	    }
 	    file attributes $temporary -permissions [expr {$st(mode) & 0o7777}]
 	}
 	file rename -force $temporary $path
