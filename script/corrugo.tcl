@@ -886,6 +886,7 @@ proc ::corrugo::Apply {} {
 #	Closes the dialog, of either form. The values stay in S for the
 #	next opening, and in the settings file for the next session; a
 #	number left half typed gives way to the last one the user finished.
+#	What could not be saved is shown before the window goes.
 
 proc ::corrugo::Close {} {
     variable S
@@ -894,7 +895,12 @@ proc ::corrugo::Close {} {
     foreach key $S(fields) {
 	set S($key) [Good $key]	;# a field left half typed
     }
-    SaveSettings
+    set lost [SaveSettings]
+    if {$lost ne ""} {
+	# The message line goes with the window.
+	tk_messageBox -parent $S(W) -title "Corrugo" -icon warning -type ok \
+		-message $lost
+    }
     destroy $S(W)
 }
 
@@ -1847,7 +1853,8 @@ namespace eval ::corrugo {
 #	Writes the values last used and the user's presets to the settings
 #	file, unless reading it failed when the session began; a failure to
 #	write is told on the message line, and the file keeps what it held.
-#	Returns nothing when all was saved, else what was not.
+#	Returns nothing when all was saved, else what was not, as the
+#	message line says it.
 
 proc ::corrugo::SaveSettings {} {
     variable S
@@ -1857,12 +1864,13 @@ proc ::corrugo::SaveSettings {} {
     set S(notKept) ""
     if {[catch {Locked $S(file) [namespace code Merge]} message]} {
 	set S(trouble) "Settings not saved to $S(file): $message."
+	lappend S(notKept) $S(trouble)
     } else {
 	set S(trouble) [string trim [join [concat $S(notKept) [list $message]]]]
     }
     PresetState
     ShowNote
-    string trim [join $S(notKept)]
+    join $S(notKept)
 }
 
 # ::corrugo::Merge --

@@ -367,6 +367,16 @@ set work {
 	interp delete $b
 	list [lrange $seen end-1 end] [session {dict keys $::corrugo::User}]
     } {{{Made in A} {Made in B}} {{Made in B}}}
+    saveFailsOnClose {
+	spill $::settings.lock ""
+	set seen [session {
+	    set ::corrugo::S(lockWait) 50
+	    fill $f.frequency 8
+	    answer ok {$f.close invoke}
+	}]
+	file delete $::settings.lock
+	string map [list $::settings SETTINGS] $seen
+    } {{Settings not saved to SETTINGS: another copy of the dialog holds its lock, SETTINGS.lock (delete it if no copy is saving).}}
     nameWindowKeys {
 	set seen [session {
 	    $f.presets.save invoke
