@@ -926,6 +926,7 @@ namespace eval ::corrugo {
 	ink		#3c4148
 	greyed		#b4b8bc
 	font		TkDefaultFont
+	problems	""
     }
 
     # The presets that come with the dialog: each sets every field.
@@ -1029,16 +1030,63 @@ proc ::corrugo::Drawing {f row} {
 
 # ::corrugo::Drawn --
 #
-#	Ends the full dialog's building: the drawing follows every change of
-#	a field and of its own size, and asks the host again for the
-#	selection when the dialog is come back to.
+#	Ends the full dialog's building: Details..., under the message line,
+#	lists what the settings file held that was left out; the drawing
+#	follows every change of a field and of its own size, and asks the
+#	host again for the selection when the dialog is come back to.
 
 proc ::corrugo::Drawn {} {
     variable S
+    set f $S(W).f
+    ttk::button $f.details -text "Details..." -command [namespace code ShowDetails]
+    grid $f.details -row [expr {[dict get [grid info $f.note] -row] + 1}] \
+	    -column 0 -sticky w -pady {4 0}
+    Details
     bind $S(W).f.profile <Configure> [namespace code Schedule]
     bind $S(W) <FocusIn> [namespace code Schedule]
     PresetState
     Schedule
+}
+
+# ::corrugo::Details --
+#
+#	Shows Details... while something was left out of the settings file.
+
+proc ::corrugo::Details {} {
+    variable S
+    if {$S(problems) eq ""} {
+	grid remove $S(W).f.details
+    } else {
+	grid $S(W).f.details
+    }
+}
+
+# ::corrugo::ShowDetails --
+#
+#	Lists everything left out of the settings file, one a line, in a
+#	window of its own.
+
+proc ::corrugo::ShowDetails {} {
+    variable S
+    set w $S(W).details
+    destroy $w
+    toplevel $w -class Corrugo
+    wm title $w "Settings left out"
+    wm transient $w $S(W)
+    ttk::frame $w.f -padding {12 10}
+    text $w.text -width 72 -height 12 -wrap word -yscrollcommand [list $w.bar set]
+    ttk::scrollbar $w.bar -command [list $w.text yview]
+    ttk::button $w.close -text "Close" -default active -command [list destroy $w]
+    $w.text insert end "In $S(file):\n[join $S(problems) \n]"
+    $w.text configure -state disabled
+    pack $w.f -fill both -expand 1
+    grid $w.text $w.bar -in $w.f -sticky nsew
+    grid $w.close - -in $w.f -sticky e -pady {8 0}
+    grid columnconfigure $w.f 0 -weight 1
+    grid rowconfigure $w.f 0 -weight 1
+    bind $w <Escape> [list destroy $w]
+    bind $w <Return> [list destroy $w]
+    focus $w.close
 }
 
 # }==== The full dialog: its own parts ====
@@ -1597,12 +1645,12 @@ proc ::corrugo::LoadSettings {} {
 	Checked
 	set User [dict get $settings presets]
 	set Base $User
-	set S(trouble) [LeftOut [dict get $settings problems]]
 	if {[file exists $S(file)] && [ReadOnly $S(file)]} {
 	    set S(trouble) [string trim "$S(file) is read-only: settings changed\
-		    here are not kept. $S(trouble)"]
+		    here are not kept. [LeftOut $settings 0]"]
 	} else {
 	    set S(writable) 1
+	    set S(trouble) [LeftOut $settings 1]
 	}
     }
     ShowNote
@@ -1611,26 +1659,72 @@ proc ::corrugo::LoadSettings {} {
 # ::corrugo::LeftOut --
 #
 #	Returns the note for what was left out of the settings file, naming
-#	the first few: nothing when nothing was.
+#	the first few (Details... shows them all), and keeps the presets
+#	left out aside, in a file beside the settings file, when it may be
+#	written: nothing is ever dropped. Returns nothing when nothing was
+#	left out.
+#
+# Arguments:
+#	settings	as ::corrugo::ReadSettings returns them
+#	keep		whether to keep the presets left out aside
 
-proc ::corrugo::LeftOut {problems} {
+proc ::corrugo::LeftOut {settings keep} {
     variable S
+    set problems [dict get $settings problems]
+    set S(problems) $problems
     if {$problems eq ""} {
 	return ""
     }
     set named [join [lrange $problems 0 2] "; "]
     if {[llength $problems] > 3} {
-	append named "; and [expr {[llength $problems] - 3}] more"
+	append named "; and [expr {[llength $problems] - 3}] more (see Details...)"
     }
-    return "Some settings in $S(file) were left out: $named."
+    set note "Some settings in $S(file) were left out: $named."
+    set aside [dict get $settings aside]
+    if {$aside ne "" && $keep} {
+	if {[catch {KeepAside $aside} message]} {
+	    append note " The presets left out could not be kept in\
+		    [AsideFile]: $message; the settings are not saved until they are."
+	    set S(writable) 0
+	} else {
+	    append note " The presets left out are kept in [AsideFile]."
+	}
+    }
+    return $note
+}
+
+# ::corrugo::AsideFile, ::corrugo::KeepAside --
+#
+#	Where the presets left out of the settings file are kept, and
+#	adds presets to it, as lines of the settings file, each once.
+
+proc ::corrugo::AsideFile {} {
+    variable S
+    file join [file dirname $S(file)] presets-left-out.tcl
+}
+
+proc ::corrugo::KeepAside {lines} {
+    set path [AsideFile]
+    set text [ReadText $path]
+    if {$text eq ""} {
+	set text "# Presets the dialog left out of settings.tcl, as it held them:\n"
+	append text "# mend one and move it back into that file's presets.\n"
+    }
+    foreach line $lines {
+	if {[string first $line\n $text] < 0} {
+	    append text $line\n
+	}
+    }
+    WriteSettings $path $text
 }
 
 # ::corrugo::ReadSettings --
 #
 #	Reads and checks a settings file. Returns a dictionary with "last"
 #	(the values last used that the dialog can use), "presets" (name to
-#	values, those it can use) and "problems" (what was left out, each
-#	naming the value or preset); a missing or empty file has none of
+#	values, those it can use), "problems" (what was left out, each
+#	naming the value or preset) and "aside" (the presets left out, as
+#	the file holds them); a missing or empty file has none of
 #	them. Raises an error saying what is wrong, and where, with a file
 #	that cannot be read at all.
 #
@@ -1638,7 +1732,7 @@ proc ::corrugo::LeftOut {problems} {
 #	path	the file
 
 proc ::corrugo::ReadSettings {path} {
-    set settings [dict create last {} presets {} problems {}]
+    set settings [dict create last {} presets {} problems {} aside {}]
     set text [ReadText $path]
     # Comment lines become empty ones, so that line numbers still hold.
     set lines [lmap line [split $text \n] {
@@ -1661,6 +1755,7 @@ proc ::corrugo::ReadSettings {path} {
 		\"[dict get $given corrugo-settings]\" is not known to this Corrugo"
     }
     set problems {}
+    set aside {}
     if {![dict exists $given last]} {
 	lappend problems "no entry \"last\""
     }
@@ -1675,13 +1770,14 @@ proc ::corrugo::ReadSettings {path} {
 		}
 	    }
 	    presets {
-		dict set settings presets [ReadPresets $value problems]
+		dict set settings presets [ReadPresets $value problems aside]
 	    }
 	    default {
 		lappend problems "unknown entry \"$key\""
 	    }
 	}
     }
+    dict set settings aside $aside
     dict set settings problems $problems
 }
 
@@ -1736,18 +1832,21 @@ proc ::corrugo::Reason {message options} {
 # ::corrugo::ReadPresets --
 #
 #	Returns the presets of the file that the dialog can use, name to
-#	values, and adds what it leaves out to a list of problems.
+#	values, adds what it leaves out to a list of problems and the
+#	presets left out, as the file holds them, to a list kept aside.
 #
 # Arguments:
 #	given		the file's "presets"
 #	problemsVar	the list of problems, in the caller
+#	asideVar	the list of presets kept aside, in the caller
 
-proc ::corrugo::ReadPresets {given problemsVar} {
+proc ::corrugo::ReadPresets {given problemsVar asideVar} {
     variable S
-    upvar 1 $problemsVar problems
+    upvar 1 $problemsVar problems $asideVar aside
     set presets {}
     if {![string is list $given] || [llength $given] % 2 != 0} {
 	lappend problems "presets: not a list of names and values"
+	lappend aside $given
 	return $presets
     }
     foreach {name values} $given {
@@ -1761,12 +1860,13 @@ proc ::corrugo::ReadPresets {given problemsVar} {
 	    lappend problems "preset \"$name\": the name is empty, built in or repeated"
 	} else {
 	    lassign [CheckValues $values] checked faults
-	    if {$faults ne ""} {
-		lappend problems "preset \"$name\": [lindex $faults 0]"
-	    } else {
+	    if {$faults eq ""} {
 		dict set presets $name $checked
+		continue
 	    }
+	    lappend problems "preset \"$name\": [lindex $faults 0]"
 	}
+	lappend aside [string trimright [PresetLine $name $values]]
     }
     return $presets
 }
@@ -1793,6 +1893,8 @@ proc ::corrugo::CheckValues {values} {
 	    lappend faults "unknown field \"$key\""
 	} elseif {[dict exists $given $key]} {
 	    lappend faults "$key is given twice"
+	} elseif {[string match *axis* $key]} {
+	    dict set given $key [string tolower $value]	;# as the command takes them
 	} else {
 	    dict set given $key $value
 	}
@@ -1869,6 +1971,9 @@ proc ::corrugo::SaveSettings {} {
 	set S(trouble) [string trim [join [concat $S(notKept) [list $message]]]]
     }
     PresetState
+    if {[winfo exists $S(W).f.details]} {
+	Details
+    }
     ShowNote
     join $S(notKept)
 }
@@ -1919,10 +2024,14 @@ proc ::corrugo::Merge {} {
     if {[Bytes $text] > $S(fileLimit)} {
 	return -code error "they would be larger than [expr {$S(fileLimit) >> 20}] MiB"
     }
+    set note [LeftOut $settings 1]
+    if {!$S(writable)} {
+	return -code error "the presets left out could not be kept aside"
+    }
     WriteSettings $S(file) $text
     set User $presets
     set Base $presets
-    LeftOut [dict get $settings problems]
+    return $note
 }
 
 # ::corrugo::Theirs --

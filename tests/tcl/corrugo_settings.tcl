@@ -367,6 +367,38 @@ set work {
 	interp delete $b
 	list [lrange $seen end-1 end] [session {dict keys $::corrugo::User}]
     } {{{Made in A} {Made in B}} {{Made in B}}}
+    leftOutKeptAside {
+	set values {frequency 9 units 0 freqaxis X axis1 Y axis2 n amplitude1 0.1
+	    amplitude2 0.1 decay1 0 decay2 0 offset1 0 offset2 0 random1 0 random2 0 mode 0}
+	spill $::settings "corrugo-settings 1\nlast [list $values]\npresets [list [list \
+		Upper $values Bad [dict replace $values amplitude1 x] Worse frequency \
+		A 1 B 2 C 3]]\n"
+	set seen [session {
+	    set seen [list [dict keys $::corrugo::User] [lrange [::corrugo::arguments] 0 2] \
+		    [winfo ismapped $f.details]]
+	    $f.details invoke
+	    update
+	    lappend seen [.corrugo.details.text get 2.0 end-1c]
+	    $f.apply invoke
+	    set seen
+	}]
+	lappend seen [session {list $::corrugo::S(trouble) [winfo ismapped $f.details]}]
+	# A session that finds the presets again keeps them aside once.
+	spill $::settings "corrugo-settings 1\nlast [list $values]\npresets [list [list A 1]]\n"
+	session {}
+	lappend seen [slurp [file join [file dirname $::settings] presets-left-out.tcl]]
+    } {Upper {x y n} 1 {preset "Bad": amplitude1 "x" is not a number
+preset "Worse": not a list of fields and values
+preset "A": not a list of fields and values
+preset "B": not a list of fields and values
+preset "C": not a list of fields and values} {{} 0} {# Presets the dialog left out of settings.tcl, as it held them:
+# mend one and move it back into that file's presets.
+    Bad {frequency 9 units 0 freqaxis X axis1 Y axis2 n amplitude1 x amplitude2 0.1 decay1 0 decay2 0 offset1 0 offset2 0 random1 0 random2 0 mode 0}
+    Worse frequency
+    A 1
+    B 2
+    C 3
+}}
     saveFailsOnClose {
 	spill $::settings.lock ""
 	set seen [session {
@@ -566,6 +598,7 @@ proc sparse {path size} {
 set good [settingsText $lastGood [list Old $oldPreset]]
 set notRead "Settings not read from %s: %s. The dialog starts from its first values and leaves the file as it is."
 set leftOut "Some settings in %%s were left out: %s."
+set leftOutAside "Some settings in %%s were left out: %s. The presets left out are kept in ASIDE."
 set faults [list \
     absent {} "" $firstValues {} 1 \
     good [list spill $settings $good] "" $goodValues Old 1 \
@@ -590,7 +623,7 @@ set faults [list \
     readOnly [list apply {{path text} {spill $path $text; file attributes $path -permissions 0o444}} $settings $good] \
 	{%s is read-only: settings changed here are not kept.} $goodValues Old 0 \
     code [list spill $settings [string map {"amplitude1 0.1" "amplitude1 {[set ::ran 1]}"} $good]] \
-	[format $leftOut {preset "Old": amplitude1 "[set ::ran 1]" is not a number}] $goodValues {} 1 \
+	[format $leftOutAside {preset "Old": amplitude1 "[set ::ran 1]" is not a number}] $goodValues {} 1 \
     lastNotList [list spill $settings [settingsText {frequency 3 units} [list Old $oldPreset]]] \
 	[format $leftOut {last values: not a list of fields and values}] $firstValues Old 1 \
     noLast [list spill $settings "corrugo-settings 1 presets [list [list Old $oldPreset]]"] \
@@ -598,17 +631,17 @@ set faults [list \
     unknownEntry [list spill $settings [settingsText $lastGood [list Old $oldPreset] colour blue]] \
 	[format $leftOut {unknown entry "colour"}] $goodValues Old 1 \
     presetsNotList [list spill $settings [settingsText $lastGood {Old}]] \
-	[format $leftOut {presets: not a list of names and values}] $goodValues {} 1 \
+	[format $leftOutAside {presets: not a list of names and values}] $goodValues {} 1 \
     presetNames [list spill $settings [settingsText $lastGood [list Old $oldPreset \
 	    "" $oldPreset "Roof tiles" $oldPreset Old $lastGood "Two\nlines" $oldPreset]]] \
-	[format $leftOut {preset "": the name is empty, built in or repeated; preset "Roof tiles": the name is empty, built in or repeated; preset "Old": the name is empty, built in or repeated; and 1 more}] \
+	[format $leftOutAside {preset "": the name is empty, built in or repeated; preset "Roof tiles": the name is empty, built in or repeated; preset "Old": the name is empty, built in or repeated; and 1 more (see Details...)}] \
 	$goodValues Old 1 \
     controlName [list spill $settings [settingsText $lastGood [list "Two\nlines" $oldPreset Old $oldPreset]]] \
-	[format $leftOut {preset "Two?lines": the name holds a control character}] $goodValues Old 1 \
+	[format $leftOutAside {preset "Two?lines": the name holds a control character}] $goodValues Old 1 \
     presetFields [list spill $settings [settingsText $lastGood [list Old $oldPreset \
 	    Extra [concat $oldPreset colour blue] Short [lrange $oldPreset 0 end-2] \
 	    Twice [concat $oldPreset mode 1]]]] \
-	[format $leftOut {preset "Extra": unknown field "colour"; preset "Short": no value for mode; preset "Twice": mode is given twice}] \
+	[format $leftOutAside {preset "Extra": unknown field "colour"; preset "Short": no value for mode; preset "Twice": mode is given twice}] \
 	$goodValues Old 1 \
 ]
 # Each field of the last values, wrong: it alone keeps its first value.
@@ -649,7 +682,8 @@ test settingsFileFaults {a file that is absent, empty, not a regular file, too l
 	    lappend seen [llength $::calls]
 	}]
 	set expected [list [expr {$note eq "" ? $::corrugo::Help(frequency)
-		: [format $note $::settings]}] $values $presets 0 1]
+		: [string map [list ASIDE [file join [file dirname $::settings] presets-left-out.tcl]] \
+		    [format $note $::settings]]}] $values $presets 0 1]
 	if {$seen ne $expected} {
 	    lappend wrong $case $seen
 	}
@@ -734,9 +768,10 @@ set limits {
 	    list [string length [dict keys $::corrugo::User]] [$f.presets.choice cget -width] \
 		    [expr {[winfo reqwidth .corrugo] < 1100}] $::corrugo::S(note)
 	}]
-	lset seen 3 [string map [list $::settings SETTINGS] [lindex $seen 3]]
+	lset seen 3 [string map [list $::settings SETTINGS [file dirname $::settings] FOLDER] \
+		[lindex $seen 3]]
 	set seen
-    } {64 64 1 {Some settings in SETTINGS were left out: preset "WWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWW...": the name is longer than 64 characters.}}
+    } {64 64 1 {Some settings in SETTINGS were left out: preset "WWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWW...": the name is longer than 64 characters. The presets left out are kept in FOLDER/presets-left-out.tcl.}}
     quickAtTheLimit {
 	# The quickest of ten keystrokes, with 1000 presets and with none:
 	# under 20 ms, or, on a machine too busy for that, no slower than
