@@ -328,6 +328,149 @@ proc ::corrugo::Unfinished {} {
     return ""
 }
 
+# ::corrugo::ApplyState --
+#
+#	Enables Apply only when every number used is whole, and names on
+#	the message line the field to finish first.
+
+proc ::corrugo::ApplyState {} {
+    variable S
+    set key [Unfinished]
+    if {$key eq ""} {
+	set S(fix) ""
+    } else {
+	array set names $S(numbers)
+	set S(fix) "$names($key): enter a number"
+    }
+    if {[winfo exists $S(W).f.apply]} {
+	Enable $S(W).f.apply [expr {$key eq ""}]
+    }
+    ShowNote
+}
+
+# ::corrugo::ShowNote --
+#
+#	Fills the message line with what matters most now: a keystroke just
+#	refused, the help of what the pointer rests on, the number field to
+#	finish, what went wrong with the settings file, and last the help of
+#	the field that has the focus. The number field to finish, which
+#	greys Apply, is never hidden: under a help or a refusal it takes a
+#	second line.
+
+proc ::corrugo::ShowNote {} {
+    variable S
+    set S(note) ""
+    foreach key {refused help fix trouble focusHelp} {
+	if {$S($key) ne ""} {
+	    set S(note) $S($key)
+	    break
+	}
+    }
+    # Why Apply is greyed stays in sight, under a help or a refusal.
+    if {$S(fix) ne "" && $S(note) ne $S(fix)} {
+	append S(note) \n $S(fix)
+    }
+}
+
+# ::corrugo::Explain --
+#
+#	Makes a label, or a field, show its help on the message line while
+#	the pointer rests on it or, for a field, while it has the focus.
+#
+# Arguments:
+#	w	the widget's path
+#	topic	its entry in Help
+
+proc ::corrugo::Explain {w topic} {
+    bind $w <Enter> [namespace code [list Hover help $topic]]
+    bind $w <Leave> [namespace code [list Hover help ""]]
+    bind $w <FocusIn> [namespace code [list Hover focusHelp $topic]]
+    bind $w <FocusOut> [namespace code [list Hover focusHelp ""]]
+}
+
+proc ::corrugo::Hover {slot topic} {
+    variable S
+    variable Help
+    if {$slot eq "focusHelp"} {
+	set S(refused) ""	;# said of the field the focus left
+    }
+    if {$topic eq ""} {
+	set S($slot) ""
+    } else {
+	set S($slot) $Help($topic)
+    }
+    ShowNote
+}
+
+# ::corrugo::Enable --
+#
+#	Enables or disables a widget, themed or classic.
+
+proc ::corrugo::Enable {w on} {
+    if {[string match T* [winfo class $w]]} {
+	$w state [expr {$on ? "!disabled" : "disabled"}]
+    } else {
+	$w configure -state [expr {$on ? "normal" : "disabled"}]
+    }
+}
+
+# ::corrugo::UpdateStates --
+#
+#	Shows which choices make sense: a wave cannot move vertices along the
+#	axis it runs along, a wave moving along no axis has nothing to set,
+#	and a random offset needs no number. This only guides; whatever is
+#	chosen is still sent, and qorvel_go reports what it cannot use.
+
+proc ::corrugo::UpdateStates {} {
+    variable S
+    set f $S(W).f
+    if {![winfo exists $f.offset2]} {
+	return
+    }
+    foreach i {1 2} {
+	foreach letter {x y z} {
+	    Enable $f.axis$i.$letter [expr {$letter ne $S(freqaxis)}]
+	}
+	foreach part {amplitude decay random offset} {
+	    Enable $f.$part$i [expr {![Unused $part$i] && $S(axis$i) ne "n"}]
+	}
+    }
+}
+
+# ::corrugo::Changed --
+#
+#	Called on every write to S while the dialog, of either form, is
+#	open: a change of a field is remembered when it is a value the
+#	field may hold, unless the user is typing it (an entry's number is
+#	remembered when the entry is left or applied: closing in mid-edit
+#	keeps that, not a step of the typing), guides the choices, enables or disables Apply and,
+#	in the full dialog, redraws the wave and tells whether the preset
+#	still holds.
+#
+# Arguments:
+#	name key op	as a variable trace gives them
+
+proc ::corrugo::Changed {name key op} {
+    variable S
+    if {[lsearch -exact $S(fields) $key] < 0} {
+	return
+    }
+    if {[focus] ne "$S(W).f.$key"} {
+	Good $key	;# typing is done when the entry is left
+    }
+    UpdateStates
+    ApplyState
+    if {[winfo exists $S(W).f.profile]} {
+	PresetState
+	Schedule
+    }
+}
+
+# }==== Both forms, Tcl/Tk 8.4: the fields and their values ====
+# {==== Both forms, Tcl/Tk 8.4: typing a number ====
+# What a key, a paste, Up or Down does in a number entry: only what leaves
+# a number, or the start of one, in the field.
+
 # ::corrugo::Typed --
 #
 #	Checks a keystroke or a paste in a number entry: one that cannot
@@ -503,145 +646,7 @@ proc ::corrugo::Paste {w key} {
     return -code break
 }
 
-# ::corrugo::ApplyState --
-#
-#	Enables Apply only when every number used is whole, and names on
-#	the message line the field to finish first.
-
-proc ::corrugo::ApplyState {} {
-    variable S
-    set key [Unfinished]
-    if {$key eq ""} {
-	set S(fix) ""
-    } else {
-	array set names $S(numbers)
-	set S(fix) "$names($key): enter a number"
-    }
-    if {[winfo exists $S(W).f.apply]} {
-	Enable $S(W).f.apply [expr {$key eq ""}]
-    }
-    ShowNote
-}
-
-# ::corrugo::ShowNote --
-#
-#	Fills the message line with what matters most now: a keystroke just
-#	refused, the help of what the pointer rests on, the number field to
-#	finish, what went wrong with the settings file, and last the help of
-#	the field that has the focus. The number field to finish, which
-#	greys Apply, is never hidden: under a help or a refusal it takes a
-#	second line.
-
-proc ::corrugo::ShowNote {} {
-    variable S
-    set S(note) ""
-    foreach key {refused help fix trouble focusHelp} {
-	if {$S($key) ne ""} {
-	    set S(note) $S($key)
-	    break
-	}
-    }
-    # Why Apply is greyed stays in sight, under a help or a refusal.
-    if {$S(fix) ne "" && $S(note) ne $S(fix)} {
-	append S(note) \n $S(fix)
-    }
-}
-
-# ::corrugo::Explain --
-#
-#	Makes a label, or a field, show its help on the message line while
-#	the pointer rests on it or, for a field, while it has the focus.
-#
-# Arguments:
-#	w	the widget's path
-#	topic	its entry in Help
-
-proc ::corrugo::Explain {w topic} {
-    bind $w <Enter> [namespace code [list Hover help $topic]]
-    bind $w <Leave> [namespace code [list Hover help ""]]
-    bind $w <FocusIn> [namespace code [list Hover focusHelp $topic]]
-    bind $w <FocusOut> [namespace code [list Hover focusHelp ""]]
-}
-
-proc ::corrugo::Hover {slot topic} {
-    variable S
-    variable Help
-    if {$slot eq "focusHelp"} {
-	set S(refused) ""	;# said of the field the focus left
-    }
-    if {$topic eq ""} {
-	set S($slot) ""
-    } else {
-	set S($slot) $Help($topic)
-    }
-    ShowNote
-}
-
-# ::corrugo::Enable --
-#
-#	Enables or disables a widget, themed or classic.
-
-proc ::corrugo::Enable {w on} {
-    if {[string match T* [winfo class $w]]} {
-	$w state [expr {$on ? "!disabled" : "disabled"}]
-    } else {
-	$w configure -state [expr {$on ? "normal" : "disabled"}]
-    }
-}
-
-# ::corrugo::UpdateStates --
-#
-#	Shows which choices make sense: a wave cannot move vertices along the
-#	axis it runs along, a wave moving along no axis has nothing to set,
-#	and a random offset needs no number. This only guides; whatever is
-#	chosen is still sent, and qorvel_go reports what it cannot use.
-
-proc ::corrugo::UpdateStates {} {
-    variable S
-    set f $S(W).f
-    if {![winfo exists $f.offset2]} {
-	return
-    }
-    foreach i {1 2} {
-	foreach letter {x y z} {
-	    Enable $f.axis$i.$letter [expr {$letter ne $S(freqaxis)}]
-	}
-	foreach part {amplitude decay random offset} {
-	    Enable $f.$part$i [expr {![Unused $part$i] && $S(axis$i) ne "n"}]
-	}
-    }
-}
-
-# ::corrugo::Changed --
-#
-#	Called on every write to S while the dialog, of either form, is
-#	open: a change of a field is remembered when it is a value the
-#	field may hold, unless the user is typing it (an entry's number is
-#	remembered when the entry is left or applied: closing in mid-edit
-#	keeps that, not a step of the typing), guides the choices, enables or disables Apply and,
-#	in the full dialog, redraws the wave and tells whether the preset
-#	still holds.
-#
-# Arguments:
-#	name key op	as a variable trace gives them
-
-proc ::corrugo::Changed {name key op} {
-    variable S
-    if {[lsearch -exact $S(fields) $key] < 0} {
-	return
-    }
-    if {[focus] ne "$S(W).f.$key"} {
-	Good $key	;# typing is done when the entry is left
-    }
-    UpdateStates
-    ApplyState
-    if {[winfo exists $S(W).f.profile]} {
-	PresetState
-	Schedule
-    }
-}
-
-# }==== Both forms, Tcl/Tk 8.4: the fields and their values ====
+# }==== Both forms, Tcl/Tk 8.4: typing a number ====
 # {==== Both forms, Tcl/Tk 8.4: the window and its keys ====
 # Both forms are laid out from one table of rows, with the widgets of the
 # form's own kit: themed (ttk::) in the full dialog, classic in the plain

@@ -91,6 +91,35 @@ test scanFindsNoLeadingZero {no number in the script's code is written with a le
     set found
 } -result {}
 
+test sectionsOfAtMost500Lines {the script is one file of fenced sections, each opened and closed by name and at most 500 lines long, with only its opening comment outside them} -body {
+    set channel [open $::script]
+    set lines [split [read $channel] \n]
+    close $channel
+    set found {}
+    set open ""
+    set n 0
+    foreach line $lines {
+	incr n
+	if {[regexp {^# \{====(.*)$} $line -> name]} {
+	    if {$open ne ""} {
+		lappend found "line $n: opened inside$open"
+	    }
+	    set open $name
+	    set start $n
+	} elseif {[regexp {^# \}====(.*)$} $line -> name]} {
+	    if {$name ne $open} {
+		lappend found "line $n: closes$name, not$open"
+	    } elseif {$n - $start > 500} {
+		lappend found "$open: [expr {$n - $start}] lines"
+	    }
+	    set open ""
+	} elseif {$open eq "" && [string trim $line] ne "" && ![string match #* $line]} {
+	    lappend found "line $n: outside the sections"
+	}
+    }
+    set found
+} -result {}
+
 # tabStops --
 #
 #	Presses Tab from the frequency until the focus comes back to it,
