@@ -769,8 +769,11 @@ proc ::corrugo::Build {} {
     if {$S(form) eq "full"} {
 	set row [Drawing $f $row]
     }
-    Widget label $f.note -textvariable ${var}(note) -justify left -wraplength 460 \
-	    -takefocus 0
+    Widget label $f.note -textvariable ${var}(note) -justify left -takefocus 0
+    if {$S(form) eq "plain"} {
+	# About 60 digits of its font wide: it grows with the font.
+	$f.note configure -wraplength [font measure [$f.note cget -font] [Digits]]
+    }
     grid $f.note -row $row -column 0 -columnspan 5 -sticky w -pady {6 0}
     grid columnconfigure $f {1 2} -uniform wave
     grid columnconfigure $f 4 -weight 1	;# an empty column takes the growth
@@ -798,6 +801,9 @@ proc ::corrugo::Build {} {
 
 proc ::corrugo::Widget {kind path args} {
     variable S
+    if {$S(kit) ne "" && ($kind eq "radiobutton" || $kind eq "checkbutton")} {
+	lappend args -style Corrugo.T[string totitle $kind]	;# see Scaled
+    }
     eval [list $S(kit)$kind $path] $args
 }
 
@@ -850,6 +856,10 @@ proc ::corrugo::Field {f cell topic} {
 	}
     }
     return $path
+}
+
+proc ::corrugo::Digits {} {
+    string repeat 0 60
 }
 
 # ::corrugo::Return --
@@ -984,9 +994,25 @@ proc ::corrugo::show {} {
     if {![winfo exists $S(W)]} {
 	set S(kit) ttk::
 	set S(form) full
+	Scaled
 	Build
     }
     Front
+}
+
+# ::corrugo::Scaled --
+#
+#	Sizes what Tk does not size by the font: the radio and check
+#	indicators, in the dialog's own styles, grow with the font and the
+#	scaling (tk scaling); the drawing and the message line are sized by
+#	the font where they are made.
+
+proc ::corrugo::Scaled {} {
+    variable S
+    set size [expr {max(10, [font metrics $S(font) -linespace] * 3 / 5)}]
+    foreach style {Corrugo.TRadiobutton Corrugo.TCheckbutton} {
+	ttk::style configure $style -indicatordiameter $size -indicatorsize $size
+    }
 }
 
 # ::corrugo::Presets --
@@ -1012,8 +1038,8 @@ proc ::corrugo::Presets {p} {
 
 # ::corrugo::Drawing --
 #
-#	Creates the drawing of the wave, growing with the dialog, and the
-#	caption under it, from a row of the dialog's grid on. Returns the
+#	Creates the drawing of the wave, growing with the dialog and with
+#	the font, and the caption under it, from a row of the dialog's grid on. Returns the
 #	row after them.
 #
 # Arguments:
@@ -1022,7 +1048,10 @@ proc ::corrugo::Presets {p} {
 
 proc ::corrugo::Drawing {f row} {
     variable S
-    canvas $f.profile -width $S(width) -height $S(height) -takefocus 0 \
+    # Room for five lines of the labels' font, however large it is.
+    set line [font metrics $S(font) -linespace]
+    set height [expr {max($S(height), 6 * $line + 12)}]
+    canvas $f.profile -width $S(width) -height $height -takefocus 0 \
 	    -background $S(background) -highlightthickness 0
     ttk::label $f.caption -takefocus 0 \
 	    -textvariable [namespace which -variable S](caption) \
@@ -1043,6 +1072,7 @@ proc ::corrugo::Drawing {f row} {
 proc ::corrugo::Drawn {} {
     variable S
     set f $S(W).f
+    $f.note configure -wraplength [font measure $S(font) [Digits]]
     ttk::button $f.details -text "Details..." -command [namespace code ShowDetails]
     grid $f.details -row [expr {[dict get [grid info $f.note] -row] + 1}] \
 	    -column 0 -sticky w -pady {4 0}
@@ -1387,8 +1417,9 @@ proc ::corrugo::Frame {c walk} {
     set label [Number $reach]
     set left [expr {[font measure $S(font) "\u2212$label"] + 12}]
     set right [expr {$width - 12}]
-    set top [expr {$line + 10}]
-    set bottom [expr {$height - $line - 6}]
+    # The scale's labels clear the legend above and the axis's below.
+    set top [expr {$line * 3 / 2 + 6}]
+    set bottom [expr {$height - $line * 3 / 2 - 6}]
     set zero [expr {($top + $bottom) / 2.0}]
     set text [list -font $S(font) -fill $S(ink)]
 
@@ -1403,7 +1434,7 @@ proc ::corrugo::Frame {c walk} {
     }
 
     set axis [string toupper [dict get $walk freqaxis]]
-    set y [expr {$bottom + 3}]
+    set y [expr {$bottom + $line / 2 + 3}]
     set ends [list 0 [Number [dict get $walk length]]]
     if {[dict get $walk units]} {
 	set along "1 model unit along $axis from the lowest selected vertex"

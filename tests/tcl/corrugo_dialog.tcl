@@ -680,6 +680,78 @@ test profileGrowsWithDialog {the drawing takes the room a larger dialog gives} -
 	    [expr {round([winfo width $c] - $right)}]
 } -result {200 100 12}
 
+# The layout at a scaling and a font size, in a process of its own (the
+# scaling and the fonts are the whole application's): the widgets whose
+# boxes overlap, the drawing's texts that overlap, the drawing's height
+# and the radio indicators' size.
+set layout {
+    lassign $argv script scaling size folder
+    set argv {}
+    package require Tk
+    wm withdraw .
+    set env(XDG_CONFIG_HOME) $folder
+    tk scaling $scaling
+    foreach font {TkDefaultFont TkTextFont TkHeadingFont TkCaptionFont} {
+	font configure $font -size $size
+    }
+    source $script
+    proc qorvel_go {args} {}
+    proc ::corrugo::selection_extent {axis} {return {0 10}}
+    qorvel_dialog
+    set f .corrugo.f
+    $f.axis2.z invoke
+    $f.random2 invoke
+    update
+    proc apart {boxes} {
+	set found {}
+	foreach {a box} $boxes {
+	    lassign $box x0 y0 x1 y1
+	    foreach {b other} $boxes {
+		lassign $other u0 v0 u1 v1
+		if {$a < $b && $x0 < $u1 && $u0 < $x1 && $y0 < $v1 && $v0 < $y1} {
+		    lappend found [list $a $b]
+		}
+	    }
+	}
+	return $found
+    }
+    set boxes {}
+    foreach w [winfo children $f] {
+	if {[winfo ismapped $w]} {
+	    lappend boxes $w [list [winfo x $w] [winfo y $w] \
+		    [expr {[winfo x $w] + [winfo width $w]}] [expr {[winfo y $w] + [winfo height $w]}]]
+	}
+    }
+    set c $f.profile
+    set texts {}
+    foreach item [$c find all] {
+	if {[$c type $item] eq "text"} {
+	    lappend texts [$c itemcget $item -text] [$c bbox $item]
+	}
+    }
+    puts [list [apart $boxes] [apart $texts] [winfo height $c] \
+	    [ttk::style lookup [$f.axis1.y cget -style] -indicatordiameter]]
+    exit
+}
+
+test scaledLayout {at tk scaling 2 with 18-point fonts nothing overlaps, the drawing's labels stand apart, and the drawing, the note's width and the indicators grow} -body {
+    set program [file join [file dirname $::env(XDG_CONFIG_HOME)] layout.tcl]
+    file mkdir [file dirname $program]
+    set channel [open $program w]
+    puts $channel $::layout
+    close $channel
+    set seen {}
+    foreach {scaling size} {1 9 2 18} {
+	lappend seen [exec [info nameofexecutable] $program $::script $scaling $size \
+		[file join [file dirname $program] layout-$scaling]]
+    }
+    file delete $program
+    lassign $seen small large
+    list [lrange $small 0 1] [lrange $large 0 1] \
+	    [expr {[lindex $large 2] > 1.8 * [lindex $small 2]}] \
+	    [expr {[lindex $large 3] > 1.8 * [lindex $small 3]}]
+} -result {{{} {}} {{} {}} 1 1}
+
 test noBackgroundErrors {no binding or callback raised an error} -body {
     set ::bgerrors
 } -result {}
