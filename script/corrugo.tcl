@@ -1771,9 +1771,10 @@ proc ::corrugo::ReadSettings {path} {
     set settings [dict create last {} presets {} problems {} aside {}]
     set text [ReadText $path]
     # Comment lines become empty ones, so that line numbers still hold.
-    set lines [lmap line [split $text \n] {
-	expr {[string match #* [string trimleft $line]] ? "" : $line}
-    }]
+    set lines {}
+    foreach line [split $text \n] {	;# (no lmap: Tcl 8.5 has none)
+	lappend lines [expr {[string match #* [string trimleft $line]] ? "" : $line}]
+    }
     set text [join $lines \n]
     if {[string trim $text] eq ""} {
 	return $settings

@@ -730,7 +730,8 @@ set layout {
 	}
     }
     puts [list [apart $boxes] [apart $texts] [winfo height $c] \
-	    [ttk::style lookup [$f.axis1.y cget -style] -indicatordiameter]]
+	    [ttk::style lookup [$f.axis1.y cget -style] -indicatordiameter] \
+	    [$f.note cget -wraplength]]
     exit
 }
 
@@ -749,8 +750,9 @@ test scaledLayout {at tk scaling 2 with 18-point fonts nothing overlaps, the dra
     lassign $seen small large
     list [lrange $small 0 1] [lrange $large 0 1] \
 	    [expr {[lindex $large 2] > 1.8 * [lindex $small 2]}] \
-	    [expr {[lindex $large 3] > 1.8 * [lindex $small 3]}]
-} -result {{{} {}} {{} {}} 1 1}
+	    [expr {[lindex $large 3] > 1.8 * [lindex $small 3]}] \
+	    [expr {[lindex $large 4] > 1.8 * [lindex $small 4]}]
+} -result {{{} {}} {{} {}} 1 1 1}
 
 test noBackgroundErrors {no binding or callback raised an error} -body {
     set ::bgerrors

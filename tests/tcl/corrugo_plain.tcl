@@ -75,6 +75,23 @@ test scanFindsNothingNewer {the plain form's code uses nothing that Tcl/Tk 8.5 a
     list [expr {[llength $part] > 400}] [string match *Rows* $part] $found
 } -result {1 1 {}}
 
+test scanFindsNothingOf86 {the whole script, the full dialog included, uses nothing that Tcl 8.6 added: the full dialog runs on Tk 8.5} -body {
+    set channel [open $::script]
+    set lines [split [read $channel] \n]
+    close $channel
+    set found {}
+    set n 0
+    foreach line $lines {
+	incr n
+	if {![string match #* [string trimleft $line]] && [regexp \
+		{(^|[\[;\{])\s*(lmap|try|tailcall|coroutine|yield|zlib|string\s+cat|dict\s+map|file\s+tempfile|lsort\s+-stride)(\s|\]|$)} \
+		$line]} {
+	    lappend found "line $n"
+	}
+    }
+    set found
+} -result {}
+
 test scanFindsNoLeadingZero {no number in the script's code is written with a leading zero, which Tcl 9 reads as decimal and Tcl 8 as octal} -body {
     set channel [open $::script]
     set lines [split [read $channel] \n]
