@@ -499,8 +499,9 @@ test usersWorkKept {a field left half typed, a preset saved meanwhile, two copie
 
 # racer --
 #
-#	The script of one copy of the dialog in a process of its own: once
-#	the file "go" appears it saves 40 presets named after its tag and
+#	The script of one copy of the dialog in a process of its own: it
+#	makes the file "go.TAG" when it is ready and, once the file "go"
+#	appears, saves 40 presets named after its tag and
 #	deletes every odd one as soon as the next is saved, then prints what
 #	its message line says.
 
@@ -515,6 +516,7 @@ set racer {
     proc tk_messageBox {args} {return yes}
     qorvel_dialog
     update
+    close [open $go.$tag w]	;# ready
     while {![file exists $go]} {
 	after 2
     }
@@ -543,12 +545,15 @@ test twoProcessesRace {two copies of the dialog, each in its own process, saving
     set file [file join $::root racer.tcl]
     spill $file $::racer
     set go [file join $::root go]
-    file delete $go
+    file delete $go $go.A $go.B
     set runs {}
     foreach tag {A B} {
 	lappend runs [open |[list [info nameofexecutable] $file $::script $tag $go 2>@1] r]
     }
-    after 300
+    # Both start at once, when both are ready.
+    for {set wait 0} {$wait < 3000 && !([file exists $go.A] && [file exists $go.B])} {incr wait} {
+	after 10
+    }
     spill $go ""
     set notes {}
     foreach run $runs {
