@@ -121,6 +121,8 @@ namespace eval ::corrugo {
 			offset2 "Cosine wave phase offset"}
 	choices		{units {0 1} freqaxis {x y z} axis1 {x y z n}
 			axis2 {x y z n} random1 {0 1} random2 {0 1} mode {0 1}}
+	steps		{frequency 1 amplitude 0.05 decay 5 offset 5}
+	largest		3.4028235677973366e38
     }
 
     # The last value each field held that it may hold: what is saved and
@@ -263,6 +265,8 @@ proc ::corrugo::Fault {key value} {
     if {![info exists choices($key)]} {
 	if {![IsNumber $value]} {
 	    return "$key \"$value\" is not a number"
+	} elseif {[Huge $value]} {
+	    return "$key \"$value\" is beyond single precision"
 	}
     } elseif {[lsearch -exact $choices($key) $value] < 0} {
 	return "$key \"$value\" is not one of [join $choices($key) {, }]"
@@ -292,6 +296,20 @@ proc ::corrugo::IsNumber {text} {
     regexp {^[-+]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?$} $text
 }
 
+# ::corrugo::Huge --
+#
+#	Tells whether a number is beyond single precision, which the command
+#	stores it in: from halfway between the largest float and the next
+#	power of two on, a number rounds to infinity there. (Tcl 8.4 cannot
+#	even hold 1e999.)
+
+proc ::corrugo::Huge {text} {
+    variable S
+    expr {[IsNumber $text] && ([catch {
+	expr {abs([scan $text %g]) < $S(largest)}
+    } small] || !$small)}
+}
+
 # ::corrugo::Unfinished --
 #
 #	Returns the first number field, in the command's order, that is
@@ -308,67 +326,6 @@ proc ::corrugo::Unfinished {} {
 	}
     }
     return ""
-}
-
-# ::corrugo::Typed --
-#
-#	Checks a keystroke or a paste in a number entry: one that cannot
-#	lead to a number is refused whole, with the bell and a note on the
-#	message line saying why.
-#
-# Arguments:
-#	key	the entry's field
-#	text	what the entry would hold
-
-proc ::corrugo::Typed {key text} {
-    variable S
-    if {[IsNumberPrefix $text]} {
-	return 1
-    }
-    Refuse $key $text
-    return 0
-}
-
-proc ::corrugo::Refuse {key text} {
-    variable S
-    array set names $S(numbers)
-    bell
-    set S(refused) "$names($key): \"$text\" is not a number (write one such as 1.5, -2 or 2.5e-3)."
-    ShowNote
-}
-
-# ::corrugo::Paste --
-#
-#	Pastes into a number entry, in place of its selection, only when
-#	that leaves a number or the start of one there; otherwise the entry
-#	keeps its text, selection and all. Either way the entry's own paste
-#	does not run.
-#
-# Arguments:
-#	w	the entry
-#	key	its field
-
-proc ::corrugo::Paste {w key} {
-    if {[catch {::tk::GetSelection $w CLIPBOARD} pasted]} {
-	return -code break
-    }
-    set text [$w get]
-    if {[$w selection present]} {
-	set from [$w index sel.first]
-	set to [$w index sel.last]
-    } else {
-	set from [$w index insert]
-	set to $from
-    }
-    set text [string range $text 0 [expr {$from - 1}]]$pasted[string range $text $to end]
-    if {![IsNumberPrefix $text]} {
-	Refuse $key $text
-	return -code break
-    }
-    $w delete 0 end
-    $w insert 0 $text
-    $w icursor [expr {$from + [string length $pasted]}]
-    return -code break
 }
 
 # ::corrugo::ApplyState --
@@ -396,17 +353,23 @@ proc ::corrugo::ApplyState {} {
 #	Fills the message line with what matters most now: a keystroke just
 #	refused, the help of what the pointer rests on, the number field to
 #	finish, what went wrong with the settings file, and last the help of
-#	the field that has the focus.
+#	the field that has the focus. The number field to finish, which
+#	greys Apply, is never hidden: under a help or a refusal it takes a
+#	second line.
 
 proc ::corrugo::ShowNote {} {
     variable S
+    set S(note) ""
     foreach key {refused help fix trouble focusHelp} {
 	if {$S($key) ne ""} {
 	    set S(note) $S($key)
-	    return
+	    break
 	}
     }
-    set S(note) ""
+    # Why Apply is greyed stays in sight, under a help or a refusal.
+    if {$S(fix) ne "" && $S(note) ne $S(fix)} {
+	append S(note) \n $S(fix)
+    }
 }
 
 # ::corrugo::Explain --
@@ -478,7 +441,9 @@ proc ::corrugo::UpdateStates {} {
 #
 #	Called on every write to S while the dialog, of either form, is
 #	open: a change of a field is remembered when it is a value the
-#	field may hold, guides the choices, enables or disables Apply and,
+#	field may hold, unless the user is typing it (an entry's number is
+#	remembered when the entry is left or applied: closing in mid-edit
+#	keeps that, not a step of the typing), guides the choices, enables or disables Apply and,
 #	in the full dialog, redraws the wave and tells whether the preset
 #	still holds.
 #
@@ -490,7 +455,9 @@ proc ::corrugo::Changed {name key op} {
     if {[lsearch -exact $S(fields) $key] < 0} {
 	return
     }
-    Good $key
+    if {[focus] ne "$S(W).f.$key"} {
+	Good $key	;# typing is done when the entry is left
+    }
     UpdateStates
     ApplyState
     if {[winfo exists $S(W).f.profile]} {
@@ -500,6 +467,186 @@ proc ::corrugo::Changed {name key op} {
 }
 
 # }==== Both forms, Tcl/Tk 8.4: the fields and their values ====
+# {==== Both forms, Tcl/Tk 8.4: typing a number ====
+# What a key, a paste, Up or Down does in a number entry: only what leaves
+# a number, or the start of one, in the field.
+
+# ::corrugo::Typed --
+#
+#	Checks a keystroke or a paste in a number entry: one that cannot
+#	lead to a number is refused whole, with the bell and a note on the
+#	message line saying why.
+#
+# Arguments:
+#	key	the entry's field
+#	text	what the entry would hold
+
+proc ::corrugo::Typed {key text} {
+    if {[IsNumberPrefix $text] && ![Huge $text]} {
+	return 1
+    }
+    Refuse $key $text
+    return 0
+}
+
+proc ::corrugo::Refuse {key text} {
+    variable S
+    array set names $S(numbers)
+    bell
+    if {[Huge $text]} {
+	set S(refused) "$names($key): $text is beyond single precision, which the command keeps numbers in (at most 3.4e38 either way)."
+    } else {
+	set S(refused) "$names($key): \"$text\" is not a number (write one such as 1.5, -2 or 2.5e-3)."
+    }
+    ShowNote
+}
+
+# ::corrugo::Key --
+#
+#	Types a character into a number entry, in place of the selection
+#	the entry's own binding would replace, only when that leaves a
+#	number or the start of one: a refused key changes nothing, selection
+#	included. A decimal comma is typed as a point. Keys that type no
+#	character (moves, deletions, shortcuts) are left to the entry.
+#
+# Arguments:
+#	w	the entry
+#	key	its field
+#	char	the character typed (%A)
+#	state	the modifiers held (%s)
+
+proc ::corrugo::Key {w key char state} {
+    if {[string length $char] != 1 || ![string is print $char]
+	    || ($state & 12) != 0 || [Disabled $w]} {
+	return
+    }
+    if {$char eq ","} {
+	set char .
+    }
+    set from [$w index insert]
+    set to $from
+    if {[$w selection present]} {
+	set first [$w index sel.first]
+	set last [$w index sel.last]
+	# A themed entry types over its selection wherever the cursor is,
+	# a classic one only when the cursor is at the selection.
+	if {[winfo class $w] eq "TEntry" || ($first <= $from && $from <= $last)} {
+	    set from $first
+	    set to $last
+	}
+    }
+    Put $w $key $from $to $char
+    return -code break
+}
+
+# ::corrugo::Put --
+#
+#	Puts a text typed or pasted in place of a part of a number entry's
+#	text when that leaves a number or the start of one; otherwise the
+#	entry keeps its text, selection and all.
+#
+# Arguments:
+#	w	the entry
+#	key	its field
+#	from	the first character replaced
+#	to	the one after the last replaced
+#	put	the text
+
+proc ::corrugo::Put {w key from to put} {
+    set text [$w get]
+    set text [string range $text 0 [expr {$from - 1}]]$put[string range $text $to end]
+    if {![IsNumberPrefix $text] || [Huge $text]} {
+	Refuse $key $text
+	return
+    }
+    $w delete 0 end
+    $w insert 0 $text
+    $w icursor [expr {$from + [string length $put]}]
+    $w xview insert
+}
+
+# ::corrugo::Step --
+#
+#	Up and Down in a number entry: adds or takes a step suited to its
+#	field (a cycle, 0.05 of a model unit, 5 %), in the digits the field
+#	and the step need; a number written with an exponent keeps the seven
+#	digits a float holds.
+#
+# Arguments:
+#	w	the entry
+#	key	its field
+#	sign	1 for up, -1 for down
+
+proc ::corrugo::Step {w key sign} {
+    variable S
+    regexp {^[a-z]+} $key part
+    array set steps $S(steps)
+    set step $steps($part)
+    set text [$w get]
+    if {[Disabled $w] || ![IsNumber $text] || [Huge $text]} {
+	return -code break
+    }
+    set value [expr {[scan $text %g] + $sign * $step}]
+    if {[regexp {[eE]} $text]} {
+	set value [format %.7g $value]	;# the digits a float holds
+    } else {
+	set digits [Decimals $step]
+	if {[Decimals $text] > $digits} {
+	    set digits [Decimals $text]
+	}
+	set value [format %.${digits}f $value]
+	if {$digits > 0} {
+	    set value [string trimright [string trimright $value 0] .]
+	}
+    }
+    if {[regexp {^-?0*\.?0*$} $value]} {
+	set value 0
+    }
+    Put $w $key 0 [string length $text] $value
+    return -code break
+}
+
+proc ::corrugo::Decimals {text} {
+    if {[regexp {\.([0-9]*)$} $text -> decimals]} {
+	return [string length $decimals]
+    }
+    return 0
+}
+
+proc ::corrugo::Disabled {w} {
+    if {[string match T* [winfo class $w]]} {
+	return [$w instate disabled]
+    }
+    expr {[$w cget -state] eq "disabled"}
+}
+
+# ::corrugo::Paste --
+#
+#	Pastes into a number entry, in place of its selection, only when
+#	that leaves a number or the start of one there (a decimal comma
+#	pasted as a point); otherwise the entry keeps its text, selection
+#	and all. Either way the entry's own paste does not run.
+#
+# Arguments:
+#	w	the entry
+#	key	its field
+
+proc ::corrugo::Paste {w key} {
+    if {[catch {::tk::GetSelection $w CLIPBOARD} pasted]} {
+	return -code break
+    }
+    if {[$w selection present]} {
+	set from [$w index sel.first]
+	set to [$w index sel.last]
+    } else {
+	set from [$w index insert]
+	set to $from
+    }
+    Put $w $key $from $to [string map {, .} $pasted]
+    return -code break
+}
+
+# }==== Both forms, Tcl/Tk 8.4: typing a number ====
 # {==== Both forms, Tcl/Tk 8.4: the window and its keys ====
 # Both forms are laid out from one table of rows, with the widgets of the
 # form's own kit: themed (ttk::) in the full dialog, classic in the plain
@@ -597,7 +744,7 @@ proc ::corrugo::Build {} {
 	if {$label eq ""} {
 	    set line x
 	} else {
-	    Widget label $f.$label -text $text
+	    Widget label $f.$label -text $text -takefocus 0
 	    Explain $f.$label $topic
 	    set line $f.$label
 	}
@@ -622,7 +769,11 @@ proc ::corrugo::Build {} {
     if {$S(form) eq "full"} {
 	set row [Drawing $f $row]
     }
-    Widget label $f.note -textvariable ${var}(note) -justify left -wraplength 460
+    Widget label $f.note -textvariable ${var}(note) -justify left -takefocus 0
+    if {$S(form) eq "plain"} {
+	# About 60 digits of its font wide: it grows with the font.
+	$f.note configure -wraplength [font measure [$f.note cget -font] [Digits]]
+    }
     grid $f.note -row $row -column 0 -columnspan 5 -sticky w -pady {6 0}
     grid columnconfigure $f {1 2} -uniform wave
     grid columnconfigure $f 4 -weight 1	;# an empty column takes the growth
@@ -650,6 +801,9 @@ proc ::corrugo::Build {} {
 
 proc ::corrugo::Widget {kind path args} {
     variable S
+    if {$S(kit) ne "" && ($kind eq "radiobutton" || $kind eq "checkbutton")} {
+	lappend args -style Corrugo.T[string totitle $kind]	;# see Scaled
+    }
     eval [list $S(kit)$kind $path] $args
 }
 
@@ -674,7 +828,11 @@ proc ::corrugo::Field {f cell topic} {
 	    Widget entry $path -width 10 -textvariable ${var}($key) -validate key \
 		    -validatecommand [namespace code [list Typed $key %P]]
 	    bind $path <<Paste>> [namespace code [list Paste %W $key]]
+	    bind $path <KeyPress> [namespace code [list Key %W $key %A %s]]
+	    bind $path <Up> [namespace code [list Step %W $key 1]]
+	    bind $path <Down> [namespace code [list Step %W $key -1]]
 	    Explain $path $topic
+	    bind $path <FocusOut> +[namespace code [list Good $key]]
 	}
 	choice {
 	    Widget frame $path
@@ -690,7 +848,7 @@ proc ::corrugo::Field {f cell topic} {
 	    Explain $path $topic
 	}
 	heading {
-	    Widget label $path -text [lindex $cell 2]
+	    Widget label $path -text [lindex $cell 2] -takefocus 0
 	    Explain $path $topic
 	}
 	presets {
@@ -698,6 +856,10 @@ proc ::corrugo::Field {f cell topic} {
 	}
     }
     return $path
+}
+
+proc ::corrugo::Digits {} {
+    string repeat 0 60
 }
 
 # ::corrugo::Return --
@@ -737,13 +899,23 @@ proc ::corrugo::Apply {} {
 # ::corrugo::Close --
 #
 #	Closes the dialog, of either form. The values stay in S for the
-#	next opening, and in the settings file for the next session.
+#	next opening, and in the settings file for the next session; a
+#	number left half typed gives way to the last one the user finished.
+#	What could not be saved is shown before the window goes.
 
 proc ::corrugo::Close {} {
     variable S
     trace remove variable [namespace which -variable S] write \
 	    [namespace code Changed]
-    SaveSettings
+    foreach key $S(fields) {
+	set S($key) [Good $key]	;# a field left half typed
+    }
+    set lost [SaveSettings]
+    if {$lost ne ""} {
+	# The message line goes with the window.
+	tk_messageBox -parent $S(W) -title "Corrugo" -icon warning -type ok \
+		-message $lost
+    }
     destroy $S(W)
 }
 
@@ -769,6 +941,7 @@ namespace eval ::corrugo {
 	ink		#3c4148
 	greyed		#b4b8bc
 	font		TkDefaultFont
+	problems	""
     }
 
     # The presets that come with the dialog: each sets every field.
@@ -821,9 +994,25 @@ proc ::corrugo::show {} {
     if {![winfo exists $S(W)]} {
 	set S(kit) ttk::
 	set S(form) full
+	Scaled
 	Build
     }
     Front
+}
+
+# ::corrugo::Scaled --
+#
+#	Sizes what Tk does not size by the font: the radio and check
+#	indicators, in the dialog's own styles, grow with the font and the
+#	scaling (tk scaling); the drawing and the message line are sized by
+#	the font where they are made.
+
+proc ::corrugo::Scaled {} {
+    variable S
+    set size [expr {max(10, [font metrics $S(font) -linespace] * 3 / 5)}]
+    foreach style {Corrugo.TRadiobutton Corrugo.TCheckbutton} {
+	ttk::style configure $style -indicatordiameter $size -indicatorsize $size
+    }
 }
 
 # ::corrugo::Presets --
@@ -849,8 +1038,8 @@ proc ::corrugo::Presets {p} {
 
 # ::corrugo::Drawing --
 #
-#	Creates the drawing of the wave, growing with the dialog, and the
-#	caption under it, from a row of the dialog's grid on. Returns the
+#	Creates the drawing of the wave, growing with the dialog and with
+#	the font, and the caption under it, from a row of the dialog's grid on. Returns the
 #	row after them.
 #
 # Arguments:
@@ -859,9 +1048,13 @@ proc ::corrugo::Presets {p} {
 
 proc ::corrugo::Drawing {f row} {
     variable S
-    canvas $f.profile -width $S(width) -height $S(height) \
+    # Room for five lines of the labels' font, however large it is.
+    set line [font metrics $S(font) -linespace]
+    set height [expr {max($S(height), 6 * $line + 12)}]
+    canvas $f.profile -width $S(width) -height $height -takefocus 0 \
 	    -background $S(background) -highlightthickness 0
-    ttk::label $f.caption -textvariable [namespace which -variable S](caption) \
+    ttk::label $f.caption -takefocus 0 \
+	    -textvariable [namespace which -variable S](caption) \
 	    -justify left
     grid $f.profile -row $row -column 0 -columnspan 5 -sticky nsew -pady {10 2}
     grid $f.caption -row [incr row] -column 0 -columnspan 5 -sticky w -pady {2 0}
@@ -871,16 +1064,64 @@ proc ::corrugo::Drawing {f row} {
 
 # ::corrugo::Drawn --
 #
-#	Ends the full dialog's building: the drawing follows every change of
-#	a field and of its own size, and asks the host again for the
-#	selection when the dialog is come back to.
+#	Ends the full dialog's building: Details..., under the message line,
+#	lists what the settings file held that was left out; the drawing
+#	follows every change of a field and of its own size, and asks the
+#	host again for the selection when the dialog is come back to.
 
 proc ::corrugo::Drawn {} {
     variable S
+    set f $S(W).f
+    $f.note configure -wraplength [font measure $S(font) [Digits]]
+    ttk::button $f.details -text "Details..." -command [namespace code ShowDetails]
+    grid $f.details -row [expr {[dict get [grid info $f.note] -row] + 1}] \
+	    -column 0 -sticky w -pady {4 0}
+    Details
     bind $S(W).f.profile <Configure> [namespace code Schedule]
     bind $S(W) <FocusIn> [namespace code Schedule]
     PresetState
     Schedule
+}
+
+# ::corrugo::Details --
+#
+#	Shows Details... while something was left out of the settings file.
+
+proc ::corrugo::Details {} {
+    variable S
+    if {$S(problems) eq ""} {
+	grid remove $S(W).f.details
+    } else {
+	grid $S(W).f.details
+    }
+}
+
+# ::corrugo::ShowDetails --
+#
+#	Lists everything left out of the settings file, one a line, in a
+#	window of its own.
+
+proc ::corrugo::ShowDetails {} {
+    variable S
+    set w $S(W).details
+    destroy $w
+    toplevel $w -class Corrugo
+    wm title $w "Settings left out"
+    wm transient $w $S(W)
+    ttk::frame $w.f -padding {12 10}
+    text $w.text -width 72 -height 12 -wrap word -yscrollcommand [list $w.bar set]
+    ttk::scrollbar $w.bar -command [list $w.text yview]
+    ttk::button $w.close -text "Close" -default active -command [list destroy $w]
+    $w.text insert end "In $S(file):\n[join $S(problems) \n]"
+    $w.text configure -state disabled
+    pack $w.f -fill both -expand 1
+    grid $w.text $w.bar -in $w.f -sticky nsew
+    grid $w.close - -in $w.f -sticky e -pady {8 0}
+    grid columnconfigure $w.f 0 -weight 1
+    grid rowconfigure $w.f 0 -weight 1
+    bind $w <Escape> [list destroy $w]
+    bind $w <Return> [list destroy $w]
+    focus $w.close
 }
 
 # }==== The full dialog: its own parts ====
@@ -1176,8 +1417,9 @@ proc ::corrugo::Frame {c walk} {
     set label [Number $reach]
     set left [expr {[font measure $S(font) "\u2212$label"] + 12}]
     set right [expr {$width - 12}]
-    set top [expr {$line + 10}]
-    set bottom [expr {$height - $line - 6}]
+    # The scale's labels clear the legend above and the axis's below.
+    set top [expr {$line * 3 / 2 + 6}]
+    set bottom [expr {$height - $line * 3 / 2 - 6}]
     set zero [expr {($top + $bottom) / 2.0}]
     set text [list -font $S(font) -fill $S(ink)]
 
@@ -1192,7 +1434,7 @@ proc ::corrugo::Frame {c walk} {
     }
 
     set axis [string toupper [dict get $walk freqaxis]]
-    set y [expr {$bottom + 3}]
+    set y [expr {$bottom + $line / 2 + 3}]
     set ends [list 0 [Number [dict get $walk length]]]
     if {[dict get $walk units]} {
 	set along "1 model unit along $axis from the lowest selected vertex"
@@ -1370,6 +1612,11 @@ namespace eval ::corrugo {
     # The largest settings file read, in bytes: far more than a person's
     # presets take, and little enough to read at once.
     set S(fileLimit) 1048576
+    # The most presets kept, and the longest name one may have, in
+    # characters: a box and a window that fit on a screen, and a file
+    # far below the limit above unless numbers are written very long.
+    set S(presetLimit) 1000
+    set S(nameLimit) 64
 }
 
 # ::corrugo::SettingsFile --
@@ -1434,12 +1681,12 @@ proc ::corrugo::LoadSettings {} {
 	Checked
 	set User [dict get $settings presets]
 	set Base $User
-	set S(trouble) [LeftOut [dict get $settings problems]]
 	if {[file exists $S(file)] && [ReadOnly $S(file)]} {
 	    set S(trouble) [string trim "$S(file) is read-only: settings changed\
-		    here are not kept. $S(trouble)"]
+		    here are not kept. [LeftOut $settings 0]"]
 	} else {
 	    set S(writable) 1
+	    set S(trouble) [LeftOut $settings 1]
 	}
     }
     ShowNote
@@ -1448,26 +1695,72 @@ proc ::corrugo::LoadSettings {} {
 # ::corrugo::LeftOut --
 #
 #	Returns the note for what was left out of the settings file, naming
-#	the first few: nothing when nothing was.
+#	the first few (Details... shows them all), and keeps the presets
+#	left out aside, in a file beside the settings file, when it may be
+#	written: nothing is ever dropped. Returns nothing when nothing was
+#	left out.
+#
+# Arguments:
+#	settings	as ::corrugo::ReadSettings returns them
+#	keep		whether to keep the presets left out aside
 
-proc ::corrugo::LeftOut {problems} {
+proc ::corrugo::LeftOut {settings keep} {
     variable S
+    set problems [dict get $settings problems]
+    set S(problems) $problems
     if {$problems eq ""} {
 	return ""
     }
     set named [join [lrange $problems 0 2] "; "]
     if {[llength $problems] > 3} {
-	append named "; and [expr {[llength $problems] - 3}] more"
+	append named "; and [expr {[llength $problems] - 3}] more (see Details...)"
     }
-    return "Some settings in $S(file) were left out: $named."
+    set note "Some settings in $S(file) were left out: $named."
+    set aside [dict get $settings aside]
+    if {$aside ne "" && $keep} {
+	if {[catch {KeepAside $aside} message]} {
+	    append note " The presets left out could not be kept in\
+		    [AsideFile]: $message; the settings are not saved until they are."
+	    set S(writable) 0
+	} else {
+	    append note " The presets left out are kept in [AsideFile]."
+	}
+    }
+    return $note
+}
+
+# ::corrugo::AsideFile, ::corrugo::KeepAside --
+#
+#	Where the presets left out of the settings file are kept, and
+#	adds presets to it, as lines of the settings file, each once.
+
+proc ::corrugo::AsideFile {} {
+    variable S
+    file join [file dirname $S(file)] presets-left-out.tcl
+}
+
+proc ::corrugo::KeepAside {lines} {
+    set path [AsideFile]
+    set text [ReadText $path]
+    if {$text eq ""} {
+	set text "# Presets the dialog left out of settings.tcl, as it held them:\n"
+	append text "# mend one and move it back into that file's presets.\n"
+    }
+    foreach line $lines {
+	if {[string first $line\n $text] < 0} {
+	    append text $line\n
+	}
+    }
+    WriteSettings $path $text
 }
 
 # ::corrugo::ReadSettings --
 #
 #	Reads and checks a settings file. Returns a dictionary with "last"
 #	(the values last used that the dialog can use), "presets" (name to
-#	values, those it can use) and "problems" (what was left out, each
-#	naming the value or preset); a missing or empty file has none of
+#	values, those it can use), "problems" (what was left out, each
+#	naming the value or preset) and "aside" (the presets left out, as
+#	the file holds them); a missing or empty file has none of
 #	them. Raises an error saying what is wrong, and where, with a file
 #	that cannot be read at all.
 #
@@ -1475,12 +1768,13 @@ proc ::corrugo::LeftOut {problems} {
 #	path	the file
 
 proc ::corrugo::ReadSettings {path} {
-    set settings [dict create last {} presets {} problems {}]
+    set settings [dict create last {} presets {} problems {} aside {}]
     set text [ReadText $path]
     # Comment lines become empty ones, so that line numbers still hold.
-    set lines [lmap line [split $text \n] {
-	expr {[string match #* [string trimleft $line]] ? "" : $line}
-    }]
+    set lines {}
+    foreach line [split $text \n] {	;# (no lmap: Tcl 8.5 has none)
+	lappend lines [expr {[string match #* [string trimleft $line]] ? "" : $line}]
+    }
     set text [join $lines \n]
     if {[string trim $text] eq ""} {
 	return $settings
@@ -1498,6 +1792,7 @@ proc ::corrugo::ReadSettings {path} {
 		\"[dict get $given corrugo-settings]\" is not known to this Corrugo"
     }
     set problems {}
+    set aside {}
     if {![dict exists $given last]} {
 	lappend problems "no entry \"last\""
     }
@@ -1512,13 +1807,14 @@ proc ::corrugo::ReadSettings {path} {
 		}
 	    }
 	    presets {
-		dict set settings presets [ReadPresets $value problems]
+		dict set settings presets [ReadPresets $value problems aside]
 	    }
 	    default {
 		lappend problems "unknown entry \"$key\""
 	    }
 	}
     }
+    dict set settings aside $aside
     dict set settings problems $problems
 }
 
@@ -1573,33 +1869,41 @@ proc ::corrugo::Reason {message options} {
 # ::corrugo::ReadPresets --
 #
 #	Returns the presets of the file that the dialog can use, name to
-#	values, and adds what it leaves out to a list of problems.
+#	values, adds what it leaves out to a list of problems and the
+#	presets left out, as the file holds them, to a list kept aside.
 #
 # Arguments:
 #	given		the file's "presets"
 #	problemsVar	the list of problems, in the caller
+#	asideVar	the list of presets kept aside, in the caller
 
-proc ::corrugo::ReadPresets {given problemsVar} {
-    upvar 1 $problemsVar problems
+proc ::corrugo::ReadPresets {given problemsVar asideVar} {
+    variable S
+    upvar 1 $problemsVar problems $asideVar aside
     set presets {}
     if {![string is list $given] || [llength $given] % 2 != 0} {
 	lappend problems "presets: not a list of names and values"
+	lappend aside $given
 	return $presets
     }
     foreach {name values} $given {
 	set shown [regsub -all {[[:cntrl:]]} $name ?]
 	if {[NameFault $name] eq "control"} {
 	    lappend problems "preset \"$shown\": the name holds a control character"
+	} elseif {[NameFault $name] eq "long"} {
+	    lappend problems "preset \"[string range $name 0 [expr {$S(nameLimit) - 1}]]...\":\
+		    the name is longer than $S(nameLimit) characters"
 	} elseif {[NameFault $name] ne "" || [dict exists $presets $name]} {
 	    lappend problems "preset \"$name\": the name is empty, built in or repeated"
 	} else {
 	    lassign [CheckValues $values] checked faults
-	    if {$faults ne ""} {
-		lappend problems "preset \"$name\": [lindex $faults 0]"
-	    } else {
+	    if {$faults eq ""} {
 		dict set presets $name $checked
+		continue
 	    }
+	    lappend problems "preset \"$name\": [lindex $faults 0]"
 	}
+	lappend aside [string trimright [PresetLine $name $values]]
     }
     return $presets
 }
@@ -1626,6 +1930,8 @@ proc ::corrugo::CheckValues {values} {
 	    lappend faults "unknown field \"$key\""
 	} elseif {[dict exists $given $key]} {
 	    lappend faults "$key is given twice"
+	} elseif {[string match *axis* $key]} {
+	    dict set given $key [string tolower $value]	;# as the command takes them
 	} else {
 	    dict set given $key $value
 	}
@@ -1664,49 +1970,191 @@ proc ::corrugo::ReadOnly {path} {
 # }==== Reading the settings file ====
 
 # {==== Writing the settings file ====
-# Saving reads the file again first and brings this session's changes to
-# what it holds (the presets added, changed or deleted here, and the
-# values last used), so that another copy of the dialog running at the
-# same time keeps its presets. Only values the dialog can use are
-# written. The file is written whole or not at all: into a new file
-# beside it, renamed over it once complete.
+# Saving takes the settings file's lock (a file beside it, made with an
+# exclusive create), reads the file again and brings this session's
+# changes to what it holds (the presets added, changed or deleted here,
+# and the values last used), writes it and only then lets the lock go:
+# another copy of the dialog saving at the same time waits, so no copy's
+# preset is ever lost. A preset another copy changed since this one read
+# the file is not written over: the note says so. Only values the dialog
+# can use are written. The file is written whole or not at all: into a
+# new file beside it, renamed over it once complete.
+
+namespace eval ::corrugo {
+    # How long a save waits for another copy's, and how old a lock is
+    # left by a copy that died while saving (a save takes milliseconds).
+    set S(lockWait) 3000
+    set S(lockStale) 20
+}
 
 # ::corrugo::SaveSettings --
 #
 #	Writes the values last used and the user's presets to the settings
 #	file, unless reading it failed when the session began; a failure to
 #	write is told on the message line, and the file keeps what it held.
+#	Returns nothing when all was saved, else what was not, as the
+#	message line says it.
 
 proc ::corrugo::SaveSettings {} {
     variable S
-    variable User
-    variable Base
     if {![info exists S(file)] || !$S(writable)} {
-	return
+	return ""
     }
-    if {[catch {
-	set settings [ReadSettings $S(file)]
-	set presets [dict get $settings presets]
-	dict for {name values} $User {
-	    if {![dict exists $Base $name] || [dict get $Base $name] ne $values} {
-		dict set presets $name $values
-	    }
-	}
-	dict for {name values} $Base {
-	    if {![dict exists $User $name]} {
-		dict unset presets $name
-	    }
-	}
-	WriteSettings $S(file) [SettingsText [Checked] $presets]
-    } message]} {
+    set S(notKept) ""
+    if {[catch {Locked $S(file) [namespace code Merge]} message]} {
 	set S(trouble) "Settings not saved to $S(file): $message."
+	lappend S(notKept) $S(trouble)
     } else {
-	set User $presets
-	set Base $presets
-	set S(trouble) [LeftOut [dict get $settings problems]]
+	set S(trouble) [string trim [join [concat $S(notKept) [list $message]]]]
     }
     PresetState
+    if {[winfo exists $S(W).f.details]} {
+	Details
+    }
     ShowNote
+    join $S(notKept)
+}
+
+# ::corrugo::Merge --
+#
+#	Saving's work while the lock is held: reads the file, brings this
+#	session's changes to it and writes it. A preset changed here is
+#	written unless another copy changed it since this session read it.
+#	Returns the note for what the file left out.
+
+proc ::corrugo::Merge {} {
+    variable S
+    variable User
+    variable Base
+    set settings [ReadSettings $S(file)]
+    set presets [dict get $settings presets]
+    dict for {name values} $Base {
+	if {![dict exists $User $name] && ![Theirs $presets $name]} {
+	    dict unset presets $name
+	}
+    }
+    set size [Bytes [SettingsText [Checked] $presets]]
+    dict for {name values} $User {
+	if {[dict exists $Base $name] && [dict get $Base $name] eq $values} {
+	    continue	;# not changed here
+	}
+	set why ""
+	set grows [Bytes [PresetLine $name $values]]
+	if {[dict exists $presets $name]} {
+	    incr grows -[Bytes [PresetLine $name [dict get $presets $name]]]
+	}
+	if {[Theirs $presets $name]} {
+	    set why "was saved by another copy of the dialog meanwhile: it keeps that copy's values"
+	} elseif {![dict exists $presets $name] && [dict size $presets] >= $S(presetLimit)} {
+	    set why "was not saved: at most $S(presetLimit) presets are kept (delete one first)"
+	} elseif {$size + $grows > $S(fileLimit)} {
+	    set why "was not saved: the settings file would be larger than [expr {$S(fileLimit) >> 20}] MiB"
+	}
+	if {$why ne ""} {
+	    lappend S(notKept) "The preset \"$name\" $why."
+	    continue
+	}
+	dict set presets $name $values
+	incr size $grows
+    }
+    set text [SettingsText [Checked] $presets]
+    if {[Bytes $text] > $S(fileLimit)} {
+	return -code error "they would be larger than [expr {$S(fileLimit) >> 20}] MiB"
+    }
+    set note [LeftOut $settings 1]
+    if {!$S(writable)} {
+	return -code error "the presets left out could not be kept aside"
+    }
+    WriteSettings $S(file) $text
+    set User $presets
+    set Base $presets
+    return $note
+}
+
+# ::corrugo::Theirs --
+#
+#	Tells whether the file holds a preset that another copy of the
+#	dialog saved or changed since this session last read the file.
+#
+# Arguments:
+#	presets	the file's presets, name to values
+#	name	the preset
+
+proc ::corrugo::Theirs {presets name} {
+    variable Base
+    if {![dict exists $presets $name]} {
+	return 0
+    }
+    expr {![dict exists $Base $name]
+	    || [dict get $Base $name] ne [dict get $presets $name]}
+}
+
+# ::corrugo::Refresh --
+#
+#	Reads the settings file's presets again, so that the question
+#	before a preset is replaced knows those that other copies of the
+#	dialog saved: they join this session's, whose own changes stay.
+
+proc ::corrugo::Refresh {} {
+    variable S
+    variable User
+    variable Base
+    if {![info exists S(file)] || !$S(writable)
+	    || [catch {dict get [ReadSettings $S(file)] presets} presets]} {
+	return
+    }
+    set mine $User
+    set User $presets
+    dict for {name values} $mine {
+	if {![dict exists $Base $name] || [dict get $Base $name] ne $values} {
+	    dict set User $name $values
+	}
+    }
+    dict for {name values} $Base {
+	if {![dict exists $mine $name] && [dict exists $User $name]
+		&& [dict get $User $name] eq $values} {
+	    dict unset User $name
+	}
+    }
+    set Base $presets
+}
+
+# ::corrugo::Locked --
+#
+#	Runs a script while holding the lock of a file: the file's name
+#	followed by ".lock", created only when there is none. A lock older
+#	than S(lockStale) seconds was left by a copy that died while saving
+#	and is removed. Returns the script's result; an error when the lock
+#	cannot be had within S(lockWait) milliseconds.
+#
+# Arguments:
+#	path	the file
+#	script	what to run
+
+proc ::corrugo::Locked {path script} {
+    variable S
+    set lock $path.lock
+    file mkdir [file dirname $path]
+    set until [expr {[clock milliseconds] + $S(lockWait)}]
+    while {[catch {open $lock {WRONLY CREAT EXCL}} channel options]} {
+	if {[lindex [dict get $options -errorcode] 1] ne "EEXIST"} {
+	    return -code error [Reason $channel $options]
+	}
+	if {![catch {file mtime $lock} made]
+		&& $made < [clock seconds] - $S(lockStale)} {
+	    catch {file delete $lock}
+	} elseif {[clock milliseconds] > $until} {
+	    return -code error "another copy of the dialog holds its lock,\
+		    $lock (delete it if no copy is saving)"
+	} else {
+	    after 5
+	}
+    }
+    catch {puts $channel [pid]}
+    catch {close $channel}
+    set code [catch {uplevel 1 $script} result options]
+    catch {file delete $lock}
+    return -options $options $result
 }
 
 # ::corrugo::SettingsText --
@@ -1721,16 +2169,30 @@ proc ::corrugo::SettingsText {last presets} {
     append text "last [list $last]\n"
     append text "presets \{\n"
     dict for {name values} $presets {
-	append text "    [list $name] [list $values]\n"
+	append text [PresetLine $name $values]
     }
     append text "\}\n"
+}
+
+proc ::corrugo::PresetLine {name values} {
+    return "    [list $name] [list $values]\n"
+}
+
+# ::corrugo::Bytes --
+#
+#	Returns a text's size in the settings file, in bytes.
+
+proc ::corrugo::Bytes {text} {
+    string length [encoding convertto utf-8 $text]
 }
 
 # ::corrugo::WriteSettings --
 #
 #	Replaces a file with a text, whole or not at all: the text goes to a
-#	new file beside it, which takes the old file's permissions and is
-#	then renamed over it. A symbolic link is followed, so the link stays.
+#	new file beside it, which takes the old file's owner, group and
+#	permissions and is then renamed over it; a file whose owner or group
+#	the new one cannot take (another user's, saved by one who is not
+#	root) is not written. A symbolic link is followed, so the link stays.
 #	New files that an interrupted save left behind are removed.
 #
 # Arguments:
@@ -1758,6 +2220,14 @@ proc ::corrugo::WriteSettings {path text} {
 	close $channel
 	if {[file exists $path] && $::tcl_platform(platform) ne "windows"} {
 	    file stat $path st
+	    file stat $temporary new
+	    if {($st(uid) != $new(uid) || $st(gid) != $new(gid)) && [catch {
+		file attributes $temporary -owner $st(uid) -group $st(gid)
+	    }]} {
+		error "it belongs to [file attributes $path -owner] (group\
+			[file attributes $path -group]), which a file this user\
+			writes cannot keep: it is left as it is"
+	    }
 	    file attributes $temporary -permissions [expr {$st(mode) & 0o7777}]
 	}
 	file rename -force $temporary $path
@@ -1863,7 +2333,11 @@ proc ::corrugo::PresetState {} {
     }
     set p $S(W).f.presets
     if {[winfo exists $p]} {
-	$p.choice configure -values [PresetNames] -width [BoxWidth]
+	# Only when the names changed: a keystroke stays quick with many.
+	set names [PresetNames]
+	if {$names ne [$p.choice cget -values]} {
+	    $p.choice configure -values $names -width [BoxWidth $names]
+	}
 	$p.delete state [expr {$values eq "" || [IsBuiltIn $S(preset)]
 		? "disabled" : "!disabled"}]
     }
@@ -1872,14 +2346,17 @@ proc ::corrugo::PresetState {} {
 # ::corrugo::BoxWidth --
 #
 #	Returns the width, in characters, that the preset box needs for its
-#	longest entry shown as modified: at least the first 28.
+#	longest entry shown as modified: at least the first 28, at most as
+#	many as a name may hold (a name of wide letters is cut, so that the
+#	window stays on the screen whatever the file holds).
 
-proc ::corrugo::BoxWidth {} {
+proc ::corrugo::BoxWidth {names} {
+    variable S
     set zero [font measure TkTextFont 0]
     set width 28
-    foreach name [PresetNames] {
+    foreach name $names {
 	set needed [expr {[font measure TkTextFont "$name (modified)"] / $zero + 2}]
-	set width [expr {max($width, $needed)}]
+	set width [expr {min(max($width, $needed), $S(nameLimit))}]
     }
     return $width
 }
@@ -1887,13 +2364,16 @@ proc ::corrugo::BoxWidth {} {
 # ::corrugo::NameFault --
 #
 #	The one check of a preset's name, typed or read from the settings
-#	file: returns "empty", "built in" or "control" (it holds a line
-#	break, a tab or another control character), or nothing for a name
-#	that may be used.
+#	file: returns "empty", "built in", "control" (it holds a line
+#	break, a tab or another control character) or "long" (longer than
+#	S(nameLimit) characters), or nothing for a name that may be used.
 
 proc ::corrugo::NameFault {name} {
+    variable S
     if {[regexp {[[:cntrl:]]} $name]} {
 	return control
+    } elseif {[string length $name] > $S(nameLimit)} {
+	return long
     } elseif {[string trim $name] eq ""} {
 	return empty
     } elseif {[IsBuiltIn $name]} {
@@ -1959,17 +2439,25 @@ proc ::corrugo::SaveAs {} {
 # ::corrugo::NameTyped --
 #
 #	Refuses a keystroke or a paste that would put a control character
-#	(a line break, a tab...) in a preset's name, with the bell and a
-#	note in the name window.
+#	(a line break, a tab...) in a preset's name or make it longer than
+#	S(nameLimit) characters, with the bell and a note in the name
+#	window.
 
 proc ::corrugo::NameTyped {text} {
     variable S
-    if {[NameFault $text] ne "control"} {
-	set S(nameMessage) ""
-	return 1
+    switch -- [NameFault $text] {
+	control {
+	    set S(nameMessage) "A preset's name cannot hold a line break, a tab or another control character."
+	}
+	long {
+	    set S(nameMessage) "A preset's name holds at most $S(nameLimit) characters."
+	}
+	default {
+	    set S(nameMessage) ""
+	    return 1
+	}
     }
     bell
-    set S(nameMessage) "A preset's name cannot hold a line break, a tab or another control character."
     return 0
 }
 
@@ -1998,11 +2486,20 @@ proc ::corrugo::NameGiven {} {
 	    set S(nameMessage) "A preset's name cannot hold a line break, a tab or another control character."
 	    return
 	}
+	long {
+	    set S(nameMessage) "A preset's name holds at most $S(nameLimit) characters."
+	    return
+	}
     }
     set key [Unfinished]
     if {$key ne ""} {
 	array set names $S(numbers)
 	set S(nameMessage) "$names($key): enter a number"
+	return
+    }
+    Refresh	;# the names other copies of the dialog took meanwhile
+    if {![dict exists $User $name] && [dict size $User] >= $S(presetLimit)} {
+	set S(nameMessage) "At most $S(presetLimit) presets are kept: delete one first."
 	return
     }
     if {[dict exists $User $name] && [tk_messageBox -parent $w -title "Corrugo" \

@@ -248,7 +248,7 @@ test randomOffsetSendsWord {a random offset sends the word random and keeps the 
 	    [lmap call $::calls {lrange $call 8 9}]
 } -result {{1 0} {0 1} {{random 40} {random random} {30 random}}}
 
-test numericEntriesRefuseLetters {keystrokes and pastes that cannot make a number are refused whole, with the bell and a note naming the field} -setup fresh -body {
+test numericEntriesRefuseLetters {keystrokes and pastes that cannot make a number are refused whole, with the bell and a note naming the field; a decimal comma is a point} -setup fresh -body {
     $f.axis2.z invoke
     set seen [lmap e {frequency amplitude1 amplitude2 decay1 decay2 offset1 offset2} {
 	fill $f.$e ""
@@ -271,7 +271,57 @@ test numericEntriesRefuseLetters {keystrokes and pastes that cannot make a numbe
 	lappend seen [$f.$e get] $::bells $::corrugo::S(note)
     }
     set seen
-} -result [concat [lrepeat 7 -.5e-3] 35 {{Cosine wave phase offset: "-.5e-3Z" is not a number (write one such as 1.5, -2 or 2.5e-3).}} {15 1 {Frequency: "1," is not a number (write one such as 1.5, -2 or 2.5e-3).} 010 1 {Sine wave decay: "0x" is not a number (write one such as 1.5, -2 or 2.5e-3).} 7 1 {Sine wave amplitude: "0x10" is not a number (write one such as 1.5, -2 or 2.5e-3).} 7 1 {Cosine wave amplitude: "1,5" is not a number (write one such as 1.5, -2 or 2.5e-3).} 2.5 0 {Phase offset (%): shifts the wave by that part of a cycle; Random picks a new offset for each object.}}]
+} -result [concat [lrepeat 7 -.5e-3] 35 {{Cosine wave phase offset: "-.5e-3Z" is not a number (write one such as 1.5, -2 or 2.5e-3).}} {1.5 0 {Frequency: how many waves. "cycles over the selection" fits that many across the selected vertices; "cycles per model unit" counts waves per unit of length.} 010 1 {Sine wave decay: "0x" is not a number (write one such as 1.5, -2 or 2.5e-3).} 7 1 {Sine wave amplitude: "0x10" is not a number (write one such as 1.5, -2 or 2.5e-3).} 1.5 0 {Amplitude: how far each wave moves the vertices, in model units.} 2.5 0 {Phase offset (%): shifts the wave by that part of a cycle; Random picks a new offset for each object.}}]
+
+test numberKeys {a refused key or paste changes nothing, selection included; a decimal comma is a point; a number beyond single precision is refused saying so; Up and Down step by the field's step} -setup fresh -body {
+    # The field, its text, the part selected (first and last, or "" for
+    # none, the cursor at the end), the keys typed or the text pasted:
+    # what the field holds, whether a selection remains, the bells rung
+    # and the start of the note.
+    set seen {}
+    foreach {e text selected how} {
+	frequency 2 {0 end} {press n}
+	frequency 12.5 {1 3} {press x}
+	frequency 2 {0 end} {press 1 , 5}
+	frequency 1e3 "" {press 9}
+	frequency 2 {0 end} {paste 1e999}
+	amplitude1 0.1 {0 end} {paste 2,25}
+	frequency 2 "" {press Up Up}
+	frequency 0.5 "" {press Down}
+	amplitude1 0.1 "" {press Up}
+	amplitude1 0.1 "" {press Down Down Down}
+	amplitude1 1e-3 "" {press Up}
+	decay1 0 "" {press Up}
+	offset1 12.5 "" {press Down}
+	amplitude1 3e38 "" {press Up}
+	decay1 1e- "" {press Up}
+    } {
+	set ::bells 0
+	fill $f.$e $text
+	focus -force $f.$e
+	update
+	$f.$e icursor end
+	if {$selected ne ""} {
+	    $f.$e selection range {*}$selected
+	}
+	if {[lindex $how 0] eq "paste"} {
+	    clipboard clear
+	    clipboard append [lindex $how 1]
+	    event generate $f.$e <<Paste>>
+	} else {
+	    press $f.$e {*}[lrange $how 1 end]
+	}
+	lappend seen [list [$f.$e get] [$f.$e selection present] $::bells \
+		[lindex [split $::corrugo::S(note) :] 0]]
+    }
+    set seen
+} -result {{2 1 1 Frequency} {12.5 1 1 Frequency} {1.5 0 0 Frequency} {1e3 0 1 Frequency} {2 1 1 Frequency} {2.25 0 0 Amplitude} {4 0 0 Frequency} {-0.5 0 0 Frequency} {0.15 0 0 Amplitude} {-0.05 0 0 Amplitude} {0.051 0 0 Amplitude} {5 0 0 {Decay (%)}} {7.5 0 0 {Phase offset (%)}} {3e+38 0 0 Amplitude} {1e- 0 0 {Sine wave decay}}}
+
+test numberBeyondSinglePrecision {the note says why 1e39 is refused} -setup fresh -body {
+    fill $f.frequency 1e3
+    press $f.frequency 9
+    set ::corrugo::S(note)
+} -result {Frequency: 1e39 is beyond single precision, which the command keeps numbers in (at most 3.4e38 either way).}
 
 test numericEntriesAcceptPartialNumbers {a number can be typed from an empty entry} -setup fresh -body {
     set seen {}
@@ -312,7 +362,7 @@ test applySendsRejectedCombinations {Apply sends what the command will refuse, u
     $f.axis1.n invoke
     $f.apply invoke
     set ::calls
-} -result {{y y n 2 0.1 0.1 0 0 0 0 0 0} {y n n 2 1e39 0.1 0 0 0 0 0 0}}
+} -result {{y y n 2 0.1 0.1 0 0 0 0 0 0} {y n n 2 0.1 0.1 0 0 0 0 0 0}}
 
 test applyWaitsForWholeNumbers {while a number is empty or unfinished, Apply and Return do nothing and the message line names the field} -setup fresh -body {
     $f.axis2.z invoke
@@ -342,7 +392,7 @@ test applyWaitsForWholeNumbers {while a number is empty or unfinished, Apply and
     list $seen $::calls
 } -result {{{1 {Frequency: enter a number}} {1 {Sine wave amplitude: enter a number}} {1 {Cosine wave amplitude: enter a number}} {1 {Sine wave decay: enter a number}} {1 {Cosine wave decay: enter a number}} {1 {Sine wave phase offset: enter a number}} {1 {Cosine wave phase offset: enter a number}} {0 Frequency} {0 0 Frequency}} {{x y z 2 0.1 0.1 0 0 random 0 0 0} {x y n 2 0.1 0.1 0 0 random 0 0 0}}}
 
-test labelsExplainThemselves {resting the pointer on a label shows its help, in the README's words, on the message line} -setup fresh -body {
+test labelsExplainThemselves {resting the pointer on a label shows its help, in the README's words, on the message line, above why Apply is greyed} -setup fresh -body {
     set channel [open [file join [file dirname $::script] .. README.md]]
     set readme [regsub -all {\s+} [string map {** ""} [read $channel]] " "]
     close $channel
@@ -352,7 +402,10 @@ test labelsExplainThemselves {resting the pointer on a label shows its help, in 
 	event generate $f.${label}Label <Enter>
 	set help $::corrugo::S(note)
 	event generate $f.${label}Label <Leave>
-	lappend seen [lindex [split $help :] 0] [expr {[string first $help $readme] >= 0}]
+	# Why Apply is greyed stays in sight, under the help.
+	lassign [split $help \n] help fix
+	lappend seen [lindex [split $help :] 0] [expr {[string first $help $readme] >= 0
+		&& $fix eq "Sine wave decay: enter a number"}]
     }
     lappend seen $::corrugo::S(note)
     # The fields themselves, for the keyboard's user too: the help of the
@@ -439,6 +492,41 @@ test keysFollowTheFocus {Return invokes the push button that has the focus, else
     destroy .corrugo
     set seen
 } -result {{decay1 1 1 0} {axis1.z 1 1 0} {units.unit 1 1 0} {random1 1 1 0} {apply 1 1 0} {presets.save 0 1 1} {close 0 0 0} {close 0 0 0} {presets.delete 0 1 0} {amplitude1 0 0 0}}
+
+# tabStops --
+#
+#	Presses Tab from the frequency until the focus comes back to it,
+#	and returns the widgets it stopped on, each with whether its focus
+#	shows: a themed widget by a focus ring in its layout, or the cursor
+#	or selection of an entry; a classic one by its highlight.
+
+proc tabStops {} {
+    set f .corrugo.f
+    set stops {}
+    focus -force $f.frequency
+    update
+    for {set k 0} {$k < 40} {incr k} {
+	event generate [focus] <KeyPress> -keysym Tab
+	update
+	set w [focus]
+	if {$w eq "$f.frequency"} {
+	    break
+	}
+	set class [winfo class $w]
+	if {[string match T* $class]} {
+	    set shown [expr {[string match *focus* [ttk::style layout $class]]
+		|| $class eq "TEntry" || $class eq "TCombobox"}]
+	} else {
+	    set shown [expr {[$w cget -highlightthickness] > 0}]
+	}
+	lappend stops [string range $w [string length $f.] end] $shown
+    }
+    return $stops
+}
+
+test tabVisitsWhatCanChange {Tab stops only on what the user can change, not on labels, the drawing or what is greyed out, and the focus shows on each} -setup fresh -body {
+    tabStops
+} -result {units.extent 1 units.unit 1 freqaxis.x 1 freqaxis.y 1 freqaxis.z 1 axis1.y 1 axis1.z 1 axis1.n 1 axis2.y 1 axis2.z 1 axis2.n 1 amplitude1 1 decay1 1 offset1 1 random1 1 mode.replace 1 mode.add 1 apply 1 close 1 presets.choice 1 presets.save 1}
 
 test profileQuarterCycles {one cycle over the selection: a quarter of the way along is the full amplitude} -setup fresh -body {
     fill $f.frequency 1
@@ -547,7 +635,7 @@ test profileCommandMessages {settings the command refuses show its message inste
     $f.freqaxis.y invoke
     set same [list [texts message] [curve wave1] [caption]]
     $f.freqaxis.x invoke
-    fill $f.amplitude1 1e39
+    set ::corrugo::S(amplitude1) 1e39	;# not typed: the entry refuses it
     set large [texts message]
     fill $f.amplitude1 0.1
     list $same $large [texts message] [llength [curve wave1]]
@@ -591,6 +679,80 @@ test profileGrowsWithDialog {the drawing takes the room a larger dialog gives} -
     list [expr {[winfo width $c] - [lindex $small 0]}] [expr {[winfo height $c] - [lindex $small 1]}] \
 	    [expr {round([winfo width $c] - $right)}]
 } -result {200 100 12}
+
+# The layout at a scaling and a font size, in a process of its own (the
+# scaling and the fonts are the whole application's): the widgets whose
+# boxes overlap, the drawing's texts that overlap, the drawing's height
+# and the radio indicators' size.
+set layout {
+    lassign $argv script scaling size folder
+    set argv {}
+    package require Tk
+    wm withdraw .
+    set env(XDG_CONFIG_HOME) $folder
+    tk scaling $scaling
+    foreach font {TkDefaultFont TkTextFont TkHeadingFont TkCaptionFont} {
+	font configure $font -size $size
+    }
+    source $script
+    proc qorvel_go {args} {}
+    proc ::corrugo::selection_extent {axis} {return {0 10}}
+    qorvel_dialog
+    set f .corrugo.f
+    $f.axis2.z invoke
+    $f.random2 invoke
+    update
+    proc apart {boxes} {
+	set found {}
+	foreach {a box} $boxes {
+	    lassign $box x0 y0 x1 y1
+	    foreach {b other} $boxes {
+		lassign $other u0 v0 u1 v1
+		if {$a < $b && $x0 < $u1 && $u0 < $x1 && $y0 < $v1 && $v0 < $y1} {
+		    lappend found [list $a $b]
+		}
+	    }
+	}
+	return $found
+    }
+    set boxes {}
+    foreach w [winfo children $f] {
+	if {[winfo ismapped $w]} {
+	    lappend boxes $w [list [winfo x $w] [winfo y $w] \
+		    [expr {[winfo x $w] + [winfo width $w]}] [expr {[winfo y $w] + [winfo height $w]}]]
+	}
+    }
+    set c $f.profile
+    set texts {}
+    foreach item [$c find all] {
+	if {[$c type $item] eq "text"} {
+	    lappend texts [$c itemcget $item -text] [$c bbox $item]
+	}
+    }
+    puts [list [apart $boxes] [apart $texts] [winfo height $c] \
+	    [ttk::style lookup [$f.axis1.y cget -style] -indicatordiameter] \
+	    [$f.note cget -wraplength]]
+    exit
+}
+
+test scaledLayout {at tk scaling 2 with 18-point fonts nothing overlaps, the drawing's labels stand apart, and the drawing, the note's width and the indicators grow} -body {
+    set program [file join [file dirname $::env(XDG_CONFIG_HOME)] layout.tcl]
+    file mkdir [file dirname $program]
+    set channel [open $program w]
+    puts $channel $::layout
+    close $channel
+    set seen {}
+    foreach {scaling size} {1 9 2 18} {
+	lappend seen [exec [info nameofexecutable] $program $::script $scaling $size \
+		[file join [file dirname $program] layout-$scaling]]
+    }
+    file delete $program
+    lassign $seen small large
+    list [lrange $small 0 1] [lrange $large 0 1] \
+	    [expr {[lindex $large 2] > 1.8 * [lindex $small 2]}] \
+	    [expr {[lindex $large 3] > 1.8 * [lindex $small 3]}] \
+	    [expr {[lindex $large 4] > 1.8 * [lindex $small 4]}]
+} -result {{{} {}} {{} {}} 1 1 1}
 
 test noBackgroundErrors {no binding or callback raised an error} -body {
     set ::bgerrors

@@ -75,6 +75,23 @@ test scanFindsNothingNewer {the plain form's code uses nothing that Tcl/Tk 8.5 a
     list [expr {[llength $part] > 400}] [string match *Rows* $part] $found
 } -result {1 1 {}}
 
+test scanFindsNothingOf86 {the whole script, the full dialog included, uses nothing that Tcl 8.6 added: the full dialog runs on Tk 8.5} -body {
+    set channel [open $::script]
+    set lines [split [read $channel] \n]
+    close $channel
+    set found {}
+    set n 0
+    foreach line $lines {
+	incr n
+	if {![string match #* [string trimleft $line]] && [regexp \
+		{(^|[\[;\{])\s*(lmap|try|tailcall|coroutine|yield|zlib|string\s+cat|dict\s+map|file\s+tempfile|lsort\s+-stride)(\s|\]|$)} \
+		$line]} {
+	    lappend found "line $n"
+	}
+    }
+    set found
+} -result {}
+
 test scanFindsNoLeadingZero {no number in the script's code is written with a leading zero, which Tcl 9 reads as decimal and Tcl 8 as octal} -body {
     set channel [open $::script]
     set lines [split [read $channel] \n]
@@ -91,6 +108,59 @@ test scanFindsNoLeadingZero {no number in the script's code is written with a le
     set found
 } -result {}
 
+test sectionsOfAtMost500Lines {the script is one file of fenced sections, each opened and closed by name and at most 500 lines long, with only its opening comment outside them} -body {
+    set channel [open $::script]
+    set lines [split [read $channel] \n]
+    close $channel
+    set found {}
+    set open ""
+    set n 0
+    foreach line $lines {
+	incr n
+	if {[regexp {^# \{====(.*)$} $line -> name]} {
+	    if {$open ne ""} {
+		lappend found "line $n: opened inside$open"
+	    }
+	    set open $name
+	    set start $n
+	} elseif {[regexp {^# \}====(.*)$} $line -> name]} {
+	    if {$name ne $open} {
+		lappend found "line $n: closes$name, not$open"
+	    } elseif {$n - $start > 500} {
+		lappend found "$open: [expr {$n - $start}] lines"
+	    }
+	    set open ""
+	} elseif {$open eq "" && [string trim $line] ne "" && ![string match #* $line]} {
+	    lappend found "line $n: outside the sections"
+	}
+    }
+    set found
+} -result {}
+
+# tabStops --
+#
+#	Presses Tab from the frequency until the focus comes back to it,
+#	and returns the widgets it stopped on, each with whether its focus
+#	shows (a classic widget's highlight).
+
+proc tabStops {} {
+    set f .corrugo.f
+    set stops {}
+    focus -force $f.frequency
+    update
+    for {set k 0} {$k < 40} {incr k} {
+	event generate [focus] <KeyPress> -keysym Tab
+	update
+	set w [focus]
+	if {$w eq "$f.frequency"} {
+	    break
+	}
+	lappend stops [string range $w [string length $f.] end] \
+		[expr {[$w cget -highlightthickness] > 0}]
+    }
+    return $stops
+}
+
 # An interpreter like one with Tk 8.4: the commands, functions, named
 # fonts and float formats that came later are gone, and Tk says 8.4.
 set old [interp create]
@@ -100,6 +170,7 @@ $old eval [list set script $script]
 $old eval {
     package require Tk
     wm withdraw .
+    auto_load tk_focusNext	;# Tk's own, loaded while it still can be
     foreach command {dict lassign lmap apply lrepeat lreverse chan try tailcall
 	    coroutine yield zlib} {
 	rename $command {}
@@ -151,7 +222,14 @@ set steps {
     {event generate $f.decayLabel <Leave>}
     {fill $f.amplitude2 .5} {$f.random1 invoke} {$f.mode.replace invoke}
     {$f.units.extent invoke} {press $f.amplitude2 Return}
-    {press $f.frequency Escape}
+    {fill $f.frequency 2} {$f.frequency selection range 0 end}
+    {press $f.frequency n} {press $f.frequency 1} {press $f.frequency comma}
+    {press $f.frequency 5} {fill $f.decay2 1e3} {$f.decay2 icursor end}
+    {press $f.decay2 9} {press $f.amplitude1 Up} {press $f.decay1 Down}
+    {press $f.decay1 Return}
+    {press $f.amplitude1 End} {$f.frequency selection range 0 end}
+    {press $f.frequency 7} {press $f.frequency e} {press $f.frequency Escape}
+    {qorvel_dialog} {$f.apply invoke} {$f.close invoke}
 }
 
 proc drive {interp form} {
@@ -195,7 +273,19 @@ test plainFormOnOlderTk {with Tk 8.4 the menu entry opens the plain form of clas
     }
 } -result {Button Entry 0 Corrugo .corrugo.f.frequency {}}
 
-test plainFormSendsSameWords {the plain form sends the twelve words the full dialog sends for the same clicks and keys} -body {
+test plainFormTabStops {in the plain form too, Tab stops only on what the user can change, and the focus shows on each} -body {
+    $old eval [list proc tabStops {} [info body tabStops]]
+    $old eval {
+	source $script
+	qorvel_dialog
+	update
+	set stops [tabStops]
+	destroy .corrugo
+	set stops
+    }
+} -result {units.extent 1 units.unit 1 freqaxis.x 1 freqaxis.y 1 freqaxis.z 1 axis1.y 1 axis1.z 1 axis1.n 1 axis2.y 1 axis2.z 1 axis2.n 1 amplitude1 1 decay1 1 offset1 1 random1 1 mode.replace 1 mode.add 1 apply 1 close 1}
+
+test plainFormSendsSameWords {the plain form sends the twelve words the full dialog sends for the same clicks and keys: a key refused over a selection, a decimal comma, a number beyond single precision, Up and Down; closed in mid-edit, the last number finished; why Apply is greyed never hidden} -body {
     set new [interp create]
     $new alias recordCall recordCall
     $new alias recordBgerror recordBgerror
@@ -209,7 +299,8 @@ test plainFormSendsSameWords {the plain form sends the twelve words the full dia
     interp delete $new
     list [expr {$calls(plain) eq $calls(full)}] [lindex $notes 0] \
 	    [expr {[lindex $notes 1] eq [lindex $notes 0]}] $calls(plain)
-} -result [list 1 {{Frequency: how many waves. "cycles over the selection" fits that many across the selected vertices; "cycles per model unit" counts waves per unit of length.} {Decay (%): how much the wave fades towards the far end of the selection (0 not at all, 100 down to nothing).} {Cosine wave amplitude: enter a number} {Decay (%): how much the wave fades towards the far end of the selection (0 not at all, 100 down to nothing).} {Cosine wave amplitude: enter a number} {Decay (%): how much the wave fades towards the far end of the selection (0 not at all, 100 down to nothing).} {Amplitude: how far each wave moves the vertices, in model units.} {Frequency: how many waves. "cycles over the selection" fits that many across the selected vertices; "cycles per model unit" counts waves per unit of length.} 0} 1 {{z x y 3.5 -0.25 1e-2 50 100 25 75 1 1} {z x y 3.5 -0.25 1e-2 50 100 25 random 1 1} {z x y 3.5 -0.25 .5 50 100 random random 0 0}}]
+} -result [list 1 {{Frequency: how many waves. "cycles over the selection" fits that many across the selected vertices; "cycles per model unit" counts waves per unit of length.} {Decay (%): how much the wave fades towards the far end of the selection (0 not at all, 100 down to nothing).} {Cosine wave amplitude: enter a number} {Decay (%): how much the wave fades towards the far end of the selection (0 not at all, 100 down to nothing).
+Cosine wave amplitude: enter a number} {Cosine wave amplitude: enter a number} {Decay (%): how much the wave fades towards the far end of the selection (0 not at all, 100 down to nothing).} {Amplitude: how far each wave moves the vertices, in model units.} {Frequency: "n" is not a number (write one such as 1.5, -2 or 2.5e-3).} {Cosine wave decay: 1e39 is beyond single precision, which the command keeps numbers in (at most 3.4e38 either way).} {Amplitude: how far each wave moves the vertices, in model units.} {Decay (%): how much the wave fades towards the far end of the selection (0 not at all, 100 down to nothing).} {Amplitude: how far each wave moves the vertices, in model units.} {Frequency: how many waves. "cycles over the selection" fits that many across the selected vertices; "cycles per model unit" counts waves per unit of length.} {Frequency: enter a number} {Frequency: how many waves. "cycles over the selection" fits that many across the selected vertices; "cycles per model unit" counts waves per unit of length.} 0} 1 {{z x y 3.5 -0.25 1e-2 50 100 25 75 1 1} {z x y 3.5 -0.25 1e-2 50 100 25 random 1 1} {z x y 3.5 -0.25 .5 50 100 random random 0 0} {z x y 1.5 -0.2 .5 45 1e3 random random 0 0} {z x y 1.5 -0.2 .5 45 1e3 random random 0 0}}]
 
 test noBackgroundErrors {no binding or callback raised an error, in either interpreter} -body {
     set ::bgerrors

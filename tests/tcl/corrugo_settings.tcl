@@ -31,7 +31,7 @@ set settings [file join $root config corrugo settings.tcl]
 proc copy {} {
     set i [interp create]
     $i alias recordBgerror recordBgerror
-    foreach p {fill answer answerBox choose press paste} {
+    foreach p {fill answer answerBox choose press paste edge} {
 	$i eval [list proc $p [info args $p] [info body $p]]
     }
     $i eval [list set script $::script]
@@ -88,6 +88,27 @@ proc paste {entry text} {
 proc fill {entry text} {
     $entry delete 0 end
     $entry insert 0 $text
+}
+
+# edge --
+#
+#	Saves a preset whose frequency and name make the settings file
+#	"extra" bytes larger than the limit (the frequency is written twice:
+#	in the preset and in the last values, the name once). Returns what
+#	the message line says.
+
+proc edge {extra} {
+    set f .corrugo.f
+    set limit $::corrugo::S(fileLimit)
+    fill $f.frequency 1.
+    set size [::corrugo::Bytes [::corrugo::SettingsText [::corrugo::Checked] \
+	    [dict replace $::corrugo::User E [::corrugo::Checked]]]]
+    set need [expr {$limit + $extra - $size}]
+    fill $f.frequency 1.[string repeat 0 [expr {$need / 2}]]
+    $f.presets.save invoke
+    fill .corrugo.name.entry E[string repeat e [expr {$need % 2}]]
+    .corrugo.name.save invoke
+    return $::corrugo::S(note)
 }
 
 # choose --
@@ -284,6 +305,19 @@ set work {
 		    $::corrugo::S(trouble)
 	}
     } {{5 0.3} Mine {}}
+    closedMidEdit {
+	session {
+	    press $f.frequency 3
+	    press $f.frequency Tab
+	    $f.frequency selection range 0 end
+	    press $f.frequency 1
+	    press $f.frequency e
+	    press $f.frequency Escape
+	}
+	session {
+	    lindex [::corrugo::arguments] 3
+	}
+    } 3
     presetWhileANumberIsUnfinished {
 	list [session {
 	    fill $f.amplitude1 -
@@ -333,6 +367,48 @@ set work {
 	interp delete $b
 	list [lrange $seen end-1 end] [session {dict keys $::corrugo::User}]
     } {{{Made in A} {Made in B}} {{Made in B}}}
+    leftOutKeptAside {
+	set values {frequency 9 units 0 freqaxis X axis1 Y axis2 n amplitude1 0.1
+	    amplitude2 0.1 decay1 0 decay2 0 offset1 0 offset2 0 random1 0 random2 0 mode 0}
+	spill $::settings "corrugo-settings 1\nlast [list $values]\npresets [list [list \
+		Upper $values Bad [dict replace $values amplitude1 x] Worse frequency \
+		A 1 B 2 C 3]]\n"
+	set seen [session {
+	    set seen [list [dict keys $::corrugo::User] [lrange [::corrugo::arguments] 0 2] \
+		    [winfo ismapped $f.details]]
+	    $f.details invoke
+	    update
+	    lappend seen [.corrugo.details.text get 2.0 end-1c]
+	    $f.apply invoke
+	    set seen
+	}]
+	lappend seen [session {list $::corrugo::S(trouble) [winfo ismapped $f.details]}]
+	# A session that finds the presets again keeps them aside once.
+	spill $::settings "corrugo-settings 1\nlast [list $values]\npresets [list [list A 1]]\n"
+	session {}
+	lappend seen [slurp [file join [file dirname $::settings] presets-left-out.tcl]]
+    } {Upper {x y n} 1 {preset "Bad": amplitude1 "x" is not a number
+preset "Worse": not a list of fields and values
+preset "A": not a list of fields and values
+preset "B": not a list of fields and values
+preset "C": not a list of fields and values} {{} 0} {# Presets the dialog left out of settings.tcl, as it held them:
+# mend one and move it back into that file's presets.
+    Bad {frequency 9 units 0 freqaxis X axis1 Y axis2 n amplitude1 x amplitude2 0.1 decay1 0 decay2 0 offset1 0 offset2 0 random1 0 random2 0 mode 0}
+    Worse frequency
+    A 1
+    B 2
+    C 3
+}}
+    saveFailsOnClose {
+	spill $::settings.lock ""
+	set seen [session {
+	    set ::corrugo::S(lockWait) 50
+	    fill $f.frequency 8
+	    answer ok {$f.close invoke}
+	}]
+	file delete $::settings.lock
+	string map [list $::settings SETTINGS] $seen
+    } {{Settings not saved to SETTINGS: another copy of the dialog holds its lock, SETTINGS.lock (delete it if no copy is saving).}}
     nameWindowKeys {
 	set seen [session {
 	    $f.presets.save invoke
@@ -361,7 +437,53 @@ set work {
 	    list [$box get] [expr {[winfo reqwidth $box] > [font measure TkTextFont [$box get]]}]
 	}
     } {{A preset with a name much longer than the box was at first (modified)} 1}
+    nameTakenByAnotherCopy {
+	set a [copy]
+	set b [copy]
+	$a eval {
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry Shared
+	    .corrugo.name.save invoke
+	}
+	set seen [$b eval {
+	    fill $f.frequency 9
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry Shared
+	    set seen [answer no {.corrugo.name.save invoke}]
+	    lappend seen [answer yes {.corrugo.name.save invoke}]
+	}]
+	interp delete $a
+	interp delete $b
+	lappend seen [session {choose Shared; lindex [::corrugo::arguments] 3}]
+    } {{Replace the preset "Shared"?} {{Replace the preset "Shared"?}} 9}
+    changedByAnotherCopyWhileAsking {
+	set a [copy]
+	set b [copy]
+	$a eval {
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry Shared
+	    .corrugo.name.save invoke
+	    # A saves Shared again while B's question is up.
+	    after 0 {
+		fill $f.frequency 4
+		dict set ::corrugo::User Shared [::corrugo::Checked]
+		::corrugo::SaveSettings
+	    }
+	}
+	set seen [$b eval {
+	    fill $f.frequency 9
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry Shared
+	    set seen [answer yes {.corrugo.name.save invoke}]
+	    lappend seen [string match {The preset "Shared" was saved by another copy*} \
+		    $::corrugo::S(note)] [dict get $::corrugo::User Shared frequency]
+	}]
+	interp delete $a
+	interp delete $b
+	lappend seen [session {choose Shared; lindex [::corrugo::arguments] 3}]
+    } {{Replace the preset "Shared"?} 1 4 4}
 }
+
 
 test usersWorkKept {a field left half typed, a preset saved meanwhile, two copies of the dialog at once, names pasted: what the user kept is there in the next session} -body {
     set wrong {}
@@ -374,6 +496,84 @@ test usersWorkKept {a field left half typed, a preset saved meanwhile, two copie
     }
     set wrong
 } -result {}
+
+# racer --
+#
+#	The script of one copy of the dialog in a process of its own: it
+#	makes the file "go.TAG" when it is ready and, once the file "go"
+#	appears, saves 40 presets named after its tag and
+#	deletes every odd one as soon as the next is saved, then prints what
+#	its message line says.
+
+set racer {
+    lassign $argv script tag go
+    set argv {}
+    package require Tk
+    wm withdraw .
+    source $script
+    proc qorvel_go {args} {}
+    proc bell {args} {}
+    proc tk_messageBox {args} {return yes}
+    qorvel_dialog
+    update
+    close [open $go.$tag w]	;# ready
+    while {![file exists $go]} {
+	after 2
+    }
+    set f .corrugo.f
+    set notes {}
+    for {set k 1} {$k <= 40} {incr k} {
+	$f.frequency delete 0 end
+	$f.frequency insert 0 $k
+	$f.presets.save invoke
+	.corrugo.name.entry delete 0 end
+	.corrugo.name.entry insert 0 "$tag $k"
+	.corrugo.name.save invoke
+	lappend notes $::corrugo::S(trouble)
+	if {$k % 2 == 0} {
+	    ::corrugo::Choose "$tag [expr {$k - 1}]"
+	    $f.presets.delete invoke
+	    lappend notes $::corrugo::S(trouble)
+	}
+	update
+    }
+    puts [join [lsort -unique $notes] "; "]
+    exit
+}
+
+test twoProcessesRace {two copies of the dialog, each in its own process, saving 40 presets and deleting 20 at the same time: none is lost, none deleted comes back} -setup clean -body {
+    set file [file join $::root racer.tcl]
+    spill $file $::racer
+    set go [file join $::root go]
+    file delete $go $go.A $go.B
+    set runs {}
+    foreach tag {A B} {
+	lappend runs [open |[list [info nameofexecutable] $file $::script $tag $go 2>@1] r]
+    }
+    # Both start at once, when both are ready.
+    for {set wait 0} {$wait < 3000 && !([file exists $go.A] && [file exists $go.B])} {incr wait} {
+	after 10
+    }
+    spill $go ""
+    set notes {}
+    foreach run $runs {
+	lappend notes [string trim [read $run]]
+	close $run
+    }
+    set kept [session {dict keys $::corrugo::User}]
+    set lost {}
+    set back {}
+    foreach tag {A B} {
+	for {set k 1} {$k <= 40} {incr k} {
+	    if {$k % 2 == 0 && [lsearch -exact $kept "$tag $k"] < 0} {
+		lappend lost "$tag $k"
+	    } elseif {$k % 2 == 1 && [lsearch -exact $kept "$tag $k"] >= 0} {
+		lappend back "$tag $k"
+	    }
+	}
+    }
+    list $notes [llength $kept] $lost $back [glob -nocomplain -directory [file dirname $::settings] *.lock]
+} -result {{{} {}} 40 {} {} {}}
 
 # The files a session may find, as a command that makes it, what the
 # message line says (%s: the file's path; "" when the file is fine), the
@@ -403,6 +603,7 @@ proc sparse {path size} {
 set good [settingsText $lastGood [list Old $oldPreset]]
 set notRead "Settings not read from %s: %s. The dialog starts from its first values and leaves the file as it is."
 set leftOut "Some settings in %%s were left out: %s."
+set leftOutAside "Some settings in %%s were left out: %s. The presets left out are kept in ASIDE."
 set faults [list \
     absent {} "" $firstValues {} 1 \
     good [list spill $settings $good] "" $goodValues Old 1 \
@@ -427,7 +628,7 @@ set faults [list \
     readOnly [list apply {{path text} {spill $path $text; file attributes $path -permissions 0o444}} $settings $good] \
 	{%s is read-only: settings changed here are not kept.} $goodValues Old 0 \
     code [list spill $settings [string map {"amplitude1 0.1" "amplitude1 {[set ::ran 1]}"} $good]] \
-	[format $leftOut {preset "Old": amplitude1 "[set ::ran 1]" is not a number}] $goodValues {} 1 \
+	[format $leftOutAside {preset "Old": amplitude1 "[set ::ran 1]" is not a number}] $goodValues {} 1 \
     lastNotList [list spill $settings [settingsText {frequency 3 units} [list Old $oldPreset]]] \
 	[format $leftOut {last values: not a list of fields and values}] $firstValues Old 1 \
     noLast [list spill $settings "corrugo-settings 1 presets [list [list Old $oldPreset]]"] \
@@ -435,17 +636,17 @@ set faults [list \
     unknownEntry [list spill $settings [settingsText $lastGood [list Old $oldPreset] colour blue]] \
 	[format $leftOut {unknown entry "colour"}] $goodValues Old 1 \
     presetsNotList [list spill $settings [settingsText $lastGood {Old}]] \
-	[format $leftOut {presets: not a list of names and values}] $goodValues {} 1 \
+	[format $leftOutAside {presets: not a list of names and values}] $goodValues {} 1 \
     presetNames [list spill $settings [settingsText $lastGood [list Old $oldPreset \
 	    "" $oldPreset "Roof tiles" $oldPreset Old $lastGood "Two\nlines" $oldPreset]]] \
-	[format $leftOut {preset "": the name is empty, built in or repeated; preset "Roof tiles": the name is empty, built in or repeated; preset "Old": the name is empty, built in or repeated; and 1 more}] \
+	[format $leftOutAside {preset "": the name is empty, built in or repeated; preset "Roof tiles": the name is empty, built in or repeated; preset "Old": the name is empty, built in or repeated; and 1 more (see Details...)}] \
 	$goodValues Old 1 \
     controlName [list spill $settings [settingsText $lastGood [list "Two\nlines" $oldPreset Old $oldPreset]]] \
-	[format $leftOut {preset "Two?lines": the name holds a control character}] $goodValues Old 1 \
+	[format $leftOutAside {preset "Two?lines": the name holds a control character}] $goodValues Old 1 \
     presetFields [list spill $settings [settingsText $lastGood [list Old $oldPreset \
 	    Extra [concat $oldPreset colour blue] Short [lrange $oldPreset 0 end-2] \
 	    Twice [concat $oldPreset mode 1]]]] \
-	[format $leftOut {preset "Extra": unknown field "colour"; preset "Short": no value for mode; preset "Twice": mode is given twice}] \
+	[format $leftOutAside {preset "Extra": unknown field "colour"; preset "Short": no value for mode; preset "Twice": mode is given twice}] \
 	$goodValues Old 1 \
 ]
 # Each field of the last values, wrong: it alone keeps its first value.
@@ -486,7 +687,8 @@ test settingsFileFaults {a file that is absent, empty, not a regular file, too l
 	    lappend seen [llength $::calls]
 	}]
 	set expected [list [expr {$note eq "" ? $::corrugo::Help(frequency)
-		: [format $note $::settings]}] $values $presets 0 1]
+		: [string map [list ASIDE [file join [file dirname $::settings] presets-left-out.tcl]] \
+		    [format $note $::settings]]}] $values $presets 0 1]
 	if {$seen ne $expected} {
 	    lappend wrong $case $seen
 	}
@@ -501,6 +703,111 @@ test settingsFileFaults {a file that is absent, empty, not a regular file, too l
 	    if {$back ne [list {} [concat $presets New] 4]} {
 		lappend wrong $case $back
 	    }
+	}
+    }
+    set wrong
+} -result {}
+
+# filled --
+#
+#	A settings file of n presets named P1, P2..., each with a frequency
+#	of "1." and so many zeros.
+
+proc filled {n {zeros 0}} {
+    set presets {}
+    set values [dict replace $::oldPreset frequency 1.[string repeat 0 $zeros]]
+    for {set k 1} {$k <= $n} {incr k} {
+	lappend presets P$k $values
+    }
+    spill $::settings [settingsText $::lastGood $presets]
+}
+
+# What the limits allow, at each limit and one past it: how the file is
+# made, what is done in a session, what it gives.
+set limits {
+    presetsAtTheLimit {
+	filled 999
+	session {
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry New
+	    .corrugo.name.save invoke
+	    list [winfo exists .corrugo.name] [dict size $::corrugo::User] $::corrugo::S(trouble)
+	}
+    } {0 1000 {}}
+    presetsPastTheLimit {
+	filled 1000
+	session {
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry New
+	    .corrugo.name.save invoke
+	    list [winfo exists .corrugo.name] $::corrugo::S(nameMessage) [dict size $::corrugo::User]
+	}
+    } {1 {At most 1000 presets are kept: delete one first.} 1000}
+    bytesAtTheLimit {
+	filled 470 2000
+	list [session {edge 0}] [file size $::settings] \
+		[session {list [dict size $::corrugo::User] $::corrugo::S(trouble)}]
+    } {{Frequency: how many waves. "cycles over the selection" fits that many across the selected vertices; "cycles per model unit" counts waves per unit of length.} 1048576 {471 {}}}
+    bytesPastTheLimit {
+	filled 470 2000
+	list [session {edge 1}] [expr {[file size $::settings] <= 1048576}] \
+		[session {list [dict size $::corrugo::User] $::corrugo::S(trouble)}]
+    } {{The preset "E" was not saved: the settings file would be larger than 1 MiB.} 1 {470 {}}}
+    nameAtTheLimit {
+	session {
+	    $f.presets.save invoke
+	    fill .corrugo.name.entry [string repeat W 63]
+	    press .corrugo.name.entry w
+	    set seen [list [string length [.corrugo.name.entry get]] $::bells]
+	    press .corrugo.name.entry w
+	    lappend seen [string length [.corrugo.name.entry get]] $::bells $::corrugo::S(nameMessage)
+	    .corrugo.name.save invoke
+	    lappend seen [string length [lindex [dict keys $::corrugo::User] 0]]
+	}
+    } {64 0 64 1 {A preset's name holds at most 64 characters.} 64}
+    longNamesInTheFile {
+	spill $::settings [settingsText $::lastGood [list [string repeat W 64] $::oldPreset \
+		[string repeat W 65] $::oldPreset]]
+	set seen [session {
+	    update
+	    list [string length [dict keys $::corrugo::User]] [$f.presets.choice cget -width] \
+		    [expr {[winfo reqwidth .corrugo] < 1100}] $::corrugo::S(note)
+	}]
+	lset seen 3 [string map [list $::settings SETTINGS [file dirname $::settings] FOLDER] \
+		[lindex $seen 3]]
+	set seen
+    } {64 64 1 {Some settings in SETTINGS were left out: preset "WWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWW...": the name is longer than 64 characters. The presets left out are kept in FOLDER/presets-left-out.tcl.}}
+    keystrokeAtTheLimit {
+	# The quickest of ten keystrokes, with 1000 presets and with none,
+	# printed as a figure to read (at most 20 ms is the aim): a machine's
+	# load decides a time, so no test passes or fails on one.
+	set keystroke {
+	    focus -force $f.amplitude1
+	    update
+	    set times {}
+	    foreach key {1 2 3 4 5 BackSpace BackSpace BackSpace BackSpace BackSpace} {
+		lappend times [lindex [time {
+		    event generate $f.amplitude1 <KeyPress> -keysym $key
+		    update
+		}] 0]
+	    }
+	    lindex [lsort -integer $times] 0
+	}
+	set none [session $keystroke]
+	filled 1000
+	set full [session $keystroke]
+	puts "a keystroke with 1000 presets: $full us, with none: $none us"
+	expr {$full > 0 && $none > 0}
+    } 1
+}
+
+test limits {at the limit of presets, bytes and a name's length, and one past it: the dialog refuses only what is past, says which limit, never writes a file it would refuse; a keystroke's time at the limit is printed} -body {
+    set wrong {}
+    foreach {case body result} $::limits {
+	clean
+	set seen [eval $body]
+	if {$seen ne $result} {
+	    lappend wrong $case $seen
 	}
     }
     set wrong
@@ -524,6 +831,40 @@ test savedWholeOrNotAtAll {the file is replaced by a new one renamed over it, ke
 	    [glob -nocomplain -tails -directory $::root *.new] \
 	    [session {lindex [::corrugo::arguments] 3}]
 } -result {link 00600 settings.tcl {} 8}
+
+# Saving a file of another user: root gives the new file back to its
+# owner; another user, who cannot, leaves it alone and says why.
+tcltest::testConstraint root [expr {[exec id -u] == 0}]
+set asNobody {
+    lassign $argv script
+    source $script
+    ::corrugo::LoadSettings
+    set ::corrugo::S(frequency) 6
+    catch {::corrugo::Locked $::corrugo::S(file) ::corrugo::Merge} message
+    puts $message
+}
+
+test ownerKept {root saving another user's settings file keeps its owner, group and mode; another user saving root's is refused, saying why, the file as it was} -constraints root -setup clean -body {
+    spill $::settings $::good
+    file attributes $::settings -owner nobody -group nogroup -permissions 0o640
+    session {
+	fill $f.frequency 8
+	$f.close invoke
+    }
+    set seen [list [file attributes $::settings -owner] [file attributes $::settings -group] \
+	    [file attributes $::settings -permissions] [session {lindex [::corrugo::arguments] 3}]]
+    # Now as nobody, the file root's, which nobody may write.
+    file attributes $::settings -owner root -group nogroup -permissions 0o660
+    file attributes [file dirname $::settings] -permissions 0o777
+    set before [slurp $::settings]
+    set program [file join $::root as-nobody.tcl]
+    spill $program $::asNobody
+    file copy -force $::script [file join $::root corrugo.tcl]
+    lappend seen [exec setpriv --reuid=nobody --regid=nogroup --clear-groups \
+	    tclsh $program [file join $::root corrugo.tcl] << "" 2>@1] \
+	    [expr {[slurp $::settings] eq $before}] [file attributes $::settings -owner] \
+	    [glob -nocomplain -tails -directory [file dirname $::settings] *]
+} -result {nobody nogroup 00640 8 {it belongs to root (group nogroup), which a file this user writes cannot keep: it is left as it is} 1 root settings.tcl}
 
 test settingsFolder {the file lives under XDG_CONFIG_HOME, else the home folder's .config; on Windows under APPDATA} -body {
     set ::tcl_platform(platform) windows
