@@ -628,11 +628,12 @@ TEST_F(Cli, StandardInputAndOutputCarryTheModel)
 {
     example("roof.ac");
     ASSERT_EQ(run({"roof.ac", "-c", WAVE, "-o", "file.ac", "--report"}).status, 0);
-    Outcome r = run({"-", "-c", WAVE, "-o", "-", "--report"}, "", from_file("roof.ac"));
+    Outcome r = run({"-", "-c", WAVE, "-c", "puts hello", "-o", "-", "--report"}, "", from_file("roof.ac"));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, after("file.ac"));
-    // The report goes to standard error, away from the model.
-    EXPECT_EQ(r.err.rfind("vertices: 369, moved: ", 0), 0u) << r.err;
+    // What the run prints, the report and a command's puts, goes to standard
+    // error, away from the model.
+    EXPECT_EQ(r.err.rfind("hello\nvertices: 369, moved: ", 0), 0u) << r.err;
     put("broken.ac", "AC3Db\nOBJECT poly\nnumvert 1\n1 x 0\nkids 0\n");
     r = run({"-", "-o", "-"}, "", from_file("broken.ac"));
     EXPECT_EQ(r.status, 2);
