@@ -472,9 +472,14 @@ static int sync_folder(int fd)
     if (fd < 0)
         return 0;
     int e = fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
-    close(fd);
+    if (close(fd) != 0 && e == 0)
+        e = errno;
     return e;
 }
+
+// The file was renamed into place, but its folder could not be synced: the
+// errno of why, added to this.
+static const int UNSYNCED = 1 << 20;
 
 // Writes a new file beside "target" and renames it over it. "in_place" is
 // set, with nothing done, when the new file cannot take the target's owner or
@@ -536,7 +541,7 @@ static bool write_by_rename(const std::string &target, const struct stat *st,
     /* the rename itself on the disk, which may not order it after the content */
     int synced = sync_folder(folder_fd);
     if (renamed && synced != 0)
-        error = synced;
+        error = UNSYNCED + synced;
     return error == 0 && !in_place;
 }
 
@@ -581,6 +586,11 @@ bool save_file(const std::string &path, const std::function<int(int)> &write, st
     int keep_error = 0;
     if (in_place && write_in_place(target, write, unnamed, error_number, kept, keep_error))
         return true;
+    if (error_number > UNSYNCED) {
+        error = path + ": written, but its folder could not be synced: " +
+                std::strerror(error_number - UNSYNCED) + "; a power cut may yet leave the old model";
+        return false;
+    }
     if (error_number != OVERWRITTEN)
         return failed(error_number);
     error = path + ": cannot write: another program wrote to the file while it was being "
