@@ -35,10 +35,12 @@
 //   place instead, which keeps them all.
 // - Without /proc, where an unnamed file cannot be given a name, the
 //   temporary file is named from the start.
-// - After a power cut the file holds the old content or the new, whole: the
-//   new file is synced before it takes the target's name, and the folder
-//   after. In place, the copy is synced before the save ends, but a power
-//   cut during the copy can leave it half written.
+// - After a power cut a file replaced holds the old content or the new,
+//   whole: the new file is synced before it takes the target's name, and the
+//   folder after. In place, the copy is synced before the save ends, but a
+//   power cut during the copy can leave it half written. A new name is not
+//   synced (that costs a tenth of a large run): a power cut soon after can
+//   leave the name missing or its file short, as with cp.
 // - A file reached by a link of /proc to an open file (/proc/self/fd/N,
 //   /dev/fd/N) whose name is gone (deleted) or that never had one is written
 //   in place, through that link: never a new file by the name the link shows.
