@@ -19,7 +19,7 @@ namespace acfile {
 
 /* {====== Names ====== */
 
-static std::string folder_of(const std::string &path)
+std::string folder_of(const std::string &path)
 {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);

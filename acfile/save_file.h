@@ -52,6 +52,9 @@
 
 namespace acfile {
 
+// The folder of "path": "." for a bare name, "/" for one in the root.
+std::string folder_of(const std::string &path);
+
 // The file that "path" finally names, its symbolic links followed (the last
 // may dangle). False with errno set when a link cannot be read or there are
 // more than 40 of them.

@@ -387,7 +387,7 @@ std::string executable_folder()
     ssize_t n = readlink("/proc/self/exe", path.data(), path.size() - 1);
     const char *run_as = reinterpret_cast<const char *>(getauxval(AT_EXECFN));
     std::string exe = n > 0 ? std::string(path.data(), (size_t)n) : run_as ? run_as : "";
-    return programs::folder_of(exe);
+    return acfile::folder_of(exe);
 }
 
 std::string default_plugin()

@@ -10,12 +10,6 @@
 
 namespace programs {
 
-std::string folder_of(const std::string &path)
-{
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
 static void add(RunFiles &files, RunFileRole role, const struct stat &st)
 {
     files.files.push_back({role, true, st.st_dev, st.st_ino, ""});
@@ -61,7 +55,7 @@ RunFiles run_files(const std::string &model, const std::string &output, const st
     else if (!output.empty())
         add_named(files, RUN_OUTPUT, output);
     add_named(files, RUN_PLUGIN, plugin);
-    add_named(files, RUN_SCRIPT, folder_of(plugin) + "/corrugo.tcl");
+    add_named(files, RUN_SCRIPT, acfile::folder_of(plugin) + "/corrugo.tcl");
     /* the program: by /proc where there is one, else by the name it was run by */
     struct stat st;
     const char *run_as = reinterpret_cast<const char *>(getauxval(AT_EXECFN));

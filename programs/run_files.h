@@ -85,9 +85,6 @@ std::string standard_output_refusal(const RunFiles &files, bool model_out);
 // standard output as above.
 std::string outputs_refusal(const std::string &output, const std::string &debug, const RunFiles &files);
 
-// The folder of "path", for the dialog script beside the plug-in.
-std::string folder_of(const std::string &path);
-
 } // namespace programs
 
 #endif
