@@ -19,7 +19,7 @@ namespace acfile {
 
 /* {====== Names ====== */
 
-static std::string folder_of(const std::string &path)
+std::string folder_of(const std::string &path)
 {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
@@ -48,9 +48,16 @@ bool resolve_links(const std::string &path, std::string &target)
             return false;
         std::string to(next, size_t(n));
         /* a relative link is relative to the folder that holds it */
-        target = to[0] == '/' || target.find('/') == std::string::npos
-                     ? to
-                     : folder_of(target) + "/" + to;
+        to = to[0] == '/' || target.find('/') == std::string::npos ? to : folder_of(target) + "/" + to;
+        /* a link of /proc to an open file (/proc/self/fd/N, /dev/fd/N) leads
+           to it even where the name it shows is none: a deleted file ("NAME
+           (deleted)"), an unnamed one, a pipe. The link is then the file's
+           only name. */
+        struct stat by_link, by_name;
+        if (stat(target.c_str(), &by_link) == 0 &&
+            (stat(to.c_str(), &by_name) != 0 || by_name.st_dev != by_link.st_dev || by_name.st_ino != by_link.st_ino))
+            return true;
+        target = to;
     }
 }
 
@@ -448,6 +455,32 @@ static int copy_attributes(const std::string &target, int fd)
 // through /proc, which a chroot or a container may lack.
 static bool can_name_unnamed() { return access("/proc/self/fd", X_OK) == 0; }
 
+// The folder "folder" open to be synced once a name in it changed, or -1 when
+// it cannot be read (which only a folder the user may write but not list
+// is); -2 with errno set when opening it failed otherwise.
+static int open_folder(const std::string &folder)
+{
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return fd >= 0 ? fd : errno == EACCES ? -1 : -2;
+}
+
+// Syncs the open folder "fd" (if any), so that a name just given in it
+// survives a power cut, and closes it: 0, or the errno. A file system that
+// cannot sync a folder (EINVAL) orders its names itself.
+static int sync_folder(int fd)
+{
+    if (fd < 0)
+        return 0;
+    int e = fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
+    if (close(fd) != 0 && e == 0)
+        e = errno;
+    return e;
+}
+
+// The file was renamed into place, but its folder could not be synced: the
+// errno of why, added to this.
+static const int UNSYNCED = 1 << 20;
+
 // Writes a new file beside "target" and renames it over it. "in_place" is
 // set, with nothing done, when the new file cannot take the target's owner or
 // one of its extended attributes (writing in place keeps them all).
@@ -457,12 +490,20 @@ static bool write_by_rename(const std::string &target, const struct stat *st,
 {
     const std::string folder = folder_of(target), base = base_of(target);
     std::string name;
+    /* a file replaced is synced, so that a power cut leaves the old or the
+       new; a new name is not (it costs a tenth of the run; see save_file.h) */
+    const int folder_fd = st ? open_folder(folder) : -1;
+    if (folder_fd == -2) {
+        error = errno;
+        return false;
+    }
     int fd = unnamed && can_name_unnamed() ? create_unnamed(folder) : -1;
     bool named = fd < 0;
     if (named)
         fd = create_named(folder, base, name);
     if (fd < 0) {
         error = errno;
+        sync_folder(folder_fd);
         return false;
     }
     error = 0;
@@ -476,6 +517,10 @@ static bool write_by_rename(const std::string &target, const struct stat *st,
             in_place = true;
         if (error == 0 && !in_place)
             error = write(fd);
+        /* the content on the disk before any name can show it: a power cut
+           then leaves the old file or the new one, never an empty one */
+        if (error == 0 && !in_place && st && fsync(fd) != 0)
+            error = errno;
     }
     if (!named && error == 0 && !in_place) {
         /* a name only now that it is whole, to rename it over the target */
@@ -489,11 +534,16 @@ static bool write_by_rename(const std::string &target, const struct stat *st,
     }
     if (close(fd) != 0 && error == 0)
         error = errno;
-    if (error == 0 && !in_place && rename(name.c_str(), target.c_str()) != 0)
+    bool renamed = error == 0 && !in_place && rename(name.c_str(), target.c_str()) == 0;
+    if (error == 0 && !in_place && !renamed)
         error = errno;
-    if (named && (error != 0 || in_place))
+    if (named && !renamed)
         unlink(name.c_str());
     clear_pending();
+    /* the rename itself on the disk, which may not order it after the content */
+    int synced = sync_folder(folder_fd);
+    if (renamed && synced != 0)
+        error = UNSYNCED + synced;
     return error == 0 && !in_place;
 }
 
@@ -528,7 +578,9 @@ bool save_file(const std::string &path, const std::function<int(int)> &write, st
         return failed(errno);
     }
     int error_number = 0;
-    bool in_place = exists && (st.st_nlink > 1 || !folder_writable);
+    /* a file with other names, or none (deleted, or never named: reached
+       through /proc), keeps them by being written in place */
+    bool in_place = exists && (st.st_nlink != 1 || !folder_writable);
     if (!in_place &&
         write_by_rename(target, exists ? &st : nullptr, write, unnamed, error_number, in_place))
         return true;
@@ -536,6 +588,11 @@ bool save_file(const std::string &path, const std::function<int(int)> &write, st
     int keep_error = 0;
     if (in_place && write_in_place(target, write, unnamed, error_number, kept, keep_error))
         return true;
+    if (error_number > UNSYNCED) {
+        error = path + ": written, but its folder could not be synced: " +
+                std::strerror(error_number - UNSYNCED) + "; a power cut may yet leave the old model";
+        return false;
+    }
     if (error_number != OVERWRITTEN)
         return failed(error_number);
     error = path + ": cannot write: another program wrote to the file while it was being "

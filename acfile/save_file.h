@@ -35,6 +35,15 @@
 //   place instead, which keeps them all.
 // - Without /proc, where an unnamed file cannot be given a name, the
 //   temporary file is named from the start.
+// - After a power cut a file replaced holds the old content or the new,
+//   whole: the new file is synced before it takes the target's name, and the
+//   folder after. In place, the copy is synced before the save ends, but a
+//   power cut during the copy can leave it half written. A new name is not
+//   synced (that costs a tenth of a large run): a power cut soon after can
+//   leave the name missing or its file short, as with cp.
+// - A file reached by a link of /proc to an open file (/proc/self/fd/N,
+//   /dev/fd/N) whose name is gone (deleted) or that never had one is written
+//   in place, through that link: never a new file by the name the link shows.
 #ifndef CORRUGO_ACFILE_SAVE_FILE_H
 #define CORRUGO_ACFILE_SAVE_FILE_H
 
@@ -42,6 +51,9 @@
 #include <string>
 
 namespace acfile {
+
+// The folder of "path": "." for a bare name, "/" for one in the root.
+std::string folder_of(const std::string &path);
 
 // The file that "path" finally names, its symbolic links followed (the last
 // may dangle). False with errno set when a link cannot be read or there are
@@ -55,7 +67,10 @@ bool same_file(const std::string &a, const std::string &b);
 // Replaces the file "path" names with what "write" writes to the descriptor it
 // is given (it returns 0, or the errno of its failure). On failure the target
 // is untouched, no temporary file is left and "error" says
-// "PATH: cannot write: WHY". "unnamed" false does without unnamed temporary
+// "PATH: cannot write: WHY"; but for the sync of the folder once the new
+// file is renamed into place, which cannot be taken back: "PATH: written,
+// but its folder could not be synced: WHY; a power cut may yet leave the old
+// model". "unnamed" false does without unnamed temporary
 // files, as on file systems that have none.
 bool save_file(const std::string &path, const std::function<int(int fd)> &write,
                std::string &error, bool unnamed = true);

@@ -434,7 +434,11 @@ bool write_ac_stream(int fd, const std::string &name, const Model &model, const 
         check = check_source(source, nullptr);
         watch_stream(nullptr, nullptr);
         if (e != 0 && check != SOURCE_CHANGED) {
-            error = name + ": cannot write: " + std::strerror(e);
+            /* a stream cut (a full disk, the file size limit, a closed pipe)
+               keeps what went out: how much, which is what the other end got */
+            error = name + ": cannot write: " + std::strerror(e) +
+                    (written > 0 ? " after " + std::to_string(written) + " bytes; the model written is incomplete"
+                                 : "");
             return false;
         }
     }

@@ -5,6 +5,7 @@
 // and writes the model back, changing only the lines of vertices that moved.
 #include "acfile/acfile.h"
 #include "acfile/save_file.h"
+#include "programs/report.h"
 #include "programs/run_files.h"
 #include "programs/viewer.h"
 #include "programs/wave_options.h"
@@ -22,7 +23,6 @@
 #include <cstdarg>
 #include <cstdint>
 #include <csignal>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -81,6 +81,7 @@ struct Options : programs::ViewerOptions {
     programs::WaveOptions wave;
     bool print_command = false;
     bool version = false;
+    bool help = false;
 };
 
 int usage_error(const std::string &message)
@@ -136,9 +137,10 @@ struct Option {
 
 std::string usage();
 
-int act_help(Options &, const Option &, const std::string &)
+// Help is printed once standard output is known to be no file of the run.
+int act_help(Options &o, const Option &, const std::string &)
 {
-    std::fputs(usage().c_str(), stdout);
+    o.help = true;
     return 0;
 }
 
@@ -285,8 +287,8 @@ std::string usage()
 
 /* }====== */
 
-// Fills "options" from the command line; returns -1 to go on, else the exit
-// status.
+// Fills "options" from the command line; returns -1 to go on, 0 to print
+// the help or the command and end, else the exit status.
 int parse_options(int argc, char **argv, Options &options)
 {
     for (int i = 1; i < argc; i++) {
@@ -327,10 +329,8 @@ int parse_options(int argc, char **argv, Options &options)
         if (!programs::wave_command(options.wave, command, error))
             return usage_error(error);
         options.commands.insert(options.commands.begin(), command);
-        if (options.print_command) {
-            std::printf("%s\n", command.c_str());
+        if (options.print_command)
             return 0;
-        }
     } else if (options.print_command) {
         return usage_error("--print-command needs the wave options (--along and the others)");
     }
@@ -387,7 +387,7 @@ std::string executable_folder()
     ssize_t n = readlink("/proc/self/exe", path.data(), path.size() - 1);
     const char *run_as = reinterpret_cast<const char *>(getauxval(AT_EXECFN));
     std::string exe = n > 0 ? std::string(path.data(), (size_t)n) : run_as ? run_as : "";
-    return programs::folder_of(exe);
+    return acfile::folder_of(exe);
 }
 
 std::string default_plugin()
@@ -407,38 +407,10 @@ std::string default_plugin()
 // The guards of the files a run writes, which ask the one list of the run's
 // files (run_files.h). An exit status, or -1 to go on.
 
-// Debug output goes to its file from the start: it may name no file of the
-// run (the model, the output, the plug-in and its script, the program and
-// its libraries, what the standard streams read and write), by any name.
-std::string debug_refusal(const std::string &debug, const programs::RunFile *f)
-{
-    if (!f)
-        return "";
-    return "--debug " + debug + " names " + programs::run_file_role(f->role) +
-           (f->role == programs::RUN_MODEL ? "; debug output would overwrite it" : "");
-}
+// Refused outputs (run_files.h): a usage error, exit status 2, or -1 to go on.
+int refused(const std::string &why) { return why.empty() ? -1 : usage_error(why); }
 
-// -o may name the model (it is then saved in place), not a file the program
-// runs on; -o - may not write into the model file. --debug is checked here,
-// before a long read, and again when opened.
-int check_outputs(const Options &options, const programs::RunFiles &files)
-{
-    const programs::RunFile *f = nullptr;
-    if (options.output == "-") {
-        struct stat out;
-        if (fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) && (f = programs::run_file_of(files, out)) &&
-            f->role == programs::RUN_MODEL)
-            return usage_error("-o - writes to standard output, which is the model file");
-    } else if (!options.output.empty() && (f = programs::runs_on(files, options.output))) {
-        return usage_error("-o " + options.output + " names " + programs::run_file_role(f->role));
-    }
-    std::string refused = options.debug.empty() || options.debug == "-"
-                              ? ""
-                              : debug_refusal(options.debug, programs::run_file_named(files, options.debug));
-    return refused.empty() ? -1 : usage_error(refused);
-}
-
-// Opens the debug file, which check_outputs found by its name to be none of
+// Opens the debug file, which outputs_refusal found by its name to be none of
 // the run's files: opened without emptying it, it is checked again by what
 // was opened, so that nothing can come between the check and the use; only
 // then emptied. Null (exit status 2) when refused or failed, having said why.
@@ -447,10 +419,10 @@ FILE *open_debug(const std::string &debug, const programs::RunFiles &files)
     int fd = open(debug.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
     struct stat st;
     bool looked = fd >= 0 && fstat(fd, &st) == 0;
-    std::string refused = looked ? debug_refusal(debug, programs::run_file_of(files, st)) : "";
+    std::string refusal = looked ? programs::debug_refusal(debug, programs::run_file_of(files, st)) : "";
     FILE *file = nullptr;
-    if (!refused.empty())
-        usage_error(refused);
+    if (!refusal.empty())
+        usage_error(refusal);
     else if (!looked || (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) || !(file = fdopen(fd, "w")))
         std::fprintf(stderr, "corrugo-host: %s: %s\n", debug.c_str(), std::strerror(errno));
     if (!file && fd >= 0)
@@ -479,53 +451,6 @@ Closed open_missing_descriptors()
         }
     }
     return Closed{closed[0], closed[1], closed[2]};
-}
-
-struct Snapshot {
-    std::vector<float> positions;
-    sim::Box box;
-};
-
-// Every vertex position, and the bounding box as the host finds it: from
-// +inf and -inf, so that a NaN coordinate, failing both compares, is passed
-// over wherever it comes.
-Snapshot snapshot(const acfile::Model &model)
-{
-    Snapshot s;
-    for (int k = 0; k < 3; k++) {
-        s.box.min[k] = HUGE_VALF;
-        s.box.max[k] = -HUGE_VALF;
-    }
-    for (const auto &object : model.objects)
-        for (const acfile::Vertex &v : object->vertices) {
-            const float p[3] = {v.x, v.y, v.z};
-            s.positions.insert(s.positions.end(), p, p + 3);
-            for (int k = 0; k < 3; k++) {
-                s.box.min[k] = p[k] < s.box.min[k] ? p[k] : s.box.min[k];
-                s.box.max[k] = p[k] > s.box.max[k] ? p[k] : s.box.max[k];
-            }
-            s.box.empty = false;
-        }
-    return s;
-}
-
-void print_box(FILE *out, const char *label, const sim::Box &box)
-{
-    if (box.empty)
-        std::fprintf(out, "%s: empty\n", label);
-    else
-        std::fprintf(out, "%s: (%g, %g, %g) to (%g, %g, %g)\n", label, box.min[0], box.min[1],
-                     box.min[2], box.max[0], box.max[1], box.max[2]);
-}
-
-void report(FILE *out, const Snapshot &before, const Snapshot &after)
-{
-    size_t moved = 0;
-    for (size_t i = 0; i + 2 < before.positions.size(); i += 3)
-        moved += std::memcmp(&before.positions[i], &after.positions[i], 3 * sizeof(float)) != 0;
-    std::fprintf(out, "vertices: %zu, moved: %zu\n", before.positions.size() / 3, moved);
-    print_box(out, "bounding box before", before.box);
-    print_box(out, "bounding box after ", after.box);
 }
 
 // Prints the version and the about text of the plug-in at "path", which is
@@ -571,6 +496,7 @@ struct Run {
     acfile::AcSource source;
     int threads = 1;
     int messages = 0;
+    int model_out = STDOUT_FILENO; /* where -o - writes the model */
     std::unique_ptr<FILE, int (*)(FILE *)> debug{nullptr, std::fclose};
     sim::Plugin plugin;
 };
@@ -643,9 +569,9 @@ int run_commands(const Options &options, const programs::RunFiles &files, const 
     }
 
     sim::select_all(sim::model(), sim::selection(), options.mode, options.names);
-    Snapshot before;
+    programs::Snapshot before;
     if (options.report)
-        before = snapshot(sim::model());
+        before = programs::snapshot(sim::model());
 
     const bool clean = run_tcl(options.commands, run.messages);
     if (clean && options.undo)
@@ -658,7 +584,7 @@ int run_commands(const Options &options, const programs::RunFiles &files, const 
     sim::set_debug_sink(nullptr);
     if (options.report) {
         FILE *out = options.output == "-" ? stderr : stdout;
-        report(out, before, snapshot(sim::model()));
+        programs::report(out, before, programs::snapshot(sim::model()));
         if (printed(0, out, out == stderr ? closed.error : closed.output) != 0)
             return 2;
     }
@@ -675,7 +601,7 @@ int write_model(const Options &options, Run &run)
     std::string error;
     bool written = true;
     if (options.output == "-")
-        written = acfile::write_ac_stream(STDOUT_FILENO, "standard output", sim::model(), run.source, error,
+        written = acfile::write_ac_stream(run.model_out, "standard output", sim::model(), run.source, error,
                                           run.threads);
     else if (!options.output.empty())
         written = acfile::write_ac_file(options.output, sim::model(), run.source, error, run.threads);
@@ -698,8 +624,24 @@ int main(int argc, char **argv)
     const Closed closed = open_missing_descriptors();
     Options options;
     int status = parse_options(argc, argv, options);
-    if (status >= 0) /* 0: the help or the command line printed */
-        return status == 0 ? printed(0, stdout, closed.output, true) : status;
+    if (status > 0)
+        return status;
+    if (options.plugin.empty())
+        options.plugin = default_plugin();
+    // -o naming standard output where that is no file to replace (a pipe, a
+    // terminal) writes to it as -o - does.
+    struct stat named, out;
+    if (options.output != "-" && !options.output.empty() && stat(options.output.c_str(), &named) == 0 &&
+        !S_ISREG(named.st_mode) && fstat(STDOUT_FILENO, &out) == 0 && named.st_dev == out.st_dev &&
+        named.st_ino == out.st_ino)
+        options.output = "-";
+    const programs::RunFiles files = programs::run_files(options.model, options.output, options.plugin);
+    if (status == 0) { /* the help, or the command the wave options build */
+        if ((status = refused(programs::standard_output_refusal(files, false))) >= 0)
+            return status;
+        std::fputs(options.help ? usage().c_str() : (options.commands[0] + "\n").c_str(), stdout);
+        return printed(0, stdout, closed.output, true);
+    }
     if (options.output == "-" && closed.output) {
         std::fprintf(stderr, "standard output: cannot write: %s\n", std::strerror(EBADF));
         return 2;
@@ -708,12 +650,11 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "standard input: cannot read: %s\n", std::strerror(EBADF));
         return 2;
     }
-    if (options.plugin.empty())
-        options.plugin = default_plugin();
     if (options.version)
-        return printed(print_version(options.plugin) ? 0 : 2, stdout, closed.output, true);
-    const programs::RunFiles files = programs::run_files(options.model, options.output, options.plugin);
-    if ((status = check_outputs(options, files)) >= 0)
+        return (status = refused(programs::standard_output_refusal(files, false))) >= 0
+                   ? status
+                   : printed(print_version(options.plugin) ? 0 : 2, stdout, closed.output, true);
+    if ((status = refused(programs::outputs_refusal(options.output, options.debug, files))) >= 0)
         return status;
     if (options.tick_given)
         sim::pin_tick(options.tick);
@@ -723,7 +664,15 @@ int main(int argc, char **argv)
         return programs::run_viewer(options);
     }
 
+    // A streamed model is the model and nothing else: what the run prints
+    // to standard output (a command's puts, the plug-in's own) goes to
+    // standard error, and the model to standard output as it was given.
     Run run;
+    if (options.output == "-" && ((run.model_out = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3)) < 0 ||
+                                  dup2(STDERR_FILENO, STDOUT_FILENO) < 0)) {
+        std::fprintf(stderr, "standard output: cannot write: %s\n", std::strerror(errno));
+        return 2;
+    }
     run.threads = options.threads ? options.threads : useful_threads();
     if ((status = read_model(options, files, run)) >= 0 ||
         (status = run_commands(options, files, closed, run)) >= 0)

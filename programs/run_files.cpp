@@ -4,16 +4,11 @@
 #include "acfile/save_file.h"
 
 #include <link.h>
+#include <sys/stat.h>
 #include <sys/auxv.h>
 #include <unistd.h>
 
 namespace programs {
-
-std::string folder_of(const std::string &path)
-{
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
 
 static void add(RunFiles &files, RunFileRole role, const struct stat &st)
 {
@@ -60,7 +55,7 @@ RunFiles run_files(const std::string &model, const std::string &output, const st
     else if (!output.empty())
         add_named(files, RUN_OUTPUT, output);
     add_named(files, RUN_PLUGIN, plugin);
-    add_named(files, RUN_SCRIPT, folder_of(plugin) + "/corrugo.tcl");
+    add_named(files, RUN_SCRIPT, acfile::folder_of(plugin) + "/corrugo.tcl");
     /* the program: by /proc where there is one, else by the name it was run by */
     struct stat st;
     const char *run_as = reinterpret_cast<const char *>(getauxval(AT_EXECFN));
@@ -92,6 +87,15 @@ const RunFile *run_file_named(const RunFiles &files, const std::string &path, Ru
     return nullptr;
 }
 
+const RunFile *read_by_run(const RunFiles &files, const struct stat &st)
+{
+    for (const RunFile &f : files.files)
+        if (f.role != RUN_OUTPUT && f.role != RUN_OUTPUT_STREAM && f.role <= RUN_LIBRARY && f.exists &&
+            f.device == st.st_dev && f.inode == st.st_ino)
+            return &f;
+    return nullptr;
+}
+
 const RunFile *runs_on(const RunFiles &files, const std::string &path)
 {
     const RunFile *f = run_file_named(files, path, RUN_PLUGIN);
@@ -114,5 +118,39 @@ const char *run_file_role(RunFileRole role)
     }
     return "a file of this run";
 }
+
+/* {====== The guards of what a run writes ====== */
+
+std::string debug_refusal(const std::string &debug, const RunFile *f)
+{
+    if (!f)
+        return "";
+    return "--debug " + debug + " names " + run_file_role(f->role) +
+           (f->role == RUN_MODEL ? "; debug output would overwrite it" : "");
+}
+
+// Whatever is printed (the model with -o -, the help, the report, a
+// command's puts) would go into the file: refused before anything is.
+std::string standard_output_refusal(const RunFiles &files, bool model_out)
+{
+    struct stat out;
+    const RunFile *f =
+        fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) ? read_by_run(files, out) : nullptr;
+    if (!f)
+        return "";
+    return (model_out ? "-o - writes to standard output, which is " : "standard output is ") +
+           std::string(run_file_role(f->role));
+}
+
+std::string outputs_refusal(const std::string &output, const std::string &debug, const RunFiles &files)
+{
+    const RunFile *f = output.empty() || output == "-" ? nullptr : runs_on(files, output);
+    if (f)
+        return "-o " + output + " names " + run_file_role(f->role);
+    std::string why = debug.empty() || debug == "-" ? "" : debug_refusal(debug, run_file_named(files, debug));
+    return why.empty() ? standard_output_refusal(files, output == "-") : why;
+}
+
+/* }====== */
 
 } // namespace programs

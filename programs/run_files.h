@@ -56,6 +56,11 @@ const RunFile *run_file_of(const RunFiles &files, const struct stat &st,
 const RunFile *run_file_named(const RunFiles &files, const std::string &path,
                               RunFileRole from = RUN_MODEL);
 
+// The first of the run's files that it reads or runs on (the model, the
+// plug-in, its script, the program, a library) that the file "st" is; or
+// null. Nothing may be printed into one of them.
+const RunFile *read_by_run(const RunFiles &files, const struct stat &st);
+
 // Whether the file "path" names is one the program runs on (the plug-in,
 // its script, the program, a library): a model written there would take its
 // place. That file, or null.
@@ -65,8 +70,20 @@ const RunFile *runs_on(const RunFiles &files, const std::string &path);
 // corrugo-host has loaded"...
 const char *run_file_role(RunFileRole role);
 
-// The folder of "path", for the dialog script beside the plug-in.
-std::string folder_of(const std::string &path);
+// Why debug output may not go to the file "debug" names, which is "f" of
+// the run's files (null: none), or empty.
+std::string debug_refusal(const std::string &debug, const RunFile *f);
+
+// Why standard output may not be printed to, or empty: it may write to no
+// file the run reads or runs on, as cat refuses an input file that is its
+// output. "model_out": the model goes there (-o -).
+std::string standard_output_refusal(const RunFiles &files, bool model_out);
+
+// Why the run may not write where -o "output" and --debug "debug" say (either
+// may be empty), or empty: -o may name the model (it is then saved in
+// place), not a file the program runs on; --debug no file of the run; and
+// standard output as above.
+std::string outputs_refusal(const std::string &output, const std::string &debug, const RunFiles &files);
 
 } // namespace programs
 

@@ -195,6 +195,30 @@ bool undo()
 
 // }======
 
+Box bounding_box(const acfile::Model &model)
+{
+    // Starts empty at +inf/-inf, so that each coordinate costs two compares
+    // and no test of its own: a NaN fails both and is passed over, and of
+    // equal coordinates (zeros of both signs) the first met is kept.
+    Box box;
+    for (int k = 0; k < 3; k++) {
+        box.min[k] = HUGE_VALF;
+        box.max[k] = -HUGE_VALF;
+    }
+    for (const auto &object : model.objects)
+        for (const acfile::Vertex &v : object->vertices) {
+            const float c[3] = {v.x, v.y, v.z};
+            for (int k = 0; k < 3; k++) {
+                if (c[k] < box.min[k])
+                    box.min[k] = c[k];
+                if (c[k] > box.max[k])
+                    box.max[k] = c[k];
+            }
+            box.empty = false;
+        }
+    return box;
+}
+
 } // namespace sim
 
 using sim::host;
@@ -439,26 +463,7 @@ void add_undoable_vertex_positions(const char *label, HostList *vertices)
 
 void find_bounding_box(void)
 {
-    // Starts empty at +inf/-inf, so that each coordinate costs two compares
-    // and no test of its own: a NaN fails both and is passed over, and of
-    // equal coordinates (zeros of both signs) the first met is kept.
-    sim::Box box;
-    for (int k = 0; k < 3; k++) {
-        box.min[k] = HUGE_VALF;
-        box.max[k] = -HUGE_VALF;
-    }
-    for (const auto &object : host().model.objects)
-        for (const acfile::Vertex &v : object->vertices) {
-            const float c[3] = {v.x, v.y, v.z};
-            for (int k = 0; k < 3; k++) {
-                if (c[k] < box.min[k])
-                    box.min[k] = c[k];
-                if (c[k] > box.max[k])
-                    box.max[k] = c[k];
-            }
-            box.empty = false;
-        }
-    host().seen.box = box;
+    host().seen.box = sim::bounding_box(host().model);
     host().seen.bounding_boxes++;
     host().seen.refreshes.push_back("find_bounding_box");
 }

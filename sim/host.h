@@ -72,6 +72,9 @@ struct Box {
     bool empty = true;
 };
 
+// The bounding box of every vertex of "model", as the host finds it.
+Box bounding_box(const acfile::Model &model);
+
 struct Observations {
     int bounding_boxes = 0;
     int redraws = 0;

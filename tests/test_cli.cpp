@@ -628,11 +628,39 @@ TEST_F(Cli, StandardInputAndOutputCarryTheModel)
 {
     example("roof.ac");
     ASSERT_EQ(run({"roof.ac", "-c", WAVE, "-o", "file.ac", "--report"}).status, 0);
-    Outcome r = run({"-", "-c", WAVE, "-o", "-", "--report"}, "", from_file("roof.ac"));
+    Outcome r = run({"-", "-c", WAVE, "-c", "puts hello", "-o", "-", "--report"}, "", from_file("roof.ac"));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, after("file.ac"));
-    // The report goes to standard error, away from the model.
-    EXPECT_EQ(r.err.rfind("vertices: 369, moved: ", 0), 0u) << r.err;
+    // What the run prints, the report and a command's puts, goes to standard
+    // error, away from the model.
+    EXPECT_EQ(r.err.rfind("hello\nvertices: 369, moved: ", 0), 0u) << r.err;
+    // Names of an open file or stream, which no new file may take: standard
+    // output into a pipe, and a file deleted while open (written in place,
+    // through /proc).
+    const std::string waved = after("file.ac");
+    const struct {
+        const char *output, *wrapper;
+    } streams[] = {
+        {"/dev/stdout", "sh -c '\"$0\" \"$@\" | cat >got.ac'"},
+        {"/proc/self/fd/1", "sh -c '\"$0\" \"$@\" | cat >got.ac'"},
+        {"/proc/self/fd/4", "sh -c 'exec 4<>gone.ac; rm gone.ac; \"$0\" \"$@\" && cat <&4 >got.ac'"},
+        {"/dev/fd/4", "sh -c 'cat roof.ac >gone.ac; exec 4<gone.ac; rm gone.ac; \"$0\" \"$@\" && cat <&4 >got.ac'"},
+    };
+    for (const auto &s : streams) {
+        r = run({"roof.ac", "-c", WAVE, "-o", s.output}, "", s.wrapper);
+        EXPECT_EQ(r.err, "") << s.output;
+        EXPECT_EQ(after("got.ac"), waved) << s.output;
+        EXPECT_EQ(left(), (std::vector<std::string>{"file.ac", "got.ac", "roof.ac"})) << s.output;
+        fs::remove(dir / "work" / "got.ac");
+    }
+    // A stream cut by the file size limit says how much went out: what the
+    // file holds.
+    r = run({"roof.ac", "-c", WAVE, "-o", "-"}, "", "sh -c 'ulimit -f 20; \"$0\" \"$@\" >cut.ac'");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "standard output: cannot write: File too large after " +
+                         std::to_string(after("cut.ac").size()) + " bytes; the model written is incomplete\n");
+    EXPECT_EQ(waved.compare(0, after("cut.ac").size(), after("cut.ac")), 0);
+    fs::remove(dir / "work" / "cut.ac");
     put("broken.ac", "AC3Db\nOBJECT poly\nnumvert 1\n1 x 0\nkids 0\n");
     r = run({"-", "-o", "-"}, "", from_file("broken.ac"));
     EXPECT_EQ(r.status, 2);

@@ -417,6 +417,7 @@ const char *const SAVING_CALLS[] = {"stat",   "lstat",     "access", "open",    
 TEST_F(Faults, ASaveThatFailsLeavesTheFileAsItWas)
 {
     std::set<std::string> reached;
+    std::set<int> folder_synced; /* the routes by a temporary file that sync its folder */
     const std::string parts = in_two_parts(false), parts_moved = in_two_parts(true);
     const struct {
         const std::string &text, &moved;
@@ -451,11 +452,20 @@ TEST_F(Faults, ASaveThatFailsLeavesTheFileAsItWas)
                                  " bytes on " + std::to_string(m.threads) + " threads");
                     // by a temporary file, these failures cannot be done without
                     bool fatal = route != IN_PLACE &&
-                                 std::string(" close rename linkat fchmod write writev sendfile ")
+                                 std::string(" close rename linkat fchmod write writev sendfile fsync ")
                                          .find(std::string(" ") + call + " ") != std::string::npos;
                     EXPECT_FALSE(ok && fired && fatal) << "a failed " << call << " was not reported";
                     if (ok) {
                         EXPECT_TRUE(now == m.moved);
+                    } else if (route != IN_PLACE && nth == 2 &&
+                               (!std::strcmp(call, "fsync") || !std::strcmp(call, "close"))) {
+                        // by a temporary file, the folder is synced (and
+                        // closed) once the new file is in place: the new
+                        // bytes, and why they may not survive a power cut
+                        EXPECT_EQ(error, path + ": written, but its folder could not be synced: " +
+                                             std::strerror(EIO) + "; a power cut may yet leave the old model");
+                        EXPECT_TRUE(now == m.moved);
+                        folder_synced.insert(route);
                     } else {
                         EXPECT_TRUE(fired) << error;
                         EXPECT_EQ(error, path + ": cannot write: " + std::strerror(EIO));
@@ -480,6 +490,7 @@ TEST_F(Faults, ASaveThatFailsLeavesTheFileAsItWas)
             }
         }
     }
+    EXPECT_EQ(folder_synced, (std::set<int>{BY_RENAME, NAMED}));
     // (sendfile only copies long stretches: LongStretchesCopiedWithinTheKernel)
     for (const char *call : SAVING_CALLS)
         if (std::strcmp(call, "sendfile") != 0)

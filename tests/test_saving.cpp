@@ -540,6 +540,28 @@ TEST_F(Saving, NamesAndStreamsARunCannotUseAreRefused)
          "-o bin/libcorrugo_sim.so names a library corrugo-host has loaded", "", true},
         {{"tube.ac", "-c", WAVE, "-o", "-"}, "-o - writes to standard output, which is the model file",
          "sh -c '\"$0\" \"$@\" >>tube.ac'"},
+        // Standard output joined to a file the run reads or runs on, for
+        // whatever would be printed there: refused before anything is.
+        {{"tube.ac", "-c", WAVE, "-o", "-"}, "-o - writes to standard output, which is the plug-in file",
+         "sh -c '\"$0\" \"$@\" 1<>bin/corrugo.p'", true},
+        {{"tube.ac", "-c", WAVE, "-o", "-"},
+         "-o - writes to standard output, which is a library corrugo-host has loaded",
+         "sh -c '\"$0\" \"$@\" >>bin/libcorrugo_sim.so'", true},
+        {{"tube.ac", "-c", WAVE, "-o", "-"},
+         "-o - writes to standard output, which is the dialog script beside the plug-in",
+         "sh -c '\"$0\" \"$@\" 1<>bin/corrugo.tcl'", true},
+        {{"--help"}, "standard output is the dialog script beside the plug-in",
+         "sh -c '\"$0\" \"$@\" 1<>bin/corrugo.tcl'", true},
+        {{"--version"}, "standard output is the plug-in file", "sh -c '\"$0\" \"$@\" >>bin/corrugo.p'", true},
+        {{"--along", "x", "--sine", "y", "--cycles", "5", "--print-command"},
+         "standard output is a library corrugo-host has loaded",
+         "sh -c '\"$0\" \"$@\" 1<>bin/libcorrugo_sim.so'", true},
+        {{"tube.ac", "-c", WAVE, "--report", "-o", "out.ac"}, "standard output is the model file",
+         "sh -c '\"$0\" \"$@\" >>tube.ac'"},
+        {{"tube.ac", "-c", "puts hello", "-o", "out.ac"}, "standard output is the model file",
+         "sh -c '\"$0\" \"$@\" >>hard.ac'"},
+        {{"-", "-c", WAVE, "--report", "-o", "out.ac"}, "standard output is the model file",
+         "sh -c '\"$0\" \"$@\" <tube.ac >>tube.ac'"},
         {{"tube.ac", "--bogus=1"}, "unknown option --bogus"},
         {{"tube.ac", "--tick=4294967296"},
          "--tick takes a whole number from 0 to 4294967295, not \"4294967296\""},
@@ -555,6 +577,7 @@ TEST_F(Saving, NamesAndStreamsARunCannotUseAreRefused)
         EXPECT_TRUE(kept("corrugo.tcl", script));
         EXPECT_TRUE(kept("bin/libcorrugo_sim.so", library));
         EXPECT_TRUE(kept("bin/corrugo.p", plugin));
+        EXPECT_TRUE(kept("bin/corrugo.tcl", script));
     }
     program = CORRUGO_HOST_PATH;
     Outcome r = run({"tube.ac", "--tick=00000000000004294967295", "-c", WAVE});
