@@ -122,6 +122,7 @@ CATALOG_FILES = {
     'programs/corrugo_host.cpp': ('corrugo-host', HOST_PROGRAM_TESTS),
     'programs/run_files.cpp': ('corrugo-host', HOST_PROGRAM_TESTS),
     'programs/wave_options.cpp': ('corrugo-host', HOST_PROGRAM_TESTS),
+    'programs/report.cpp': ('corrugo-host', HOST_PROGRAM_TESTS),
     'programs/viewer.cpp': ('corrugo-host', [(['corrugo-host'], r'^(ViewerInTk|Cli\.)')]),
     'acfile/stamp.cpp': ('corrugo_acfile', SAVE_TESTS),
     'sim/selection.cpp': ('corrugo_sim', SIM_TESTS),
