@@ -158,17 +158,7 @@ windows() {
 windows "$zip64" x86_64-w64-mingw32-objdump pei-x86-64 build-win64 /usr/lib/wine/wine64
 # The 32-bit Wine alone may be missing, when the registry cannot give it
 # (scripts/need-packages.sh says why); then its run is skipped, saying so.
-wine32=/usr/lib/wine/wine
-if [ ! -x $wine32 ]; then
-    status=0
-    scripts/need-packages.sh --optional "test-packages: $zip32.zip: the run under Wine" wine32:i386 ||
-        status=$?
-    case $status in
-        0) [ -x $wine32 ] || fail "wine32:i386 is installed, but $wine32 is not there" ;;
-        2) wine32="" ;;
-        *) exit 1 ;;
-    esac
-fi
+find_wine32 "test-packages: $zip32.zip: the run under Wine"
 windows "$zip32" i686-w64-mingw32-objdump pei-i386 build-win32 "$wine32"
 
 echo "test-packages: $tgz.tar.gz"

@@ -36,18 +36,7 @@ if [ -n "$missing" ]; then
     # shellcheck disable=SC2086
     scripts/need-packages.sh $missing || exit 1
 fi
-# The 32-bit loader, not a wrapper.
-wine32=/usr/lib/wine/wine
-if [ ! -x $wine32 ]; then
-    status=0
-    scripts/need-packages.sh --optional "test-windows: the 32-bit DLL's run under Wine" wine32:i386 ||
-        status=$?
-    case $status in
-        0) ;;
-        2) wine32="" ;;
-        *) exit 1 ;;
-    esac
-fi
+find_wine32 "test-windows: the 32-bit DLL's run under Wine"
 # }======
 
 # {====== The values the Windows tests expect ======
