@@ -485,16 +485,25 @@ preset "C": not a list of fields and values} {{} 0} {# Presets the dialog left o
 }
 
 
-test usersWorkKept {a field left half typed, a preset saved meanwhile, two copies of the dialog at once, names pasted: what the user kept is there in the next session} -body {
+# wrongRows TABLE --
+#	Runs each row of a table of case, body and result, each from a clean
+#	folder; returns the cases whose body gave another result, each with
+#	what it gave.
+
+proc wrongRows {table} {
     set wrong {}
-    foreach {case body result} $::work {
+    foreach {case body result} $table {
 	clean
-	set seen [eval $body]
+	set seen [uplevel #0 $body]
 	if {$seen ne $result} {
 	    lappend wrong $case $seen
 	}
     }
-    set wrong
+    return $wrong
+}
+
+test usersWorkKept {a field left half typed, a preset saved meanwhile, two copies of the dialog at once, names pasted: what the user kept is there in the next session} -body {
+    wrongRows $::work
 } -result {}
 
 # racer --
@@ -802,15 +811,7 @@ set limits {
 }
 
 test limits {at the limit of presets, bytes and a name's length, and one past it: the dialog refuses only what is past, says which limit, never writes a file it would refuse; a keystroke's time at the limit is printed} -body {
-    set wrong {}
-    foreach {case body result} $::limits {
-	clean
-	set seen [eval $body]
-	if {$seen ne $result} {
-	    lappend wrong $case $seen
-	}
-    }
-    set wrong
+    wrongRows $::limits
 } -result {}
 
 test savedWholeOrNotAtAll {the file is replaced by a new one renamed over it, keeping its mode and its link; what an interrupted save left is removed} -setup clean -body {
