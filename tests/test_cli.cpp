@@ -645,6 +645,11 @@ TEST_F(Cli, StandardInputAndOutputCarryTheModel)
         {"/proc/self/fd/1", "sh -c '\"$0\" \"$@\" | cat >got.ac'"},
         {"/proc/self/fd/4", "sh -c 'exec 4<>gone.ac; rm gone.ac; \"$0\" \"$@\" && cat <&4 >got.ac'"},
         {"/dev/fd/4", "sh -c 'cat roof.ac >gone.ac; exec 4<gone.ac; rm gone.ac; \"$0\" \"$@\" && cat <&4 >got.ac'"},
+        // (the name it shows, "gone.ac (deleted)", taken by another file,
+        // which stays as it was)
+        {"/proc/self/fd/4", "sh -c 'exec 4<>gone.ac; rm gone.ac; echo other >\"gone.ac (deleted)\"; "
+                            "\"$0\" \"$@\" && cat <&4 >got.ac && test \"$(cat \"gone.ac (deleted)\")\" = other && "
+                            "rm \"gone.ac (deleted)\"'"},
     };
     for (const auto &s : streams) {
         r = run({"roof.ac", "-c", WAVE, "-o", s.output}, "", s.wrapper);
