@@ -1,7 +1,7 @@
 // Files mapped into memory, read-only, with a zero byte after their end.
 #include "acfile/mapped_file.h"
 
-#include "acfile/save_file.h"
+#include "acfile/file_io.h"
 #include "acfile/stamp.h"
 
 #include <algorithm>

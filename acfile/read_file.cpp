@@ -2,6 +2,8 @@
 // stream (a pipe, a device, standard input) read as far as it makes sense.
 #include "acfile/read.h"
 
+#include "acfile/file_io.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -18,23 +20,16 @@ namespace acfile {
 static bool read_whole(int fd, size_t size, std::string &text)
 {
     text.resize(size);
-    size_t got = 0;
+    ssize_t n = read_fully(fd, &text[0], size);
+    if (n < 0)
+        return false;
+    text.resize(size_t(n));
+    if (size_t(n) < size)
+        return true; /* cut short meanwhile, which the stamp's check says */
     char more[65536]; /* past the size it had, if it grew */
-    for (;;) {
-        bool full = got == text.size();
-        ssize_t n = full ? read(fd, more, sizeof more) : read(fd, &text[got], text.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        if (full)
-            text.append(more, size_t(n));
-        got += size_t(n);
-    }
-    text.resize(got);
-    return true;
+    while ((n = read_fully(fd, more, sizeof more)) > 0)
+        text.append(more, size_t(n));
+    return n == 0;
 }
 
 // Reads a stream (a pipe, a device, standard input), whose size is unknown,
@@ -64,10 +59,8 @@ static bool read_stream(int fd, const std::string &path, std::string &text, std:
             text.reserve(room < STREAM_LIMIT ? room : STREAM_LIMIT + 65536);
         }
         text.resize(got + 65536);
-        ssize_t n = read(fd, &text[got], 65536);
+        ssize_t n = retried([&] { return read(fd, &text[got], 65536); });
         text.resize(got + size_t(n > 0 ? n : 0));
-        if (n < 0 && errno == EINTR)
-            continue;
         if (n < 0) {
             error = path + ": cannot read: " + std::strerror(errno);
             return false;
@@ -81,18 +74,6 @@ static bool read_stream(int fd, const std::string &path, std::string &text, std:
         }
         if (n == 0)
             return true;
-    }
-}
-
-// Takes a shared lock on the open file "fd", waiting while a cooperating
-// program holds an exclusive one (a save in place, see save_file.h). Locks are
-// advisory: where the file system has none, the reading goes on without.
-static void lock_shared(int fd)
-{
-    struct flock lock = {};
-    lock.l_type = F_RDLCK;
-    lock.l_whence = SEEK_SET;
-    while (fcntl(fd, F_SETLKW, &lock) != 0 && errno == EINTR) {
     }
 }
 
@@ -115,7 +96,7 @@ bool read_ac_file(const std::string &file, Model &model, AcSource &source, std::
     const bool regular = S_ISREG(st.st_mode);
     if (regular) { /* named, or standard input redirected from a file */
         /* what the file is once the lock is ours: what is read and compared */
-        lock_shared(fd);
+        lock_file(fd, F_RDLCK); /* waits for a save in place (save_file.h) */
         if (fstat(fd, &st) != 0) {
             error = path + ": cannot read: " + std::strerror(errno);
             close(fd);

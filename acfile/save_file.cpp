@@ -1,11 +1,10 @@
 // Replacing a user's file safely; see save_file.h for what is kept and why.
 #include "acfile/save_file.h"
 
+#include "acfile/file_io.h"
+
 #include <cerrno>
-#include <chrono>
 #include <climits>
-#include <csignal>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -18,18 +17,6 @@
 namespace acfile {
 
 /* {====== Names ====== */
-
-std::string folder_of(const std::string &path)
-{
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
-static std::string base_of(const std::string &path)
-{
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 bool resolve_links(const std::string &path, std::string &target)
 {
@@ -85,251 +72,7 @@ bool same_file(const std::string &a, const std::string &b)
 
 /* }====== */
 
-/* {====== The named temporary file, removed on a signal ====== */
-
-static char pending[PATH_MAX + 1];
-static volatile sig_atomic_t has_pending = 0;
-static const int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-static void on_signal(int signal_number)
-{
-    if (has_pending)
-        unlink(pending);
-    std::signal(signal_number, SIG_DFL);
-    raise(signal_number); /* ends the process as the signal would have */
-}
-
-// Installs the handler once, for signals that are not ignored.
-static void install_cleanup()
-{
-    static bool installed = false;
-    if (installed)
-        return; /* once is enough */
-    installed = true;
-    for (int s : CLEANUP_SIGNALS) {
-        struct sigaction old;
-        if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
-            continue;
-        struct sigaction sa {};
-        sa.sa_handler = on_signal;
-        sigemptyset(&sa.sa_mask);
-        sigaction(s, &sa, nullptr);
-    }
-}
-
-static void set_pending(const std::string &name)
-{
-    install_cleanup();
-    if (name.size() > PATH_MAX)
-        return;
-    has_pending = 0; /* not while the name is half copied */
-    std::memcpy(pending, name.c_str(), name.size() + 1);
-    has_pending = 1;
-}
-
-static void clear_pending() { has_pending = 0; }
-
-void remove_pending_temporary()
-{
-    if (has_pending)
-        unlink(pending);
-    clear_pending();
-}
-
-// Holds off the cleanup signals while a file is written in place.
-struct HeldSignals {
-    sigset_t old;
-    HeldSignals()
-    {
-        sigset_t set;
-        sigemptyset(&set);
-        for (int s : CLEANUP_SIGNALS)
-            sigaddset(&set, s);
-        sigprocmask(SIG_BLOCK, &set, &old);
-    }
-    ~HeldSignals() { sigprocmask(SIG_SETMASK, &old, nullptr); }
-};
-
-/* }====== */
-
-/* {====== Temporary files ====== */
-
-// An unnamed file in "folder" (mode 0666 less the umask), or -1 with errno set
-// when the file system has none.
-static int create_unnamed(const std::string &folder)
-{
-#ifdef O_TMPFILE
-    return open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-#else
-    (void)folder;
-    errno = EOPNOTSUPP;
-    return -1;
-#endif
-}
-
-// A fresh name "FOLDER/.BASE.tmpXXXXXX", BASE shortened so that the name fits
-// the folder's longest.
-static std::string temporary_name(const std::string &folder, const std::string &base)
-{
-    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    static unsigned long counter = 0;
-    long name_max = pathconf(folder.c_str(), _PC_NAME_MAX);
-    size_t room = size_t(name_max > 0 ? name_max : 255) - std::strlen("..tmpXXXXXX");
-    uint64_t x = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                 (uint64_t(getpid()) << 32) ^ (++counter * 0x9E3779B97F4A7C15ull);
-    std::string name = folder + "/." + base.substr(0, room) + ".tmp";
-    for (int i = 0; i < 6; i++, x /= 62)
-        name += letters[x % 62];
-    return name;
-}
-
-// Gives a temporary name in "folder" by "make", which returns 0 or an errno:
-// the name is registered for removal first and tried again while taken.
-template <class Make>
-static int make_named(const std::string &folder, const std::string &base, std::string &name,
-                      Make &&make)
-{
-    for (int attempt = 0; attempt < 100; attempt++) {
-        name = temporary_name(folder, base);
-        set_pending(name);
-        int e = make(name);
-        if (e == 0)
-            return 0;
-        clear_pending();
-        if (e != EEXIST)
-            return e;
-    }
-    return EEXIST;
-}
-
-// A new file by a temporary name (mode 0666 less the umask); -1 with errno set.
-static int create_named(const std::string &folder, const std::string &base, std::string &name)
-{
-    int fd = -1;
-    int e = make_named(folder, base, name, [&](const std::string &n) {
-        fd = open(n.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        return fd < 0 ? errno : 0;
-    });
-    errno = e;
-    return fd;
-}
-
-// A file that nobody can open by name: unnamed where the file system allows,
-// else named in "folder" and removed at once.
-static int create_anonymous(const std::string &folder, bool unnamed)
-{
-    int fd = unnamed ? create_unnamed(folder) : -1;
-    if (fd >= 0)
-        return fd; /* unnamed */
-    std::string name;
-    fd = create_named(folder, "corrugo", name);
-    if (fd >= 0) {
-        unlink(name.c_str());
-        clear_pending();
-    }
-    return fd;
-}
-
-/* }====== */
-
 /* {====== Replacing ====== */
-
-// Copies all of "from" over the start of "to", which then ends where it does.
-// Room is reserved first, so that a full disk fails before anything changes;
-// a failure before the first byte is written leaves "to" as it was (the room
-// reserved is given back).
-static int copy_in_place(int from, int to, off_t old_size)
-{
-    off_t size = lseek(from, 0, SEEK_END);
-    if (size < 0)
-        return errno;
-    auto unwritten = [&](int e) {
-        if (ftruncate(to, old_size) != 0) { /* the error that stopped the copy says more */
-        }
-        return e;
-    };
-    if (size > old_size) {
-        int e = posix_fallocate(to, 0, size);
-        if (e != 0 && e != EOPNOTSUPP && e != EINVAL)
-            return unwritten(e);
-    }
-    char buffer[1 << 16];
-    for (off_t at = 0; at < size;) {
-        ssize_t n = pread(from, buffer, sizeof buffer, at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            int e = n < 0 ? errno : EIO;
-            return at == 0 ? unwritten(e) : e;
-        }
-        for (ssize_t done = 0; done < n;) {
-            ssize_t k = pwrite(to, buffer + done, size_t(n - done), at + done);
-            if (k < 0 && errno == EINTR)
-                continue;
-            if (k < 0)
-                return at + done == 0 ? unwritten(errno) : errno;
-            done += k;
-        }
-        at += n;
-    }
-    if (ftruncate(to, size) != 0 || fsync(to) != 0)
-        return errno;
-    return 0;
-}
-
-// Takes the exclusive lock of the open file "fd", waiting while another
-// program reads it holding a shared one (as read_ac_file does) or writes it
-// in place. Locks are advisory: where the file system has none, the save goes
-// on without; a wait that would never end (each program waiting for the
-// other) fails with EDEADLK. 0, or the errno.
-static int lock_exclusive(int fd)
-{
-    struct flock lock = {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    while (fcntl(fd, F_SETLKW, &lock) != 0) {
-        if (errno == EDEADLK)
-            return errno;
-        if (errno != EINTR)
-            return 0; /* no locks here */
-    }
-    return 0;
-}
-
-// Whether the open file "to" holds exactly the bytes of "from": after a copy
-// in place, another program that wrote the file meanwhile (the lock is only
-// advisory) shows as a difference. 0 when it does, OVERWRITTEN when not, or
-// the errno of a read that failed.
-static const int OVERWRITTEN = -1;
-
-static int same_bytes(int from, int to)
-{
-    struct stat a, b;
-    if (fstat(from, &a) != 0 || fstat(to, &b) != 0)
-        return errno;
-    if (a.st_size != b.st_size)
-        return OVERWRITTEN;
-    std::vector<char> ours(1 << 16), theirs(1 << 16);
-    for (off_t at = 0; at < a.st_size;) {
-        ssize_t n = pread(from, ours.data(), ours.size(), at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : EIO;
-        for (ssize_t got = 0; got < n;) {
-            ssize_t k = pread(to, theirs.data() + got, size_t(n - got), at + got);
-            if (k < 0 && errno == EINTR)
-                continue;
-            if (k <= 0)
-                return k < 0 ? errno : OVERWRITTEN; /* cut short meanwhile */
-            got += k;
-        }
-        if (std::memcmp(ours.data(), theirs.data(), size_t(n)) != 0)
-            return OVERWRITTEN;
-        at += n;
-    }
-    return 0;
-}
 
 // Copies all of "from" to the new file "name" (mode 0600), which is removed
 // again when that fails: 0, or the errno (EEXIST: the name is taken).
@@ -370,7 +113,7 @@ static std::string keep_new_content(int from, const std::string &target,
 
 // Writes the new content to an unnamed file first, then copies it over the
 // target and reads it back. Another program that wrote the target meanwhile
-// makes "error" OVERWRITTEN, with the new content kept in the file "kept"
+// makes "error" DIFFERENT, with the new content kept in the file "kept"
 // names, or "kept" empty and "keep_error" the errno of why it could not be.
 static bool write_in_place(const std::string &target, const std::function<int(int)> &write,
                            bool unnamed, int &error, std::string &kept, int &keep_error)
@@ -385,7 +128,7 @@ static bool write_in_place(const std::string &target, const std::function<int(in
     }
     /* the lock is held from before the new content is made (which may check
        that the file is still what was read) until it is in place */
-    error = lock_exclusive(fd);
+    error = lock_file(fd, F_WRLCK);
     struct stat st;
     if (error == 0 && fstat(fd, &st) != 0)
         error = errno;
@@ -406,7 +149,7 @@ static bool write_in_place(const std::string &target, const std::function<int(in
         error = copy_in_place(temp, fd, st.st_size);
         if (error == 0 && readable)
             error = same_bytes(temp, fd);
-        if (error == OVERWRITTEN) {
+        if (error == DIFFERENT) {
             kept = keep_new_content(temp, target, elsewhere);
             keep_error = errno;
         }
@@ -454,28 +197,6 @@ static int copy_attributes(const std::string &target, int fd)
 // Whether an unnamed file can be given a name once complete: that goes
 // through /proc, which a chroot or a container may lack.
 static bool can_name_unnamed() { return access("/proc/self/fd", X_OK) == 0; }
-
-// The folder "folder" open to be synced once a name in it changed, or -1 when
-// it cannot be read (which only a folder the user may write but not list
-// is); -2 with errno set when opening it failed otherwise.
-static int open_folder(const std::string &folder)
-{
-    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    return fd >= 0 ? fd : errno == EACCES ? -1 : -2;
-}
-
-// Syncs the open folder "fd" (if any), so that a name just given in it
-// survives a power cut, and closes it: 0, or the errno. A file system that
-// cannot sync a folder (EINVAL) orders its names itself.
-static int sync_folder(int fd)
-{
-    if (fd < 0)
-        return 0;
-    int e = fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
-    if (close(fd) != 0 && e == 0)
-        e = errno;
-    return e;
-}
 
 // The file was renamed into place, but its folder could not be synced: the
 // errno of why, added to this.
@@ -593,7 +314,7 @@ bool save_file(const std::string &path, const std::function<int(int)> &write, st
                 std::strerror(error_number - UNSYNCED) + "; a power cut may yet leave the old model";
         return false;
     }
-    if (error_number != OVERWRITTEN)
+    if (error_number != DIFFERENT)
         return failed(error_number);
     error = path + ": cannot write: another program wrote to the file while it was being "
                    "written in place, so it may hold neither model; " +

@@ -52,9 +52,6 @@
 
 namespace acfile {
 
-// The folder of "path": "." for a bare name, "/" for one in the root.
-std::string folder_of(const std::string &path);
-
 // The file that "path" finally names, its symbolic links followed (the last
 // may dangle). False with errno set when a link cannot be read or there are
 // more than 40 of them.
@@ -74,10 +71,6 @@ bool same_file(const std::string &a, const std::string &b);
 // files, as on file systems that have none.
 bool save_file(const std::string &path, const std::function<int(int fd)> &write,
                std::string &error, bool unnamed = true);
-
-// Removes the named temporary file of a save under way, if any: for a program
-// about to end in a way that runs no cleanup (out of memory, say).
-void remove_pending_temporary();
 
 } // namespace acfile
 

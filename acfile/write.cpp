@@ -4,6 +4,7 @@
 #include "acfile/acfile.h"
 #include "acfile/frame.h"
 #include "acfile/number_text.h"
+#include "acfile/file_io.h"
 #include "acfile/save_file.h"
 #include "acfile/write.h"
 #include "acfile/write_parts.h"
@@ -322,51 +323,6 @@ static std::string why_not_writable(const Model &model, const AcSource &source)
                        "\" cannot be inverted, so its moved vertices cannot be written";
     }
     return "";
-}
-
-// Writes the pieces "piece" to "last" to "fd" with writev, adding what went
-// to "written"; 0, or the errno of the failure.
-static int write_pieces(int fd, iovec *piece, iovec *last, volatile size_t &written)
-{
-    while (piece < last) {
-        ssize_t k = writev(fd, piece, int(std::min<ptrdiff_t>(last - piece, IOV_MAX)));
-        if (k < 0 && errno != EINTR)
-            return errno;
-        if (k > 0)
-            written = written + size_t(k);
-        for (size_t done = k > 0 ? size_t(k) : 0; done > 0;) { /* past what was written */
-            size_t n = std::min(done, piece->iov_len);
-            piece->iov_base = static_cast<char *>(piece->iov_base) + n;
-            piece->iov_len -= n;
-            done -= n;
-            if (piece->iov_len == 0)
-                piece++;
-        }
-    }
-    return 0;
-}
-
-// Copies "size" bytes from offset "at" of the file "from" to "fd" within the
-// kernel, adding what went to "written": 0, the errno of the failure, or -1
-// when "fd" cannot take them so and nothing was copied.
-static int send_file_bytes(int fd, int from, off_t at, size_t size, volatile size_t &written)
-{
-    bool sent = false;
-    while (size > 0) {
-        ssize_t n = sendfile(fd, from, &at, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && !sent && (errno == EINVAL || errno == ENOSYS))
-            return -1;
-        if (n < 0)
-            return errno;
-        if (n == 0)
-            return EIO; /* the file is shorter than it was when read */
-        sent = true;
-        written = written + size_t(n);
-        size -= size_t(n);
-    }
-    return 0;
 }
 
 // Writes the text to the open descriptor "fd", on "threads" threads, counting

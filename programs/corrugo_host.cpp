@@ -4,7 +4,7 @@
 // as the modeller does, selects, runs Tcl commands in the host's interpreter
 // and writes the model back, changing only the lines of vertices that moved.
 #include "acfile/acfile.h"
-#include "acfile/save_file.h"
+#include "acfile/file_io.h"
 #include "programs/report.h"
 #include "programs/run_files.h"
 #include "programs/viewer.h"

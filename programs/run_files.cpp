@@ -1,6 +1,7 @@
 // The files of a run, known by device and inode.
 #include "programs/run_files.h"
 
+#include "acfile/file_io.h"
 #include "acfile/save_file.h"
 
 #include <link.h>

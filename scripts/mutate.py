@@ -112,6 +112,7 @@ FILES = {
     'sim/host.cpp': ('corrugo_sim', SIM_TESTS),
     'sim/host_tcl.cpp': ('corrugo_sim', SIM_TESTS),
     'acfile/save_file.cpp': ('corrugo_acfile', SAVE_TESTS),
+    'acfile/file_io.cpp': ('corrugo_acfile', SAVE_TESTS),
 }
 
 # Files outside the sample and --all (see FILES): the faults of the catalog
@@ -153,16 +154,18 @@ HEADERS = {
 }
 
 # What the sample draws from, unless --files says otherwise: the plug-in, the
-# reader and writer and the host functions. Not saving: most of its mutants
-# are in what it does when a system call fails (close, write, rename), which
-# no test here can make happen; --all and --files take it in.
-SAMPLE_FILES = [path for path in sorted(FILES) if path != 'acfile/save_file.cpp']
+# reader and writer and the host functions. Not saving and its system calls:
+# most of their mutants are in what they do when a call fails (close, write,
+# rename), which only the fault tests make happen; --all and --files take
+# them in.
+SAVING_FILES = ('acfile/save_file.cpp', 'acfile/file_io.cpp')
+SAMPLE_FILES = [path for path in sorted(FILES) if path not in SAVING_FILES]
 
 # Where the figures are grouped (by the start of the mutated file's path).
 FOLDERS = [('wave/', 'wave/'), ('plugin/', 'plugin/'),
            ('reader and writer', tuple(path for path in FILES if path.startswith('acfile/') and
-                                       path != 'acfile/save_file.cpp')),
-           ('host functions', 'sim/'), ('saving', ('acfile/save_file', 'acfile/stamp')),
+                                       path not in SAVING_FILES)),
+           ('host functions', 'sim/'), ('saving', SAVING_FILES + ('acfile/stamp.cpp',)),
            ('corrugo-host', 'programs/')]
 
 SAMPLE_SIZE = 100
