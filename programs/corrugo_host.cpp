@@ -410,6 +410,19 @@ std::string default_plugin()
 // Refused outputs (run_files.h): a usage error, exit status 2, or -1 to go on.
 int refused(const std::string &why) { return why.empty() ? -1 : usage_error(why); }
 
+// Standard error joined to a file the run reads or runs on takes nothing, not
+// even why the run is refused: that goes to standard output, or nowhere when
+// it is one of them too. An exit status, or -1 to go on.
+int error_refused(const programs::RunFiles &files)
+{
+    const std::string why = programs::standard_error_refusal(files);
+    if (why.empty())
+        return -1;
+    int to = programs::standard_output_refusal(files, false).empty() ? STDOUT_FILENO : open("/dev/null", O_WRONLY);
+    dup2(to, STDERR_FILENO);
+    return usage_error(why);
+}
+
 // Opens the debug file, which outputs_refusal found by its name to be none of
 // the run's files: opened without emptying it, it is checked again by what
 // was opened, so that nothing can come between the check and the use; only
@@ -622,8 +635,12 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     const Closed closed = open_missing_descriptors();
+    // what a usage mistake prints may not go into a file the run runs on
+    int status = error_refused(programs::run_files("", "", default_plugin()));
+    if (status >= 0)
+        return status;
     Options options;
-    int status = parse_options(argc, argv, options);
+    status = parse_options(argc, argv, options);
     if (status > 0)
         return status;
     if (options.plugin.empty())
@@ -636,6 +653,8 @@ int main(int argc, char **argv)
         named.st_ino == out.st_ino)
         options.output = "-";
     const programs::RunFiles files = programs::run_files(options.model, options.output, options.plugin);
+    if (int refusal = error_refused(files); refusal >= 0)
+        return refusal;
     if (status == 0) { /* the help, or the command the wave options build */
         if ((status = refused(programs::standard_output_refusal(files, false))) >= 0)
             return status;

@@ -130,17 +130,29 @@ std::string debug_refusal(const std::string &debug, const RunFile *f)
            (f->role == RUN_MODEL ? "; debug output would overwrite it" : "");
 }
 
+// The file of the run that it reads or runs on that the open descriptor "fd"
+// writes to, or null.
+static const RunFile *joined(const RunFiles &files, int fd)
+{
+    struct stat st;
+    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? read_by_run(files, st) : nullptr;
+}
+
 // Whatever is printed (the model with -o -, the help, the report, a
 // command's puts) would go into the file: refused before anything is.
 std::string standard_output_refusal(const RunFiles &files, bool model_out)
 {
-    struct stat out;
-    const RunFile *f =
-        fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) ? read_by_run(files, out) : nullptr;
+    const RunFile *f = joined(files, STDOUT_FILENO);
     if (!f)
         return "";
     return (model_out ? "-o - writes to standard output, which is " : "standard output is ") +
            std::string(run_file_role(f->role));
+}
+
+std::string standard_error_refusal(const RunFiles &files)
+{
+    const RunFile *f = joined(files, STDERR_FILENO);
+    return f ? "standard error is " + std::string(run_file_role(f->role)) : "";
 }
 
 std::string outputs_refusal(const std::string &output, const std::string &debug, const RunFiles &files)

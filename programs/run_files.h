@@ -79,6 +79,10 @@ std::string debug_refusal(const std::string &debug, const RunFile *f);
 // output. "model_out": the model goes there (-o -).
 std::string standard_output_refusal(const RunFiles &files, bool model_out);
 
+// Why standard error may not be written to, or empty: as standard output,
+// it may write to no file the run reads or runs on.
+std::string standard_error_refusal(const RunFiles &files);
+
 // Why the run may not write where -o "output" and --debug "debug" say (either
 // may be empty), or empty: -o may name the model (it is then saved in
 // place), not a file the program runs on; --debug no file of the run; and

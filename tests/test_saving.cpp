@@ -562,6 +562,16 @@ TEST_F(Saving, NamesAndStreamsARunCannotUseAreRefused)
          "sh -c '\"$0\" \"$@\" >>hard.ac'"},
         {{"-", "-c", WAVE, "--report", "-o", "out.ac"}, "standard output is the model file",
          "sh -c '\"$0\" \"$@\" <tube.ac >>tube.ac'"},
+        // Standard error joined to one: why goes to standard output (here
+        // the test's standard error), before any usage mistake is printed.
+        {{"tube.ac", "-c", WAVE, "-o", "out.ac"}, "standard error is the plug-in file",
+         "sh -c 'exec 3>&2; \"$0\" \"$@\" 2>>bin/corrugo.p >&3'", true},
+        {{"--bogus"}, "standard error is a library corrugo-host has loaded",
+         "sh -c 'exec 3>&2; \"$0\" \"$@\" 2>>bin/libcorrugo_sim.so >&3'", true},
+        {{"--help"}, "standard error is the dialog script beside the plug-in",
+         "sh -c 'exec 3>&2; \"$0\" \"$@\" 2>>bin/corrugo.tcl >&3'", true},
+        {{"tube.ac", "-c", "error oops", "-o", "out.ac"}, "standard error is the model file",
+         "sh -c 'exec 3>&2; \"$0\" \"$@\" 2>>tube.ac >&3'"},
         {{"tube.ac", "--bogus=1"}, "unknown option --bogus"},
         {{"tube.ac", "--tick=4294967296"},
          "--tick takes a whole number from 0 to 4294967295, not \"4294967296\""},
