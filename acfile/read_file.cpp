@@ -87,6 +87,10 @@ bool read_ac_file(const std::string &file, Model &model, AcSource &source, std::
         error = path + ": cannot open: " + std::strerror(errno);
         return false;
     }
+    /* a regular file (named, or standard input redirected from one) waits
+       for a save in place to end (save_file.h); what it is once the lock is
+       ours is what is read and compared */
+    lock_file(fd, F_RDLCK);
     struct stat st;
     if (fstat(fd, &st) != 0) {
         error = path + ": cannot read: " + std::strerror(errno);
@@ -94,15 +98,6 @@ bool read_ac_file(const std::string &file, Model &model, AcSource &source, std::
         return false;
     }
     const bool regular = S_ISREG(st.st_mode);
-    if (regular) { /* named, or standard input redirected from a file */
-        /* what the file is once the lock is ours: what is read and compared */
-        lock_file(fd, F_RDLCK); /* waits for a save in place (save_file.h) */
-        if (fstat(fd, &st) != 0) {
-            error = path + ": cannot read: " + std::strerror(errno);
-            close(fd);
-            return false;
-        }
-    }
     AcSource s;
     if (regular) {
         s.file = standard_input ? "" : file;

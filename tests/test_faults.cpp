@@ -111,13 +111,21 @@ int open(const char *path, int flags, ...)
 ssize_t read(int fd, void *buffer, size_t n)
 {
     static auto real = next<ssize_t (*)(int, void *, size_t)>("read");
-    return fails("read") ? -1 : real(fd, buffer, n);
+    if (fails("read"))
+        return fault.error == SHORT ? real(fd, buffer, std::max<size_t>(1, n / 2))
+               : fault.error == ONE_BYTE ? real(fd, buffer, 1)
+                                         : -1;
+    return real(fd, buffer, n);
 }
 
 ssize_t pread(int fd, void *buffer, size_t n, off_t at)
 {
     static auto real = next<ssize_t (*)(int, void *, size_t, off_t)>("pread");
-    return fails("pread") ? -1 : real(fd, buffer, n, at);
+    if (fails("pread"))
+        return fault.error == SHORT ? real(fd, buffer, std::max<size_t>(1, n / 2), at)
+               : fault.error == ONE_BYTE ? real(fd, buffer, 1, at)
+                                         : -1;
+    return real(fd, buffer, n, at);
 }
 
 ssize_t write(int fd, const void *buffer, size_t n)
@@ -516,13 +524,13 @@ TEST_F(Faults, InPlaceAFullDiskIsFoundBeforeAnythingIsWritten)
     }
 }
 
-// Writes that do only part of their work, as a full pipe or a signal can
-// make them: the rest is written after, and the file is whole.
+// Reads and writes that do only part of their work, as a full pipe or a
+// signal can make them: the rest is done after, and the file is whole.
 TEST_F(Faults, ShortWritesAreFinished)
 {
     std::string big = long_named(model), big_moved = long_named(moved);
     for (Route route : {BY_RENAME, NAMED, IN_PLACE})
-        for (const char *call : {"writev", "sendfile", "write", "pwrite"})
+        for (const char *call : {"writev", "sendfile", "write", "pwrite", "read", "pread"})
             for (int kind : {SHORT, ONE_BYTE})
                 for (int nth = 1; nth < 6; nth++) {
                     std::string error, now;
@@ -880,14 +888,17 @@ TEST_F(Faults, ASaveInterruptedBySignalsWritesTheWholeFile)
 }
 
 // Each call of a read failed in turn: the model, or a message that says why;
-// interrupted reads are made again. A file that cannot be mapped is read.
+// interrupted reads are made again, and short ones finished. A file that
+// cannot be mapped is read.
 TEST_F(Faults, AReadThatFailsSaysWhyAndAnInterruptedOneGoesOn)
 {
     put(path, model);
     std::set<std::string> reached;
     for (acfile::ReadMode mode : {acfile::READ_COPY, acfile::READ_MAP}) {
         for (const char *call : {"open", "fstat", "read", "mmap", "close"}) {
-            for (int error : {EIO, EINTR}) {
+            for (int error : {EIO, EINTR, SHORT}) {
+                if (error == SHORT && std::strcmp(call, "read") != 0)
+                    continue;
                 for (int nth = 1; nth < 10; nth++) {
                     Loaded l;
                     arm(call, nth, error);
