@@ -28,6 +28,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <set>
+#include <algorithm>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -70,7 +72,9 @@ Examples:
 // The command line: what the viewer takes (the model, the plug-in, the
 // selection and the commands), and the rest.
 struct Options : programs::ViewerOptions {
+    std::vector<std::string> models; /* the viewer's model is the first */
     std::string output;
+    bool in_place = false;
     bool tick_given = false;
     uint32_t tick = 0;
     int threads = 0; /* 0: as many as help */
@@ -166,10 +170,11 @@ int act_select(Options &o, const Option &, const std::string &value)
     return -1;
 }
 
-int act_tick(Options &o, const Option &, const std::string &value)
+int act_tick(Options &o, const Option &option, const std::string &value)
 {
     if (!parse_whole(value, &o.tick))
-        return usage_error("--tick takes a whole number from 0 to 4294967295, not \"" + value + "\"");
+        return usage_error(std::string(option.name) + " takes a whole number from 0 to 4294967295, not \"" +
+                           value + "\"");
     o.tick_given = true;
     return -1;
 }
@@ -222,14 +227,19 @@ const Option OTHER_OPTIONS[] = {
     {"-o", "FILE", true, KEEP(output), 0,
      "write the model to FILE after the commands (FILE may be\nMODEL.ac itself; - for standard output); written whole or\n"
      "not at all, and only when every command ran without a\nmessage or Tcl error"},
+    {"-i", nullptr, false, SET(in_place), 0, nullptr},
+    {"--in-place", nullptr, false, SET(in_place), 0,
+     "save each model to its own file, as -o MODEL.ac does (for\none model or several)"},
     {"-c", "TCL", false, ADD(commands), 0, "a Tcl command to run; repeatable, run in order"},
     {"--select", "MODE", false, act_select, 0, "objects (default), surfaces or vertices"},
     {"--in", "NAME", false, ADD(names), 0,
      "limit the selection to the objects named NAME (any depth)\nand, for surfaces and vertices, their descendants;\nrepeatable"},
     {"--plugin", "PATH", true, KEEP(plugin), 0,
      "the plug-in file (default: the corrugo.p of this build or\ninstallation)"},
+    {"--seed", "N", false, act_tick, 0, nullptr},
     {"--tick", "N", false, act_tick, 0,
-     "pin the millisecond tick count the plug-in sees\n(0 to 4294967295), so random offsets are reproducible"},
+     "start the random offsets' draw at N (0 to 4294967295):\nthe millisecond tick count the plug-in sees, pinned, so\n"
+     "random offsets are reproducible"},
     {"--debug", "FILE", true, KEEP(debug), 0,
      "write the host's debug output to FILE (- for standard\nerror); discarded by default"},
     {"--threads", "N", false, act_threads, 0,
@@ -287,12 +297,54 @@ std::string usage()
 
 /* }====== */
 
+// Whether the models given go with the other options, and the run writes
+// something: -1 to go on, else the exit status.
+int check_models(Options &options)
+{
+    const std::vector<std::string> &models = options.models;
+    options.model = models.empty() ? "" : models[0];
+    if (models.empty() && !options.gui)
+        return usage_error("no model file given");
+    if (options.gui)
+        return models.size() > 1 ? usage_error("the viewer opens one model, not " + std::to_string(models.size()))
+               : options.model == "-"
+                   ? usage_error("the viewer reads its model from a file, not from standard input")
+                   : -1;
+    if (std::count(models.begin(), models.end(), "-") > 1)
+        return usage_error("standard input can be read only once");
+    if (options.in_place && !options.output.empty())
+        return usage_error("-i and -o cannot be given together: -i saves each model to its own file");
+    if (models.size() > 1 && !options.output.empty())
+        return usage_error("-o writes one model, not " + std::to_string(models.size()) +
+                           "; -i saves each to its own file");
+    if (options.in_place && std::count(models.begin(), models.end(), "-"))
+        return usage_error("-i saves each model to its own file, and standard input has none; use -o FILE or -o -");
+    if (!options.in_place && options.output.empty() && !options.report)
+        return usage_error("nothing would be written: -o FILE writes the model to FILE, -o - to standard "
+                           "output, -i each model to its own file; --report prints what moved");
+    std::set<std::pair<dev_t, ino_t>> seen; /* a model saved twice would be waved twice */
+    struct stat st;
+    for (const std::string &model : models)
+        if (options.in_place && stat(model.c_str(), &st) == 0 && !seen.insert({st.st_dev, st.st_ino}).second)
+            return usage_error("-i: " + model + " is a model given before (the same file)");
+    return -1;
+}
+
 // Fills "options" from the command line; returns -1 to go on, 0 to print
 // the help or the command and end, else the exit status.
 int parse_options(int argc, char **argv, Options &options)
 {
+    bool options_ended = false; /* after "--", every word is a model */
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
+        if (arg == "--" && !options_ended) {
+            options_ended = true;
+            continue;
+        }
+        if (options_ended) {
+            options.models.push_back(arg);
+            continue;
+        }
         std::string value;
         size_t equals = arg.find('=');
         bool inline_value = arg.rfind("--", 0) == 0 && equals != std::string::npos;
@@ -304,9 +356,7 @@ int parse_options(int argc, char **argv, Options &options)
         if (!option && (inline_value || (arg.size() > 1 && arg[0] == '-')))
             return usage_error("unknown option " + arg);
         if (!option) {
-            if (!options.model.empty())
-                return usage_error("one model file at a time (" + options.model + ", then " + arg + ")");
-            options.model = arg;
+            options.models.push_back(arg);
             continue;
         }
         if (option->value && !inline_value) {
@@ -334,11 +384,7 @@ int parse_options(int argc, char **argv, Options &options)
     } else if (options.print_command) {
         return usage_error("--print-command needs the wave options (--along and the others)");
     }
-    if (options.model.empty() && !options.gui)
-        return usage_error("no model file given");
-    if (options.gui && options.model == "-")
-        return usage_error("the viewer reads its model from a file, not from standard input");
-    return -1;
+    return check_models(options);
 }
 
 // "exit" in a -c command would end the program before the model is written,
@@ -514,17 +560,18 @@ struct Run {
     sim::Plugin plugin;
 };
 
-// Reads the model into the substitute host: an exit status, or -1 to go on.
-int read_model(const Options &options, const programs::RunFiles &files, Run &run)
+// Reads "model" into the substitute host: an exit status, or -1 to go on.
+int read_model(const Options &options, const std::string &model, const programs::RunFiles &files, Run &run)
 {
-    acfile::Model model;
+    acfile::Model read;
     std::string error;
-    if (!acfile::read_ac_file(options.model, model, run.source, error, acfile::READ_MAP, run.threads)) {
+    run.source = acfile::AcSource();
+    if (!acfile::read_ac_file(model, read, run.source, error, acfile::READ_MAP, run.threads)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 2;
     }
-    if (!sim::check_names(model, options.names, error)) {
-        std::fprintf(stderr, "corrugo-host: %s: %s\n", options.model.c_str(), error.c_str());
+    if (!sim::check_names(read, options.names, error)) {
+        std::fprintf(stderr, "corrugo-host: %s: %s\n", model.c_str(), error.c_str());
         return 2;
     }
     /* the model read from standard input, saved back to its file by name */
@@ -534,10 +581,10 @@ int read_model(const Options &options, const programs::RunFiles &files, Run &run
     if (output && output->role == programs::RUN_MODEL)
         acfile::place_source(run.source, options.output);
     // From here on, what runs out of memory cannot be taken back step by step.
-    memory_context = options.model == "-" ? "standard input" : options.model;
+    memory_context = model == "-" ? "standard input" : model;
     std::set_new_handler(out_of_memory);
     Tcl_SetPanicProc(tcl_panic);
-    sim::replace_model(std::move(model));
+    sim::replace_model(std::move(read));
     return -1;
 }
 
@@ -557,9 +604,8 @@ bool run_tcl(const std::vector<std::string> &commands, const int &messages)
     return true;
 }
 
-// Loads the plug-in and runs the commands: an exit status (1 for a message
-// or a Tcl error), or -1 to go on and write.
-int run_commands(const Options &options, const programs::RunFiles &files, const Closed &closed, Run &run)
+// Loads the plug-in, once for every model: an exit status, or -1 to go on.
+int load_plugin(const Options &options, const programs::RunFiles &files, Run &run)
 {
     Tcl_CreateObjCommand(sim::interp(), "exit", exit_command, nullptr, nullptr);
     Tcl_SetExitProc(on_tcl_exit);
@@ -580,7 +626,14 @@ int run_commands(const Options &options, const programs::RunFiles &files, const 
         std::fprintf(stderr, "corrugo-host: cannot load the plug-in: %s\n", error.c_str());
         return 2;
     }
+    return -1;
+}
 
+// Selects and runs the commands on the model read: an exit status (1 for a
+// message or a Tcl error), or -1 to go on and write.
+int run_commands(const Options &options, const std::string &model, const Closed &closed, Run &run)
+{
+    run.messages = 0;
     sim::select_all(sim::model(), sim::selection(), options.mode, options.names);
     programs::Snapshot before;
     if (options.report)
@@ -594,33 +647,60 @@ int run_commands(const Options &options, const programs::RunFiles &files, const 
     for (int type : {TCL_STDOUT, TCL_STDERR})
         if (Tcl_Channel channel = Tcl_GetStdChannel(type))
             Tcl_Flush(channel);
-    sim::set_debug_sink(nullptr);
     if (options.report) {
         FILE *out = options.output == "-" ? stderr : stdout;
+        if (options.models.size() > 1)
+            std::fprintf(out, "model: %s\n", model.c_str());
         programs::report(out, before, programs::snapshot(sim::model()));
         if (printed(0, out, out == stderr ? closed.error : closed.output) != 0)
             return 2;
     }
-    if (run.debug && std::fclose(run.debug.release()) != 0) {
+    if (run.debug && std::fflush(run.debug.get()) != 0) {
         std::fprintf(stderr, "corrugo-host: %s: %s\n", options.debug.c_str(), std::strerror(errno));
         return 2;
     }
     return clean ? -1 : 1;
 }
 
-// Writes the model where -o says, if anywhere: the exit status.
-int write_model(const Options &options, Run &run)
+// Writes the model "model" where -o or -i says, if anywhere: the exit status.
+int write_model(const Options &options, const std::string &model, Run &run)
 {
     std::string error;
     bool written = true;
     if (options.output == "-")
         written = acfile::write_ac_stream(run.model_out, "standard output", sim::model(), run.source, error,
                                           run.threads);
-    else if (!options.output.empty())
-        written = acfile::write_ac_file(options.output, sim::model(), run.source, error, run.threads);
+    else if (!options.output.empty() || options.in_place)
+        written = acfile::write_ac_file(options.in_place ? model : options.output, sim::model(), run.source,
+                                        error, run.threads);
     if (!written)
         std::fprintf(stderr, "%s\n", error.c_str());
     return written ? 0 : 2;
+}
+
+// Runs the commands on each model in turn, the plug-in loaded once; a model
+// that fails is left as it was, and the others are still done. The exit
+// status: the highest of the models'.
+int run_models(const Options &options, const programs::RunFiles &files, const Closed &closed, Run &run)
+{
+    int worst = load_plugin(options, files, run);
+    if (worst >= 0)
+        return worst;
+    worst = 0;
+    for (const std::string &model : options.models) {
+        int status = read_model(options, model, files, run);
+        if (status < 0)
+            status = run_commands(options, model, closed, run);
+        if (status < 0)
+            status = write_model(options, model, run);
+        worst = std::max(worst, status);
+    }
+    sim::set_debug_sink(nullptr);
+    if (run.debug && std::fclose(run.debug.release()) != 0) {
+        std::fprintf(stderr, "corrugo-host: %s: %s\n", options.debug.c_str(), std::strerror(errno));
+        return 2;
+    }
+    return worst;
 }
 
 } // namespace
@@ -636,7 +716,7 @@ int main(int argc, char **argv)
 
     const Closed closed = open_missing_descriptors();
     // what a usage mistake prints may not go into a file the run runs on
-    int status = error_refused(programs::run_files("", "", default_plugin()));
+    int status = error_refused(programs::run_files({}, "", default_plugin()));
     if (status >= 0)
         return status;
     Options options;
@@ -652,7 +732,7 @@ int main(int argc, char **argv)
         !S_ISREG(named.st_mode) && fstat(STDOUT_FILENO, &out) == 0 && named.st_dev == out.st_dev &&
         named.st_ino == out.st_ino)
         options.output = "-";
-    const programs::RunFiles files = programs::run_files(options.model, options.output, options.plugin);
+    const programs::RunFiles files = programs::run_files(options.models, options.output, options.plugin);
     if (int refusal = error_refused(files); refusal >= 0)
         return refusal;
     if (status == 0) { /* the help, or the command the wave options build */
@@ -665,7 +745,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "standard output: cannot write: %s\n", std::strerror(EBADF));
         return 2;
     }
-    if (options.model == "-" && closed.input) {
+    if (closed.input && std::count(options.models.begin(), options.models.end(), "-")) {
         std::fprintf(stderr, "standard input: cannot read: %s\n", std::strerror(EBADF));
         return 2;
     }
@@ -693,8 +773,5 @@ int main(int argc, char **argv)
         return 2;
     }
     run.threads = options.threads ? options.threads : useful_threads();
-    if ((status = read_model(options, files, run)) >= 0 ||
-        (status = run_commands(options, files, closed, run)) >= 0)
-        return status;
-    return write_model(options, run);
+    return run_models(options, files, closed, run);
 }

@@ -44,13 +44,15 @@ static int add_library(struct dl_phdr_info *info, size_t, void *data)
     return 0;
 }
 
-RunFiles run_files(const std::string &model, const std::string &output, const std::string &plugin)
+RunFiles run_files(const std::vector<std::string> &models, const std::string &output, const std::string &plugin)
 {
     RunFiles files;
-    if (model == "-")
-        add_descriptor(files, RUN_MODEL, STDIN_FILENO, true);
-    else if (!model.empty())
-        add_named(files, RUN_MODEL, model);
+    for (const std::string &model : models) {
+        if (model == "-")
+            add_descriptor(files, RUN_MODEL, STDIN_FILENO, true);
+        else
+            add_named(files, RUN_MODEL, model);
+    }
     if (output == "-")
         add_descriptor(files, RUN_OUTPUT_STREAM, STDOUT_FILENO, true);
     else if (!output.empty())

@@ -41,9 +41,9 @@ struct RunFiles {
     std::vector<RunFile> files;
 };
 
-// The files of a run that reads "model" ("-": standard input), writes
+// The files of a run that reads "models" ("-": standard input), writes
 // "output" ("-": standard output; empty: nothing) and loads "plugin".
-RunFiles run_files(const std::string &model, const std::string &output, const std::string &plugin);
+RunFiles run_files(const std::vector<std::string> &models, const std::string &output, const std::string &plugin);
 
 // The first of the run's files, from the role "from" on, that the file "st"
 // is; or null.

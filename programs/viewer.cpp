@@ -548,7 +548,7 @@ int run_viewer(const ViewerOptions &options)
         return 2;
     }
     v.file = failure.empty() ? options.model : "";
-    v.files = run_files("", "", options.plugin);
+    v.files = run_files({}, "", options.plugin);
 
     Tcl_Interp *in = interp();
     if (!start_tk(in))

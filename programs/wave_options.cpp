@@ -25,6 +25,17 @@ bool wave_command(const WaveOptions &o, std::string &command, std::string &error
         error = "--cycles and --per-unit cannot be given together";
     else if (!o.given[W::CYCLES] && !o.given[W::PER_UNIT])
         error = "a wave needs --cycles N (over the selection) or --per-unit N (per model unit)";
+    /* replacing positions by a wave of no amplitude puts every selected
+       vertex on one plane: never unasked */
+    for (int wave : {W::SINE, W::COSINE}) {
+        const int own = wave == W::SINE ? W::SINE_AMPLITUDE : W::COSINE_AMPLITUDE;
+        const std::string &axis = o.value[wave];
+        if (error.empty() && !o.add && o.given[wave] && !axis.empty() && std::strchr("xyz", axis[0]) && !o.given[own] &&
+            !o.given[W::AMPLITUDE])
+            error = std::string(wave == W::SINE ? "--sine " : "--cosine ") + axis +
+                    " without an amplitude would put every selected vertex on one plane: give "
+                    "--amplitude A, or --add to add the wave to the positions";
+    }
     if (!error.empty())
         return false;
     const bool per_unit = o.given[W::PER_UNIT];

@@ -96,10 +96,20 @@ TEST_F(Cli, UsageErrorsExitTwoAndSayWhatWasWrong)
         {{"roof.ac", "--threads", "0"}, "corrugo-host: --threads takes a whole number from 1 to 1024, not \"0\"\n"},
         {{"roof.ac", "--threads=1025"}, "corrugo-host: --threads takes a whole number from 1 to 1024, not \"1025\"\n"},
         {{"roof.ac", "--threads", "two"}, "corrugo-host: --threads takes a whole number from 1 to 1024, not \"two\"\n"},
-        {{"roof.ac", "other.ac"}, "corrugo-host: one model file at a time (roof.ac, then other.ac)\n"},
-        {{"roof.ac", "--in", "chimney"}, "corrugo-host: roof.ac: no object named \"chimney\"\n"},
-        {{"missing.ac"}, "missing.ac: cannot open"},
-        {{"roof.ac", "--plugin", "nowhere/corrugo.p"}, "corrugo-host: cannot load the plug-in: "},
+        {{"roof.ac", "-c", WAVE}, "corrugo-host: nothing would be written: -o FILE writes the model to FILE, -o - "
+                                  "to standard output, -i each model to its own file; --report prints what moved\n"},
+        {{"roof.ac", "other.ac", "-o", "out.ac"}, "corrugo-host: -o writes one model, not 2; -i saves each to its own file\n"},
+        {{"roof.ac", "-i", "-o", "out.ac"},
+         "corrugo-host: -i and -o cannot be given together: -i saves each model to its own file\n"},
+        {{"-", "roof.ac", "-", "--report"}, "corrugo-host: standard input can be read only once\n"},
+        {{"roof.ac", "-", "-i"}, "corrugo-host: -i saves each model to its own file, and standard input has none; "
+                                 "use -o FILE or -o -\n"},
+        {{"roof.ac", "--in-place", "./roof.ac"}, "corrugo-host: -i: ./roof.ac is a model given before (the same file)\n"},
+        {{"--gui", "roof.ac", "roof.ac"}, "corrugo-host: the viewer opens one model, not 2\n"},
+        {{"roof.ac", "--", "-o"}, "corrugo-host: nothing would be written: "},
+        {{"roof.ac", "--in", "chimney", "-o", "out.ac"}, "corrugo-host: roof.ac: no object named \"chimney\"\n"},
+        {{"missing.ac", "-o", "out.ac"}, "missing.ac: cannot open"},
+        {{"roof.ac", "--plugin", "nowhere/corrugo.p", "-i"}, "corrugo-host: cannot load the plug-in: "},
     };
     for (const auto &c : cases) {
         Outcome r = run(c.args);
@@ -163,7 +173,7 @@ TEST_F(Cli, AMessageExitsOneAndWritesNothing)
     EXPECT_FALSE(fs::exists(dir / "after" / "out.ac"));
 
     // what a command printed before, to its last byte
-    r = run({"roof.ac", "-c", "puts -nonewline {before it}", "-c", "ac3d nothing"});
+    r = run({"roof.ac", "-c", "puts -nonewline {before it}", "-c", "ac3d nothing", "-o", "out.ac"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "before it");
 }
@@ -226,7 +236,7 @@ TEST_F(Cli, SelectionModesAndNames)
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(moved("nested.ac", "out.ac"), c.moved) << ::testing::PrintToString(c.args);
     }
-    Outcome r = run({"nested.ac", "--select", "surfaces", "--in", "inner", "-c", wave});
+    Outcome r = run({"nested.ac", "--select", "surfaces", "--in", "inner", "-c", wave, "-o", "out.ac"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Corrugo : no vertices selected\n");
 }
@@ -245,14 +255,14 @@ TEST_F(Cli, APinnedTickMakesRandomOffsetsReproducible)
 TEST_F(Cli, DebugOutputGoesWhereItIsSent)
 {
     example("cushion.ac");
-    Outcome r = run({"cushion.ac", "--debug", "debug.txt", "-c", WAVE});
+    Outcome r = run({"cushion.ac", "--debug", "debug.txt", "-c", WAVE, "-o", "out.ac"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::string debug = after("debug.txt");
     EXPECT_EQ(debug.rfind("Corrugo:\nFrequency axis = x\n", 0), 0u);
     EXPECT_NE(debug.find("\nCorrugo:\nfreqsiz = 2 f = 0 Math = 1 Freq units = false\n"), std::string::npos);
-    r = run({"cushion.ac", "--debug", "-", "-c", WAVE});
+    r = run({"cushion.ac", "--debug", "-", "-c", WAVE, "-o", "out.ac"});
     EXPECT_EQ(r.err, debug);
-    r = run({"cushion.ac", "--debug", "no/such/folder/debug.txt"});
+    r = run({"cushion.ac", "--debug", "no/such/folder/debug.txt", "-o", "out.ac"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "corrugo-host: no/such/folder/debug.txt: No such file or directory\n");
 }
@@ -279,18 +289,18 @@ TEST_F(Cli, ACopyElsewhereIsFoundWithPlugin)
     fs::create_directories(dir / "work" / "plug ins");
     fs::copy_file(CORRUGO_PLUGIN_PATH, dir / "work" / "plug ins" / "corrugo.p");
     std::ofstream(dir / "work" / "plug ins" / "corrugo.tcl") << "proc qorvel_dialog {} {}\n";
-    Outcome r = run({"roof.ac", "--plugin", "plug ins/corrugo.p", "-c", "qorvel_dialog", "-c", WAVE});
+    Outcome r = run({"roof.ac", "--plugin", "plug ins/corrugo.p", "-c", "qorvel_dialog", "-c", WAVE, "-o", "out.ac"});
     EXPECT_EQ(r.status, 0) << r.err;
 
     // By its bare name, in the working folder, its script is found there too.
     fs::copy_file(CORRUGO_PLUGIN_PATH, dir / "work" / "corrugo.p");
     std::ofstream(dir / "work" / "corrugo.tcl") << "proc qorvel_dialog {} {}\n";
-    r = run({"roof.ac", "--plugin", "corrugo.p", "-c", "qorvel_dialog", "-c", WAVE});
+    r = run({"roof.ac", "--plugin", "corrugo.p", "-c", "qorvel_dialog", "-c", WAVE, "-o", "out.ac"});
     EXPECT_EQ(r.status, 0) << r.err;
 
     // A library without the plug-in's entry points is refused.
     fs::copy_file(CORRUGO_SIM_PATH, dir / "work" / "plug ins" / "other.p");
-    r = run({"roof.ac", "--plugin", "plug ins/other.p", "-c", WAVE});
+    r = run({"roof.ac", "--plugin", "plug ins/other.p", "-c", WAVE, "-o", "out.ac"});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("plug ins/other.p: not a plug-in: an entry point AC3DPlugin... is missing"),
               std::string::npos)
@@ -313,7 +323,8 @@ protected:
 
 TEST_F(Named, EachOptionFillsItsWordOfTheCommand)
 {
-    const std::vector<std::string> base = {"--along", "x", "--sine", "y", "--cycles", "5"};
+    /* an amplitude of 0 given, as replacing without one is refused */
+    const std::vector<std::string> base = {"--along", "x", "--sine", "y", "--cycles", "5", "--amplitude", "0"};
     const struct {
         std::vector<std::string> args;
         const char *command;
@@ -336,7 +347,7 @@ TEST_F(Named, EachOptionFillsItsWordOfTheCommand)
         args.insert(args.end(), c.args.begin(), c.args.end());
         EXPECT_EQ(built(args), std::string(c.command) + "\n") << ::testing::PrintToString(c.args);
     }
-    EXPECT_EQ(built({"--along", "y", "--cosine", "x", "--per-unit", "2.5cm"}),
+    EXPECT_EQ(built({"--along", "y", "--cosine", "x", "--per-unit", "2.5cm", "--cosine-amplitude", "0"}),
               "qorvel_go y n x 2.5cm 0 0 0 0 0 0 0 1\n");
 }
 
@@ -358,6 +369,14 @@ TEST_F(Named, OptionsThatDoNotMakeAWaveAreUsageErrors)
         {{"--print-command"}, "--print-command needs the wave options (--along and the others)"},
         {{"--along", "x", "--sine", "y", "--cycles", "5", "--add=yes"}, "option --add takes no value"},
         {{"--along"}, "option --along needs a value"},
+        // Replacing positions by a wave without an amplitude would flatten
+        // the selection onto one plane.
+        {{"--along", "x", "--sine", "y", "--cycles", "5"},
+         "--sine y without an amplitude would put every selected vertex on one plane: give --amplitude A, or "
+         "--add to add the wave to the positions"},
+        {{"--along", "x", "--sine", "y", "--cosine", "z", "--cycles", "5", "--sine-amplitude", "1"},
+         "--cosine z without an amplitude would put every selected vertex on one plane: give --amplitude A, or "
+         "--add to add the wave to the positions"},
     };
     for (const auto &c : cases) {
         std::vector<std::string> args = {"roof.ac", "-o", "out.ac"};
@@ -368,7 +387,7 @@ TEST_F(Named, OptionsThatDoNotMakeAWaveAreUsageErrors)
         EXPECT_FALSE(fs::exists(dir / "after" / "out.ac"));
     }
     // The command's own checks still apply to the words.
-    Outcome r = run({"roof.ac", "--along", "x", "--sine", "x", "--cycles", "1", "-o", "out.ac"});
+    Outcome r = run({"roof.ac", "--along", "x", "--sine", "x", "--cycles", "1", "--amplitude", "1", "-o", "out.ac"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Corrugo : cannot apply frequency and amplitude to same axis\n");
 }
