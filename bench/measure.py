@@ -26,6 +26,7 @@ import json
 import os
 import platform
 import re
+import shutil
 import statistics
 import subprocess
 import sys
@@ -167,6 +168,38 @@ def run_large(build, models):
     return [summary(figures) for figures in runs]
 
 
+MANY = 1000  # small models (examples/roof.ac, 20 KB) in one run, against as many runs
+
+
+def run_many(build, models):
+    """MANY copies of examples/roof.ac saved in place, in one run (-i) and
+    in a run each: the wall seconds of each way. The files of both must be
+    the same to the byte."""
+    folder = os.path.join(models, 'many')
+    roof = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'examples', 'roof.ac')
+    names = [os.path.join(folder, 'm%04d.ac' % i) for i in range(MANY)]
+    host = os.path.join(build, 'corrugo-host')
+
+    def fresh():
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        for name in names:
+            shutil.copyfile(roof, name)
+
+    fresh()
+    together = timed([host, '--seed', '1', '-c', COMMAND, '-i'] + names)[0]
+    saved = [open(name, 'rb').read() for name in names]
+    fresh()
+    start = time.perf_counter()
+    for name in names:
+        subprocess.run([host, '--seed', '1', name, '-c', COMMAND, '-o', name], check=True)
+    each = time.perf_counter() - start
+    if any(open(name, 'rb').read() != bytes_ for name, bytes_ in zip(names, saved)):
+        sys.exit('corrugo-host -i on %d models did not write what a run each writes' % MANY)
+    shutil.rmtree(folder)
+    return together, each
+
+
 def run_phases(build, models, kind):
     """The 1,000,000-vertex job taken apart, as corrugo_phases prints it."""
     out = os.path.join(models, 'out.ac')
@@ -270,6 +303,7 @@ def main():
     programs = run_programs(build, models, repetitions, not no_threads)
     phases = {kind: run_phases(build, models, kind) for kind, _ in KINDS}
     large_figures = run_large(build, models) if large else None
+    many = run_many(build, models)
     t = Table()
 
     # 1. the wave loop against the bare loop (no file involved: one set).
@@ -350,6 +384,10 @@ def main():
               ours[0] / copy[0])
         t.row('   corrugo-host peak memory / file size', '%.0f MiB / %.0f MiB' % (ours[2] / 2 ** 20, size / 2 ** 20),
               'at most 1.5 x', ours[2] / size, 1.5)
+
+    # 6. many small models in one run, against a run each
+    t.row('6. %d small models (roof.ac): one run with -i / a run each' % MANY,
+          '%.2f s / %.2f s' % many, 'at most 0.1 x', many[0] / many[1], 0.1)
 
     t.print()
     print('\nProcessors free at the end: %.2f.' % processors_free())

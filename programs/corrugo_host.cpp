@@ -43,28 +43,32 @@
 
 namespace {
 
-const char USAGE_HEAD[] = R"(Usage: corrugo-host MODEL.ac --along AXIS --sine AXIS --cycles N [options]
-  or:  corrugo-host MODEL.ac -c TCL [options]
+const char USAGE_HEAD[] = R"(Usage: corrugo-host MODEL.ac... --along AXIS --sine AXIS --cycles N [options]
+  or:  corrugo-host MODEL.ac... -c TCL [options]
   or:  corrugo-host --gui [MODEL.ac] [options]
 
-Runs the Corrugo plug-in on an AC3D model: it moves the selected vertices
-along an axis-aligned wave, a sine on one axis and a cosine on another, phased
-by distance along a third. With -o, writes the model: only the lines of
-vertices that moved change, every other byte of the file is kept. MODEL.ac
-may be - for standard input.
+Runs the Corrugo plug-in on AC3D models: it moves the selected vertices along
+an axis-aligned wave, a sine on one axis and a cosine on another, phased by
+distance along a third. With -o, writes the model; with -i, each model to its
+own file: only the lines of vertices that moved change, every other byte of
+the file is kept. A run that would write nothing is refused (--report prints
+what moved). MODEL.ac may be - for standard input; after --, every word is a
+model, even one whose name starts with -.
 )";
 
 const char USAGE_TAIL[] = R"(
 Exit status:
-  0 every command ran cleanly; 1 a command showed a message or raised a Tcl
-  error; 2 a usage error, or a model that cannot be read or written.
+  0 every command ran cleanly on every model; 1 a command showed a message or
+  raised a Tcl error; 2 a usage error, or a model that cannot be read or
+  written. With several models, the highest of theirs.
 
 Examples:
   corrugo-host roof.ac --along x --sine y --cycles 5 --amplitude 0.15 -o out.ac
   corrugo-host tube.ac --select vertices --along z --sine x --cosine y \
       --per-unit 1 --amplitude 0.3 --add -o tube.ac
-  corrugo-host fence.ac --in left --in right --tick 42 --along y --sine x \
+  corrugo-host fence.ac --in left --in right --seed 42 --along y --sine x \
       --cycles 2 --amplitude 0.2 --sine-offset random -o fence-waved.ac
+  corrugo-host -i --along x --sine y --cycles 3 --amplitude 0.1 *.ac
   corrugo-host roof.ac -c 'qorvel_go x y n 3 0.2 0 0 0 0 0 0 0' -o out.ac
   cat roof.ac | corrugo-host - --along x --sine y --cycles 5 --amplitude 0.1 -o -
 )";

@@ -36,7 +36,7 @@ script_name=package
 . scripts/quietly.sh
 
 scripts/need-packages.sh cmake ninja-build g++ pkg-config tcl8.6-dev tk8.6-dev libgtest-dev \
-    help2man dpkg-dev file g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 \
+    dpkg-dev file g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 \
     strip-nondeterminism tar gzip
 
 mkdir -p "$out"
@@ -84,8 +84,6 @@ pack() {
     if [ ! -f "$dir/CMakeCache.txt" ]; then
         quietly cmake -S . -B "$dir" "$@"
     fi
-    # made again, dated SOURCE_DATE_EPOCH (help2man reads it)
-    rm -f "$dir/corrugo-host.1"
     quietly cmake --build "$dir" -j2
     quietly cpack --config "$dir/CPackConfig.cmake" -B "$work"
     for file in "$work"/*.zip "$work"/*.tar.gz "$work"/*.deb; do
