@@ -63,12 +63,13 @@ static void on_bus_error(int signal_number, siginfo_t *info, void *)
     for (Guard &g : guards) {
         if (g.used && at >= g.begin && at < g.begin + g.length) {
             remove_pending_temporary();
+            put_error("corrugo-host: ");
             put_error(g.message, g.message_length);
             size_t written = stream_written ? *stream_written : 0;
             if (written == 0) {
                 put_error(NOTHING_WRITTEN);
                 put_error("\n");
-                _exit(2);
+                _exit(3); /* a model that could not be read */
             }
             char digits[24], *d = digits + sizeof digits;
             do
@@ -79,7 +80,7 @@ static void on_bus_error(int signal_number, siginfo_t *info, void *)
             put_error(d, size_t(digits + sizeof digits - d));
             put_error(WRITTEN_INCOMPLETE);
             put_error("\n");
-            _exit(2);
+            _exit(3); /* a model that could not be read */
         }
     }
     /* not in a mapped file: the fault it would have been */

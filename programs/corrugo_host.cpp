@@ -59,8 +59,9 @@ model, even one whose name starts with -.
 const char USAGE_TAIL[] = R"(
 Exit status:
   0 every command ran cleanly on every model; 1 a command showed a message or
-  raised a Tcl error; 2 a usage error, or a model that cannot be read or
-  written. With several models, the highest of theirs.
+  raised a Tcl error (that model is not written); 2 a mistake in the command
+  line (nothing is read or written); 3 a model, the plug-in or a stream that
+  could not be read or written. With several models, the highest of theirs.
 
 Examples:
   corrugo-host roof.ac --along x --sine y --cycles 5 --amplitude 0.15 -o out.ac
@@ -92,10 +93,24 @@ struct Options : programs::ViewerOptions {
     bool help = false;
 };
 
+// The exit statuses: a command that showed a message or raised a Tcl error
+// (the model is not written), a mistake in the command line, and a model, a
+// plug-in or a stream that could not be read or written.
+const int REFUSED = 1, USAGE = 2, FAILED = 3;
+
+// Every message starts with the program's name, as GNU tools' do.
+void say(const std::string &message) { std::fprintf(stderr, "corrugo-host: %s\n", message.c_str()); }
+
 int usage_error(const std::string &message)
 {
-    std::fprintf(stderr, "corrugo-host: %s\n(see corrugo-host --help)\n", message.c_str());
-    return 2;
+    say(message + "\n(see corrugo-host --help)");
+    return USAGE;
+}
+
+int failed(const std::string &message)
+{
+    say(message);
+    return FAILED;
 }
 
 // A whole number from 0 to 4294967295, in decimal digits.
@@ -405,7 +420,7 @@ int exit_command(ClientData, Tcl_Interp *interp, int, Tcl_Obj *const[])
 // Anything else that ends the interpreter ends the run as a failure.
 void on_tcl_exit(ClientData status)
 {
-    std::fprintf(stderr, "corrugo-host: the Tcl interpreter exited; nothing was written\n");
+    say("the Tcl interpreter exited; nothing was written");
     acfile::remove_pending_temporary();
     int code = (int)(intptr_t)status;
     _exit(code != 0 ? code : 1);
@@ -419,12 +434,12 @@ void tcl_panic(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    std::fprintf(stderr, "%s: ", memory_context.c_str());
+    std::fprintf(stderr, "corrugo-host: %s: ", memory_context.c_str());
     std::vfprintf(stderr, format, args);
     std::fprintf(stderr, "; nothing was written\n");
     va_end(args);
     acfile::remove_pending_temporary();
-    _exit(2);
+    _exit(FAILED);
 }
 
 void out_of_memory() { tcl_panic("not enough memory"); }
@@ -476,21 +491,23 @@ int error_refused(const programs::RunFiles &files)
 // Opens the debug file, which outputs_refusal found by its name to be none of
 // the run's files: opened without emptying it, it is checked again by what
 // was opened, so that nothing can come between the check and the use; only
-// then emptied. Null (exit status 2) when refused or failed, having said why.
-FILE *open_debug(const std::string &debug, const programs::RunFiles &files)
+// then emptied. An exit status when refused or failed, having said why, or
+// -1 with "file" open.
+int open_debug(const std::string &debug, const programs::RunFiles &files, FILE *&file)
 {
     int fd = open(debug.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
     struct stat st;
     bool looked = fd >= 0 && fstat(fd, &st) == 0;
     std::string refusal = looked ? programs::debug_refusal(debug, programs::run_file_of(files, st)) : "";
-    FILE *file = nullptr;
+    file = nullptr;
+    int status = -1;
     if (!refusal.empty())
-        usage_error(refusal);
+        status = usage_error(refusal);
     else if (!looked || (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) || !(file = fdopen(fd, "w")))
-        std::fprintf(stderr, "corrugo-host: %s: %s\n", debug.c_str(), std::strerror(errno));
+        status = failed(debug + ": " + std::strerror(errno));
     if (!file && fd >= 0)
         close(fd);
-    return file;
+    return status;
 }
 
 /* }====== */
@@ -524,7 +541,7 @@ bool print_version(const std::string &path)
     void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     void *about = handle ? dlsym(handle, "AC3DPluginAbout") : nullptr;
     if (!about) {
-        std::fprintf(stderr, "corrugo-host: cannot load the plug-in: %s\n", dlerror());
+        say(std::string("cannot load the plug-in: ") + dlerror());
         return false;
     }
     std::printf("%s\n", reinterpret_cast<const char *(*)(void)>(about)());
@@ -533,10 +550,10 @@ bool print_version(const std::string &path)
 
 // Whether the text printed to "stream" went out whole: a failed write or
 // close (a full disk, a closed pipe, a stream the program was started
-// without) is a message and status 2, as coreutils' close_stdout makes it.
+// without) is a message and status FAILED, as coreutils' close_stdout makes it.
 // "ending": nothing more is printed, and standard output is closed (its
 // number is taken by no file the run opens later). The exit status
-// "status", or 2.
+// "status", or FAILED.
 int printed(int status, FILE *stream, bool closed, bool ending = false)
 {
     const char *name = stream == stdout ? "standard output" : "standard error";
@@ -549,8 +566,7 @@ int printed(int status, FILE *stream, bool closed, bool ending = false)
         error = errno;
     if (error == 0)
         return status;
-    std::fprintf(stderr, "%s: cannot write: %s\n", name, std::strerror(error));
-    return 2;
+    return failed(std::string(name) + ": cannot write: " + std::strerror(error));
 }
 
 // What a run of the commands left: the model, and what the run's own
@@ -570,13 +586,11 @@ int read_model(const Options &options, const std::string &model, const programs:
     acfile::Model read;
     std::string error;
     run.source = acfile::AcSource();
-    if (!acfile::read_ac_file(model, read, run.source, error, acfile::READ_MAP, run.threads)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 2;
-    }
+    if (!acfile::read_ac_file(model, read, run.source, error, acfile::READ_MAP, run.threads))
+        return failed(error);
     if (!sim::check_names(read, options.names, error)) {
-        std::fprintf(stderr, "corrugo-host: %s: %s\n", model.c_str(), error.c_str());
-        return 2;
+        say(model + ": " + error);
+        return USAGE;
     }
     /* the model read from standard input, saved back to its file by name */
     const programs::RunFile *output = options.output.empty() || options.output == "-"
@@ -599,7 +613,7 @@ bool run_tcl(const std::vector<std::string> &commands, const int &messages)
     Tcl_Interp *interp = sim::interp();
     for (const std::string &command : commands) {
         if (Tcl_EvalEx(interp, command.c_str(), (int)command.size(), TCL_EVAL_GLOBAL) != TCL_OK) {
-            std::fprintf(stderr, "corrugo-host: -c %s: %s\n", command.c_str(), Tcl_GetStringResult(interp));
+            say("-c " + command + ": " + Tcl_GetStringResult(interp));
             return false;
         }
         if (messages > 0)
@@ -614,22 +628,22 @@ int load_plugin(const Options &options, const programs::RunFiles &files, Run &ru
     Tcl_CreateObjCommand(sim::interp(), "exit", exit_command, nullptr, nullptr);
     Tcl_SetExitProc(on_tcl_exit);
     if (!options.debug.empty() && options.debug != "-") {
-        run.debug.reset(open_debug(options.debug, files));
-        if (!run.debug)
-            return 2;
+        FILE *debug;
+        int status = open_debug(options.debug, files, debug);
+        run.debug.reset(debug);
+        if (status >= 0)
+            return status;
     }
     if (FILE *debug = options.debug == "-" ? stderr : run.debug.get())
         sim::set_debug_sink([debug](const std::string &text) { std::fwrite(text.data(), 1, text.size(), debug); });
     int &messages = run.messages;
     sim::set_message_sink([&messages](const std::string &text) {
-        std::fprintf(stderr, "%s\n", text.c_str());
+        say(text);
         messages++;
     });
     std::string error;
-    if (!sim::load_plugin(options.plugin, run.plugin, error)) {
-        std::fprintf(stderr, "corrugo-host: cannot load the plug-in: %s\n", error.c_str());
-        return 2;
-    }
+    if (!sim::load_plugin(options.plugin, run.plugin, error))
+        return failed("cannot load the plug-in: " + error);
     return -1;
 }
 
@@ -656,14 +670,12 @@ int run_commands(const Options &options, const std::string &model, const Closed 
         if (options.models.size() > 1)
             std::fprintf(out, "model: %s\n", model.c_str());
         programs::report(out, before, programs::snapshot(sim::model()));
-        if (printed(0, out, out == stderr ? closed.error : closed.output) != 0)
-            return 2;
+        if (int status = printed(0, out, out == stderr ? closed.error : closed.output); status != 0)
+            return status;
     }
-    if (run.debug && std::fflush(run.debug.get()) != 0) {
-        std::fprintf(stderr, "corrugo-host: %s: %s\n", options.debug.c_str(), std::strerror(errno));
-        return 2;
-    }
-    return clean ? -1 : 1;
+    if (run.debug && std::fflush(run.debug.get()) != 0)
+        return failed(options.debug + ": " + std::strerror(errno));
+    return clean ? -1 : REFUSED;
 }
 
 // Writes the model "model" where -o or -i says, if anywhere: the exit status.
@@ -677,9 +689,7 @@ int write_model(const Options &options, const std::string &model, Run &run)
     else if (!options.output.empty() || options.in_place)
         written = acfile::write_ac_file(options.in_place ? model : options.output, sim::model(), run.source,
                                         error, run.threads);
-    if (!written)
-        std::fprintf(stderr, "%s\n", error.c_str());
-    return written ? 0 : 2;
+    return written ? 0 : failed(error);
 }
 
 // Runs the commands on each model in turn, the plug-in loaded once; a model
@@ -700,10 +710,8 @@ int run_models(const Options &options, const programs::RunFiles &files, const Cl
         worst = std::max(worst, status);
     }
     sim::set_debug_sink(nullptr);
-    if (run.debug && std::fclose(run.debug.release()) != 0) {
-        std::fprintf(stderr, "corrugo-host: %s: %s\n", options.debug.c_str(), std::strerror(errno));
-        return 2;
-    }
+    if (run.debug && std::fclose(run.debug.release()) != 0)
+        return failed(options.debug + ": " + std::strerror(errno));
     return worst;
 }
 
@@ -746,17 +754,15 @@ int main(int argc, char **argv)
         return printed(0, stdout, closed.output, true);
     }
     if (options.output == "-" && closed.output) {
-        std::fprintf(stderr, "standard output: cannot write: %s\n", std::strerror(EBADF));
-        return 2;
+        return failed(std::string("standard output: cannot write: ") + std::strerror(EBADF));
     }
     if (closed.input && std::count(options.models.begin(), options.models.end(), "-")) {
-        std::fprintf(stderr, "standard input: cannot read: %s\n", std::strerror(EBADF));
-        return 2;
+        return failed(std::string("standard input: cannot read: ") + std::strerror(EBADF));
     }
     if (options.version)
         return (status = refused(programs::standard_output_refusal(files, false))) >= 0
                    ? status
-                   : printed(print_version(options.plugin) ? 0 : 2, stdout, closed.output, true);
+                   : printed(print_version(options.plugin) ? 0 : FAILED, stdout, closed.output, true);
     if ((status = refused(programs::outputs_refusal(options.output, options.debug, files))) >= 0)
         return status;
     if (options.tick_given)
@@ -773,8 +779,7 @@ int main(int argc, char **argv)
     Run run;
     if (options.output == "-" && ((run.model_out = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3)) < 0 ||
                                   dup2(STDERR_FILENO, STDOUT_FILENO) < 0)) {
-        std::fprintf(stderr, "standard output: cannot write: %s\n", std::strerror(errno));
-        return 2;
+        return failed(std::string("standard output: cannot write: ") + std::strerror(errno));
     }
     run.threads = options.threads ? options.threads : useful_threads();
     return run_models(options, files, closed, run);

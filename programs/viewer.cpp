@@ -563,7 +563,7 @@ int run_viewer(const ViewerOptions &options)
     replace_model(std::move(first));
     select_all(model(), selection(), options.mode, options.names);
     set_message_sink([](const std::string &text) {
-        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fprintf(stderr, "corrugo-host: %s\n", text.c_str());
         call_script("::viewer::Message", &text);
     });
     set_refresh_hook([] { call_script("::viewer::Schedule"); });

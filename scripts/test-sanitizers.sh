@@ -173,7 +173,7 @@ run_host() { # program prefix..., then model and mode
         return 1
     fi
     [ $status -eq 0 ] && return 0
-    [ $status -eq 1 ] && [ "$(cat "$scratch/host.err")" = "Corrugo : no vertices selected" ] && return 0
+    [ $status -eq 1 ] && [ "$(cat "$scratch/host.err")" = "corrugo-host: Corrugo : no vertices selected" ] && return 0
     echo "exit status $status"
     cat "$scratch/host.err"
     return 1

@@ -85,6 +85,7 @@ TEST_F(Cli, UsageErrorsExitTwoAndSayWhatWasWrong)
     const struct {
         std::vector<std::string> args;
         const char *says;
+        int status = 2; /* a mistake in the command line; 3: a file that cannot be read */
     } cases[] = {
         {{}, "corrugo-host: no model file given\n"},
         {{"roof.ac", "--bogus"}, "corrugo-host: unknown option --bogus\n"},
@@ -108,12 +109,12 @@ TEST_F(Cli, UsageErrorsExitTwoAndSayWhatWasWrong)
         {{"--gui", "roof.ac", "roof.ac"}, "corrugo-host: the viewer opens one model, not 2\n"},
         {{"roof.ac", "--", "-o"}, "corrugo-host: nothing would be written: "},
         {{"roof.ac", "--in", "chimney", "-o", "out.ac"}, "corrugo-host: roof.ac: no object named \"chimney\"\n"},
-        {{"missing.ac", "-o", "out.ac"}, "missing.ac: cannot open"},
-        {{"roof.ac", "--plugin", "nowhere/corrugo.p", "-i"}, "corrugo-host: cannot load the plug-in: "},
+        {{"missing.ac", "-o", "out.ac"}, "corrugo-host: missing.ac: cannot open", 3},
+        {{"roof.ac", "--plugin", "nowhere/corrugo.p", "-i"}, "corrugo-host: cannot load the plug-in: ", 3},
     };
     for (const auto &c : cases) {
         Outcome r = run(c.args);
-        EXPECT_EQ(r.status, 2) << c.says;
+        EXPECT_EQ(r.status, c.status) << c.says;
         EXPECT_EQ(r.err.rfind(c.says, 0), 0u) << r.err;
     }
 }
@@ -163,7 +164,7 @@ TEST_F(Cli, AMessageExitsOneAndWritesNothing)
     example("roof.ac");
     Outcome r = run({"roof.ac", "-c", "qorvel_go x x n 3 0.2 0 0 0 0 0 0 0", "-c", WAVE, "-o", "out.ac"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Corrugo : cannot apply frequency and amplitude to same axis\n");
+    EXPECT_EQ(r.err, "corrugo-host: Corrugo : cannot apply frequency and amplitude to same axis\n");
     EXPECT_FALSE(fs::exists(dir / "after" / "out.ac"));
 
     r = run({"roof.ac", "--in", "roof panel", "--select", "surfaces", "-c", "ac3d nothing", "-o", "out.ac"});
@@ -184,23 +185,23 @@ TEST_F(Cli, ABrokenModelExitsTwoNamingItsLineAndWritesNothing)
         std::string text;
         const char *says;
     } cases[] = {
-        {"", "model.ac:1: expected the AC3D header (such as AC3Db), found end of file\n"},
+        {"", "corrugo-host: model.ac:1: expected the AC3D header (such as AC3Db), found end of file\n"},
         {std::string("\x7f" "ELF\x02\x01\x01") + std::string(3, '\0'),
-         "model.ac:1: expected the AC3D header (such as AC3Db), found "
+         "corrugo-host: model.ac:1: expected the AC3D header (such as AC3Db), found "
          "\"\\x7fELF\\x02\\x01\\x01\\x00\\x00\\x00\"\n"},
         {"AC3Db\nOBJECT poly\nnumvert 3\n0 0 0\n",
-         "model.ac:3: expected 3 vertex lines, found end of file after 1\n"},
+         "corrugo-host: model.ac:3: expected 3 vertex lines, found end of file after 1\n"},
         {std::string("AC3Db\nOBJECT poly\nnumvert 1\n0 0") + '\0' + "0\nkids 0\n",
-         "model.ac:4: expected 3 numbers for a vertex, found \"0 0\\x000\"\n"},
+         "corrugo-host: model.ac:4: expected 3 numbers for a vertex, found \"0 0\\x000\"\n"},
         {"AC3Db\nOBJECT poly\nnumvert 1\n1e39 0 0\nkids 0\n",
-         "model.ac:4: expected 3 numbers for a vertex within a float's range, found \"1e39 0 0\"\n"},
+         "corrugo-host: model.ac:4: expected 3 numbers for a vertex within a float's range, found \"1e39 0 0\"\n"},
         {"AC3Db\nOBJECT poly\nnumvert 2\n1.0 abc 2.0\n0 0 0\nkids 0\n",
-         "model.ac:4: expected 3 numbers for a vertex, found \"1.0 abc 2.0\"\n"},
+         "corrugo-host: model.ac:4: expected 3 numbers for a vertex, found \"1.0 abc 2.0\"\n"},
     };
     for (const auto &c : cases) {
         put("model.ac", c.text);
         Outcome r = run({"model.ac", "-c", TUBE, "-o", "model.ac"});
-        EXPECT_EQ(r.status, 2) << c.says;
+        EXPECT_EQ(r.status, 3) << c.says;
         EXPECT_EQ(r.err, c.says);
         EXPECT_EQ(left(), std::vector<std::string>{"model.ac"});
         EXPECT_TRUE(kept("model.ac", c.text));
@@ -208,8 +209,8 @@ TEST_F(Cli, ABrokenModelExitsTwoNamingItsLineAndWritesNothing)
     fs::remove(dir / "work" / "model.ac");
     fs::create_directories(dir / "work" / "model.ac");
     Outcome r = run({"model.ac", "-o", "out.ac"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "model.ac: cannot read: Is a directory\n");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "corrugo-host: model.ac: cannot read: Is a directory\n");
 }
 
 TEST_F(Cli, SelectionModesAndNames)
@@ -238,7 +239,7 @@ TEST_F(Cli, SelectionModesAndNames)
     }
     Outcome r = run({"nested.ac", "--select", "surfaces", "--in", "inner", "-c", wave, "-o", "out.ac"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Corrugo : no vertices selected\n");
+    EXPECT_EQ(r.err, "corrugo-host: Corrugo : no vertices selected\n");
 }
 
 TEST_F(Cli, APinnedTickMakesRandomOffsetsReproducible)
@@ -271,8 +272,8 @@ TEST_F(Cli, SeveralModelsEachAsARunOfItsOwn)
     const std::string broken = "AC3Db\nOBJECT poly\nnumvert 1\n0 0\nkids 0\n";
     put("-broken.ac", broken);
     Outcome r = run({"--seed", "7", "-c", wave, "-i", models[0], models[1], "--", "-broken.ac", models[2], models[3]});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "-broken.ac:4: expected 3 numbers for a vertex, found \"0 0\"\n");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "corrugo-host: -broken.ac:4: expected 3 numbers for a vertex, found \"0 0\"\n");
     for (size_t i = 0; i < models.size(); i++)
         EXPECT_TRUE(after(models[i].c_str()) == alone[i]) << models[i];
     EXPECT_TRUE(kept("-broken.ac", broken));
@@ -282,7 +283,7 @@ TEST_F(Cli, SeveralModelsEachAsARunOfItsOwn)
     const std::string roof = after("roof.ac");
     r = run({"-i", "empty.ac", "roof.ac", "-c", "qorvel_go x y n 1 1 0 0 0 0 0 0 0"});
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_EQ(r.err, "Corrugo : no vertices selected\n");
+    EXPECT_EQ(r.err, "corrugo-host: Corrugo : no vertices selected\n");
     EXPECT_TRUE(kept("empty.ac", "AC3Db\nOBJECT world\nkids 0\n"));
     EXPECT_NE(after("roof.ac"), roof);
     put("flat.ac", "AC3Db\nOBJECT poly\nnumvert 2\n0 0 0\n0 0 0\nkids 0\n");
@@ -305,7 +306,7 @@ TEST_F(Cli, DebugOutputGoesWhereItIsSent)
     r = run({"cushion.ac", "--debug", "-", "-c", WAVE, "-o", "out.ac"});
     EXPECT_EQ(r.err, debug);
     r = run({"cushion.ac", "--debug", "no/such/folder/debug.txt", "-o", "out.ac"});
-    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, "corrugo-host: no/such/folder/debug.txt: No such file or directory\n");
 }
 
@@ -343,7 +344,7 @@ TEST_F(Cli, ACopyElsewhereIsFoundWithPlugin)
     // A library without the plug-in's entry points is refused.
     fs::copy_file(CORRUGO_SIM_PATH, dir / "work" / "plug ins" / "other.p");
     r = run({"roof.ac", "--plugin", "plug ins/other.p", "-c", WAVE, "-o", "out.ac"});
-    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.err.find("plug ins/other.p: not a plug-in: an entry point AC3DPlugin... is missing"),
               std::string::npos)
         << r.err;
@@ -431,7 +432,7 @@ TEST_F(Named, OptionsThatDoNotMakeAWaveAreUsageErrors)
     // The command's own checks still apply to the words.
     Outcome r = run({"roof.ac", "--along", "x", "--sine", "x", "--cycles", "1", "--amplitude", "1", "-o", "out.ac"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Corrugo : cannot apply frequency and amplitude to same axis\n");
+    EXPECT_EQ(r.err, "corrugo-host: Corrugo : cannot apply frequency and amplitude to same axis\n");
 }
 
 TEST_F(Named, TheNamedFormWritesTheBytesOfThePositionalOne)
@@ -486,7 +487,7 @@ TEST_F(Limits, NoVerticesInAnySelectionModeIsAMessageAndNothingIsWritten)
     for (const char *mode : {"objects", "surfaces", "vertices"}) {
         Outcome r = run({"empty.ac", "--select", mode, "-c", TUBE, "-o", "out.ac"});
         EXPECT_EQ(r.status, 1) << mode;
-        EXPECT_EQ(r.err, "Corrugo : no vertices selected\n");
+        EXPECT_EQ(r.err, "corrugo-host: Corrugo : no vertices selected\n");
         EXPECT_EQ(left(), std::vector<std::string>{"empty.ac"});
     }
 }
@@ -669,7 +670,7 @@ TEST_F(Cli, OneThreadOrTwoGiveTheSameBytesAndTheSameMessages)
         Outcome one = run({"model.ac", "--threads", "1", "-c", WAVE, "-o", "one.ac"});
         Outcome two = run({"model.ac", "--threads=2", "-c", WAVE, "-o", "two.ac"});
         Outcome chosen = run({"model.ac", "-c", WAVE, "-o", "chosen.ac"});
-        EXPECT_EQ(one.status, std::string(f.name) == "whole" ? 0 : 2) << f.name << one.err;
+        EXPECT_EQ(one.status, std::string(f.name) == "whole" ? 0 : 3) << f.name << one.err;
         for (const Outcome *o : {&two, &chosen}) {
             EXPECT_EQ(o->status, one.status) << f.name;
             EXPECT_EQ(o->err, one.err) << f.name;
@@ -735,8 +736,8 @@ TEST_F(Cli, StandardInputAndOutputCarryTheModel)
         r = run({"roof.ac", "-c", WAVE, "-o", "-"}, c.setup, std::string("sh -c '\"$0\" \"$@\" >") + c.file + "'",
                 c.mounts);
         const std::string cut = after(c.file);
-        EXPECT_EQ(r.status, 2) << c.why;
-        EXPECT_EQ(r.err, std::string("standard output: cannot write: ") + c.why + " after " +
+        EXPECT_EQ(r.status, 3) << c.why;
+        EXPECT_EQ(r.err, std::string("corrugo-host: standard output: cannot write: ") + c.why + " after " +
                              std::to_string(cut.size()) + " bytes; the model written is incomplete\n");
         EXPECT_TRUE(cut.size() > 0 && cut.size() < waved.size() && waved.compare(0, cut.size(), cut) == 0) << c.why;
         fs::remove_all(dir / "work" / "cut.ac");
@@ -744,9 +745,9 @@ TEST_F(Cli, StandardInputAndOutputCarryTheModel)
     }
     put("broken.ac", "AC3Db\nOBJECT poly\nnumvert 1\n1 x 0\nkids 0\n");
     r = run({"-", "-o", "-"}, "", from_file("broken.ac"));
-    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "standard input:4: expected 3 numbers for a vertex, found \"1 x 0\"\n");
+    EXPECT_EQ(r.err, "corrugo-host: standard input:4: expected 3 numbers for a vertex, found \"1 x 0\"\n");
     r = run({"--gui", "-"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "corrugo-host: the viewer reads its model from a file, not from standard "
@@ -759,7 +760,7 @@ TEST_F(Cli, VersionNamesTheProgramAndThePlugin)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "corrugo-host 1.0.0\nCorrugo - version 1.00 - the Corrugo developers\n");
     r = run({"--version", "--plugin", "nowhere.p"});
-    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err.rfind("corrugo-host: cannot load the plug-in: nowhere.p", 0), 0u) << r.err;
 }
 

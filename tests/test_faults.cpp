@@ -716,8 +716,8 @@ TEST_F(Faults, AFileAnotherProgramChangesIsNeverWrittenOver)
                 std::printf("%d", l.source.bytes()[big.size() - 1]);
             std::exit(0);
         },
-        ::testing::ExitedWithCode(2),
-        "^" + path + ": changed by another program while corrugo-host ran; standard output: 37 "
+        ::testing::ExitedWithCode(3),
+        "^corrugo-host: " + path + ": changed by another program while corrugo-host ran; standard output: 37 "
         "bytes were written before this was noticed; the model written is incomplete\n$");
     // and a file read that cannot be looked at again says why
     for (int nth : {1, 2}) {
@@ -739,7 +739,7 @@ TEST_F(Faults, AFileAnotherProgramChangesIsNeverWrittenOver)
             acfile::read_ac_file(path, l.model, l.source, l.error, acfile::READ_MAP);
             std::exit(0);
         },
-        ::testing::ExitedWithCode(2), "^" + path + ": changed by another program while corrugo-host ran; nothing was written\n$");
+        ::testing::ExitedWithCode(3), "^corrugo-host: " + path + ": changed by another program while corrugo-host ran; nothing was written\n$");
     // A file mapped after another that is gone again is still watched over.
     const std::string first = dir + "/first.ac";
     put(first, big);
@@ -755,7 +755,7 @@ TEST_F(Faults, AFileAnotherProgramChangesIsNeverWrittenOver)
                 std::printf("%d", l.source.bytes()[big.size() - 1]);
             std::exit(0);
         },
-        ::testing::ExitedWithCode(2), "^" + path + ": changed by another program");
+        ::testing::ExitedWithCode(3), "^corrugo-host: " + path + ": changed by another program");
     // A SIGBUS that is no fault of a mapped page ends the process as it would.
     EXPECT_EXIT(
         {

@@ -71,13 +71,13 @@ TEST_F(Saving, AnOutputThatCannotBeCreatedExitsTwoAndLeavesEveryFileAsItWas)
     const struct {
         const char *output, *says;
     } cases[] = {
-        {"no/such/folder/out.ac", "no/such/folder/out.ac: cannot write: No such file or directory\n"},
-        {"folder", "folder: cannot write: Is a directory\n"},
-        {"pipe", "pipe: cannot write: not a regular file\n"},
+        {"no/such/folder/out.ac", "corrugo-host: no/such/folder/out.ac: cannot write: No such file or directory\n"},
+        {"folder", "corrugo-host: folder: cannot write: Is a directory\n"},
+        {"pipe", "corrugo-host: pipe: cannot write: not a regular file\n"},
     };
     for (const auto &c : cases) {
         Outcome r = run({"tube.ac", "-c", WAVE, "-o", c.output});
-        EXPECT_EQ(r.status, 2) << c.output;
+        EXPECT_EQ(r.status, 3) << c.output;
         EXPECT_EQ(r.err, c.says);
         EXPECT_EQ(left(), (std::vector<std::string>{"folder", "pipe", "tube.ac"})) << c.output;
         EXPECT_EQ(fs::status(dir / "work" / "pipe").type(), fs::file_type::fifo) << c.output;
@@ -101,16 +101,16 @@ TEST_F(Saving, AWriteTheSystemRefusesKeepsTheModelAndLeavesNothing)
         const char *says;
     } cases[] = {
         {"a file size limit", "tube.ac", "trap '' XFSZ; ulimit -f 20", false, false,
-         "tube.ac: cannot write: File too large\n"},
+         "corrugo-host: tube.ac: cannot write: File too large\n"},
         {"a file size limit and its signal", "tube.ac", "trap - XFSZ; ulimit -f 20", false, false,
-         "tube.ac: cannot write: File too large\n"},
+         "corrugo-host: tube.ac: cannot write: File too large\n"},
         {"a full disk", "full/tube.ac",
          "mkdir full && mount -t tmpfs -o size=64k tmpfs full && cp tube.ac full/ || exit 97", true,
-         false, "full/tube.ac: cannot write: No space left on device\n"},
+         false, "corrugo-host: full/tube.ac: cannot write: No space left on device\n"},
         {"a read-only file system", "tube.ac", "mount --bind -o ro . . && cd \"$PWD\" || exit 97",
-         true, false, "tube.ac: cannot write: Read-only file system\n"},
+         true, false, "corrugo-host: tube.ac: cannot write: Read-only file system\n"},
         {"a folder without write permission", "tube.ac", "chmod 0555 .", false, true,
-         "tube.ac: cannot write: Permission denied\n"},
+         "corrugo-host: tube.ac: cannot write: Permission denied\n"},
     };
     for (const auto &c : cases) {
         if (c.mounts && !can_mount()) {
@@ -120,7 +120,7 @@ TEST_F(Saving, AWriteTheSystemRefusesKeepsTheModelAndLeavesNothing)
         const std::string wrapper = c.nobody ? as_nobody() : "";
         Outcome r = run({c.model, "-c", WAVE, "-o", c.model}, c.setup, wrapper, c.mounts);
         program = CORRUGO_HOST_PATH;
-        EXPECT_EQ(r.status, 2) << c.what;
+        EXPECT_EQ(r.status, 3) << c.what;
         EXPECT_EQ(r.err, c.says) << c.what;
         const bool full = std::string(c.model) == "full/tube.ac";
         const std::vector<std::string> files = {"full", "full/tube.ac", "tube.ac"};
@@ -169,8 +169,8 @@ TEST_F(Saving, AModelChangedDuringTheRunIsNotWrittenFrom)
                 put("F.ac", model);
                 Outcome r = run({input.model, "--threads", threads, "-c", WAVE, "-c", change.command,
                                  "-o", output}, "", input.wrapper);
-                EXPECT_EQ(r.status, 2);
-                EXPECT_EQ(r.err, std::string(output == std::string("F.ac") ? "F.ac" : input.name) +
+                EXPECT_EQ(r.status, 3);
+                EXPECT_EQ(r.err, std::string("corrugo-host: ") + (output == std::string("F.ac") ? "F.ac" : input.name) +
                                      ": changed by another program while corrugo-host ran; "
                                      "nothing was written\n");
                 EXPECT_FALSE(fs::exists(dir / "after" / "out.ac"));
@@ -285,8 +285,8 @@ TEST_F(Saving, AFileTheUserMayNotWriteIsRefusedAndKept)
             EXPECT_EQ(r.status, 0) << r.err;
             EXPECT_TRUE(kept("tube.ac", expected));
         } else {
-            EXPECT_EQ(r.status, 2);
-            EXPECT_EQ(r.err, "tube.ac: cannot write: Permission denied\n");
+            EXPECT_EQ(r.status, 3);
+            EXPECT_EQ(r.err, "corrugo-host: tube.ac: cannot write: Permission denied\n");
             EXPECT_TRUE(kept("tube.ac", tube));
         }
         EXPECT_EQ(status_of("tube.ac").st_mode & 07777, mode);
@@ -300,8 +300,8 @@ TEST_F(Saving, AFileTheUserMayNotWriteIsRefusedAndKept)
     put("tube.ac", tube);
     Outcome r = run({"tube.ac", "-c", WAVE, "-o", "tube.ac"},
                     "chmod 0644 tube.ac && chown 65534 . || exit 97", nobody);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "tube.ac: cannot write: Permission denied\n");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "corrugo-host: tube.ac: cannot write: Permission denied\n");
     EXPECT_TRUE(kept("tube.ac", tube));
     EXPECT_EQ(status_of("tube.ac").st_uid, 0u);
 }
@@ -601,11 +601,11 @@ TEST_F(Saving, NamesAndStreamsARunCannotUseAreRefused)
     // was started without (where Tcl would open /dev/null, which takes all).
     const struct {
         const char *model, *closes, *says;
-    } closed[] = {{"tube.ac", ">&-", "standard output: cannot write: Bad file descriptor\n"},
-                  {"-", "<&-", "standard input: cannot read: Bad file descriptor\n"}};
+    } closed[] = {{"tube.ac", ">&-", "corrugo-host: standard output: cannot write: Bad file descriptor\n"},
+                  {"-", "<&-", "corrugo-host: standard input: cannot read: Bad file descriptor\n"}};
     for (const auto &c : closed) {
         r = run({c.model, "-c", WAVE, "-o", "-"}, "", std::string("sh -c '\"$0\" \"$@\" ") + c.closes + "'");
-        EXPECT_EQ(r.status, 2) << c.closes;
+        EXPECT_EQ(r.status, 3) << c.closes;
         EXPECT_EQ(r.err, c.says);
     }
 }
@@ -623,20 +623,20 @@ TEST_F(Saving, TextThatCannotBeWrittenIsAnError)
         std::string wrapper;
         const char *says;
     } cases[] = {
-        {{"--help"}, full, "standard output: cannot write: No space left on device\n"},
-        {{"--version"}, full, "standard output: cannot write: No space left on device\n"},
-        {print, full, "standard output: cannot write: No space left on device\n"},
-        {{"tube.ac", "-c", WAVE, "-o", "-"}, full, "standard output: cannot write: No space left on device\n"},
-        {report, full, "standard output: cannot write: No space left on device\n"},
-        {{"--help"}, closed, "standard output: cannot write: Bad file descriptor\n"},
-        {{"--version"}, closed, "standard output: cannot write: Bad file descriptor\n"},
-        {print, closed, "standard output: cannot write: Bad file descriptor\n"},
-        {report, closed, "standard output: cannot write: Bad file descriptor\n"},
+        {{"--help"}, full, "corrugo-host: standard output: cannot write: No space left on device\n"},
+        {{"--version"}, full, "corrugo-host: standard output: cannot write: No space left on device\n"},
+        {print, full, "corrugo-host: standard output: cannot write: No space left on device\n"},
+        {{"tube.ac", "-c", WAVE, "-o", "-"}, full, "corrugo-host: standard output: cannot write: No space left on device\n"},
+        {report, full, "corrugo-host: standard output: cannot write: No space left on device\n"},
+        {{"--help"}, closed, "corrugo-host: standard output: cannot write: Bad file descriptor\n"},
+        {{"--version"}, closed, "corrugo-host: standard output: cannot write: Bad file descriptor\n"},
+        {print, closed, "corrugo-host: standard output: cannot write: Bad file descriptor\n"},
+        {report, closed, "corrugo-host: standard output: cannot write: Bad file descriptor\n"},
         {{"tube.ac", "-c", WAVE, "--report", "-o", "-"}, "sh -c '\"$0\" \"$@\" 2>/dev/full'", ""},
     };
     for (const auto &c : cases) {
         Outcome r = run(c.args, "", c.wrapper);
-        EXPECT_EQ(r.status, 2) << c.args[0] << " " << c.wrapper;
+        EXPECT_EQ(r.status, 3) << c.args[0] << " " << c.wrapper;
         EXPECT_EQ(r.err, c.says);
         EXPECT_FALSE(fs::exists(dir / "after" / "out.ac"));
     }
@@ -653,7 +653,7 @@ TEST_F(Saving, ACommandThatFailsOrExitsNeverWritesEvenInPlace)
         std::string says;
     } cases[] = {
         {"qorvel_go z z y 1 0.3 0.3 0 0 0 0 1 1",
-         "Corrugo : cannot apply frequency and amplitude to same axis\n"},
+         "corrugo-host: Corrugo : cannot apply frequency and amplitude to same axis\n"},
         {"error boom", "corrugo-host: -c error boom: boom\n"},
         {"exit", "corrugo-host: -c exit" + exits},
         {"exit 0", "corrugo-host: -c exit 0" + exits},
@@ -681,13 +681,13 @@ TEST_F(Saving, PipesAreReadAndGarbageEndsAtItsFirstLine)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(kept("out.ac", model));
     r = run({"/dev/zero", "-o", "out.ac"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err.substr(0, 70),
-              "/dev/zero:1: expected the AC3D header (such as AC3Db), found \"\\x00\\x00");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err.substr(0, 84),
+              "corrugo-host: /dev/zero:1: expected the AC3D header (such as AC3Db), found \"\\x00\\x00");
     // An endless stream that is no model ends at its first line.
     r = run({"endless", "-o", "out.ac"}, "mkfifo endless && (yes >endless 2>/dev/null &)");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "endless:1: expected the AC3D header (such as AC3Db), found \"y\"\n");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "corrugo-host: endless:1: expected the AC3D header (such as AC3Db), found \"y\"\n");
 }
 
 // A stream refused at its limit of 1 GiB never takes much more memory than
@@ -700,8 +700,8 @@ TEST_F(Saving, AStreamTooLongIsRefusedWithinItsLimitsMemory)
 #endif
     Outcome r = run({"endless", "-o", "out.ac"}, "mkfifo endless && ((echo AC3Db; yes '0 0 0') >endless 2>/dev/null &)\n"
                                  "ulimit -v 3000000");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "endless: cannot read: more than 1 GiB from a pipe or device; save it to a "
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "corrugo-host: endless: cannot read: more than 1 GiB from a pipe or device; save it to a "
                      "file and read that\n");
     struct rusage usage;
     ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
@@ -724,10 +724,10 @@ TEST_F(Saving, RunningOutOfMemoryIsAMessageNeverAnAbort)
         if (r.status == 0 || r.status == 127)
             continue;
         failed++;
-        EXPECT_EQ(r.status, 2) << limit << ": " << r.err;
-        EXPECT_TRUE(r.err == "big.ac: cannot read: not enough memory for the model\n" ||
-                    r.err == "big.ac: cannot read: not enough memory for the file\n" ||
-                    r.err == "big.ac: not enough memory; nothing was written\n")
+        EXPECT_EQ(r.status, 3) << limit << ": " << r.err;
+        EXPECT_TRUE(r.err == "corrugo-host: big.ac: cannot read: not enough memory for the model\n" ||
+                    r.err == "corrugo-host: big.ac: cannot read: not enough memory for the file\n" ||
+                    r.err == "corrugo-host: big.ac: not enough memory; nothing was written\n")
             << limit << ": " << r.err;
         EXPECT_TRUE(kept("big.ac", model)) << limit;
         EXPECT_EQ(left(), std::vector<std::string>{"big.ac"}) << limit;
