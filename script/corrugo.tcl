@@ -134,7 +134,7 @@ namespace eval ::corrugo {
 	}
     }
 
-    # What each label means, in the words of the README's list of fields;
+    # What each label means, in the words of the list of fields in docs/dialog.md;
     # shown on the message line while the pointer rests on the label or
     # on its field, or while its field has the keyboard focus.
     variable Help

@@ -392,8 +392,8 @@ test applyWaitsForWholeNumbers {while a number is empty or unfinished, Apply and
     list $seen $::calls
 } -result {{{1 {Frequency: enter a number}} {1 {Sine wave amplitude: enter a number}} {1 {Cosine wave amplitude: enter a number}} {1 {Sine wave decay: enter a number}} {1 {Cosine wave decay: enter a number}} {1 {Sine wave phase offset: enter a number}} {1 {Cosine wave phase offset: enter a number}} {0 Frequency} {0 0 Frequency}} {{x y z 2 0.1 0.1 0 0 random 0 0 0} {x y n 2 0.1 0.1 0 0 random 0 0 0}}}
 
-test labelsExplainThemselves {resting the pointer on a label shows its help, in the README's words, on the message line, above why Apply is greyed} -setup fresh -body {
-    set channel [open [file join [file dirname $::script] .. README.md]]
+test labelsExplainThemselves {resting the pointer on a label shows its help, in the words of the list of fields in docs/dialog.md, on the message line, above why Apply is greyed} -setup fresh -body {
+    set channel [open [file join [file dirname $::script] .. docs dialog.md]]
     set readme [regsub -all {\s+} [string map {** ""} [read $channel]] " "]
     close $channel
     fill $f.decay1 ""
