@@ -332,6 +332,13 @@ TEST_F(Saving, AFileRenamingWouldChangeIsWrittenInPlace)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_FALSE(kept("tube.ac", expected));
     EXPECT_EQ(left(), (std::vector<std::string>{"tube.ac"}));
+    // A folder the user may write but not list: replaced by renaming all the
+    // same, though the folder cannot be opened to be synced.
+    example("tube.ac");
+    r = run({"tube.ac", "-c", WAVE, "-o", "tube.ac"}, "chown 65534 . tube.ac && chmod 0300 . || exit 97", nobody);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(kept("tube.ac", expected));
+    EXPECT_EQ(left(), (std::vector<std::string>{"tube.ac"}));
 }
 
 TEST_F(Saving, EveryHardLinkSeesTheNewModel)
