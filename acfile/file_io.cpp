@@ -50,13 +50,13 @@ ssize_t read_fully(int fd, void *buffer, size_t n, off_t at)
     return ssize_t(got);
 }
 
-int write_fully(int fd, const void *buffer, size_t n, off_t at)
+// Writes the "n" bytes at the offset "at" of "fd": 0, or the errno of the
+// failure.
+static int write_fully(int fd, const void *buffer, size_t n, off_t at)
 {
     const char *from = static_cast<const char *>(buffer);
     for (size_t done = 0; done < n;) {
-        ssize_t k = retried([&] {
-            return at < 0 ? write(fd, from + done, n - done) : pwrite(fd, from + done, n - done, at + off_t(done));
-        });
+        ssize_t k = retried([&] { return pwrite(fd, from + done, n - done, at + off_t(done)); });
         if (k < 0)
             return errno;
         done += size_t(k);

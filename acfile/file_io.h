@@ -43,10 +43,6 @@ std::string base_of(const std::string &path);
 // or -1 with errno set.
 ssize_t read_fully(int fd, void *buffer, size_t n, off_t at = -1);
 
-// Writes the "n" bytes at the offset "at" of "fd" (at its position when "at"
-// is negative): 0, or the errno of the failure.
-int write_fully(int fd, const void *buffer, size_t n, off_t at = -1);
-
 // Writes the pieces "piece" to "last" to "fd", adding what went to
 // "written" (what the file or pipe received, also when a later write
 // fails): 0, or the errno of the failure.

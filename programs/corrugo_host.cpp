@@ -586,6 +586,7 @@ int read_model(const Options &options, const std::string &model, const programs:
     acfile::Model read;
     std::string error;
     run.source = acfile::AcSource();
+    std::set_new_handler(nullptr); /* a read out of memory says so, and the next model is done */
     if (!acfile::read_ac_file(model, read, run.source, error, acfile::READ_MAP, run.threads))
         return failed(error);
     if (!sim::check_names(read, options.names, error)) {
