@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <functional>
 #include <set>
+#include <vector>
 #include <climits>
 #include <csignal>
 #include <fstream>
@@ -39,12 +40,12 @@ namespace {
 
 // The armed fault: the "nth" call of "function" from the arming on fails with
 // "error", or with SHORT does only half its work (at least a byte), or with
-// ONE_BYTE writes one byte, or with OTHER_PROGRAM runs "other_program" first
+// ONE_BYTE writes one byte, or with ALL_BUT_ONE all but the last, or with OTHER_PROGRAM runs "other_program" first
 // and then does its work; with PART_THEN_REFUSED (sendfile) it copies half
 // and the next call is refused with EINVAL, as a kernel that gives up on a
 // copy under way does. "fired" tells whether it was reached. With "no_proc",
 // every path under /proc is missing, as in a chroot without it.
-const int SHORT = -1, ONE_BYTE = -2, OTHER_PROGRAM = -3, PART_THEN_REFUSED = -4;
+const int SHORT = -1, ONE_BYTE = -2, OTHER_PROGRAM = -3, PART_THEN_REFUSED = -4, ALL_BUT_ONE = -5;
 std::function<void()> other_program;
 bool no_proc = false;
 struct Fault {
@@ -90,6 +91,12 @@ bool hidden(const char *path)
 
 template <class F> F next(const char *name) { return reinterpret_cast<F>(dlsym(RTLD_NEXT, name)); }
 
+// How much of "n" bytes a call cut short by the armed fault does.
+size_t part_of(size_t n)
+{
+    return fault.error == ONE_BYTE ? 1 : fault.error == ALL_BUT_ONE && n > 1 ? n - 1 : std::max<size_t>(1, n / 2);
+}
+
 } // namespace
 
 // The C library's functions that reading and saving call, as they see them.
@@ -112,9 +119,7 @@ ssize_t read(int fd, void *buffer, size_t n)
 {
     static auto real = next<ssize_t (*)(int, void *, size_t)>("read");
     if (fails("read"))
-        return fault.error == SHORT ? real(fd, buffer, std::max<size_t>(1, n / 2))
-               : fault.error == ONE_BYTE ? real(fd, buffer, 1)
-                                         : -1;
+        return fault.error > 0 ? -1 : real(fd, buffer, part_of(n));
     return real(fd, buffer, n);
 }
 
@@ -122,9 +127,7 @@ ssize_t pread(int fd, void *buffer, size_t n, off_t at)
 {
     static auto real = next<ssize_t (*)(int, void *, size_t, off_t)>("pread");
     if (fails("pread"))
-        return fault.error == SHORT ? real(fd, buffer, std::max<size_t>(1, n / 2), at)
-               : fault.error == ONE_BYTE ? real(fd, buffer, 1, at)
-                                         : -1;
+        return fault.error > 0 ? -1 : real(fd, buffer, part_of(n), at);
     return real(fd, buffer, n, at);
 }
 
@@ -132,9 +135,7 @@ ssize_t write(int fd, const void *buffer, size_t n)
 {
     static auto real = next<ssize_t (*)(int, const void *, size_t)>("write");
     if (fails("write"))
-        return fault.error == SHORT ? real(fd, buffer, std::max<size_t>(1, n / 2))
-               : fault.error == ONE_BYTE ? real(fd, buffer, 1)
-                                         : -1;
+        return fault.error > 0 ? -1 : real(fd, buffer, part_of(n));
     return real(fd, buffer, n);
 }
 
@@ -145,6 +146,14 @@ ssize_t writev(int fd, const struct iovec *pieces, int count)
         if (fault.error == ONE_BYTE) {
             struct iovec one = {pieces[0].iov_base, 1};
             return real(fd, &one, 1);
+        }
+        if (fault.error == ALL_BUT_ONE) { /* every piece, the last a byte short */
+            std::vector<struct iovec> all(pieces, pieces + count);
+            while (!all.empty() && all.back().iov_len == 0)
+                all.pop_back();
+            if (!all.empty())
+                all.back().iov_len--;
+            return real(fd, all.data(), int(all.size()));
         }
         if (fault.error != SHORT)
             return -1;
@@ -164,9 +173,7 @@ ssize_t sendfile(int fd, int from, off_t *at, size_t n)
             fault = {"sendfile", fault.calls + 1, fault.calls, EINVAL, true};
             return real(fd, from, at, std::max<size_t>(1, n / 2));
         }
-        return fault.error == SHORT ? real(fd, from, at, std::max<size_t>(1, n / 2))
-               : fault.error == ONE_BYTE ? real(fd, from, at, 1)
-                                         : -1;
+        return fault.error > 0 ? -1 : real(fd, from, at, part_of(n));
     }
     return real(fd, from, at, n);
 }
@@ -175,9 +182,7 @@ ssize_t pwrite(int fd, const void *buffer, size_t n, off_t at)
 {
     static auto real = next<ssize_t (*)(int, const void *, size_t, off_t)>("pwrite");
     if (fails("pwrite"))
-        return fault.error == SHORT ? real(fd, buffer, std::max<size_t>(1, n / 2), at)
-               : fault.error == ONE_BYTE ? real(fd, buffer, 1, at)
-                                         : -1;
+        return fault.error > 0 ? -1 : real(fd, buffer, part_of(n), at);
     return real(fd, buffer, n, at);
 }
 
@@ -531,7 +536,7 @@ TEST_F(Faults, ShortWritesAreFinished)
     std::string big = long_named(model), big_moved = long_named(moved);
     for (Route route : {BY_RENAME, NAMED, IN_PLACE})
         for (const char *call : {"writev", "sendfile", "write", "pwrite", "read", "pread"})
-            for (int kind : {SHORT, ONE_BYTE})
+            for (int kind : {SHORT, ONE_BYTE, ALL_BUT_ONE})
                 for (int nth = 1; nth < 6; nth++) {
                     std::string error, now;
                     bool fired = false;
