@@ -22,6 +22,15 @@ protected:
         std::vector<char *> argv = argv_of(words);
         apply_wave_command((int)argv.size(), argv.data());
     }
+    // The same words through the preview's handler; its answer.
+    PreviewAnswer preview(const std::vector<std::string> &entries)
+    {
+        std::vector<std::string> words = {"qorvel_preview"};
+        words.insert(words.end(), entries.begin(), entries.end());
+        std::vector<char *> argv = argv_of(words);
+        preview_wave_command((int)argv.size(), argv.data());
+        return preview_answer();
+    }
     void select_vertices(const std::vector<acfile::Vertex *> &vertices)
     {
         sim::selection().mode = SELECT_VERTICES;
@@ -373,6 +382,32 @@ TEST_P(WaveBits, EveryCoordinateIsTheReferencesToTheBit)
     select_all(r.mode);
     run(r.words);
     EXPECT_TRUE(SameBits(positions(), r.expected));
+}
+
+// The preview of each reference case: every vertex, before as it was, after
+// to the bit where Apply then puts it; nothing moved until Apply.
+TEST_P(WaveBits, ThePreviewShowsWhatApplyThenGivesToTheBit)
+{
+    const Reference &r = GetParam();
+    add_object("object", r.points);
+    select_all(r.mode);
+    PreviewAnswer answer = preview(r.words);
+    EXPECT_TRUE(SameBits(positions(), r.points));
+    EXPECT_EQ(sim::undo_depth(), 0u);
+    run(r.words);
+    ASSERT_TRUE(SameBits(positions(), r.expected));
+    ASSERT_EQ(answer.points.size(), r.points.size());
+    const int f = r.words[0][0] - 'x';
+    const int a1 = r.words[1][0] == 'n' ? -1 : r.words[1][0] - 'x';
+    const int a2 = r.words[2][0] == 'n' ? -1 : r.words[2][0] - 'x';
+    for (size_t i = 0; i < r.points.size(); i++) {
+        const auto &p = answer.points[i];
+        EXPECT_EQ(bits(p[0]), bits(r.points[i][f])) << i;
+        EXPECT_EQ(bits(p[1]), a1 < 0 ? 0u : bits(r.points[i][a1])) << i;
+        EXPECT_EQ(bits(p[2]), a1 < 0 ? 0u : bits(r.expected[i][a1])) << i;
+        EXPECT_EQ(bits(p[3]), a2 < 0 ? 0u : bits(r.points[i][a2])) << i;
+        EXPECT_EQ(bits(p[4]), a2 < 0 ? 0u : bits(r.expected[i][a2])) << i;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
