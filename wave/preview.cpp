@@ -186,12 +186,11 @@ int preview_wave_command(int count, char *vector[])
     const bool a2 = params.amplitude_axis_2 != 'n';
     const bool random = walk.random_1 || walk.random_2;
     size_t next = 0, position = 0;
-    for (HostList *node = vertices; node && (random || next < samples);
-         node = node->next, position++) {
+    for (HostList *node = vertices; node && next < samples; node = node->next, position++) {
         HostVertex *v = (HostVertex *)node->data;
         if (random) /* the draws follow the runs of objects, as Apply's */
             enter_wave_object(&walk, host.object_of_vertex(v));
-        if (next == samples || chosen[next] != position)
+        if (chosen[next] != position)
             continue;
         next++;
         const float before_1 = a1 ? v->*walk.field_1 : 0.0f;
