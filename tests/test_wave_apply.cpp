@@ -6,6 +6,7 @@
 #include "sim_fixture.h"
 #include "wave/wave.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -358,6 +359,63 @@ TEST_F(Wave, OneRandomOffsetIsRedrawnPerObjectRunWhileTheOtherStaysFixed)
                           {0x4090a3d7, 0xc02b583e, 0x40881ce4},
                           {0x40a428f6, 0xbf9e38c4, 0x406a0793}});
     EXPECT_TRUE(SameBits(positions(), {expected[0], expected[1], expected[3], expected[2]}));
+}
+
+// Which vertices a preview answers with: all up to 2,000; beyond, 2,000 at
+// most, ascending and each once, spread evenly from the first to the last,
+// with the lowest and highest along the wave wherever they are.
+::testing::AssertionResult IsPreviewSample(size_t count, size_t lowest, size_t highest,
+                                           const std::vector<size_t> &chosen)
+{
+    if (chosen.size() > PREVIEW_SAMPLES)
+        return ::testing::AssertionFailure() << chosen.size() << " chosen";
+    for (size_t i = 1; i < chosen.size(); i++)
+        if (chosen[i] <= chosen[i - 1])
+            return ::testing::AssertionFailure() << "not ascending at " << i;
+    for (size_t must : {(size_t)0, count - 1, lowest, highest})
+        if (std::find(chosen.begin(), chosen.end(), must) == chosen.end())
+            return ::testing::AssertionFailure() << must << " is missing";
+    if (chosen.back() != count - 1)
+        return ::testing::AssertionFailure() << "ends at " << chosen.back();
+    // evenly: no gap wider than the spread's step (the ends kept only
+    // narrow gaps)
+    size_t widest = 0;
+    for (size_t i = 1; i < chosen.size(); i++)
+        widest = std::max(widest, chosen[i] - chosen[i - 1]);
+    size_t step = (count - 1 + (PREVIEW_SAMPLES - 3) - 1) / (PREVIEW_SAMPLES - 3);
+    if (count > PREVIEW_SAMPLES && widest > step)
+        return ::testing::AssertionFailure() << "a gap of " << widest << " against " << step;
+    return ::testing::AssertionSuccess();
+}
+
+TEST(PreviewSample, AllUpToTwoThousandThenTwoThousandSpreadWithTheEndsKept)
+{
+    std::vector<size_t> chosen(PREVIEW_SAMPLES);
+    EXPECT_EQ(preview_sample(1, 0, 0, chosen.data()), 1u);
+    EXPECT_EQ(chosen[0], 0u);
+    ASSERT_EQ(preview_sample(2000, 1500, 3, chosen.data()), 2000u);
+    for (size_t i = 0; i < 2000; i++)
+        EXPECT_EQ(chosen[i], i);
+    const struct {
+        size_t count, lowest, highest, size;
+    } cases[] = {
+        // neither end among the 1,998 spread ones (0, 1, 2, 3, 4, 5, 6, 7,
+        // 8, ... 1998, 2000 of 2001; 0, 2, 5, 7, ... of 5000)
+        {2001, 1333, 666, 2000},
+        {2001, 1999, 1999, 1999}, // one vertex both lowest and highest
+        {2001, 1000, 1, 1998},    // both among the spread ones
+        {5000, 0, 4999, 1998},    // the first and the last
+        {5000, 4998, 1, 2000},
+        {1000000, 999998, 3, 2000},
+        {4000000000u, 123456789, 1, 2000},
+    };
+    for (const auto &c : cases) {
+        size_t n = preview_sample(c.count, c.lowest, c.highest, chosen.data());
+        EXPECT_EQ(n, c.size) << c.count;
+        EXPECT_TRUE(IsPreviewSample(c.count, c.lowest, c.highest,
+                                    std::vector<size_t>(chosen.begin(), chosen.begin() + n)))
+            << c.count << " " << c.lowest << " " << c.highest;
+    }
 }
 
 // A wave over one object, every coordinate to the bit of the reference.
