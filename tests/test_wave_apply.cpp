@@ -344,12 +344,19 @@ TEST_F(Wave, OneRandomOffsetIsRedrawnPerObjectRunWhileTheOtherStaysFixed)
     const std::vector<Point> before = positions();
     sim::pin_tick(77);
     select_vertices(order);
+    // the preview draws as Apply does, from the same tick, in the same order
+    PreviewAnswer shown = preview({"x", "y", "z", "2", "0.5", "0.5", "0", "0", "random", "30", "1", "0"});
     run({"x", "y", "z", "2", "0.5", "0.5", "0", "0", "random", "30", "1", "0"});
     std::vector<Point> expected = from_bits({{0x40533333, 0xc01550d0, 0x40964177},
                                              {0x407a3d71, 0xc0430bf7, 0x4095b003},
                                              {0x4090a3d7, 0xc02ac93a, 0x409a2301},
                                              {0x40a428f6, 0xbff38c4a, 0x406578b1}});
     EXPECT_TRUE(SameBits(positions(), {expected[0], expected[1], expected[3], expected[2]}));
+    ASSERT_EQ(shown.points.size(), 4u);
+    for (size_t i = 0; i < 4; i++) {
+        EXPECT_EQ(bits(shown.points[i][2]), bits(expected[i][1])) << i;
+        EXPECT_EQ(bits(shown.points[i][4]), bits(expected[i][2])) << i;
+    }
     ASSERT_TRUE(sim::undo());
     ASSERT_TRUE(SameBits(positions(), before));
     select_vertices(order);
@@ -390,12 +397,19 @@ TEST_F(Wave, OneRandomOffsetIsRedrawnPerObjectRunWhileTheOtherStaysFixed)
 
 TEST(PreviewSample, AllUpToTwoThousandThenTwoThousandSpreadWithTheEndsKept)
 {
-    std::vector<size_t> chosen(PREVIEW_SAMPLES);
+    // room for 2,000 and a guard after it; the room is filled with what no
+    // answer holds, so that nothing is taken from an earlier call
+    std::vector<size_t> chosen(PREVIEW_SAMPLES + 1);
+    static const size_t GUARD = 0x5eed5eed;
+    auto fresh = [&chosen]() { std::fill(chosen.begin(), chosen.end(), GUARD); };
+    fresh();
     EXPECT_EQ(preview_sample(1, 0, 0, chosen.data()), 1u);
     EXPECT_EQ(chosen[0], 0u);
+    fresh();
     ASSERT_EQ(preview_sample(2000, 1500, 3, chosen.data()), 2000u);
     for (size_t i = 0; i < 2000; i++)
         EXPECT_EQ(chosen[i], i);
+    EXPECT_EQ(chosen[PREVIEW_SAMPLES], GUARD) << "nothing written past the room";
     const struct {
         size_t count, lowest, highest, size;
     } cases[] = {
@@ -410,7 +424,9 @@ TEST(PreviewSample, AllUpToTwoThousandThenTwoThousandSpreadWithTheEndsKept)
         {4000000000u, 123456789, 1, 2000},
     };
     for (const auto &c : cases) {
+        fresh();
         size_t n = preview_sample(c.count, c.lowest, c.highest, chosen.data());
+        EXPECT_EQ(chosen[PREVIEW_SAMPLES], GUARD) << "nothing written past the room";
         EXPECT_EQ(n, c.size) << c.count;
         EXPECT_TRUE(IsPreviewSample(c.count, c.lowest, c.highest,
                                     std::vector<size_t>(chosen.begin(), chosen.begin() + n)))

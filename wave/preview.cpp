@@ -161,17 +161,14 @@ int preview_wave_command(int count, char *vector[])
 
     WaveWalk walk;
     begin_wave(&params, vertices, &walk);
+    /* where the extent's ends are in the gathered order (a vertex listed
+       twice is the lowest or highest wherever it is taken) */
     size_t gathered = 0, lowest = 0, highest = 0;
-    bool low_found = false, high_found = false;
     for (HostList *node = vertices; node; node = node->next, gathered++) {
-        if (!low_found && node->data == walk.min_vertex) {
+        if (node->data == walk.min_vertex)
             lowest = gathered;
-            low_found = true;
-        }
-        if (!high_found && node->data == walk.max_vertex) {
+        if (node->data == walk.max_vertex)
             highest = gathered;
-            high_found = true;
-        }
     }
     static size_t chosen[PREVIEW_SAMPLES];
     const size_t samples = preview_sample(gathered, lowest, highest, chosen);
