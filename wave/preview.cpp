@@ -174,9 +174,9 @@ int preview_wave_command(int count, char *vector[])
     const size_t samples = preview_sample(gathered, lowest, highest, chosen);
 
     const float HostVertex::*along = walk.along_field;
-    host.tcl_command("set ::qorvel_preview_answer [list status ok count %.0f extent [list %.9g "
+    host.tcl_command("set ::qorvel_preview_answer [list status ok count %lu extent [list %.9g "
                      "%.9g] points {}]",
-                     (double)gathered, (double)(walk.min_vertex->*along),
+                     (unsigned long)gathered, (double)(walk.min_vertex->*along),
                      (double)(walk.max_vertex->*along));
 
     const bool a1 = params.amplitude_axis_1 != 'n';

@@ -803,8 +803,13 @@ test previewRandomOffsetIsOneDraw {with a random offset the caption says the dra
 } -body {
     $f.random1 invoke
     settle
-    list [lindex $::previews end 8] [lindex [split [caption] \n] 1]
-} -cleanup withoutPreview -result {random {The random offsets shown are one draw: each Apply draws them anew.}}
+    set first [list [lindex $::previews end 8] [lindex [split [caption] \n] 1]]
+    $f.random1 invoke
+    $f.axis2.z invoke
+    $f.random2 invoke
+    settle
+    list $first [lrange [lindex $::previews end] 8 9] [lindex [split [caption] \n] 1]
+} -cleanup withoutPreview -result {{random {The random offsets shown are one draw: each Apply draws them anew.}} {0 random} {The random offsets shown are one draw: each Apply draws them anew.}}
 
 test previewNothingSelected {with nothing selected the drawing is the wave's profile, and the caption says nothing is selected} -setup {
     withPreview {status error message {Corrugo : no vertices selected}}
