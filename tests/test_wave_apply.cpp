@@ -395,7 +395,7 @@ TEST_F(Wave, OneRandomOffsetIsRedrawnPerObjectRunWhileTheOtherStaysFixed)
     return ::testing::AssertionSuccess();
 }
 
-TEST(PreviewSample, AllUpToTwoThousandThenTwoThousandSpreadWithTheEndsKept)
+TEST_F(Wave, APreviewSamplesAllUpToTwoThousandThenTwoThousandSpreadWithTheEndsKept)
 {
     // room for 2,000 and a guard after it; the room is filled with what no
     // answer holds, so that nothing is taken from an earlier call
