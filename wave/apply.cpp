@@ -81,7 +81,11 @@ static float draw_offset(WaveParams *params)
     return offset;
 }
 
-void begin_wave(WaveParams *params, HostList *vertices, WaveWalk *walk)
+/* The steps are written once, as inline functions that apply_wave's loop
+   takes in whole (so that the walk's values stay in registers across the
+   host's calls, as plain locals would); the preview calls them through the
+   functions declared in wave.h, below. */
+static inline void begin(WaveParams *params, HostList *vertices, WaveWalk *walk)
 {
     const char f = params->frequency_axis;
     const char a1 = params->amplitude_axis_1;
@@ -130,7 +134,7 @@ void begin_wave(WaveParams *params, HostList *vertices, WaveWalk *walk)
     walk->field_2 = axis_field(a2);
 }
 
-void enter_wave_object(WaveWalk *walk, HostObject *o)
+static inline void enter_object(WaveWalk *walk, HostObject *o)
 {
     if (o == walk->previous)
         return;
@@ -147,8 +151,8 @@ void enter_wave_object(WaveWalk *walk, HostObject *o)
     }
 }
 
-void wave_vertex(const WaveWalk *walk, const HostVertex *v, float *target_1, float *target_2,
-                 float *d_out, float *math_out)
+static inline void step(const WaveWalk *walk, const HostVertex *v, float *target_1,
+                        float *target_2, float *d_out, float *math_out)
 {
     const float freqsiz = walk->freqsiz;
     const float d = (float)((double)(v->*walk->along_field) - walk->low);
@@ -182,12 +186,28 @@ void wave_vertex(const WaveWalk *walk, const HostVertex *v, float *target_1, flo
     *math_out = math;
 }
 
+void begin_wave(WaveParams *params, HostList *vertices, WaveWalk *walk)
+{
+    begin(params, vertices, walk);
+}
+
+void enter_wave_object(WaveWalk *walk, HostObject *o)
+{
+    enter_object(walk, o);
+}
+
+void wave_vertex(const WaveWalk *walk, const HostVertex *v, float *target_1, float *target_2,
+                 float *d, float *math)
+{
+    step(walk, v, target_1, target_2, d, math);
+}
+
 void apply_wave(WaveParams *params, HostList *vertices)
 {
     const char a1 = params->amplitude_axis_1;
     const char a2 = params->amplitude_axis_2;
     WaveWalk walk;
-    begin_wave(params, vertices, &walk);
+    begin(params, vertices, &walk);
 
     bool subdivided = false;
     HostObject *asked = NULL; /* the object last asked whether it is subdivided */
@@ -210,11 +230,11 @@ void apply_wave(WaveParams *params, HostList *vertices)
                 if (host.ac_object_is_subdivided(o))
                     subdivided = true;
             }
-            enter_wave_object(&walk, o);
+            enter_object(&walk, o);
         }
 
         float d, math;
-        wave_vertex(&walk, v, target_1, target_2, &d, &math);
+        step(&walk, v, target_1, target_2, &d, &math);
         host.debugf("\nCorrugo:\nfreqsiz = %g f = %g Math = %g Freq units = %s\n",
                     (double)walk.freqsiz, (double)d, (double)math, freq_units);
     }
