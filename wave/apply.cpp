@@ -92,7 +92,12 @@ static inline void begin(WaveParams *params, HostList *vertices, WaveWalk *walk)
     const char a2 = params->amplitude_axis_2;
 
     walk->params = params;
-    find_frequency_extent(vertices, f, &walk->min_vertex, &walk->max_vertex);
+    /* through locals: no address into the walk leaves this file, so that
+       apply_wave can keep the walk's values in registers */
+    HostVertex *min_vertex, *max_vertex;
+    find_frequency_extent(vertices, f, &min_vertex, &max_vertex);
+    walk->min_vertex = min_vertex;
+    walk->max_vertex = max_vertex;
     const double low = *axis_coordinate(walk->min_vertex, f);
     const double extent = (double)*axis_coordinate(walk->max_vertex, f) - low;
     walk->low = low;
@@ -151,13 +156,23 @@ static inline void enter_object(WaveWalk *walk, HostObject *o)
     }
 }
 
-static inline void step(const WaveWalk *walk, const HostVertex *v, float *target_1,
-                        float *target_2, float *d_out, float *math_out)
+/* Steps 6.2 and 6.5: the distance d from the lowest vertex along the
+   frequency axis, and Math, 1 at the lowest vertex and 0 at the highest. */
+static inline void measure(const WaveWalk *walk, const HostVertex *v, float *d_out,
+                           float *math_out)
 {
     const float freqsiz = walk->freqsiz;
     const float d = (float)((double)(v->*walk->along_field) - walk->low);
     const float math =
         freqsiz == 0.0f ? 1.0f : (float)(((double)freqsiz - (double)d) * (double)walk->inverse);
+    *d_out = d;
+    *math_out = math;
+}
+
+/* Steps 6.7 to 6.9, for a vertex at distance d with its Math. */
+static inline void step(const WaveWalk *walk, float d, float math, float *target_1,
+                        float *target_2)
+{
 
     /* The formula lives in three places, which must agree to the bit:
        here; the dialog's drawing of it (::corrugo::Samples in
@@ -182,8 +197,6 @@ static inline void step(const WaveWalk *walk, const HostVertex *v, float *target
         store(target_1, (double)walk->base_1 + (double)k);
         store(target_2, (double)walk->base_2 + l);
     }
-    *d_out = d;
-    *math_out = math;
 }
 
 void begin_wave(WaveParams *params, HostList *vertices, WaveWalk *walk)
@@ -199,7 +212,8 @@ void enter_wave_object(WaveWalk *walk, HostObject *o)
 void wave_vertex(const WaveWalk *walk, const HostVertex *v, float *target_1, float *target_2,
                  float *d, float *math)
 {
-    step(walk, v, target_1, target_2, d, math);
+    measure(walk, v, d, math);
+    step(walk, *d, *math, target_1, target_2);
 }
 
 void apply_wave(WaveParams *params, HostList *vertices)
@@ -234,9 +248,10 @@ void apply_wave(WaveParams *params, HostList *vertices)
         }
 
         float d, math;
-        step(&walk, v, target_1, target_2, &d, &math);
+        measure(&walk, v, &d, &math);
         host.debugf("\nCorrugo:\nfreqsiz = %g f = %g Math = %g Freq units = %s\n",
                     (double)walk.freqsiz, (double)d, (double)math, freq_units);
+        step(&walk, d, math, target_1, target_2);
     }
 
     if (subdivided)
