@@ -9,12 +9,23 @@
 #include "bench_model.h"
 
 #include <benchmark/benchmark.h>
+#include <tcl.h>
 
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
+
+// The status the last preview left in ::qorvel_preview_answer.
+std::string eval_answer_status()
+{
+    Tcl_Interp *in = sim::interp();
+    if (Tcl_Eval(in, "dict get $::qorvel_preview_answer status") != TCL_OK)
+        return "none";
+    return Tcl_GetStringResult(in);
+}
 
 // x along, sine on y and cosine on z, with decay and an offset: every part of
 // the per-vertex arithmetic is live. Replace mode, so that moving the same
@@ -216,6 +227,73 @@ void BM_ApplyWaveOneGridOfMany(benchmark::State &state)
     set_vertex_rate(state, 1000);
 }
 BENCHMARK(BM_ApplyWaveOneGridOfMany)->ArgName("objects")->Arg(1)->Arg(1000);
+
+// }======
+
+// {====== The preview against the command ======
+
+// The words of COMMAND, or with offset 1 drawn at random, as an argument
+// vector over "entries" (entry 0 the command's name).
+std::vector<char *> command_words(bool random, std::vector<std::string> &entries)
+{
+    entries = {"qorvel_go"};
+    std::string words = COMMAND;
+    for (size_t at = 0, end; at < words.size(); at = end + 1) {
+        end = words.find(' ', at);
+        if (end == std::string::npos)
+            end = words.size();
+        entries.push_back(words.substr(at, end - at));
+    }
+    if (random)
+        entries[9] = "random";
+    std::vector<char *> vector;
+    for (std::string &e : entries)
+        vector.push_back(&e[0]);
+    return vector;
+}
+
+// 1,000,000 vertices, 1,000 grids of 1,000 in a selected group: the command
+// as it runs without its undo step (the words read, the selection gathered,
+// every vertex moved, the refresh), the list released outside the timing.
+// Argument 1: offset 1 random.
+void BM_CommandWithoutUndo(benchmark::State &state)
+{
+    bench::make_grouped_model(1000, 1000);
+    bench::build_host_lists();
+    std::vector<std::string> entries;
+    std::vector<char *> words = command_words(state.range(0) != 0, entries);
+    for (auto _ : state) {
+        WaveParams p;
+        if (!parse_wave_params((int)words.size(), words.data(), &p))
+            state.SkipWithError("the words are refused");
+        HostList *vertices = gather_selected_vertices(host.windows_message_dialog);
+        apply_wave(&p, vertices);
+        state.PauseTiming();
+        list_free(&vertices);
+        state.ResumeTiming();
+    }
+    set_vertex_rate(state, 1000000);
+}
+
+// The preview of the same selection, whole: the words read, the selection
+// gathered, the extent, at most 2,000 vertices evaluated and answered to the
+// substitute host's Tcl interpreter, the list released.
+void BM_Preview(benchmark::State &state)
+{
+    bench::make_grouped_model(1000, 1000);
+    bench::build_host_lists();
+    std::vector<std::string> entries;
+    std::vector<char *> words = command_words(state.range(0) != 0, entries);
+    words[0] = (char *)"qorvel_preview";
+    for (auto _ : state)
+        preview_wave_command((int)words.size(), words.data());
+    if (eval_answer_status() != "ok")
+        state.SkipWithError("the preview did not answer");
+    set_vertex_rate(state, 1000000);
+}
+
+BENCHMARK(BM_CommandWithoutUndo)->ArgName("random")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Preview)->ArgName("random")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // }======
 

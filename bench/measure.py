@@ -324,6 +324,14 @@ def main():
     t.row('   debug lines formatted / discarded, 10^4', '%s / %s' % (us(formatted), us(bench['BM_ApplyWave/n:10000'])),
           'for information', formatted / bench['BM_ApplyWave/n:10000'])
 
+    # the dialog's preview of 10^6 selected vertices against the command
+    # without its undo step, on the same selection (1,000 grids of 1,000)
+    for random, what in ((0, 'fixed offsets'), (1, 'a random offset')):
+        preview = bench['BM_Preview/random:%d' % random]
+        command = bench['BM_CommandWithoutUndo/random:%d' % random]
+        t.row('   preview / command without undo, 10^6, %s' % what,
+              '%s / %s' % (us(preview), us(command)), 'at most 1 x', preview / command, 1.0)
+
     # 2. gathering, per vertex, across shapes
     per_vertex = {k: bench['BM_GatherObjects/objects:%d' % k] / 1e6 for k in GATHER_SHAPES}
     for k in GATHER_SHAPES:

@@ -16,29 +16,6 @@ static bool plugin_first_time = true;
    and leak checkers find the copy still reachable at exit. */
 static char *volatile plugin_directory = NULL;
 
-/*
- * A copy of "text" in which the characters that Tcl substitutes inside a
- * quoted word ([ ] $ " \) are escaped, so that any folder name is read as a
- * plain file name. Null when memory runs out.
- */
-static char *tcl_quote(const char *text)
-{
-    size_t length = 0;
-    for (const char *p = text; *p; p++)
-        length += strchr("[]$\"\\", *p) ? 2 : 1;
-    char *quoted = (char *)malloc(length + 1);
-    if (!quoted)
-        return NULL;
-    char *q = quoted;
-    for (const char *p = text; *p; p++) {
-        if (strchr("[]$\"\\", *p))
-            *q++ = '\\';
-        *q++ = *p;
-    }
-    *q = '\0';
-    return quoted;
-}
-
 /* Loads the dialog script from "directory"; a missing folder text skips it. */
 static void source_dialog_script(const char *directory)
 {
@@ -69,6 +46,10 @@ CORRUGO_EXPORT int32_t AC3DPluginInit(HostPluginInit *init)
        stands: it is no note of work left to do, and must not change. */
     host.ac_add_command_full("qorvel_go", apply_wave_command, 12, "argv", "TODO: Show params here",
                              "Corrugo utility");
+    /* The dialog's drawing: the same words, nothing changed (wave/preview.cpp). */
+    host.ac_add_command_full("qorvel_preview", preview_wave_command, 12, "argv",
+                             "the twelve words of qorvel_go",
+                             "Corrugo preview: the selected vertices before and after the wave");
     plugin_first_time = false;
     return 0;
 }

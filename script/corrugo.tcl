@@ -43,10 +43,14 @@
 #					<Return> invokes that one); disabled
 #					while a number used is unfinished
 #	.corrugo.f.close		Close (also <Escape> and the close box)
-#	.corrugo.f.profile		* the drawing of the wave's profile; items
-#					are tagged "wave1" and "wave2" (the
-#					curves), "legend", "scale", "zero",
-#					"along" and "message"
+#	.corrugo.f.profile		* the drawing: the selected vertices,
+#					items tagged "before1", "after1",
+#					"before2", "after2" (each also "dot"),
+#					"legend", "scale", "base" and "along";
+#					or the wave's profile, items tagged
+#					"wave1" and "wave2" (the curves),
+#					"legend", "scale", "zero", "along" and
+#					"message"
 #	.corrugo.f.caption		* what the drawing shows, under it
 #	.corrugo.f.note			the dialog's message line, at the bottom:
 #					a keystroke refused, the help of what
@@ -66,6 +70,13 @@
 # the vertices the command would move, or nothing when none is selected.
 # Without it (the modeller itself offers no such command) the drawing
 # takes the selection to be one model unit long, and says so.
+#
+# When the plug-in registers qorvel_preview beside qorvel_go, the drawing
+# shows the selected vertices themselves, as they are and as Apply will
+# put them (::corrugo::preview), a short pause after the fields change
+# and whenever the dialog gets the focus back; the profile is drawn only
+# when nothing is selected or the command is missing, and the caption
+# says which.
 
 # {==== Both forms, Tcl/Tk 8.4: the fields and their values ====
 # Everything in the sections marked "Tcl/Tk 8.4" runs on the oldest Tk
@@ -893,6 +904,7 @@ proc ::corrugo::Return {focus default} {
 proc ::corrugo::Apply {} {
     eval [linsert [arguments] 0 qorvel_go]
     SaveSettings
+    Schedule	;# the preview shows the vertices where they now are
     return
 }
 
@@ -929,6 +941,8 @@ namespace eval ::corrugo {
     # sampled (24 points a cycle at the densest wave drawn).
     array set S {
 	scheduled	0
+	later		""
+	pause		300
 	caption		""
 	width		320
 	height		140
@@ -1144,9 +1158,12 @@ proc ::corrugo::Schedule {} {
 
 # ::corrugo::Draw --
 #
-#	Draws the wave the fields describe: its curves, or the command's
-#	message when it would refuse them. While a field is not yet a number
-#	the last drawing stays, greyed.
+#	Draws what the fields describe: the selected vertices before and
+#	after (::corrugo::Previewed, after a pause in typing) when the
+#	host's plug-in has qorvel_preview; otherwise the wave's curves, or
+#	the command's message when it would refuse them. While a field is
+#	not yet a number, and until the preview comes, the last drawing
+#	stays, greyed.
 
 proc ::corrugo::Draw {} {
     variable S
@@ -1158,19 +1175,49 @@ proc ::corrugo::Draw {} {
     set settings [Settings]
     set status [dict get $settings status]
     $S(W).f.caption state [expr {$status eq "pending" ? "disabled" : "!disabled"}]
+    after cancel $S(later)
     if {$status eq "pending"} {
 	$c itemconfigure all -fill $S(greyed)
 	return
     }
-    $c delete all
     if {$status eq "fault"} {
+	$c delete all
 	set S(caption) ""
 	Message $c [dict get $settings message]
 	return
     }
-    lassign [Extent [dict get $settings freqaxis]] length known
+    if {[info commands ::qorvel_preview] eq ""} {
+	Profile $c $settings [Extent [dict get $settings freqaxis]] absent
+	return
+    }
+    $c itemconfigure all -fill $S(greyed)
+    set S(later) [after $S(pause) [namespace code Previewed]]
+}
+
+# ::corrugo::Profile --
+#
+#	Draws the wave's curves over the selection's length, and the caption
+#	saying how they are placed and, with "why", why the selection itself
+#	is not drawn.
+#
+# Arguments:
+#	c		the canvas
+#	settings	as ::corrugo::Settings returns them
+#	extent		the length and where it comes from, as
+#			::corrugo::Extent returns them
+#	why		absent (the plug-in has no preview), none (nothing is
+#			selected) or nothing
+
+proc ::corrugo::Profile {c settings extent {why ""}} {
+    variable S
+    $c delete all
+    lassign $extent length known
     set walk [Walk $settings $length]
     set S(caption) [Caption $walk $known]
+    if {$why eq "absent"} {
+	append S(caption) "\nThe plug-in here cannot show the selected vertices:\
+		the drawing is the wave alone."
+    }
     if {[dict get $walk cycles] > $S(maxCycles)} {
 	Message $c "Too dense to draw: more than $S(maxCycles) cycles\
 		across the drawing."
@@ -1587,6 +1634,255 @@ proc ::corrugo::Number {x} {
 }
 
 # }==== The drawing ====
+
+# {==== The preview ====
+# The selected vertices themselves, before and after, as the plug-in's
+# qorvel_preview gives them: the command's own reading of the words, its
+# own gathering and its own wave, with nothing changed.
+
+# ::corrugo::preview --
+#
+#	Asks the plug-in where Apply would put the selected vertices, without
+#	moving any. Returns qorvel_preview's answer: "status ok", "count"
+#	(the vertices gathered), "extent" (their lowest and highest
+#	coordinate along the frequency axis) and "points" (for at most 2000
+#	of them, in the gathered order: the coordinate along the frequency
+#	axis, then on each amplitude axis before and after; 0 and 0 for an
+#	axis n). A fault, an empty selection included, is a Tcl error with
+#	the command's own message.
+#
+# Arguments:
+#	args	the twelve words of qorvel_go; the dialog's when none
+
+proc ::corrugo::preview {args} {
+    if {[llength $args] == 0} {
+	set args [arguments]
+    }
+    if {[info exists ::qorvel_preview_answer]} {
+	unset ::qorvel_preview_answer
+    }
+    eval [linsert $args 0 ::qorvel_preview]
+    # The host gives a command no result of its own: the plug-in leaves
+    # its answer in this variable.
+    if {![info exists ::qorvel_preview_answer]} {
+	error "qorvel_preview gave no answer"
+    }
+    set answer $::qorvel_preview_answer
+    if {[dict get $answer status] ne "ok"} {
+	return -code error [dict get $answer message]
+    }
+    return $answer
+}
+
+# ::corrugo::Previewed --
+#
+#	Draws the preview of the fields as they now are, once typing has
+#	paused: the selected vertices; with nothing selected, the wave's
+#	curves, saying so; the command's message when it refuses the words.
+
+proc ::corrugo::Previewed {} {
+    variable S
+    set c $S(W).f.profile
+    if {![winfo exists $c]} {
+	return
+    }
+    set settings [Settings]
+    if {[dict get $settings status] ne "ok"} {
+	return	;# ::corrugo::Draw has drawn it
+    }
+    if {![catch {preview} answer]} {
+	Selection $c $settings $answer
+    } elseif {$answer eq "Corrugo : no vertices selected"} {
+	Profile $c $settings {1.0 none}
+    } elseif {[info exists ::qorvel_preview_answer]} {
+	$c delete all
+	set S(caption) ""
+	Message $c $answer
+    } else {
+	Profile $c $settings [Extent [dict get $settings freqaxis]] absent
+    }
+}
+
+# ::corrugo::Selection --
+#
+#	Draws the sampled vertices over the selection's extent: each
+#	amplitude axis used, as they are in grey and as Apply will put them
+#	in that wave's colour; and the caption.
+#
+# Arguments:
+#	c		the canvas
+#	settings	as ::corrugo::Settings returns them
+#	answer		as ::corrugo::preview returns it
+
+proc ::corrugo::Selection {c settings answer} {
+    variable S
+    $c delete all
+    set points [dict get $answer points]
+    set used {}
+    foreach i {1 2} {
+	if {[dict get $settings axis$i] ne "n"} {
+	    lappend used $i
+	}
+    }
+    # How far the coordinates drawn reach, before and after.
+    set range {}
+    foreach {along before1 after1 before2 after2} $points {
+	foreach i $used {
+	    foreach value [list [set before$i] [set after$i]] {
+		if {[Finite $value]} {
+		    lappend range $value
+		}
+	    }
+	}
+    }
+    set range [lsort -real $range]
+    set frame [Axes $c [dict get $settings freqaxis] [dict get $answer extent] \
+	    [list [lindex $range 0] [lindex $range end]]]
+    foreach when {before after} {
+	foreach i $used {
+	    set fill [expr {$when eq "before" ? $S(greyed) : $S(color$i)}]
+	    foreach {along before1 after1 before2 after2} $points {
+		Dot $c $frame $along [set $when$i] $fill $when$i
+	    }
+	}
+    }
+    SelectionLegend $c $settings
+    set count [dict get $answer count]
+    set shown [expr {[llength $points] / 5}]
+    set axis [string toupper [dict get $settings freqaxis]]
+    set S(caption) "The $count selected vertices along $axis"
+    if {$shown < $count} {
+	append S(caption) " ($shown of them drawn)"
+    }
+    append S(caption) ": grey as they are, in colour where Apply puts them."
+    if {[dict get $settings random1] || [dict get $settings random2]} {
+	append S(caption) "\nThe random offsets shown are one draw: each Apply\
+		draws them anew."
+    }
+}
+
+# ::corrugo::Finite --
+#
+#	Whether a coordinate is a finite number (a model may hold others).
+
+proc ::corrugo::Finite {x} {
+    expr {[string is double -strict $x]
+	    && ![catch {expr {abs($x) < Inf}} finite] && $finite}
+}
+
+# ::corrugo::Axes --
+#
+#	Draws the axes of the preview: the frequency axis along the bottom
+#	over the selection's extent, the amplitude axes' coordinates up.
+#	Returns where they are, for ::corrugo::Dot.
+#
+# Arguments:
+#	c	the canvas
+#	axis	the frequency axis, x, y or z
+#	extent	the lowest and highest coordinate along it
+#	range	the lowest and highest coordinate drawn up (empty when none)
+
+proc ::corrugo::Axes {c axis extent range} {
+    variable S
+    lassign [Size $c] width height
+    set line [font metrics $S(font) -linespace]
+    lassign [Span $extent] low high
+    lassign [Span $range] lowest highest
+    set labels [list [Number $lowest] [Number $highest]]
+    set left [expr {max([font measure $S(font) [lindex $labels 0]],
+		[font measure $S(font) [lindex $labels 1]]) + 12}]
+    set right [expr {$width - 12}]
+    set top [expr {$line * 3 / 2 + 6}]
+    set bottom [expr {$height - $line * 3 / 2 - 6}]
+    set text [list -font $S(font) -fill $S(ink)]
+
+    $c create line $left $top $left $bottom -fill $S(rule) -tags scale
+    $c create line $left $bottom $right $bottom -fill $S(rule) -tags base
+    foreach y [list $bottom $top] mark $labels {
+	$c create text [expr {$left - 4}] $y -anchor e -text $mark {*}$text -tags scale
+    }
+    set y [expr {$bottom + $line / 2 + 3}]
+    $c create text [expr {($left + $right) / 2.0}] $y -anchor n \
+	    -text "[string toupper $axis] of the selected vertices" {*}$text -tags along
+    $c create text $left $y -anchor n -text [Number $low] {*}$text -tags along
+    $c create text $right $y -anchor ne -text [Number $high] {*}$text -tags along
+
+    dict create left $left right $right top $top bottom $bottom \
+	    low $low high $high lowest $lowest highest $highest
+}
+
+# ::corrugo::Span --
+#
+#	Returns a range to draw over: the one given, widened by half a unit
+#	each way when it is a single value or not finite (0 to 1 when empty).
+
+proc ::corrugo::Span {range} {
+    lassign $range low high
+    if {![Finite $low] || ![Finite $high]} {
+	return {0.0 1.0}
+    }
+    if {$high > $low} {
+	return [list $low $high]
+    }
+    list [expr {$low - 0.5}] [expr {$low + 0.5}]
+}
+
+# ::corrugo::Dot --
+#
+#	Draws one vertex, unless a coordinate of it is not a finite number.
+#
+# Arguments:
+#	c		the canvas
+#	frame		as ::corrugo::Axes returns it
+#	along, value	its coordinates along the frequency axis and up
+#	fill		its colour
+#	tag		before1, after1, before2 or after2
+
+proc ::corrugo::Dot {c frame along value fill tag} {
+    if {![Finite $along] || ![Finite $value]} {
+	return
+    }
+    dict with frame {}
+    # The answer writes whole numbers without a point: divide as reals.
+    set x [expr {$left + double($along - $low) / ($high - $low) * ($right - $left)}]
+    set y [expr {$bottom - double($value - $lowest) / ($highest - $lowest) * ($bottom - $top)}]
+    $c create rectangle [expr {$x - 1.5}] [expr {$y - 1.5}] \
+	    [expr {$x + 1.5}] [expr {$y + 1.5}] -outline "" -fill $fill \
+	    -tags [list $tag dot]
+}
+
+# ::corrugo::SelectionLegend --
+#
+#	Names, across the top of the drawing, the axis each wave moves the
+#	vertices along, in its colour, and the grey of the vertices as they
+#	are.
+#
+# Arguments:
+#	c		the canvas
+#	settings	as ::corrugo::Settings returns them
+
+proc ::corrugo::SelectionLegend {c settings} {
+    variable S
+    set x 10
+    set y [expr {[font metrics $S(font) -linespace] / 2 + 4}]
+    set entries {}
+    foreach i {1 2} name {Sine Cosine} {
+	set axis [dict get $settings axis$i]
+	if {$axis ne "n"} {
+	    lappend entries $S(color$i) "$name \u2192 [string toupper $axis]" legend$i
+	}
+    }
+    lappend entries $S(greyed) "as they are" legend0
+    foreach {fill text tag} $entries {
+	$c create rectangle $x [expr {$y - 3}] [expr {$x + 6}] [expr {$y + 3}] \
+		-outline "" -fill $fill -tags [list legend $tag]
+	set id [$c create text [expr {$x + 12}] $y -anchor w -text $text \
+		-font $S(font) -fill $S(ink) -tags [list legend $tag]]
+	set x [expr {[lindex [$c bbox $id] 2] + 18}]
+    }
+}
+
+# }==== The preview ====
 
 # {==== Reading the settings file ====
 # The user's presets and the values last used, kept between sessions in

@@ -92,6 +92,7 @@ FILES = {
     'wave/gather.cpp': ('corrugo_core', CORE_TESTS),
     'wave/apply.cpp': ('corrugo_core', CORE_TESTS),
     'wave/command.cpp': ('corrugo_core', CORE_TESTS),
+    'wave/preview.cpp': ('corrugo_core', CORE_TESTS),
     'plugin/host_functions.cpp': ('corrugo_core', [(['test_tick'], r'^TickCount\.')] + CORE_TESTS),
     'plugin/plugin.cpp': ('corrugo_plugin', AFTER_PLUGIN),
     'acfile/lines.h': ('corrugo_acfile', ACFILE_TESTS),

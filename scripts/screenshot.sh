@@ -2,7 +2,8 @@
 # Takes docs/viewer.png: corrugo-host's viewer on examples/tube.ac after a
 # wave applied through the Corrugo dialog with its preset "Spring (helix)",
 # the dialog still open beside the main window; and docs/dialog.png, the
-# dialog alone with its presets and its drawing of the wave.
+# dialog alone with its presets and its drawing of the selected vertices,
+# as they are and where a second Apply would put them.
 #
 #   scripts/screenshot.sh [BUILD-DIR]     (default: build)
 #

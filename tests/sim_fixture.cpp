@@ -2,6 +2,8 @@
 
 #include <tcl.h>
 
+#include <cstdlib>
+
 void SimTest::SetUp()
 {
     sim::replace_model(acfile::Model());
@@ -49,6 +51,33 @@ std::string SimTest::eval(const std::string &script)
     int code = Tcl_EvalEx(in, script.c_str(), (int)script.size(), TCL_EVAL_GLOBAL);
     std::string result = Tcl_GetStringResult(in);
     return code == TCL_OK ? result : "error: " + result;
+}
+
+PreviewAnswer SimTest::preview_answer()
+{
+    PreviewAnswer answer;
+    answer.status = eval("dict get $::qorvel_preview_answer status");
+    if (answer.status != "ok") {
+        answer.message = eval("dict get $::qorvel_preview_answer message");
+        return answer;
+    }
+    answer.count = std::stoul(eval("dict get $::qorvel_preview_answer count"));
+    std::string extent = eval("dict get $::qorvel_preview_answer extent");
+    answer.low = std::strtof(extent.c_str(), nullptr);
+    answer.high = std::strtof(extent.c_str() + extent.find(' '), nullptr);
+    std::string points = eval("dict get $::qorvel_preview_answer points");
+    const char *p = points.c_str();
+    char *end;
+    std::vector<float> numbers;
+    for (float f = std::strtof(p, &end); end != p; f = std::strtof(p, &end)) {
+        numbers.push_back(f);
+        p = end;
+    }
+    for (size_t i = 0; i + 5 <= numbers.size(); i += 5)
+        answer.points.push_back({numbers[i], numbers[i + 1], numbers[i + 2], numbers[i + 3],
+                                 numbers[i + 4]});
+    EXPECT_EQ(numbers.size() % 5, 0u) << points;
+    return answer;
 }
 
 ::testing::AssertionResult SameBits(const std::vector<Point> &a, const std::vector<Point> &b)

@@ -25,6 +25,17 @@ inline std::vector<char *> argv_of(std::vector<std::string> &words)
     return argv;
 }
 
+// What qorvel_preview left in ::qorvel_preview_answer: "ok" with the count
+// gathered, the extent and, for each sampled vertex, its coordinate on the
+// frequency axis, then before and after on amplitude axis 1, then on axis 2;
+// or "error" with the message.
+struct PreviewAnswer {
+    std::string status, message;
+    size_t count = 0;
+    float low = 0, high = 0;
+    std::vector<std::array<float, 5>> points;
+};
+
 class SimTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -42,6 +53,10 @@ protected:
     // Runs a Tcl script in the host's interpreter; returns its result, or
     // "error: " and the message.
     std::string eval(const std::string &script);
+
+    // Reads ::qorvel_preview_answer, each number as the float it was
+    // written from.
+    PreviewAnswer preview_answer();
 
     std::vector<std::string> messages;
     std::string debug;

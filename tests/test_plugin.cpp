@@ -4,6 +4,7 @@
 
 #include <tcl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <dlfcn.h>
@@ -54,15 +55,21 @@ TEST_F(Plugin, RegistersTheMenuEntryAndCommandOnce)
     EXPECT_EQ(sim::menu_items()[0].label, "Corrugo...");
     EXPECT_EQ(sim::menu_items()[0].command, "qorvel_dialog");
     EXPECT_EQ(sim::menu_items()[0].help, "Apply an axis-aligned waveform to the selected vertices");
-    ASSERT_EQ(sim::registered_commands().size(), 1u);
+    ASSERT_EQ(sim::registered_commands().size(), 2u);
     const sim::Registration &r = sim::registered_commands()[0];
     EXPECT_EQ(r.name, "qorvel_go");
     EXPECT_EQ(r.count, 12);
     EXPECT_EQ(r.argument_form, "argv");
     EXPECT_EQ(r.help, "TODO: Show params here");
     EXPECT_EQ(r.description, "Corrugo utility");
+    // the preview, beside it, takes the same words
+    const sim::Registration &preview = sim::registered_commands()[1];
+    EXPECT_EQ(preview.name, "qorvel_preview");
+    EXPECT_EQ(preview.count, 12);
+    EXPECT_EQ(preview.argument_form, "argv");
     EXPECT_EQ(plugin.exit(), 0);
     EXPECT_EQ(eval("info commands qorvel_go"), "qorvel_go") << "exit removes nothing";
+    EXPECT_EQ(eval("info commands qorvel_preview"), "qorvel_preview");
 }
 
 TEST_F(Plugin, AnswersTheAboutAndInfoQueries)
@@ -86,6 +93,21 @@ TEST_F(Plugin, RunsThroughTclInEverySelectionMode)
     for (int mode : {SELECT_OBJECTS, SELECT_SURFACES, SELECT_VERTICES}) {
         sim::select_all(sim::model(), sim::selection(), mode);
         std::vector<Point> before = positions();
+        // the preview first: the same vertices, nothing changed or said
+        debug.clear();
+        eval("qorvel_preview x y n 1 0.5 0 0 0 0 0 0 0");
+        PreviewAnswer preview = preview_answer();
+        EXPECT_EQ(preview.status, "ok") << preview.message;
+        EXPECT_EQ(preview.count, 18u) << mode;
+        EXPECT_EQ(preview.points.size(), 18u) << mode;
+        EXPECT_EQ(preview.low, 0.0f);
+        EXPECT_EQ(preview.high, 12.0f);
+        EXPECT_TRUE(SameBits(positions(), before)) << mode;
+        EXPECT_EQ(sim::undo_depth(), 0u);
+        EXPECT_EQ(debug, "");
+        EXPECT_TRUE(messages.empty());
+        EXPECT_TRUE(sim::observations().refreshes.empty());
+        EXPECT_EQ(sim::live_list_nodes(), 0u) << "the preview frees what it gathered";
         debug.clear();
         EXPECT_EQ(eval(command), "") << mode;
         EXPECT_TRUE(messages.empty());
@@ -96,8 +118,21 @@ TEST_F(Plugin, RunsThroughTclInEverySelectionMode)
              at = debug.find("\nCorrugo:\nfreqsiz", at + 1))
             lines++;
         EXPECT_EQ(lines, 18u) << "one line per moved vertex, mode " << mode;
+        // every vertex where the preview said it would be
+        std::vector<Point> after = positions();
+        for (const auto &p : preview.points) {
+            size_t found = 0;
+            for (size_t i = 0; i < after.size(); i++)
+                if (bits(before[i][0]) == bits(p[0]) && bits(before[i][1]) == bits(p[1]) &&
+                    bits(before[i][2]) == bits(p[3])) {
+                    found++;
+                    EXPECT_EQ(bits(after[i][1]), bits(p[2])) << mode << " vertex " << i;
+                }
+            EXPECT_EQ(found, 1u) << mode;
+        }
         ASSERT_TRUE(sim::undo());
         EXPECT_TRUE(SameBits(positions(), before));
+        sim::observations() = sim::Observations();
     }
     // only the selection moves
     sim::selection().mode = SELECT_VERTICES;
@@ -124,6 +159,10 @@ TEST_F(Plugin, FaultsLeaveTheModelUntouchedAndRecordNoUndoStep)
         {"qorvel_go x y n 1e39 1 0 0 0 0 0 0 0", "Corrugo : unable to parse 1e39 for frequency"},
         {"qorvel_go x y n 1 1 0 0 0 0x1p3 {} 0 0", "Corrugo : unable to parse  for offset 2"},
         {"qorvel_go x y n 1 1 0 0 0 Random 0 0 0", "Corrugo : unable to parse Random for offset 1"},
+        // what Tcl would substitute reaches the preview's answer as it was typed
+        {"qorvel_go x y n {[puts $a\"\\]} 1 0 0 0 0 0 0 0",
+         "Corrugo : unable to parse [puts $a\"\\] for frequency"},
+        {"qorvel_go x Q n 1 1 0 0 0 0 0 0 0", "Corrugo : cannot interpret amplitude axis q"},
     };
     for (const auto &f : faults) {
         messages.clear();
@@ -131,9 +170,22 @@ TEST_F(Plugin, FaultsLeaveTheModelUntouchedAndRecordNoUndoStep)
         EXPECT_EQ(eval(f.command), "") << "faults are messages, not Tcl errors";
         EXPECT_EQ(messages, std::vector<std::string>{f.message}) << f.command;
         EXPECT_EQ(debug, "") << f.command;
+        // the preview's answer carries the same message, and nothing is shown
+        messages.clear();
+        std::string preview = std::string("qorvel_preview") + (f.command + 9);
+        eval(preview);
+        PreviewAnswer answer = preview_answer();
+        EXPECT_EQ(answer.status, "error") << preview;
+        EXPECT_EQ(answer.message, f.message) << preview;
+        EXPECT_TRUE(messages.empty()) << preview;
+        EXPECT_EQ(debug, "") << preview;
     }
     sim::select_none(sim::selection());
     messages.clear();
+    eval("qorvel_preview x y n 1 1 0 0 0 0 0 0 0");
+    EXPECT_EQ(preview_answer().message, "Corrugo : no vertices selected");
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(debug, "") << "the preview writes no summary";
     eval("qorvel_go x y n 1 1 0 0 0 0 0 0 0");
     EXPECT_EQ(messages, std::vector<std::string>{"Corrugo : no vertices selected"});
     EXPECT_EQ(debug.rfind("Corrugo:\nFrequency axis = x\n", 0), 0u) << "the summary comes first";
@@ -174,6 +226,9 @@ TEST_F(Plugin, RandomOffsetsFollowThePinnedTickBitForBit)
     sim::selection().vertices = {&a->vertices[0], &a->vertices[1], &b->vertices[0],
                                        &a->vertices[2]};
     sim::pin_tick(1000);
+    // the preview draws as Apply draws, from the same tick
+    eval("qorvel_preview x y z 2 0.5 0.5 0 0 random random 1 0");
+    PreviewAnswer preview = preview_answer();
     eval("qorvel_go x y z 2 0.5 0.5 0 0 random random 1 0");
     const uint32_t expected[4][3] = {{0x00000000, 0x3f856d76, 0x3ebdc26a},
                                      {0x3ebd70a4, 0x3fc14fea, 0xbf79d8c2},
@@ -183,6 +238,81 @@ TEST_F(Plugin, RandomOffsetsFollowThePinnedTickBitForBit)
     for (size_t i = 0; i < 4; i++)
         for (int k = 0; k < 3; k++)
             EXPECT_EQ(bits(after[i][k]), expected[i][k]) << "vertex " << i << " axis " << k;
+    // in the selection's order: A, A, B, A
+    ASSERT_EQ(preview.points.size(), 4u);
+    const size_t order[4] = {0, 1, 3, 2};
+    for (size_t j = 0; j < 4; j++) {
+        EXPECT_EQ(bits(preview.points[j][0]), expected[order[j]][0]) << j;
+        EXPECT_EQ(bits(preview.points[j][2]), expected[order[j]][1]) << j;
+        EXPECT_EQ(bits(preview.points[j][4]), expected[order[j]][2]) << j;
+    }
+}
+
+// More vertices than a preview answers with: 2,000 of them, spread over the
+// gathered order, the first and last among them, and the lowest and highest
+// along the frequency axis kept wherever they lie; each where Apply puts it.
+TEST_F(Plugin, APreviewOfManyVerticesSamplesTwoThousandWithTheEndsKept)
+{
+    std::vector<Point> points;
+    for (int i = 0; i < 5001; i++)
+        points.push_back({(float)(i + 10), (float)(i % 7) * 0.25f, -(float)(i % 3)});
+    points[1][0] = -5;     // the lowest, where no spread sample falls
+    points[4999][0] = 1e4; // the highest, likewise
+    add_object("line", points);
+    sim::select_all(sim::model(), sim::selection(), SELECT_OBJECTS);
+    const std::string words = " x y z 3 1 0.5 20 40 10 0 0 0";
+    std::vector<Point> before = positions();
+    eval("qorvel_preview" + words);
+    PreviewAnswer preview = preview_answer();
+    EXPECT_TRUE(SameBits(positions(), before));
+    EXPECT_EQ(sim::undo_depth(), 0u);
+    EXPECT_EQ(preview.count, 5001u);
+    EXPECT_EQ(preview.low, -5.0f);
+    EXPECT_EQ(preview.high, 1e4f);
+    ASSERT_EQ(preview.points.size(), 2000u);
+    EXPECT_EQ(preview.points.front()[0], 10.0f) << "the first gathered";
+    EXPECT_EQ(preview.points[1][0], -5.0f) << "the lowest, in its place";
+    EXPECT_EQ(preview.points[1998][0], 1e4f) << "the highest, in its place";
+    EXPECT_EQ(preview.points.back()[0], 5010.0f) << "the last gathered";
+    float last = 0;
+    size_t widest = 0;
+    for (size_t j = 0; j < preview.points.size(); j++) {
+        float x = preview.points[j][0];
+        if (x == -5.0f || x == 1e4f)
+            continue;
+        EXPECT_GT(x, last) << "in the gathered order, each once: " << j;
+        if (j > 0)
+            widest = std::max(widest, (size_t)(x - last));
+        last = x;
+    }
+    EXPECT_LE(widest, 3u) << "evenly spread";
+
+    eval("qorvel_go" + words);
+    std::vector<Point> after = positions();
+    for (const auto &p : preview.points) {
+        size_t i = p[0] == -5.0f ? 1 : p[0] == 1e4f ? 4999 : (size_t)p[0] - 10;
+        EXPECT_EQ(bits(p[1]), bits(before[i][1])) << i;
+        EXPECT_EQ(bits(p[3]), bits(before[i][2])) << i;
+        EXPECT_EQ(bits(p[2]), bits(after[i][1])) << i;
+        EXPECT_EQ(bits(p[4]), bits(after[i][2])) << i;
+    }
+}
+
+// A subdivided object is rebuilt by Apply only: the preview asks the host for
+// nothing but the selection.
+TEST_F(Plugin, APreviewAsksForNoRefreshAndNoRebuild)
+{
+    add_grid("smooth", 0)->subdivided = true;
+    sim::select_all(sim::model(), sim::selection(), SELECT_OBJECTS);
+    eval("qorvel_preview x y n 1 1 0 0 0 random 0 1 0");
+    EXPECT_EQ(preview_answer().status, "ok");
+    EXPECT_TRUE(sim::observations().refreshes.empty());
+    EXPECT_EQ(sim::observations().subdivision_rebuilds, 0);
+    EXPECT_EQ(sim::undo_depth(), 0u);
+    EXPECT_EQ(debug, "");
+    std::string result = eval("qorvel_preview x z n 1 1 0 0 0 0 0 1 0");
+    EXPECT_EQ(result, eval("set ::qorvel_preview_answer"))
+        << "in this host the command's result is the answer too";
 }
 
 TEST_F(Plugin, TheHostCommandAc3dRejectsUnknownSubcommands)
@@ -264,7 +394,7 @@ TEST_F(Plugin, AFirstInitialisationWithoutAFolderStillRegisters)
     HostPluginInit record = {0, nullptr};
     EXPECT_EQ(init(&record), 0);
     EXPECT_EQ(sim::menu_items().size(), menu + 1);
-    EXPECT_EQ(sim::registered_commands().size(), commands + 1);
+    EXPECT_EQ(sim::registered_commands().size(), commands + 2);
     fs::remove_all(dir);
 }
 

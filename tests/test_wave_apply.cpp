@@ -6,6 +6,7 @@
 #include "sim_fixture.h"
 #include "wave/wave.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -21,6 +22,15 @@ protected:
         words.insert(words.end(), entries.begin(), entries.end());
         std::vector<char *> argv = argv_of(words);
         apply_wave_command((int)argv.size(), argv.data());
+    }
+    // The same words through the preview's handler; its answer.
+    PreviewAnswer preview(const std::vector<std::string> &entries)
+    {
+        std::vector<std::string> words = {"qorvel_preview"};
+        words.insert(words.end(), entries.begin(), entries.end());
+        std::vector<char *> argv = argv_of(words);
+        preview_wave_command((int)argv.size(), argv.data());
+        return preview_answer();
     }
     void select_vertices(const std::vector<acfile::Vertex *> &vertices)
     {
@@ -334,12 +344,19 @@ TEST_F(Wave, OneRandomOffsetIsRedrawnPerObjectRunWhileTheOtherStaysFixed)
     const std::vector<Point> before = positions();
     sim::pin_tick(77);
     select_vertices(order);
+    // the preview draws as Apply does, from the same tick, in the same order
+    PreviewAnswer shown = preview({"x", "y", "z", "2", "0.5", "0.5", "0", "0", "random", "30", "1", "0"});
     run({"x", "y", "z", "2", "0.5", "0.5", "0", "0", "random", "30", "1", "0"});
     std::vector<Point> expected = from_bits({{0x40533333, 0xc01550d0, 0x40964177},
                                              {0x407a3d71, 0xc0430bf7, 0x4095b003},
                                              {0x4090a3d7, 0xc02ac93a, 0x409a2301},
                                              {0x40a428f6, 0xbff38c4a, 0x406578b1}});
     EXPECT_TRUE(SameBits(positions(), {expected[0], expected[1], expected[3], expected[2]}));
+    ASSERT_EQ(shown.points.size(), 4u);
+    for (size_t i = 0; i < 4; i++) {
+        EXPECT_EQ(bits(shown.points[i][2]), bits(expected[i][1])) << i;
+        EXPECT_EQ(bits(shown.points[i][4]), bits(expected[i][2])) << i;
+    }
     ASSERT_TRUE(sim::undo());
     ASSERT_TRUE(SameBits(positions(), before));
     select_vertices(order);
@@ -349,6 +366,72 @@ TEST_F(Wave, OneRandomOffsetIsRedrawnPerObjectRunWhileTheOtherStaysFixed)
                           {0x4090a3d7, 0xc02b583e, 0x40881ce4},
                           {0x40a428f6, 0xbf9e38c4, 0x406a0793}});
     EXPECT_TRUE(SameBits(positions(), {expected[0], expected[1], expected[3], expected[2]}));
+}
+
+// Which vertices a preview answers with: all up to 2,000; beyond, 2,000 at
+// most, ascending and each once, spread evenly from the first to the last,
+// with the lowest and highest along the wave wherever they are.
+::testing::AssertionResult IsPreviewSample(size_t count, size_t lowest, size_t highest,
+                                           const std::vector<size_t> &chosen)
+{
+    if (chosen.size() > PREVIEW_SAMPLES)
+        return ::testing::AssertionFailure() << chosen.size() << " chosen";
+    for (size_t i = 1; i < chosen.size(); i++)
+        if (chosen[i] <= chosen[i - 1])
+            return ::testing::AssertionFailure() << "not ascending at " << i;
+    for (size_t must : {(size_t)0, count - 1, lowest, highest})
+        if (std::find(chosen.begin(), chosen.end(), must) == chosen.end())
+            return ::testing::AssertionFailure() << must << " is missing";
+    if (chosen.back() != count - 1)
+        return ::testing::AssertionFailure() << "ends at " << chosen.back();
+    // evenly: no gap wider than the spread's step (the ends kept only
+    // narrow gaps)
+    size_t widest = 0;
+    for (size_t i = 1; i < chosen.size(); i++)
+        widest = std::max(widest, chosen[i] - chosen[i - 1]);
+    size_t step = (count - 1 + (PREVIEW_SAMPLES - 3) - 1) / (PREVIEW_SAMPLES - 3);
+    if (count > PREVIEW_SAMPLES && widest > step)
+        return ::testing::AssertionFailure() << "a gap of " << widest << " against " << step;
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(Wave, APreviewSamplesAllUpToTwoThousandThenTwoThousandSpreadWithTheEndsKept)
+{
+    // room for 2,000 and a guard after it; the room is filled with what no
+    // answer holds, so that nothing is taken from an earlier call
+    std::vector<size_t> chosen(PREVIEW_SAMPLES + 1);
+    static const size_t GUARD = 0x5eed5eed;
+    auto fresh = [&chosen]() { std::fill(chosen.begin(), chosen.end(), GUARD); };
+    fresh();
+    EXPECT_EQ(preview_sample(1, 0, 0, chosen.data()), 1u);
+    EXPECT_EQ(chosen[0], 0u);
+    fresh();
+    ASSERT_EQ(preview_sample(2000, 1500, 3, chosen.data()), 2000u);
+    for (size_t i = 0; i < 2000; i++)
+        EXPECT_EQ(chosen[i], i);
+    EXPECT_EQ(chosen[PREVIEW_SAMPLES], GUARD) << "nothing written past the room";
+    const struct {
+        size_t count, lowest, highest, size;
+    } cases[] = {
+        // neither end among the 1,998 spread ones (0, 1, 2, 3, 4, 5, 6, 7,
+        // 8, ... 1998, 2000 of 2001; 0, 2, 5, 7, ... of 5000)
+        {2001, 1333, 666, 2000},
+        {2001, 1999, 1999, 1999}, // one vertex both lowest and highest
+        {2001, 1000, 1, 1998},    // both among the spread ones
+        {5000, 0, 4999, 1998},    // the first and the last
+        {5000, 4998, 1, 2000},
+        {1000000, 999998, 3, 2000},
+        {4000000000u, 123456789, 1, 2000},
+    };
+    for (const auto &c : cases) {
+        fresh();
+        size_t n = preview_sample(c.count, c.lowest, c.highest, chosen.data());
+        EXPECT_EQ(chosen[PREVIEW_SAMPLES], GUARD) << "nothing written past the room";
+        EXPECT_EQ(n, c.size) << c.count;
+        EXPECT_TRUE(IsPreviewSample(c.count, c.lowest, c.highest,
+                                    std::vector<size_t>(chosen.begin(), chosen.begin() + n)))
+            << c.count << " " << c.lowest << " " << c.highest;
+    }
 }
 
 // A wave over one object, every coordinate to the bit of the reference.
@@ -373,6 +456,32 @@ TEST_P(WaveBits, EveryCoordinateIsTheReferencesToTheBit)
     select_all(r.mode);
     run(r.words);
     EXPECT_TRUE(SameBits(positions(), r.expected));
+}
+
+// The preview of each reference case: every vertex, before as it was, after
+// to the bit where Apply then puts it; nothing moved until Apply.
+TEST_P(WaveBits, ThePreviewShowsWhatApplyThenGivesToTheBit)
+{
+    const Reference &r = GetParam();
+    add_object("object", r.points);
+    select_all(r.mode);
+    PreviewAnswer answer = preview(r.words);
+    EXPECT_TRUE(SameBits(positions(), r.points));
+    EXPECT_EQ(sim::undo_depth(), 0u);
+    run(r.words);
+    ASSERT_TRUE(SameBits(positions(), r.expected));
+    ASSERT_EQ(answer.points.size(), r.points.size());
+    const int f = r.words[0][0] - 'x';
+    const int a1 = r.words[1][0] == 'n' ? -1 : r.words[1][0] - 'x';
+    const int a2 = r.words[2][0] == 'n' ? -1 : r.words[2][0] - 'x';
+    for (size_t i = 0; i < r.points.size(); i++) {
+        const auto &p = answer.points[i];
+        EXPECT_EQ(bits(p[0]), bits(r.points[i][f])) << i;
+        EXPECT_EQ(bits(p[1]), a1 < 0 ? 0u : bits(r.points[i][a1])) << i;
+        EXPECT_EQ(bits(p[2]), a1 < 0 ? 0u : bits(r.expected[i][a1])) << i;
+        EXPECT_EQ(bits(p[3]), a2 < 0 ? 0u : bits(r.points[i][a2])) << i;
+        EXPECT_EQ(bits(p[4]), a2 < 0 ? 0u : bits(r.expected[i][a2])) << i;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -81,22 +81,32 @@ static float draw_offset(WaveParams *params)
     return offset;
 }
 
-void apply_wave(WaveParams *params, HostList *vertices)
+/* The steps are written once, as inline functions that apply_wave's loop
+   takes in whole (so that the walk's values stay in registers across the
+   host's calls, as plain locals would); the preview calls them through the
+   functions declared in wave.h, below. */
+static inline void begin(WaveParams *params, HostList *vertices, WaveWalk *walk)
 {
     const char f = params->frequency_axis;
     const char a1 = params->amplitude_axis_1;
     const char a2 = params->amplitude_axis_2;
 
+    walk->params = params;
+    /* through locals: no address into the walk leaves this file, so that
+       apply_wave can keep the walk's values in registers */
     HostVertex *min_vertex, *max_vertex;
     find_frequency_extent(vertices, f, &min_vertex, &max_vertex);
-    const double low = *axis_coordinate(min_vertex, f);
-    const double extent = (double)*axis_coordinate(max_vertex, f) - low;
-    const float freqsiz = (float)extent;
+    walk->min_vertex = min_vertex;
+    walk->max_vertex = max_vertex;
+    const double low = *axis_coordinate(walk->min_vertex, f);
+    const double extent = (double)*axis_coordinate(walk->max_vertex, f) - low;
+    walk->low = low;
+    walk->freqsiz = (float)extent;
 
-    /* The wave on an axis n moves only "scratch" (below): its base and its
-       amplitude reach nothing. */
-    const float base_1 = *axis_coordinate(min_vertex, a1);
-    const float base_2 = *axis_coordinate(min_vertex, a2);
+    /* The wave on an axis n moves only "scratch" (apply_wave): its base and
+       its amplitude reach nothing. */
+    walk->base_1 = *axis_coordinate(walk->min_vertex, a1);
+    walk->base_2 = *axis_coordinate(walk->min_vertex, a2);
 
     if (!params->freq_units) {
         /* the frequency counts cycles over the extent, offsets are fractions
@@ -108,34 +118,125 @@ void apply_wave(WaveParams *params, HostList *vertices)
 
     /* When every vertex shares the lowest coordinate, each one is the lowest
        and takes the full amplitude: Math is 1 rather than 0 times infinity. */
-    const float inverse = (float)(1.0 / freqsiz);
+    walk->inverse = (float)(1.0 / walk->freqsiz);
+    walk->previous = NULL;
+
+    /* The parameters the walk reads, in the walk's own fields: the host
+       calls inside it cannot reach them, so they need not be read again
+       after each call. Only a random offset changes, when it is drawn. */
+    walk->frequency = params->frequency;
+    walk->decay_1 = params->decay_1;
+    walk->decay_2 = params->decay_2;
+    walk->amplitude_1 = params->amplitude_1;
+    walk->amplitude_2 = params->amplitude_2;
+    walk->random_1 = params->random_offset_1;
+    walk->random_2 = params->random_offset_2;
+    walk->additive = params->additive;
+    walk->offset_1 = params->offset_1;
+    walk->offset_2 = params->offset_2;
+    walk->along_field = axis_field(f);
+    walk->field_1 = axis_field(a1);
+    walk->field_2 = axis_field(a2);
+}
+
+static inline void enter_object(WaveWalk *walk, HostObject *o)
+{
+    if (o == walk->previous)
+        return;
+    WaveParams *params = walk->params;
+    if (walk->random_1) {
+        params->offset_1 = draw_offset(params);
+        walk->offset_1 = params->offset_1;
+        walk->previous = o;
+    }
+    if (walk->random_2) {
+        params->offset_2 = draw_offset(params);
+        walk->offset_2 = params->offset_2;
+        walk->previous = o;
+    }
+}
+
+/* Steps 6.2 and 6.5: the distance d from the lowest vertex along the
+   frequency axis, and Math, 1 at the lowest vertex and 0 at the highest. */
+static inline void measure(const WaveWalk *walk, const HostVertex *v, float *d_out,
+                           float *math_out)
+{
+    const float freqsiz = walk->freqsiz;
+    const float d = (float)((double)(v->*walk->along_field) - walk->low);
+    const float math =
+        freqsiz == 0.0f ? 1.0f : (float)(((double)freqsiz - (double)d) * (double)walk->inverse);
+    *d_out = d;
+    *math_out = math;
+}
+
+/* Steps 6.7 to 6.9, for a vertex at distance d with its Math. */
+static inline void step(const WaveWalk *walk, float d, float math, float *target_1,
+                        float *target_2)
+{
+
+    /* The formula lives in three places, which must agree to the bit:
+       here; the dialog's drawing of it (::corrugo::Samples in
+       script/corrugo.tcl); and tests/tools/wave_reference.py, which
+       derives the bit patterns the tests expect from it on its own.
+       The two terms are rounded differently on purpose: the sine's
+       displacement is held in single precision (k) before it is added,
+       the cosine's (l) enters the sum at full precision. Models made
+       with the modeller's wave carry exactly these roundings, so a
+       "tidier" expression would move saved vertices by a last bit. */
+    const double along = (double)d * walk->frequency;
+    const double angle_1 = (along + walk->offset_1) * 360.0 * (double)DEGREES_TO_RADIANS;
+    const double angle_2 = (along + walk->offset_2) * 360.0 * (double)DEGREES_TO_RADIANS;
+    const float k =
+        (float)(sin(angle_1) * (1.0 - (1.0 - (double)math) * walk->decay_1) * walk->amplitude_1);
+    const double l = cos(angle_2) * (1.0 - (1.0 - (double)math) * walk->decay_2) * walk->amplitude_2;
+
+    if (walk->additive) {
+        store(target_1, (double)*target_1 + (double)k);
+        store(target_2, (double)*target_2 + l);
+    } else {
+        store(target_1, (double)walk->base_1 + (double)k);
+        store(target_2, (double)walk->base_2 + l);
+    }
+}
+
+void begin_wave(WaveParams *params, HostList *vertices, WaveWalk *walk)
+{
+    begin(params, vertices, walk);
+}
+
+void enter_wave_object(WaveWalk *walk, HostObject *o)
+{
+    enter_object(walk, o);
+}
+
+void wave_vertex(const WaveWalk *walk, const HostVertex *v, float *target_1, float *target_2,
+                 float *d, float *math)
+{
+    measure(walk, v, d, math);
+    step(walk, *d, *math, target_1, target_2);
+}
+
+void apply_wave(WaveParams *params, HostList *vertices)
+{
+    const char a1 = params->amplitude_axis_1;
+    const char a2 = params->amplitude_axis_2;
+    WaveWalk walk;
+    begin(params, vertices, &walk);
+
     bool subdivided = false;
-    HostObject *previous = NULL;
     HostObject *asked = NULL; /* the object last asked whether it is subdivided */
     float scratch = 0.0f;
-
-    /* The parameters the walk reads, in locals: the host calls inside it
-       cannot reach them, so they need not be read again after each call.
-       Only a random offset changes, when it is drawn. */
-    const double frequency = params->frequency;
-    const double decay_1 = params->decay_1, decay_2 = params->decay_2;
-    const double amplitude_1 = params->amplitude_1, amplitude_2 = params->amplitude_2;
-    const bool random_1 = params->random_offset_1, random_2 = params->random_offset_2;
-    const bool additive = params->additive;
     const char *const freq_units = params->freq_units ? "true" : "false";
-    double offset_1 = params->offset_1, offset_2 = params->offset_2;
-    float HostVertex::*const along_field = axis_field(f);
-    float HostVertex::*const field_1 = axis_field(a1);
-    float HostVertex::*const field_2 = axis_field(a2);
+    float HostVertex::*const field_1 = walk.field_1;
+    float HostVertex::*const field_2 = walk.field_2;
 
     for (HostList *node = vertices; node; node = node->next) {
         HostVertex *v = (HostVertex *)node->data;
         HostObject *o = host.object_of_vertex(v);
-        const float d = (float)((double)(v->*along_field) - low);
         float *target_1 = a1 == 'n' ? &scratch : &(v->*field_1);
         float *target_2 = a2 == 'n' ? &scratch : &(v->*field_2);
 
-        if (o != previous) {
+        if (o != walk.previous) {
             /* Without random offsets "previous" never changes; the answer
                for the object just asked about cannot have changed since. */
             if (o != asked) {
@@ -143,45 +244,14 @@ void apply_wave(WaveParams *params, HostList *vertices)
                 if (host.ac_object_is_subdivided(o))
                     subdivided = true;
             }
-            if (random_1) {
-                params->offset_1 = draw_offset(params);
-                offset_1 = params->offset_1;
-                previous = o;
-            }
-            if (random_2) {
-                params->offset_2 = draw_offset(params);
-                offset_2 = params->offset_2;
-                previous = o;
-            }
+            enter_object(&walk, o);
         }
 
-        const float math =
-            freqsiz == 0.0f ? 1.0f : (float)(((double)freqsiz - (double)d) * (double)inverse);
+        float d, math;
+        measure(&walk, v, &d, &math);
         host.debugf("\nCorrugo:\nfreqsiz = %g f = %g Math = %g Freq units = %s\n",
-                    (double)freqsiz, (double)d, (double)math, freq_units);
-
-        /* The formula lives in three places, which must agree to the bit:
-           here; the dialog's drawing of it (::corrugo::Samples in
-           script/corrugo.tcl); and tests/tools/wave_reference.py, which
-           derives the bit patterns the tests expect from it on its own.
-           The two terms are rounded differently on purpose: the sine's
-           displacement is held in single precision (k) before it is added,
-           the cosine's (l) enters the sum at full precision. Models made
-           with the modeller's wave carry exactly these roundings, so a
-           "tidier" expression would move saved vertices by a last bit. */
-        const double along = (double)d * frequency;
-        const double angle_1 = (along + offset_1) * 360.0 * (double)DEGREES_TO_RADIANS;
-        const double angle_2 = (along + offset_2) * 360.0 * (double)DEGREES_TO_RADIANS;
-        const float k = (float)(sin(angle_1) * (1.0 - (1.0 - (double)math) * decay_1) * amplitude_1);
-        const double l = cos(angle_2) * (1.0 - (1.0 - (double)math) * decay_2) * amplitude_2;
-
-        if (additive) {
-            store(target_1, (double)*target_1 + (double)k);
-            store(target_2, (double)*target_2 + l);
-        } else {
-            store(target_1, (double)base_1 + (double)k);
-            store(target_2, (double)base_2 + l);
-        }
+                    (double)walk.freqsiz, (double)d, (double)math, freq_units);
+        step(&walk, d, math, target_1, target_2);
     }
 
     if (subdivided)

@@ -65,7 +65,7 @@ void gather_object_vertices(HostObject *object, HostList **list)
         gather_recursively(object, list);
 }
 
-HostList *gather_wave_vertices(void)
+HostList *gather_selected_vertices(WaveFault fault)
 {
     HostList *vertices = NULL;
     int mode = host.ac_get_select_mode();
@@ -82,9 +82,16 @@ HostList *gather_wave_vertices(void)
         host.list_free(&objects);
     }
     if (!vertices) {
-        host.windows_message_dialog("Corrugo : no vertices selected");
+        fault("Corrugo : no vertices selected");
         return NULL;
     }
-    host.add_undoable_vertex_positions("Corrugo", vertices);
+    return vertices;
+}
+
+HostList *gather_wave_vertices(void)
+{
+    HostList *vertices = gather_selected_vertices(host.windows_message_dialog);
+    if (vertices)
+        host.add_undoable_vertex_positions("Corrugo", vertices);
     return vertices;
 }

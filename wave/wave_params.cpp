@@ -117,7 +117,7 @@ static bool is_axis(char c)
 
 /* Reads an offset entry: the word "random" draws a seeded percentage. */
 static bool read_offset(const char *text, const char *message, uint32_t *seed, bool *random,
-                        float *offset)
+                        float *offset, WaveFault fault)
 {
     float value;
     if (strcmp(text, "random") == 0) {
@@ -125,7 +125,7 @@ static bool read_offset(const char *text, const char *message, uint32_t *seed, b
         *random = true;
         value = (float)percent_draw(*seed);
     } else if (!scan_float(text, &value)) {
-        host.windows_message_dialog(message, text);
+        fault(message, text);
         return false;
     }
     *offset = value * PERCENT;
@@ -134,14 +134,20 @@ static bool read_offset(const char *text, const char *message, uint32_t *seed, b
 
 bool parse_wave_params(int count, char *vector[], WaveParams *params)
 {
+    return read_wave_params(count, vector, params, host.windows_message_dialog, true);
+}
+
+bool read_wave_params(int count, char *vector[], WaveParams *params, WaveFault fault,
+                      bool summary)
+{
     /* entry 0 is the command's own name */
     if (count < 13) {
-        host.windows_message_dialog("Insufficient parameters passed to wave utility");
+        fault("Insufficient parameters passed to wave utility");
         return false;
     }
     for (int i = 1; i <= 12; i++)
         if (!vector[i]) {
-            host.windows_message_dialog("Insufficient parameters passed to wave utility");
+            fault("Insufficient parameters passed to wave utility");
             return false;
         }
 
@@ -150,21 +156,21 @@ bool parse_wave_params(int count, char *vector[], WaveParams *params)
     char a1 = lower_ascii(vector[2][0]);
     char a2 = lower_ascii(vector[3][0]);
     if (f == a1 || f == a2) {
-        host.windows_message_dialog("Corrugo : cannot apply frequency and amplitude to same axis");
+        fault("Corrugo : cannot apply frequency and amplitude to same axis");
         return false;
     }
     if (!is_axis(f)) {
-        host.windows_message_dialog("Corrugo : cannot interpret frequency axis %c", f);
+        fault("Corrugo : cannot interpret frequency axis %c", f);
         return false;
     }
     if (a1 == a2) {
-        host.windows_message_dialog("Corrugo : the two amplitude axis should differ, both = '%c'", a1);
+        fault("Corrugo : the two amplitude axis should differ, both = '%c'", a1);
         return false;
     }
     const char amplitude_axes[2] = {a1, a2};
     for (char a : amplitude_axes)
         if (!is_axis(a) && a != 'n') {
-            host.windows_message_dialog("Corrugo : cannot interpret amplitude axis %c", a);
+            fault("Corrugo : cannot interpret amplitude axis %c", a);
             return false;
         }
     params->frequency_axis = f;
@@ -184,29 +190,30 @@ bool parse_wave_params(int count, char *vector[], WaveParams *params)
     for (int i = 0; i < 5; i++) {
         const char *text = vector[4 + i];
         if (!scan_float(text, &(params->*numbers[i].field))) {
-            host.windows_message_dialog(numbers[i].message, text);
+            fault(numbers[i].message, text);
             return false;
         }
     }
 
     if (!read_offset(vector[9], "Corrugo : unable to parse %s for offset 1", &params->seed,
-                     &params->random_offset_1, &params->offset_1))
+                     &params->random_offset_1, &params->offset_1, fault))
         return false;
     if (!read_offset(vector[10], "Corrugo : unable to parse %s for offset 2", &params->seed,
-                     &params->random_offset_2, &params->offset_2))
+                     &params->random_offset_2, &params->offset_2, fault))
         return false;
 
     params->additive = vector[11][0] != '0';
     params->freq_units = vector[12][0] != '0';
 
-    host.debugf("Corrugo:\nFrequency axis = %c\nAmplitude axis 1 = %c\nAmplitude axis 2 = %c\n"
-                "Frequency = %g\nAmplitude 1 = %g\nAmplitude 2 = %g\nDecay 1 = %g\nDecay 2 = %g\n"
-                "Offset 1 = %g\nOffset 2 = %g\nAdditive = %s\nFreq units = %s\n",
-                params->frequency_axis, params->amplitude_axis_1, params->amplitude_axis_2,
-                (double)params->frequency, (double)params->amplitude_1, (double)params->amplitude_2,
-                (double)params->decay_1, (double)params->decay_2, (double)params->offset_1,
-                (double)params->offset_2, params->additive ? "true" : "false",
-                params->freq_units ? "true" : "false");
+    if (summary)
+        host.debugf("Corrugo:\nFrequency axis = %c\nAmplitude axis 1 = %c\nAmplitude axis 2 = %c\n"
+                    "Frequency = %g\nAmplitude 1 = %g\nAmplitude 2 = %g\nDecay 1 = %g\nDecay 2 = %g\n"
+                    "Offset 1 = %g\nOffset 2 = %g\nAdditive = %s\nFreq units = %s\n",
+                    params->frequency_axis, params->amplitude_axis_1, params->amplitude_axis_2,
+                    (double)params->frequency, (double)params->amplitude_1, (double)params->amplitude_2,
+                    (double)params->decay_1, (double)params->decay_2, (double)params->offset_1,
+                    (double)params->offset_2, params->additive ? "true" : "false",
+                    params->freq_units ? "true" : "false");
 
     params->decay_1 *= PERCENT;
     params->decay_2 *= PERCENT;

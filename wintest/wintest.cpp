@@ -15,6 +15,7 @@
 #include "wintest/load_dll.h"
 #include "wintest/scenarios.h"
 
+#include <cctype>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -142,16 +143,19 @@ static void check_initialisation(PluginDll &dll)
                    "menu help");
     }
     const std::vector<sim::Registration> &commands = sim::registered_commands();
-    if (check(commands.size() == 1, "one command registered, got " + std::to_string(commands.size()))) {
+    if (check(commands.size() == 2, "two commands registered, got " + std::to_string(commands.size()))) {
         check_text(commands[0].name, "qorvel_go", "command name");
         check(commands[0].count == 12, "argument count 12, got " + std::to_string(commands[0].count));
         check_text(commands[0].argument_form, "argv", "argument form");
         check_text(commands[0].help, "TODO: Show params here", "command help");
         check_text(commands[0].description, "Corrugo utility", "command description");
+        check_text(commands[1].name, "qorvel_preview", "the preview's name");
+        check(commands[1].count == 12, "the preview's argument count 12");
+        check_text(commands[1].argument_form, "argv", "the preview's argument form");
     }
 
     check(dll.init(&record) == 0, "second AC3DPluginInit returns 0");
-    check(sim::menu_items().size() == 1 && sim::registered_commands().size() == 1 &&
+    check(sim::menu_items().size() == 1 && sim::registered_commands().size() == 2 &&
               tcl_texts().size() == 1,
           "second AC3DPluginInit registers nothing more");
 }
@@ -210,6 +214,106 @@ static void check_messages()
     check(o.undo_steps == 0 && o.positions == o.before, "empty group: no undo step, model untouched");
     check(o.debug.size() == 1, "empty group: the summary was written");
 }
+
+// {====== The preview ======
+
+// What one run of qorvel_preview answered: the Tcl texts it ran, which set
+// ::qorvel_preview_answer, read back.
+struct PreviewRun {
+    Outcome outcome;
+    std::string first;              // the first text: the answer's head
+    std::vector<float> points;      // five numbers per sampled vertex
+    bool well_formed = true;
+};
+
+static PreviewRun run_preview(const Scenario &s)
+{
+    PreviewRun run;
+    size_t from = 0;
+    run.outcome = run_scenario(s, [&](const std::vector<std::string> &params) {
+        std::vector<std::string> words(params);
+        words[0] = "qorvel_preview";
+        from = tcl_texts().size();
+        call_command(words);
+    });
+    const std::vector<std::string> &texts = tcl_texts();
+    const std::string lappend = "dict lappend ::qorvel_preview_answer points ";
+    for (size_t i = from; i < texts.size(); i++) {
+        if (i == from) {
+            run.first = texts[i];
+            continue;
+        }
+        if (texts[i].compare(0, lappend.size(), lappend) != 0) {
+            run.well_formed = false;
+            continue;
+        }
+        const char *p = texts[i].c_str() + lappend.size();
+        for (int k = 0; k < 5; k++) {
+            char *end;
+            run.points.push_back(std::strtof(p, &end));
+            run.well_formed = run.well_formed && end != p;
+            p = end;
+        }
+    }
+    return run;
+}
+
+// Every scenario previewed, then applied: nothing changes, nothing is said,
+// and each sampled vertex's "after" is where Apply then puts it, to the bit.
+static void check_preview()
+{
+    section("the preview");
+    for (int i = 0; i < scenario_count; i++) {
+        const Scenario &s = scenarios[i];
+        std::string name = s.name;
+        bool random = false;
+        for (const char *word : s.params)
+            random = random || std::strcmp(word, "random") == 0;
+        PreviewRun preview = run_preview(s);
+        const Outcome &p = preview.outcome;
+        check(p.positions == p.before && p.undo_steps == 0 && p.redraws == 0 && p.debug.empty() &&
+                  p.messages.empty() && p.subdivision_rebuilds == 0,
+              name + ": the preview changes, records, writes and shows nothing");
+        if (preview.first.find("status error") != std::string::npos) {
+            Outcome o = run_scenario(s, run_command);
+            check(!o.messages.empty() &&
+                      preview.first == "set ::qorvel_preview_answer [list status error message \"" +
+                                           o.messages[0] + "\"]",
+                  name + ": the preview answers the command's message: " + preview.first);
+            continue;
+        }
+        const std::string ok = "set ::qorvel_preview_answer [list status ok count ";
+        check(preview.well_formed && preview.first.compare(0, ok.size(), ok) == 0,
+              name + ": the answer's form: " + preview.first);
+        if (random)
+            continue; /* Apply draws anew */
+        Outcome o = run_scenario(s, run_command);
+        int f = std::tolower(s.params[0][0]) - 'x';
+        int a1 = std::tolower(s.params[1][0]) - 'x', a2 = std::tolower(s.params[2][0]) - 'x';
+        // the scenarios' models are small: every vertex is sampled, in the
+        // gathered order; each is found by its coordinates before
+        size_t matched = 0, points = preview.points.size() / 5;
+        for (size_t j = 0; j < points; j++) {
+            const float *q = &preview.points[j * 5];
+            for (size_t v = 0; v + 2 < o.before.size(); v += 3) {
+                const float *b = &o.before[v], *a = &o.positions[v];
+                if (float_bits(b[f]) != float_bits(q[0]) ||
+                    (a1 >= 0 && a1 < 3 && float_bits(b[a1]) != float_bits(q[1])) ||
+                    (a2 >= 0 && a2 < 3 && float_bits(b[a2]) != float_bits(q[3])))
+                    continue;
+                if ((a1 < 0 || a1 > 2 || float_bits(a[a1]) == float_bits(q[2])) &&
+                    (a2 < 0 || a2 > 2 || float_bits(a[a2]) == float_bits(q[4])))
+                    matched++;
+                break;
+            }
+        }
+        check(points > 0 && matched == points,
+              name + ": " + std::to_string(matched) + " of " + std::to_string(points) +
+                  " sampled vertices where Apply puts them");
+    }
+}
+
+// }======
 
 static bool same_bits(const std::vector<float> &got, const uint32_t *wanted, size_t count,
                       std::string &difference)
@@ -312,6 +416,7 @@ static void test_full(PluginDll &dll)
     check_initialisation(dll);
     check_messages();
     check_scenarios();
+    check_preview();
     check_random_offsets();
     report_math();
     check(message_boxes().empty() && debugger_texts().empty(),

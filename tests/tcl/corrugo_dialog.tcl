@@ -533,7 +533,8 @@ test profileQuarterCycles {one cycle over the selection: a quarter of the way al
     fill $f.amplitude1 1
     list [curve wave1] [curve wave2] [texts legend] [texts along] [texts scale] \
 	    [texts message] [caption]
-} -result {{0.0 0.0 0.25 1.0 0.5 0.0 0.75 -1.0 1.0 0.0} {} {{Sine → Y}} {0 {X from the lowest selected vertex to the highest} 10} {+1 0 −1} {} {Replace: the vertices are put on the curves, through the lowest selected vertex.}}
+} -result {{0.0 0.0 0.25 1.0 0.5 0.0 0.75 -1.0 1.0 0.0} {} {{Sine → Y}} {0 {X from the lowest selected vertex to the highest} 10} {+1 0 −1} {} {Replace: the vertices are put on the curves, through the lowest selected vertex.
+The plug-in here cannot show the selected vertices: the drawing is the wave alone.}}
 
 test profileDecayFull {decay 100 % falls from full amplitude at the lowest vertex to nothing at the highest} -setup fresh -body {
     $f.axis1.n invoke
@@ -563,8 +564,10 @@ test profilePerUnit {per model unit, one unit is drawn, with the decay over the 
     fill $f.decay1 0
     set points [curve wave1 60]
     list $long [lindex $points end-1] [llength $points] [texts along] [caption]
-} -result {{{0.0 0.0 0.125 0.994 0.25 0.0 0.375 -0.981 0.5 0.0 0.625 0.969 0.75 0.0 0.875 -0.956 1.0 0.0} {0 {1 model unit along X from the lowest selected vertex} 1} {Replace: the vertices are put on the curves, through the lowest selected vertex.}} 0.4 18 {0 {1 model unit along X from the lowest selected vertex} 1} {Replace: the vertices are put on the curves, through the lowest selected vertex.
-The selection is 0.4 units long along X: the curves end there.}}
+} -result {{{0.0 0.0 0.125 0.994 0.25 0.0 0.375 -0.981 0.5 0.0 0.625 0.969 0.75 0.0 0.875 -0.956 1.0 0.0} {0 {1 model unit along X from the lowest selected vertex} 1} {Replace: the vertices are put on the curves, through the lowest selected vertex.
+The plug-in here cannot show the selected vertices: the drawing is the wave alone.}} 0.4 18 {0 {1 model unit along X from the lowest selected vertex} 1} {Replace: the vertices are put on the curves, through the lowest selected vertex.
+The selection is 0.4 units long along X: the curves end there.
+The plug-in here cannot show the selected vertices: the drawing is the wave alone.}}
 
 test profileFollowsEveryField {every field's change redraws the wave at once} -setup fresh -body {
     $f.axis2.z invoke
@@ -616,7 +619,9 @@ test profileReplaceOrAdd {replace and add draw the same wave; the caption says w
     set replace [list [curve wave1 1] [caption]]
     $f.mode.add invoke
     list [expr {[curve wave1 1] eq [lindex $replace 0]}] [lindex $replace 1] [caption]
-} -result {1 {Replace: the vertices are put on the curves, through the lowest selected vertex.} {Add to the current positions: the curves are added to where the vertices are.}}
+} -result {1 {Replace: the vertices are put on the curves, through the lowest selected vertex.
+The plug-in here cannot show the selected vertices: the drawing is the wave alone.} {Add to the current positions: the curves are added to where the vertices are.
+The plug-in here cannot show the selected vertices: the drawing is the wave alone.}}
 
 test profilePendingGreyed {while a field is not yet a number the last wave stays, greyed} -setup fresh -body {
     set before [curve wave1 1]
@@ -665,9 +670,12 @@ test profileWithoutHost {without the host's extent, or with nothing selected, th
     fill $f.frequency 3
     list $unknown $none [caption] [curve wave1 1]
 } -result {{{0.0 0.0 0.25 1.0 0.5 0.0 0.75 -1.0 1.0 0.0} {0 {X from the lowest selected vertex to the highest} 1} {Replace: the vertices are put on the curves, through the lowest selected vertex.
-The selection's length along X is not known here: it is taken as 1 model unit.}} {Replace: the vertices are put on the curves, through the lowest selected vertex.
-Nothing is selected: the selection is taken as 1 model unit long.} {Replace: the vertices are put on the curves, through the lowest selected vertex.
-The selected vertices all lie at one X: each takes the value drawn at 0.} {0.0 0.0 0.0 0.0}}
+The selection's length along X is not known here: it is taken as 1 model unit.
+The plug-in here cannot show the selected vertices: the drawing is the wave alone.}} {Replace: the vertices are put on the curves, through the lowest selected vertex.
+Nothing is selected: the selection is taken as 1 model unit long.
+The plug-in here cannot show the selected vertices: the drawing is the wave alone.} {Replace: the vertices are put on the curves, through the lowest selected vertex.
+The selected vertices all lie at one X: each takes the value drawn at 0.
+The plug-in here cannot show the selected vertices: the drawing is the wave alone.} {0.0 0.0 0.0 0.0}}
 
 test profileGrowsWithDialog {the drawing takes the room a larger dialog gives} -setup fresh -body {
     update
@@ -679,6 +687,164 @@ test profileGrowsWithDialog {the drawing takes the room a larger dialog gives} -
     list [expr {[winfo width $c] - [lindex $small 0]}] [expr {[winfo height $c] - [lindex $small 1]}] \
 	    [expr {round([winfo width $c] - $right)}]
 } -result {200 100 12}
+
+# The plug-in's preview, stood in for: each call's words are recorded, and
+# the answer set is left where the plug-in leaves it.
+
+proc stubPreview {args} {
+    lappend ::previews $args
+    set ::qorvel_preview_answer $::previewAnswer
+}
+
+# withPreview --
+#
+#	Starts a test from a fresh dialog in a host whose plug-in has
+#	qorvel_preview, answering with "answer".
+
+proc withPreview {answer} {
+    set ::previews {}
+    set ::previewAnswer $answer
+    interp alias {} ::qorvel_preview {} stubPreview
+    fresh
+    settle
+}
+
+proc withoutPreview {} {
+    interp alias {} ::qorvel_preview {}
+    unset -nocomplain ::qorvel_preview_answer
+}
+
+# settle --
+#
+#	Waits out the pause after typing, and draws what it brings.
+
+proc settle {} {
+    update
+    after [expr {$::corrugo::S(pause) + 30}]
+    update
+}
+
+# plotted --
+#
+#	Reads back the dots of a tag through the drawn axes: each dot's
+#	centre as coordinates along the frequency axis and up, given the
+#	extent and the range drawn up. Rounded to millionths of the ranges.
+
+proc plotted {tag extent range} {
+    set c .corrugo.f.profile
+    lassign [$c coords scale] left top - bottom
+    set right [lindex [$c coords base] 2]
+    lassign $extent low high
+    lassign $range lowest highest
+    set found {}
+    foreach item [$c find withtag $tag] {
+	lassign [$c coords $item] x0 y0 x1 y1
+	set x [expr {($x0 + $x1) / 2.0}]
+	set y [expr {($y0 + $y1) / 2.0}]
+	lappend found \
+		[millionths [expr {($x - $left) / ($right - $left)}]] \
+		[millionths [expr {($bottom - $y) / ($bottom - $top)}]]
+    }
+    return $found
+}
+
+proc millionths {x} {
+    expr {round($x * 1e6) / 1e6}
+}
+
+# expected --
+#
+#	What plotted should read for one wave's points of an answer, before
+#	or after, worked out from the answer alone.
+
+proc expected {answer i when extent range} {
+    lassign $extent low high
+    lassign $range lowest highest
+    set found {}
+    foreach {along b1 a1 b2 a2} [dict get $answer points] {
+	set value [set [string index $when 0]$i]
+	lappend found [millionths [expr {double($along - $low) / ($high - $low)}]] \
+		[millionths [expr {double($value - $lowest) / ($highest - $lowest)}]]
+    }
+    return $found
+}
+
+set answer {status ok count 4 extent {-1 3}
+    points {-1 2 2.5 0 0  0 2 1.5 0 0  3 2 2 0 0  1 1 0.25 0 0}}
+
+test previewDrawsTheSelection {with qorvel_preview the drawing is the selected vertices, grey as they are and in colour after, at the coordinates the command answered} -setup {
+    withPreview $answer
+} -body {
+    set c .corrugo.f.profile
+    list [llength $::previews] [lindex $::previews end] \
+	    [expr {[plotted before1 {-1 3} {0.25 2.5}] eq [expected $answer 1 before {-1 3} {0.25 2.5}]}] \
+	    [expr {[plotted after1 {-1 3} {0.25 2.5}] eq [expected $answer 1 after {-1 3} {0.25 2.5}]}] \
+	    [llength [$c find withtag after1]] [$c find withtag wave1] \
+	    [$c itemcget [lindex [$c find withtag after1] 0] -fill] \
+	    [$c itemcget [lindex [$c find withtag before1] 0] -fill] \
+	    [texts legend] [texts along] [texts scale] [caption]
+} -cleanup withoutPreview -result {1 {x y n 2 0.1 0.1 0 0 0 0 0 0} 1 1 4 {} #1f5fa8 #b4b8bc {{Sine → Y} {as they are}} {-1 {X of the selected vertices} 3} {2.5 0.25} {The 4 selected vertices along X: grey as they are, in colour where Apply puts them.}}
+
+test previewBothAxesSampledAndNotFinite {both amplitude axes drawn; a sample of a larger selection is said so; what is not a finite number is left out} -setup {
+    withPreview {status ok count 5000 extent {0 10}
+	points {0 1 2 -1 -2  10 nan 1 0 inf  5 1 1 1 1}}
+} -body {
+    $f.axis2.z invoke
+    settle
+    set c .corrugo.f.profile
+    list [llength [$c find withtag before1]] [llength [$c find withtag after1]] \
+	    [llength [$c find withtag before2]] [llength [$c find withtag after2]] \
+	    [$c itemcget [lindex [$c find withtag after2] 0] -fill] \
+	    [plotted after2 {0 10} {-2 2}] [texts legend] [caption]
+} -cleanup withoutPreview -result {2 3 3 2 #c2410c {0.0 0.0 0.5 0.75} {{Sine → Y} {Cosine → Z} {as they are}} {The 5000 selected vertices along X (3 of them drawn): grey as they are, in colour where Apply puts them.}}
+
+test previewRandomOffsetIsOneDraw {with a random offset the caption says the drawing is one draw and each Apply draws anew} -setup {
+    withPreview $answer
+} -body {
+    $f.random1 invoke
+    settle
+    set first [list [lindex $::previews end 8] [lindex [split [caption] \n] 1]]
+    $f.random1 invoke
+    $f.axis2.z invoke
+    $f.random2 invoke
+    settle
+    list $first [lrange [lindex $::previews end] 8 9] [lindex [split [caption] \n] 1]
+} -cleanup withoutPreview -result {{random {The random offsets shown are one draw: each Apply draws them anew.}} {0 random} {The random offsets shown are one draw: each Apply draws them anew.}}
+
+test previewNothingSelected {with nothing selected the drawing is the wave's profile, and the caption says nothing is selected} -setup {
+    withPreview {status error message {Corrugo : no vertices selected}}
+} -body {
+    set c .corrugo.f.profile
+    list [llength [curve wave1]] [$c find withtag dot] [caption] [::corrugo::Apply] [lindex $::calls end]
+} -cleanup withoutPreview -result {10 {} {Replace: the vertices are put on the curves, through the lowest selected vertex.
+Nothing is selected: the selection is taken as 1 model unit long.} {} {x y n 2 0.1 0.1 0 0 0 0 0 0}}
+
+test previewFaultIsTheCommandsMessage {a fault the command finds is shown as its message, and ::corrugo::preview raises it as a Tcl error} -setup {
+    withPreview {status error message {Corrugo : something only the command knows}}
+} -body {
+    list [texts message] [caption] [catch {::corrugo::preview x y n 1 1 0 0 0 0 0 0 0} message] $message \
+	    [lindex $::previews end]
+} -cleanup withoutPreview -result {{{Corrugo : something only the command knows}} {} 1 {Corrugo : something only the command knows} {x y n 1 1 0 0 0 0 0 0 0}}
+
+test previewAfterAPauseInTyping {the preview follows the fields once typing pauses, one call for a burst, greyed meanwhile; and again when the dialog gets the focus back or after Apply} -setup {
+    withPreview $answer
+} -body {
+    set c .corrugo.f.profile
+    set first [llength $::previews]
+    press $f.frequency BackSpace 7
+    press $f.amplitude1 End BackSpace 2
+    set meanwhile [list [llength $::previews] [lsort -unique [lmap item [$c find withtag dot] {$c itemcget $item -fill}]]]
+    settle
+    set typed [list [llength $::previews] [lindex $::previews end]]
+    focus -force .
+    update
+    focus -force $f.frequency
+    settle
+    set focused [llength $::previews]
+    $f.apply invoke
+    settle
+    list $first $meanwhile $typed $focused [llength $::previews]
+} -cleanup withoutPreview -result {1 {1 {{#b4b8bc}}} {2 {x y n 7 0.2 0.1 0 0 0 0 0 0}} 3 4}
 
 # The layout at a scaling and a font size, in a process of its own (the
 # scaling and the fonts are the whole application's): the widgets whose

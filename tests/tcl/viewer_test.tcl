@@ -136,6 +136,16 @@ proc positions {text} {
     lrange $lines [expr {$at + 1}] [expr {$at + [lindex $lines $at 1]}]
 }
 
+# settle --
+#
+#	Lets the dialog draw what waits for a pause in typing.
+
+proc settle {} {
+    update
+    after [expr {$::corrugo::S(pause) + 30}]
+    update
+}
+
 # withinPane --
 #
 #	Tells whether every coordinate a view returns lies in its pane.
@@ -269,7 +279,7 @@ test drawingMatchesCommand {the dialog draws each wave exactly as Apply moves th
     ::viewer::select none
     update
     focus -force $f.frequency
-    update
+    settle
     lappend seen [lindex [split $::corrugo::S(caption) \n] 1]
     lappend seen [::viewer::select vertices] [::corrugo::selection_extent y]
     ::viewer::select objects
@@ -278,6 +288,74 @@ test drawingMatchesCommand {the dialog draws each wave exactly as Apply moves th
 } -cleanup {
     array set ::corrugo::S $values
 } -result {{0.0 10.0} {0.0 4.0} 369 {} 45 {} {Nothing is selected: the selection is taken as 1 model unit long.} {} {}}
+
+# offPlot --
+#
+#	Compares the dots of a tag with the answer's coordinates, through
+#	the drawn axes: returns the dots more than a thousandth of a pixel
+#	from where the answer puts them.
+
+proc offPlot {answer tag} {
+    set c .corrugo.f.profile
+    lassign [$c coords scale] left top - bottom
+    set right [lindex [$c coords base] 2]
+    lassign [dict get $answer extent] low high
+    set values {}
+    foreach {along b1 a1 b2 a2} [dict get $answer points] {
+	lappend values $b1 $a1 $b2 $a2
+    }
+    set values [lsort -real $values]
+    set lowest [lindex $values 0]
+    set highest [lindex $values end]
+    set off {}
+    foreach {along b1 a1 b2 a2} [dict get $answer points] item [$c find withtag $tag] {
+	set value [set [string map {before b after a} $tag]]
+	lassign [$c coords $item] x0 y0 x1 y1
+	set x [expr {$left + double($along - $low) / ($high - $low) * ($right - $left)}]
+	set y [expr {$bottom - double($value - $lowest) / ($highest - $lowest) * ($bottom - $top)}]
+	if {abs(($x0 + $x1) / 2.0 - $x) > 1e-3 || abs(($y0 + $y1) / 2.0 - $y) > 1e-3} {
+	    lappend off [list $along $value [$c coords $item]]
+	}
+    }
+    return $off
+}
+
+test previewMatchesApply {the dialog draws the selected vertices at the coordinates the plug-in's preview answers, and Apply then puts each where its "after" said, to the bit} -setup {
+    set values [array get ::corrugo::S]
+} -body {
+    foreach {entry value} {frequency 3 amplitude1 0.25 amplitude2 0.1
+	    decay1 20 decay2 50 offset1 10 offset2 25} {
+	fill $f.$entry $value
+    }
+    $f.axis2.z invoke
+    $f.mode.add invoke
+    $f.units.extent invoke
+    settle
+    set answer [::corrugo::preview]
+    set c $f.profile
+    set counts [lmap tag {before1 after1 before2 after2} {llength [$c find withtag $tag]}]
+    set off [lmap tag {before1 after1 before2 after2} {offPlot $answer $tag}]
+    set before [positions [saved previewed.ac]]
+    $f.apply invoke
+    update
+    set moved [positions [saved preview-applied.ac]]
+    ::viewer::undo
+    set same 0
+    set differ {}
+    foreach {along b1 a1 b2 a2} [dict get $answer points] old $before vertex $moved {
+	set shown [lmap v [list $along $b1 $b2 $along $a1 $a2] {::corrugo::Single $v}]
+	set real [lmap v [concat $old $vertex] {::corrugo::Single $v}]
+	if {$shown == $real} {
+	    incr same
+	} else {
+	    lappend differ $shown $real
+	}
+    }
+    list [dict get $answer count] [dict get $answer extent] $counts $off $same $differ \
+	    [lindex [split $::corrugo::S(caption) \n] 0]
+} -cleanup {
+    array set ::corrugo::S $values
+} -result {369 {0 10} {369 369 369 369} {{} {} {} {}} 369 {} {The 369 selected vertices along X: grey as they are, in colour where Apply puts them.}}
 
 test faultyCombinationShowsMessage {a combination the dialog only greys out is sent, shown in a warning box, and moves nothing} -body {
     set before [llength $::viewer::messages]
