@@ -10,7 +10,6 @@
 
 #include <fcntl.h>
 #include <sys/sendfile.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace acfile {
@@ -131,23 +130,17 @@ int copy_in_place(int from, int to, off_t old_size)
 
 int same_bytes(int a, int b)
 {
-    struct stat sa, sb;
-    if (fstat(a, &sa) != 0 || fstat(b, &sb) != 0)
-        return errno;
-    if (sa.st_size != sb.st_size)
-        return DIFFERENT;
-    const off_t size = sa.st_size;
     std::vector<char> ours(1 << 16), theirs(ours.size());
-    for (off_t at = 0; at < size; at += off_t(ours.size())) {
-        size_t n = size_t(std::min<off_t>(size - at, off_t(ours.size())));
-        ssize_t got_ours = read_fully(a, ours.data(), n, at),
-                got_theirs = got_ours < 0 ? -1 : read_fully(b, theirs.data(), n, at);
-        if (got_ours < 0 || got_theirs < 0)
+    for (off_t at = 0;; at += off_t(ours.size())) {
+        ssize_t got_ours = read_fully(a, ours.data(), ours.size(), at),
+                got_theirs = got_ours < 0 ? -1 : read_fully(b, theirs.data(), theirs.size(), at);
+        if (got_theirs < 0)
             return errno;
-        if (got_ours != ssize_t(n) || got_theirs != ssize_t(n) || std::memcmp(ours.data(), theirs.data(), n) != 0)
-            return DIFFERENT; /* cut short, or other bytes */
+        if (got_ours != got_theirs || std::memcmp(ours.data(), theirs.data(), size_t(got_ours)) != 0)
+            return DIFFERENT; /* cut short, longer, or other bytes */
+        if (size_t(got_ours) < ours.size())
+            return 0; /* both end here */
     }
-    return 0;
 }
 
 int lock_file(int fd, short type)
