@@ -252,6 +252,9 @@ TEST_F(Cli, DebugOutputGoesWhereItIsSent)
     EXPECT_NE(debug.find("\nCorrugo:\nfreqsiz = 2 f = 0 Math = 1 Freq units = false\n"), std::string::npos);
     r = run({"cushion.ac", "--debug", "-", "-c", WAVE});
     EXPECT_EQ(r.err, debug);
+    // A device loses nothing by taking it, even the one standard input reads.
+    r = run({"cushion.ac", "--debug", "/dev/null", "-c", WAVE});
+    EXPECT_EQ(r.status, 0) << r.err;
     r = run({"cushion.ac", "--debug", "no/such/folder/debug.txt"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "corrugo-host: no/such/folder/debug.txt: No such file or directory\n");
