@@ -515,6 +515,7 @@ TEST_F(Saving, NamesAndStreamsARunCannotUseAreRefused)
          "--debug corrugo.p names the plug-in file"},
         {{"tube.ac", "-c", WAVE, "--plugin", "./corrugo.p", "--debug", "corrugo.tcl"},
          "--debug corrugo.tcl names the dialog script beside the plug-in"},
+        {{"tube.ac", "-c", WAVE, "--plugin", "new.p", "-o", "./new.p"}, "-o ./new.p names the plug-in file"},
         {{"tube.ac", "-c", WAVE, "-o", "-", "--debug", "/dev/stdout"},
          "--debug /dev/stdout names standard output, where -o - writes the model"},
         // Other names for the model: a hard link, and the file behind
