@@ -536,6 +536,10 @@ TEST_F(Saving, NamesAndStreamsARunCannotUseAreRefused)
          "sh -c '\"$0\" \"$@\" <tube.ac >>tube.ac'"},
         {{"tube.ac", "-c", WAVE, "--debug", "../err.txt"},
          "--debug ../err.txt names the file standard error writes to"},
+        {{"tube.ac", "-c", WAVE, "--debug", "../out.txt"},
+         "--debug ../out.txt names the file standard output writes to"},
+        {{"tube.ac", "-c", WAVE, "--debug", "corrugo.tcl"}, "--debug corrugo.tcl names the file standard input reads",
+         "sh -c '\"$0\" \"$@\" <corrugo.tcl'"},
         // The files the program runs on, the plug-in found in its default
         // place, from another working folder.
         {{"tube.ac", "-c", WAVE, "--debug", "bin/libcorrugo_sim.so"},
