@@ -661,6 +661,17 @@ TEST_F(Cli, StandardInputAndOutputCarryTheModel)
         EXPECT_EQ(left(), (std::vector<std::string>{"file.ac", "got.ac", "roof.ac"})) << s.output;
         fs::remove(dir / "work" / "got.ac");
     }
+    // One socket for both streams, as a service that inetd or socat starts
+    // has: the model comes in through it and goes back out.
+    r = run({"-", "-c", WAVE, "-o", "-"}, "",
+            R"(python3 -c 'import socket, subprocess, sys; a, b = socket.socketpair(); )"
+            R"(p = subprocess.Popen(sys.argv[1:], stdin=b, stdout=b); b.close(); )"
+            R"(a.sendall(open("roof.ac", "rb").read()); a.shutdown(socket.SHUT_WR); )"
+            R"(open("got.ac", "wb").write(b"".join(iter(lambda: a.recv(65536), b""))); )"
+            R"(sys.exit(p.wait())')");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(after("got.ac"), waved);
+    fs::remove(dir / "work" / "got.ac");
     // A stream cut by the file size limit says how much went out: what the
     // file holds.
     r = run({"roof.ac", "-c", WAVE, "-o", "-"}, "", "sh -c 'ulimit -f 20; \"$0\" \"$@\" >cut.ac'");
