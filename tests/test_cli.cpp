@@ -672,6 +672,12 @@ TEST_F(Cli, StandardInputAndOutputCarryTheModel)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(after("got.ac"), waved);
     fs::remove(dir / "work" / "got.ac");
+    // "-" is the stream, even beside a file of that name that the run loads.
+    fs::copy_file(CORRUGO_PLUGIN_PATH, dir / "work" / "-");
+    r = run({"roof.ac", "--plugin", "./-", "-c", WAVE, "--debug", "-", "-o", "-"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, waved);
+    fs::remove(dir / "work" / "-");
     // A stream cut by the file size limit says how much went out: what the
     // file holds.
     r = run({"roof.ac", "-c", WAVE, "-o", "-"}, "", "sh -c 'ulimit -f 20; \"$0\" \"$@\" >cut.ac'");
