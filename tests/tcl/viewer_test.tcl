@@ -412,6 +412,38 @@ test openAndSaveAs {Open reads another model; Save As writes it to a new name, w
 	    [dict get [::viewer::state] file]
 } -result [list {{fence.ac - corrugo-host} 4 1} {roof.ac - corrugo-host} 1 $work]
 
+test farModelFitsAndMeasures {a model far from the origin fills each pane; a vertex that is not finite is left out of the drawing and of the selection's extent} -body {
+    set far [file join $scratch far.ac]
+    spill $far "AC3Db\nOBJECT poly\nnumvert 5\nnan 51 -25\n100 50 -30\n110 52 -20\n105 51 -25\ninf 51 -25\nnumsurf 1\nSURF 0x10\nmat 0\nrefs 3\n1 0 0\n2 0 0\n3 0 0\nkids 0\n"
+    ::viewer::Open $far
+    update
+    set xs {}
+    foreach {x y} [lindex [dict get [::viewer::segments front 400 300] selected] 0] {
+	lappend xs [expr {round($x)}]
+    }
+    set seen [list [withinPane front 400 300] [withinPane top 400 300] \
+	    [withinPane side 400 300] [lsort -integer -unique $xs] \
+	    [lmap axis {x y z} {::corrugo::selection_extent $axis}]]
+    ::viewer::Open $work
+    update
+    set seen
+} -result {ok ok ok {28 200 372} {{100.0 110.0} {50.0 52.0} {-30.0 -20.0}}}
+
+test scriptErrorsReported {an error in the window's own script while the model is redrawn is reported in the background, not lost} -body {
+    rename ::viewer::Schedule scheduleAsItWas
+    proc ::viewer::Schedule {} {error "cannot draw"}
+    set before [llength $::bgerrors]
+    qorvel_go x y n 2 0.1 0.1 0 0 0 0 0 0
+    update
+    ::viewer::undo
+    rename ::viewer::Schedule {}
+    rename scheduleAsItWas ::viewer::Schedule
+    update
+    set reported [lrange $::bgerrors $before end]
+    set ::bgerrors [lrange $::bgerrors 0 [expr {$before - 1}]]
+    lsort -unique $reported
+} -result {{cannot draw}}
+
 test startingWithoutModel {without a model the viewer starts empty, with nothing to save} -body {
     viewer -c {puts [list [dict get [::viewer::state] vertices] \
 	    [.menu.file entrycget "Save" -state] [catch ::viewer::save message] $message]
