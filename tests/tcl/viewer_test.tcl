@@ -444,6 +444,20 @@ test scriptErrorsReported {an error in the window's own script while the model i
     lsort -unique $reported
 } -result {{cannot draw}}
 
+test saveRefusesWhatTheProgramRunsOn {Save never writes over the plug-in the viewer runs on} -body {
+    set plugin [file join $scratch plug-in corrugo.p]
+    file mkdir [file dirname $plugin]
+    foreach name {corrugo.p corrugo.tcl} {
+	file copy [file join [file dirname $::host] $name] [file dirname $plugin]
+    }
+    set before [slurp $plugin]
+    set run [viewer $roof --plugin $plugin \
+	    -c [string map [list PATH [list $plugin]] {
+		puts [list [catch {::viewer::save PATH} message] $message]
+	    }] -c {exit 0}]
+    list $run [expr {[slurp $plugin] eq $before}]
+} -result [list [list 0 [list 1 "[file join $scratch plug-in corrugo.p]: cannot write: it is the plug-in file"]] 1]
+
 test startingWithoutModel {without a model the viewer starts empty, with nothing to save} -body {
     viewer -c {puts [list [dict get [::viewer::state] vertices] \
 	    [.menu.file entrycget "Save" -state] [catch ::viewer::save message] $message]
