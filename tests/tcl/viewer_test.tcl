@@ -347,6 +347,10 @@ test commandErrors {the viewer's commands name what is wrong} -body {
 	{::viewer::segments top 0 10}
 	{::viewer::segments top 10 10 0}
 	{::viewer::select sideways}
+	{::viewer::select}
+	{::viewer::undo now}
+	{::viewer::state now}
+	{::viewer::tools now}
 	{::viewer::save a b}
 	{::viewer::open}
 	{::corrugo::selection_extent}
@@ -355,7 +359,7 @@ test commandErrors {the viewer's commands name what is wrong} -body {
 	catch $command message
 	set message
     }
-} -result {{wrong # args: should be "::viewer::segments view width height ?limit?"} {bad view "back": must be front, top, or side} {bad width "0": must be a number of pixels above 0} {bad limit "0": must be a whole number above 0} {bad selection "sideways": must be objects, surfaces, vertices, all, or none} {wrong # args: should be "::viewer::save ?path?"} {wrong # args: should be "::viewer::open path"} {wrong # args: should be "::corrugo::selection_extent x|y|z"} {bad axis "w": must be x, y, or z}}
+} -result {{wrong # args: should be "::viewer::segments view width height ?limit?"} {bad view "back": must be front, top, or side} {bad width "0": must be a number of pixels above 0} {bad limit "0": must be a whole number above 0} {bad selection "sideways": must be objects, surfaces, vertices, all, or none} {wrong # args: should be "::viewer::select objects|surfaces|vertices|all|none"} {wrong # args: should be "::viewer::undo"} {wrong # args: should be "::viewer::state"} {wrong # args: should be "::viewer::tools"} {wrong # args: should be "::viewer::save ?path?"} {wrong # args: should be "::viewer::open path"} {wrong # args: should be "::corrugo::selection_extent x|y|z"} {bad axis "w": must be x, y, or z}}
 
 test brokenFileLosesNothing {a file that cannot be read shows where it is wrong and keeps the model} -body {
     set bad [file join $scratch broken.ac]
