@@ -418,7 +418,7 @@ test openAndSaveAs {Open reads another model; Save As writes it to a new name, w
 
 test farModelFitsAndMeasures {a model far from the origin fills each pane; a vertex that is not finite is left out of the drawing and of the selection's extent} -body {
     set far [file join $scratch far.ac]
-    spill $far "AC3Db\nOBJECT poly\nnumvert 5\nnan 51 -25\n100 50 -30\n110 52 -20\n105 51 -25\ninf 51 -25\nnumsurf 1\nSURF 0x10\nmat 0\nrefs 3\n1 0 0\n2 0 0\n3 0 0\nkids 0\n"
+    spill $far "AC3Db\nOBJECT poly\nnumvert 6\n90 49 -31\nnan 51 -25\n100 50 -30\n110 52 -20\n105 51 -25\ninf 51 -25\nnumsurf 1\nSURF 0x10\nmat 0\nrefs 3\n2 0 0\n3 0 0\n4 0 0\nkids 0\n"
     ::viewer::Open $far
     update
     set xs {}
@@ -428,10 +428,15 @@ test farModelFitsAndMeasures {a model far from the origin fills each pane; a ver
     set seen [list [withinPane front 400 300] [withinPane top 400 300] \
 	    [withinPane side 400 300] [lsort -integer -unique $xs] \
 	    [lmap axis {x y z} {::corrugo::selection_extent $axis}]]
+    # Its one surface, which leaves out the first vertex.
+    ::viewer::select surfaces
+    ::viewer::select all
+    lappend seen [lmap axis {x y z} {::corrugo::selection_extent $axis}]
+    ::viewer::select objects
     ::viewer::Open $work
     update
     set seen
-} -result {ok ok ok {28 200 372} {{100.0 110.0} {50.0 52.0} {-30.0 -20.0}}}
+} -result {ok ok ok {200 286 372} {{90.0 110.0} {49.0 52.0} {-31.0 -20.0}} {{100.0 110.0} {50.0 52.0} {-30.0 -20.0}}}
 
 test scriptErrorsReported {an error in the window's own script while the model is redrawn is reported in the background, not lost} -body {
     rename ::viewer::Schedule scheduleAsItWas
