@@ -921,8 +921,10 @@ def main():
             ['git', 'rev-parse', '--quiet', '--verify', args.changed_since + '^{commit}'],
             cwd=ROOT, capture_output=True).returncode != 0:
         sys.exit('mutate.py: --changed-since %s: no such revision' % args.changed_since)
-    paths = args.files or (RULE_FILES if args.changed_since else
-                           sorted(FILES) if args.all or args.rerun else SAMPLE_FILES)
+    # a run of the lines changed mutates corrugo-host's own files too, and so
+    # may the run whose survivors --rerun takes up
+    every_file = args.changed_since or args.rerun
+    paths = args.files or (RULE_FILES if every_file else sorted(FILES) if args.all else SAMPLE_FILES)
     equivalent_list, faults = equivalent_keys()
     every_by_hand, catalog_faults = catalog()
     faults += catalog_faults
@@ -931,7 +933,7 @@ def main():
         sys.exit('\n'.join('mutate.py: ' + fault for fault in faults))
     # the catalog's faults: those of the files asked for (any, by default)
     by_hand = [m for m in every_by_hand if not args.files or m.path in args.files]
-    rule_paths = [p for p in paths if p in FILES or args.changed_since and p in RULE_FILES]
+    rule_paths = [p for p in paths if p in FILES or every_file and p in RULE_FILES]
     mutants = [] if args.catalog else all_mutants(rule_paths)
     if args.changed_since:
         changed = changed_lines(args.changed_since, sorted({m.path for m in mutants + by_hand}))
@@ -942,8 +944,9 @@ def main():
         if not mutants:
             print('no mutant on the lines changed since %s' % args.changed_since)
             return 0
-    elif args.rerun:
-        mutants += by_hand
+    if args.rerun:
+        if not args.changed_since:
+            mutants += by_hand
         # A survivor listed with its line's text ("[...]", in the summary) is
         # found by that text, so that lines added above it since do not lose
         # it; one printed as the run went, by its line number.
@@ -958,6 +961,8 @@ def main():
         by_line = set(re.findall(r'^\s*survived\s+(\S+?):(\d+): (.*?)  \([\d.]+ s\)$', log, re.M))
         mutants = [m for m in mutants if key(m) in by_text or (m.original, m.description) in moved or
                    (not by_text and (m.path, str(m.line), m.description) in by_line)]
+    elif args.changed_since:
+        pass
     elif args.catalog or args.all:
         mutants += by_hand
     else:

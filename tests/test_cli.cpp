@@ -305,6 +305,9 @@ TEST_F(Cli, DebugOutputGoesWhereItIsSent)
     EXPECT_NE(debug.find("\nCorrugo:\nfreqsiz = 2 f = 0 Math = 1 Freq units = false\n"), std::string::npos);
     r = run({"cushion.ac", "--debug", "-", "-c", WAVE, "-o", "out.ac"});
     EXPECT_EQ(r.err, debug);
+    // A device loses nothing by taking it, even the one standard input reads.
+    r = run({"cushion.ac", "--debug", "/dev/null", "-c", WAVE, "-o", "out.ac"});
+    EXPECT_EQ(r.status, 0) << r.err;
     r = run({"cushion.ac", "--debug", "no/such/folder/debug.txt", "-o", "out.ac"});
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, "corrugo-host: no/such/folder/debug.txt: No such file or directory\n");
@@ -720,6 +723,23 @@ TEST_F(Cli, StandardInputAndOutputCarryTheModel)
         EXPECT_EQ(left(), (std::vector<std::string>{"file.ac", "got.ac", "roof.ac"})) << s.output;
         fs::remove(dir / "work" / "got.ac");
     }
+    // One socket for both streams, as a service that inetd or socat starts
+    // has: the model comes in through it and goes back out.
+    r = run({"-", "-c", WAVE, "-o", "-"}, "",
+            R"(python3 -c 'import socket, subprocess, sys; a, b = socket.socketpair(); )"
+            R"(p = subprocess.Popen(sys.argv[1:], stdin=b, stdout=b); b.close(); )"
+            R"(a.sendall(open("roof.ac", "rb").read()); a.shutdown(socket.SHUT_WR); )"
+            R"(open("got.ac", "wb").write(b"".join(iter(lambda: a.recv(65536), b""))); )"
+            R"(sys.exit(p.wait())')");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(after("got.ac"), waved);
+    fs::remove(dir / "work" / "got.ac");
+    // "-" is the stream, even beside a file of that name that the run loads.
+    fs::copy_file(CORRUGO_PLUGIN_PATH, dir / "work" / "-");
+    r = run({"roof.ac", "--plugin", "./-", "-c", WAVE, "--debug", "-", "-o", "-"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, waved);
+    fs::remove(dir / "work" / "-");
     // A stream cut by the file size limit or a full disk says how much went
     // out: what the file holds.
     const struct {

@@ -29,6 +29,11 @@ namespace {
 using namespace host_folder;
 
 const char WAVE[] = "qorvel_go z x y 1 0.3 0.3 0 0 0 0 1 1";
+// Hides /proc from the run (with run's "own_mounts"): an empty file system
+// mounted over it. The programs in "work/bin" then find their library as an
+// installed copy does, by its folder (a run path of $ORIGIN needs /proc).
+const std::string HIDE_PROC = "mount -t tmpfs -o size=4k tmpfs /proc || exit 97\n"
+                              "export LD_LIBRARY_PATH=\"$PWD/bin\"";
 
 // One object of "n" vertices, the i-th at x = i + "fraction".
 std::string long_model(int n, const std::string &fraction)
@@ -163,14 +168,17 @@ TEST_F(Saving, AModelChangedDuringTheRunIsNotWrittenFrom)
     for (const auto &change : changes)
         for (const auto &input : inputs)
         for (const char *threads : {"1", "2"})
-            for (const char *output : {"F.ac", "out.ac", "-"}) {
+            for (const char *output : {"F.ac", "./F.ac", "out.ac", "-"}) {
                 SCOPED_TRACE(std::string(change.command) + ", threads " + threads + ", -o " + output +
                              ", model " + input.model);
                 put("F.ac", model);
                 Outcome r = run({input.model, "--threads", threads, "-c", WAVE, "-c", change.command,
                                  "-o", output}, "", input.wrapper);
                 EXPECT_EQ(r.status, 3);
-                EXPECT_EQ(r.err, std::string("corrugo-host: ") + (output == std::string("F.ac") ? "F.ac" : input.name) +
+                // The model is named as it was given; standard input by the
+                // name -o gives its file.
+                const bool in_place = std::string(output).find("F.ac") != std::string::npos;
+                EXPECT_EQ(r.err, "corrugo-host: " + std::string(in_place && input.model == std::string("-") ? output : input.name) +
                                      ": changed by another program while corrugo-host ran; "
                                      "nothing was written\n");
                 EXPECT_FALSE(fs::exists(dir / "after" / "out.ac"));
@@ -489,7 +497,7 @@ TEST_F(Saving, NamesAndStreamsARunCannotUseAreRefused)
     for (const char *name : {"corrugo-host", "libcorrugo_sim.so", "corrugo.p", "corrugo.tcl"})
         fs::copy_file(build / name, dir / "work" / "bin" / name);
     const std::string copy = (dir / "work" / "bin" / "corrugo-host").string();
-    const std::string library = slurp(build / "libcorrugo_sim.so");
+    const std::string library = slurp(build / "libcorrugo_sim.so"), host = slurp(build / "corrugo-host");
     const std::vector<std::string> files = {"bin", "bin/corrugo-host", "bin/corrugo.p", "bin/corrugo.tcl",
                                             "bin/libcorrugo_sim.so", "corrugo.p", "corrugo.tcl",
                                             "hard.ac", "link.ac", "tube.ac"};
@@ -499,6 +507,7 @@ TEST_F(Saving, NamesAndStreamsARunCannotUseAreRefused)
         const char *says;
         std::string wrapper = "";
         bool copied = false; /* run by the copy in bin */
+        bool no_proc = false; /* /proc hidden */
     } cases[] = {
         {{"tube.ac", "-o", ""}, "option -o needs a file name, not an empty one"},
         {{"tube.ac", "--debug="}, "option --debug needs a file name, not an empty one"},
@@ -513,6 +522,7 @@ TEST_F(Saving, NamesAndStreamsARunCannotUseAreRefused)
          "--debug corrugo.p names the plug-in file"},
         {{"tube.ac", "-c", WAVE, "--plugin", "./corrugo.p", "--debug", "corrugo.tcl"},
          "--debug corrugo.tcl names the dialog script beside the plug-in"},
+        {{"tube.ac", "-c", WAVE, "--plugin", "new.p", "-o", "./new.p"}, "-o ./new.p names the plug-in file"},
         {{"tube.ac", "-c", WAVE, "-o", "-", "--debug", "/dev/stdout"},
          "--debug /dev/stdout names standard output, where -o - writes the model"},
         // Other names for the model: a hard link, and the file behind
@@ -533,6 +543,10 @@ TEST_F(Saving, NamesAndStreamsARunCannotUseAreRefused)
          "sh -c '\"$0\" \"$@\" <tube.ac >>tube.ac'"},
         {{"tube.ac", "-c", WAVE, "--debug", "../err.txt"},
          "--debug ../err.txt names the file standard error writes to"},
+        {{"tube.ac", "-c", WAVE, "--debug", "../out.txt"},
+         "--debug ../out.txt names the file standard output writes to"},
+        {{"tube.ac", "-c", WAVE, "--debug", "corrugo.tcl"}, "--debug corrugo.tcl names the file standard input reads",
+         "sh -c '\"$0\" \"$@\" <corrugo.tcl'"},
         // The files the program runs on, the plug-in found in its default
         // place, from another working folder.
         {{"tube.ac", "-c", WAVE, "--debug", "bin/libcorrugo_sim.so"},
@@ -545,6 +559,9 @@ TEST_F(Saving, NamesAndStreamsARunCannotUseAreRefused)
          "--debug bin/corrugo-host names corrugo-host itself", "", true},
         {{"tube.ac", "-c", WAVE, "-o", "bin/libcorrugo_sim.so"},
          "-o bin/libcorrugo_sim.so names a library corrugo-host has loaded", "", true},
+        // Without /proc, the program is known by the name it was run by.
+        {{"../tube.ac", "-c", WAVE, "-o", "./corrugo-host"}, "-o ./corrugo-host names corrugo-host itself",
+         "sh -c 'cd bin && exec ./corrugo-host \"$@\"'", true, true},
         {{"tube.ac", "-c", WAVE, "-o", "-"}, "-o - writes to standard output, which is the model file",
          "sh -c '\"$0\" \"$@\" >>tube.ac'"},
         // Standard output joined to a file the run reads or runs on, for
@@ -584,13 +601,17 @@ TEST_F(Saving, NamesAndStreamsARunCannotUseAreRefused)
          "--tick takes a whole number from 0 to 4294967295, not \"4294967296\""},
     };
     for (const auto &c : cases) {
+        if (c.no_proc && !can_mount()) {
+            std::printf("skipped %s without /proc: needs root and mount namespaces\n", c.says);
+            continue;
+        }
         program = c.copied ? copy : CORRUGO_HOST_PATH;
         std::vector<std::string> args = c.args; /* a run that writes nothing is refused first */
         if (std::none_of(args.begin(), args.end(), [](const std::string &a) {
                 return a == "-o" || a == "--help" || a == "--version" || a == "--print-command" || a == "--bogus";
             }))
             args.push_back("--report");
-        Outcome r = run(args, "", c.wrapper);
+        Outcome r = run(args, c.no_proc ? HIDE_PROC : "", c.wrapper, c.no_proc);
         EXPECT_EQ(r.status, 2) << c.says;
         EXPECT_EQ(r.err, std::string("corrugo-host: ") + c.says + "\n(see corrugo-host --help)\n");
         EXPECT_EQ(left(), files) << c.says;
@@ -600,6 +621,19 @@ TEST_F(Saving, NamesAndStreamsARunCannotUseAreRefused)
         EXPECT_TRUE(kept("bin/libcorrugo_sim.so", library));
         EXPECT_TRUE(kept("bin/corrugo.p", plugin));
         EXPECT_TRUE(kept("bin/corrugo.tcl", script));
+        EXPECT_TRUE(kept("bin/corrugo-host", host));
+    }
+    // Without /proc, run as ../corrugo-host, it finds the plug-in beside it.
+    if (can_mount()) {
+        fs::create_directories(dir / "work" / "bin" / "sub");
+        Outcome r = run({"../../tube.ac", "-c", WAVE, "-o", "../../waved.ac"}, HIDE_PROC,
+                        "sh -c 'cd bin/sub && exec ../corrugo-host \"$@\"'", true);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_NE(positions("waved.ac"), positions("tube.ac"));
+        fs::remove(dir / "work" / "waved.ac");
+    } else {
+        std::printf("skipped the plug-in found without /proc: needs root and mount namespaces\n");
     }
     program = CORRUGO_HOST_PATH;
     Outcome r = run({"tube.ac", "--tick=00000000000004294967295", "-c", WAVE, "--report"});

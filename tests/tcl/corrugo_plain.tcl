@@ -302,6 +302,32 @@ test plainFormSendsSameWords {the plain form sends the twelve words the full dia
 } -result [list 1 {{Frequency: how many waves. "cycles over the selection" fits that many across the selected vertices; "cycles per model unit" counts waves per unit of length.} {Decay (%): how much the wave fades towards the far end of the selection (0 not at all, 100 down to nothing).} {Cosine wave amplitude: enter a number} {Decay (%): how much the wave fades towards the far end of the selection (0 not at all, 100 down to nothing).
 Cosine wave amplitude: enter a number} {Cosine wave amplitude: enter a number} {Decay (%): how much the wave fades towards the far end of the selection (0 not at all, 100 down to nothing).} {Amplitude: how far each wave moves the vertices, in model units.} {Frequency: "n" is not a number (write one such as 1.5, -2 or 2.5e-3).} {Cosine wave decay: 1e39 is beyond single precision, which the command keeps numbers in (at most 3.4e38 either way).} {Amplitude: how far each wave moves the vertices, in model units.} {Decay (%): how much the wave fades towards the far end of the selection (0 not at all, 100 down to nothing).} {Amplitude: how far each wave moves the vertices, in model units.} {Frequency: how many waves. "cycles over the selection" fits that many across the selected vertices; "cycles per model unit" counts waves per unit of length.} {Frequency: enter a number} {Frequency: how many waves. "cycles over the selection" fits that many across the selected vertices; "cycles per model unit" counts waves per unit of length.} 0} 1 {{z x y 3.5 -0.25 1e-2 50 100 25 75 1 1} {z x y 3.5 -0.25 1e-2 50 100 25 random 1 1} {z x y 3.5 -0.25 .5 50 100 random random 0 0} {z x y 1.5 -0.2 .5 45 1e3 random random 0 0} {z x y 1.5 -0.2 .5 45 1e3 random random 0 0}}]
 
+test plainFormKeysFollowTheFocus {in the plain form too, Return invokes the push button that has the focus, elsewhere Apply; Escape closes} -body {
+    $old eval {
+	proc ::qorvel_go args {incr ::applied}
+	proc press {w key} {
+	    focus -force $w
+	    update
+	    event generate $w <KeyPress-$key>
+	    update
+	}
+	set seen {}
+	foreach {w key} {
+	    decay1 Return axis1.z Return units.unit KP_Enter random1 Return
+	    apply Return close Return close KP_Enter amplitude1 Escape
+	} {
+	    destroy .corrugo
+	    set ::applied 0
+	    qorvel_dialog
+	    update
+	    press .corrugo.f.$w $key
+	    lappend seen [list $w $::applied [winfo exists .corrugo]]
+	}
+	destroy .corrugo
+	set seen
+    }
+} -result {{decay1 1 1} {axis1.z 1 1} {units.unit 1 1} {random1 1 1} {apply 1 1} {close 0 0} {close 0 0} {amplitude1 0 0}}
+
 test noBackgroundErrors {no binding or callback raised an error, in either interpreter} -body {
     set ::bgerrors
 } -result {}

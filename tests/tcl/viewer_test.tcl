@@ -425,6 +425,10 @@ test commandErrors {the viewer's commands name what is wrong} -body {
 	{::viewer::segments top 0 10}
 	{::viewer::segments top 10 10 0}
 	{::viewer::select sideways}
+	{::viewer::select}
+	{::viewer::undo now}
+	{::viewer::state now}
+	{::viewer::tools now}
 	{::viewer::save a b}
 	{::viewer::open}
 	{::corrugo::selection_extent}
@@ -433,7 +437,7 @@ test commandErrors {the viewer's commands name what is wrong} -body {
 	catch $command message
 	set message
     }
-} -result {{wrong # args: should be "::viewer::segments view width height ?limit?"} {bad view "back": must be front, top, or side} {bad width "0": must be a number of pixels above 0} {bad limit "0": must be a whole number above 0} {bad selection "sideways": must be objects, surfaces, vertices, all, or none} {wrong # args: should be "::viewer::save ?path?"} {wrong # args: should be "::viewer::open path"} {wrong # args: should be "::corrugo::selection_extent x|y|z"} {bad axis "w": must be x, y, or z}}
+} -result {{wrong # args: should be "::viewer::segments view width height ?limit?"} {bad view "back": must be front, top, or side} {bad width "0": must be a number of pixels above 0} {bad limit "0": must be a whole number above 0} {bad selection "sideways": must be objects, surfaces, vertices, all, or none} {wrong # args: should be "::viewer::select objects|surfaces|vertices|all|none"} {wrong # args: should be "::viewer::undo"} {wrong # args: should be "::viewer::state"} {wrong # args: should be "::viewer::tools"} {wrong # args: should be "::viewer::save ?path?"} {wrong # args: should be "::viewer::open path"} {wrong # args: should be "::corrugo::selection_extent x|y|z"} {bad axis "w": must be x, y, or z}}
 
 test brokenFileLosesNothing {a file that cannot be read shows where it is wrong and keeps the model} -body {
     set bad [file join $scratch broken.ac]
@@ -489,6 +493,57 @@ test openAndSaveAs {Open reads another model; Save As writes it to a new name, w
     list $opened [wm title .] [expr {[slurp $copy] ne [slurp $fence]}] \
 	    [dict get [::viewer::state] file]
 } -result [list {{fence.ac - corrugo-host} 4 1} {roof.ac - corrugo-host} 1 $work]
+
+test farModelFitsAndMeasures {a model far from the origin fills each pane; a vertex that is not finite is left out of the drawing and of the selection's extent} -body {
+    set far [file join $scratch far.ac]
+    spill $far "AC3Db\nOBJECT poly\nnumvert 6\n90 49 -31\nnan 51 -25\n100 50 -30\n110 52 -20\n105 51 -25\ninf 51 -25\nnumsurf 1\nSURF 0x10\nmat 0\nrefs 3\n2 0 0\n3 0 0\n4 0 0\nkids 0\n"
+    ::viewer::Open $far
+    update
+    set xs {}
+    foreach {x y} [lindex [dict get [::viewer::segments front 400 300] selected] 0] {
+	lappend xs [expr {round($x)}]
+    }
+    set seen [list [withinPane front 400 300] [withinPane top 400 300] \
+	    [withinPane side 400 300] [lsort -integer -unique $xs] \
+	    [lmap axis {x y z} {::corrugo::selection_extent $axis}]]
+    # Its one surface, which leaves out the first vertex.
+    ::viewer::select surfaces
+    ::viewer::select all
+    lappend seen [lmap axis {x y z} {::corrugo::selection_extent $axis}]
+    ::viewer::select objects
+    ::viewer::Open $work
+    update
+    set seen
+} -result {ok ok ok {200 286 372} {{90.0 110.0} {49.0 52.0} {-31.0 -20.0}} {{100.0 110.0} {50.0 52.0} {-30.0 -20.0}}}
+
+test scriptErrorsReported {an error in the window's own script while the model is redrawn is reported in the background, not lost} -body {
+    rename ::viewer::Schedule scheduleAsItWas
+    proc ::viewer::Schedule {} {error "cannot draw"}
+    set before [llength $::bgerrors]
+    qorvel_go x y n 2 0.1 0.1 0 0 0 0 0 0
+    update
+    ::viewer::undo
+    rename ::viewer::Schedule {}
+    rename scheduleAsItWas ::viewer::Schedule
+    update
+    set reported [lrange $::bgerrors $before end]
+    set ::bgerrors [lrange $::bgerrors 0 [expr {$before - 1}]]
+    lsort -unique $reported
+} -result {{cannot draw}}
+
+test saveRefusesWhatTheProgramRunsOn {Save never writes over the plug-in the viewer runs on} -body {
+    set plugin [file join $scratch plug-in corrugo.p]
+    file mkdir [file dirname $plugin]
+    foreach name {corrugo.p corrugo.tcl} {
+	file copy [file join [file dirname $::host] $name] [file dirname $plugin]
+    }
+    set before [slurp $plugin]
+    set run [viewer $roof --plugin $plugin \
+	    -c [string map [list PATH [list $plugin]] {
+		puts [list [catch {::viewer::save PATH} message] $message]
+	    }] -c {exit 0}]
+    list $run [expr {[slurp $plugin] eq $before}]
+} -result [list [list 0 [list 1 "[file join $scratch plug-in corrugo.p]: cannot write: it is the plug-in file"]] 1]
 
 test startingWithoutModel {without a model the viewer starts empty, with nothing to save} -body {
     viewer -c {puts [list [dict get [::viewer::state] vertices] \
