@@ -119,7 +119,7 @@ FILES = {
 # Files outside the sample and --all (see FILES): the faults of the catalog
 # change them, and the rules too where --changed-since asks for every mutant
 # of the lines changed.
-HOST_PROGRAM_TESTS = [(['corrugo-host'], r'^(Cli|Named|Saving|Limits)\.')]
+HOST_PROGRAM_TESTS = [(['corrugo-host'], r'^((Cli|Named|Saving|Limits)\.|ViewerInTk$)')]
 CATALOG_FILES = {
     'programs/corrugo_host.cpp': ('corrugo-host', HOST_PROGRAM_TESTS),
     'programs/run_files.cpp': ('corrugo-host', HOST_PROGRAM_TESTS),

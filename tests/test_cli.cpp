@@ -308,6 +308,12 @@ TEST_F(Cli, DebugOutputGoesWhereItIsSent)
     // A device loses nothing by taking it, even the one standard input reads.
     r = run({"cushion.ac", "--debug", "/dev/null", "-c", WAVE, "-o", "out.ac"});
     EXPECT_EQ(r.status, 0) << r.err;
+    // Debug output that cannot be written stops the run before the model is.
+    fs::remove(dir / "work" / "out.ac");
+    r = run({"cushion.ac", "--debug", "/dev/full", "-c", WAVE, "-o", "out.ac"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "corrugo-host: /dev/full: No space left on device\n");
+    EXPECT_FALSE(fs::exists(dir / "after" / "out.ac"));
     r = run({"cushion.ac", "--debug", "no/such/folder/debug.txt", "-o", "out.ac"});
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, "corrugo-host: no/such/folder/debug.txt: No such file or directory\n");
