@@ -122,6 +122,7 @@ FILES = {
 HOST_PROGRAM_TESTS = [(['corrugo-host'], r'^((Cli|Named|Saving|Limits)\.|ViewerInTk$)')]
 CATALOG_FILES = {
     'programs/corrugo_host.cpp': ('corrugo-host', HOST_PROGRAM_TESTS),
+    'programs/options.cpp': ('corrugo-host', HOST_PROGRAM_TESTS),
     'programs/run_files.cpp': ('corrugo-host', HOST_PROGRAM_TESTS),
     'programs/wave_options.cpp': ('corrugo-host', HOST_PROGRAM_TESTS),
     'programs/report.cpp': ('corrugo-host', HOST_PROGRAM_TESTS),
