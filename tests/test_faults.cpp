@@ -809,9 +809,20 @@ TEST_F(Faults, WithoutProcTheTemporaryFileIsNamed)
     std::string error, now;
     bool fired = false;
     bool ok = save_moved(model, BY_RENAME, "open", 1000, EIO, fired, error, now);
-    no_proc = false;
     EXPECT_TRUE(ok) << error;
     EXPECT_EQ(now, moved);
+    // A new name takes the mode any new file takes: 0666 less the umask.
+    Loaded l;
+    ASSERT_TRUE(acfile::read_ac_file(path, l.model, l.source, l.error));
+    const std::string fresh = dir + "/fresh.ac";
+    const mode_t umask_was = umask(022);
+    EXPECT_TRUE(acfile::write_ac_file(fresh, l.model, l.source, error)) << error;
+    umask(umask_was);
+    no_proc = false;
+    struct stat st;
+    ASSERT_EQ(stat(fresh.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    unlink(fresh.c_str());
 }
 
 // A link that cannot be read: the save through it is refused.
