@@ -6,7 +6,7 @@
  * the host is asked for no refresh.
  *
  * The host gives a command's handler no way to return a result (its return
- * value carries nothing, Part 1.1), so the answer goes where the dialog reads
+ * value carries nothing), so the answer goes where the dialog reads
  * it: the Tcl variable ::qorvel_preview_answer, a dictionary set by the last
  * host call the handler makes, either
  *

@@ -116,9 +116,10 @@ void gather_object_vertices(HostObject *object, HostList **list);
    rebuild subdivisions where needed and to refresh. */
 void apply_wave(WaveParams *params, HostList *vertices);
 
-/* What the walk over the gathered vertices derives before moving any
-   (Part 2.3, steps 1 to 5), and what changes as it goes: the random offsets
-   and the object that last drew them. Filled by begin_wave. */
+/* What the walk over the gathered vertices derives before moving any (the
+   extent, the selection's ends and the wave's factors), and what changes as
+   it goes: the random offsets and the object that last drew them. Filled by
+   begin_wave. */
 struct WaveWalk {
     WaveParams *params;
     HostVertex *min_vertex, *max_vertex;
