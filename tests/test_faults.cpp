@@ -43,9 +43,11 @@ namespace {
 // ONE_BYTE writes one byte, or with ALL_BUT_ONE all but the last, or with OTHER_PROGRAM runs "other_program" first
 // and then does its work; with PART_THEN_REFUSED (sendfile) it copies half
 // and the next call is refused with EINVAL, as a kernel that gives up on a
-// copy under way does. "fired" tells whether it was reached. With "no_proc",
+// copy under way does; with SHORT_THEN_EIO (reads) it reads half and the next
+// call fails with EIO, as a disk failing mid-file does. "fired" tells whether it was reached. With "no_proc",
 // every path under /proc is missing, as in a chroot without it.
-const int SHORT = -1, ONE_BYTE = -2, OTHER_PROGRAM = -3, PART_THEN_REFUSED = -4, ALL_BUT_ONE = -5;
+const int SHORT = -1, ONE_BYTE = -2, OTHER_PROGRAM = -3, PART_THEN_REFUSED = -4, ALL_BUT_ONE = -5,
+          SHORT_THEN_EIO = -6;
 std::function<void()> other_program;
 bool no_proc = false;
 struct Fault {
@@ -97,6 +99,14 @@ size_t part_of(size_t n)
     return fault.error == ONE_BYTE ? 1 : fault.error == ALL_BUT_ONE && n > 1 ? n - 1 : std::max<size_t>(1, n / 2);
 }
 
+// A call cut short, whose next call then fails with "error".
+template <class Call> ssize_t part_then(int error, size_t n, Call call)
+{
+    ssize_t k = call(part_of(n));
+    fault = {fault.function, fault.calls + 1, fault.calls, error, true};
+    return k;
+}
+
 } // namespace
 
 // The C library's functions that reading and saving call, as they see them.
@@ -118,9 +128,11 @@ int open(const char *path, int flags, ...)
 ssize_t read(int fd, void *buffer, size_t n)
 {
     static auto real = next<ssize_t (*)(int, void *, size_t)>("read");
-    if (fails("read"))
-        return fault.error > 0 ? -1 : real(fd, buffer, part_of(n));
-    return real(fd, buffer, n);
+    if (!fails("read"))
+        return real(fd, buffer, n);
+    if (fault.error == SHORT_THEN_EIO)
+        return part_then(EIO, n, [&](size_t part) { return real(fd, buffer, part); });
+    return fault.error > 0 ? -1 : real(fd, buffer, part_of(n));
 }
 
 ssize_t pread(int fd, void *buffer, size_t n, off_t at)
@@ -169,10 +181,8 @@ ssize_t sendfile(int fd, int from, off_t *at, size_t n)
 {
     static auto real = next<ssize_t (*)(int, int, off_t *, size_t)>("sendfile");
     if (fails("sendfile")) {
-        if (fault.error == PART_THEN_REFUSED) {
-            fault = {"sendfile", fault.calls + 1, fault.calls, EINVAL, true};
-            return real(fd, from, at, std::max<size_t>(1, n / 2));
-        }
+        if (fault.error == PART_THEN_REFUSED)
+            return part_then(EINVAL, n, [&](size_t part) { return real(fd, from, at, part); });
         return fault.error > 0 ? -1 : real(fd, from, at, part_of(n));
     }
     return real(fd, from, at, n);
@@ -534,10 +544,13 @@ TEST_F(Faults, InPlaceAFullDiskIsFoundBeforeAnythingIsWritten)
 
 // Reads and writes that do only part of their work, as a full pipe or a
 // signal can make them: the rest is done after, and the file is whole. The
-// model is longer than two of the pieces a copy in place reads and writes.
+// model is three of the 64 KiB pieces a copy in place reads and writes, and
+// one byte: a last piece of one byte is a piece, not the end.
 TEST_F(Faults, ShortWritesAreFinished)
 {
-    std::string big = long_named(model, 150000), big_moved = long_named(moved, 150000);
+    size_t length = 3 * 65536 + 1 - (moved.size() - 3);
+    std::string big = long_named(model, length), big_moved = long_named(moved, length);
+    ASSERT_EQ(big_moved.size(), 3 * 65536 + 1);
     for (Route route : {BY_RENAME, NAMED, IN_PLACE})
         for (const char *call : {"writev", "sendfile", "write", "pwrite", "read", "pread"})
             for (int kind : {SHORT, ONE_BYTE, ALL_BUT_ONE})
@@ -586,27 +599,34 @@ TEST_F(Faults, LongStretchesCopiedWithinTheKernel)
 }
 
 // Locks are advisory: a file system that has none (or no room for one more)
-// is read and saved without them, mapped or in place.
-TEST_F(Faults, AFileThatCannotBeLockedIsReadAndSavedAllTheSame)
+// is read and saved without them, mapped or in place. A save in place whose
+// lock would deadlock with another program's is not made: the file keeps
+// its bytes (a read goes on, as it would without locks).
+TEST_F(Faults, AFileThatCannotBeLockedIsReadAndSavedUnlessItWouldDeadlock)
 {
     std::string big = long_named(model), big_moved = long_named(moved);
-    for (Route route : {BY_RENAME, IN_PLACE}) {
-        put(path, big);
-        std::string link_name = dir + "/link.ac";
-        if (route == IN_PLACE)
-            ASSERT_EQ(link(path.c_str(), link_name.c_str()), 0);
-        Loaded l;
-        arm("fcntl", 1, ENOLCK);
-        ASSERT_TRUE(acfile::read_ac_file(path, l.model, l.source, l.error, acfile::READ_MAP)) << l.error;
-        EXPECT_TRUE(disarm());
-        l.model.objects[1]->vertices[1].z = 1.5f;
-        std::string error;
-        arm("fcntl", 1, ENOLCK);
-        EXPECT_TRUE(acfile::write_ac_file(path, l.model, l.source, error)) << error;
-        EXPECT_EQ(disarm(), route == IN_PLACE);
-        EXPECT_TRUE(contents(path) == big_moved);
-        unlink(link_name.c_str());
-    }
+    for (int kind : {ENOLCK, EDEADLK})
+        for (Route route : {BY_RENAME, IN_PLACE}) {
+            SCOPED_TRACE(std::string(std::strerror(kind)) + " route " + std::to_string(route));
+            put(path, big);
+            std::string link_name = dir + "/link.ac";
+            if (route == IN_PLACE)
+                ASSERT_EQ(link(path.c_str(), link_name.c_str()), 0);
+            Loaded l;
+            arm("fcntl", 1, kind);
+            ASSERT_TRUE(acfile::read_ac_file(path, l.model, l.source, l.error, acfile::READ_MAP))
+                << l.error;
+            EXPECT_TRUE(disarm());
+            l.model.objects[1]->vertices[1].z = 1.5f;
+            std::string error;
+            arm("fcntl", 1, kind);
+            bool refused = kind == EDEADLK && route == IN_PLACE;
+            EXPECT_EQ(acfile::write_ac_file(path, l.model, l.source, error), !refused) << error;
+            EXPECT_EQ(disarm(), route == IN_PLACE);
+            EXPECT_EQ(error, refused ? path + ": cannot write: " + std::strerror(kind) : "");
+            EXPECT_TRUE(contents(path) == (refused ? big : big_moved));
+            unlink(link_name.c_str());
+        }
 }
 
 // Another program that changes the model file while it is read, or while the
@@ -683,9 +703,42 @@ TEST_F(Faults, AFileAnotherProgramChangesIsNeverWrittenOver)
             EXPECT_TRUE(acfile::read_ac_file(path + ".new2", kept.model, kept.source, kept.error))
                 << kept.error;
             EXPECT_EQ(kept.model.objects[1]->vertices[1].z, 1.5f);
+            struct stat st;
+            ASSERT_EQ(stat((path + ".new2").c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, 0600u) << "the kept model is its owner's alone";
             unlink((path + ".new").c_str());
             unlink((path + ".new2").c_str());
         }
+    // The names tried beside the file are NAME.new and NAME.new2 to
+    // NAME.new99; with all of them taken, $TMPDIR gets NAME.new.
+    const std::string tmp = dir + "/tmp";
+    ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
+    setenv("TMPDIR", tmp.c_str(), 1);
+    for (int taken : {98, 99}) {
+        SCOPED_TRACE(std::to_string(taken) + " names taken");
+        std::vector<std::string> also = {"tmp"};
+        for (int n = 1; n <= taken; n++) {
+            also.push_back("model.ac.new" + (n > 1 ? std::to_string(n) : std::string()));
+            put(dir + "/" + also.back(), "taken");
+        }
+        const std::string kept = taken == 98 ? path + ".new99" : tmp + "/model.ac.new";
+        if (taken == 98)
+            also.push_back("model.ac.new99");
+        std::sort(also.begin(), also.end());
+        other_program = [&] { put(path, other); };
+        std::string error, now;
+        bool fired = false;
+        EXPECT_FALSE(save_moved(big, IN_PLACE, "fsync", 1, OTHER_PROGRAM, fired, error, now, also));
+        EXPECT_EQ(error, path + ": cannot write: another program wrote to the file while it "
+                                "was being written in place, so it may hold neither model; "
+                                "the new model is in " + kept);
+        EXPECT_EQ(unlink(kept.c_str()), 0);
+        for (const std::string &name : also)
+            if (name != "tmp")
+                unlink((dir + "/" + name).c_str());
+    }
+    unsetenv("TMPDIR");
+    rmdir(tmp.c_str());
     // Written to a stream as it goes, what went out is no model to keep, and
     // the message says how much went.
     put(path, big);
@@ -719,14 +772,14 @@ TEST_F(Faults, AFileAnotherProgramChangesIsNeverWrittenOver)
         {
             Loaded l;
             acfile::read_ac_file(path, l.model, l.source, l.error, acfile::READ_MAP);
-            static volatile size_t written = 37;
+            static volatile size_t written = 1024;
             acfile::watch_stream("standard output", &written);
             if (truncate(path.c_str(), 100) == 0)
                 std::printf("%d", l.source.bytes()[big.size() - 1]);
             std::exit(0);
         },
         ::testing::ExitedWithCode(3),
-        "^corrugo-host: " + path + ": changed by another program while corrugo-host ran; standard output: 37 "
+        "^corrugo-host: " + path + ": changed by another program while corrugo-host ran; standard output: 1024 "
         "bytes were written before this was noticed; the model written is incomplete\n$");
     // and a file read that cannot be looked at again says why
     for (int nth : {1, 2}) {
@@ -774,6 +827,26 @@ TEST_F(Faults, AFileAnotherProgramChangesIsNeverWrittenOver)
             std::exit(0);
         },
         ::testing::KilledBySignal(SIGBUS), "");
+    // Cut off while a save's temporary file has a name (without /proc): the
+    // same message, and that file is removed.
+    put(path, big);
+    const std::vector<std::string> before = names();
+    EXPECT_EXIT(
+        {
+            no_proc = true;
+            Loaded l;
+            acfile::read_ac_file(path, l.model, l.source, l.error, acfile::READ_MAP);
+            other_program = [&] {
+                if (truncate(path.c_str(), 100) == 0)
+                    std::printf("%d", l.source.bytes()[big.size() - 1]);
+            };
+            std::string error;
+            arm("fsync", 1, OTHER_PROGRAM);
+            acfile::write_ac_file(path, l.model, l.source, error);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(3), "^corrugo-host: " + path + ": changed by another program while corrugo-host ran; nothing was written\n$");
+    EXPECT_EQ(names(), before);
 }
 
 // A file system where an extended attribute of the file cannot be given to a
@@ -916,8 +989,8 @@ TEST_F(Faults, AReadThatFailsSaysWhyAndAnInterruptedOneGoesOn)
     std::set<std::string> reached;
     for (acfile::ReadMode mode : {acfile::READ_COPY, acfile::READ_MAP}) {
         for (const char *call : {"open", "fstat", "read", "mmap", "close"}) {
-            for (int error : {EIO, EINTR, SHORT}) {
-                if (error == SHORT && std::strcmp(call, "read") != 0)
+            for (int error : {EIO, EINTR, SHORT, SHORT_THEN_EIO}) {
+                if (error < 0 && std::strcmp(call, "read") != 0)
                     continue;
                 for (int nth = 1; nth < 10; nth++) {
                     Loaded l;
@@ -927,16 +1000,16 @@ TEST_F(Faults, AReadThatFailsSaysWhyAndAnInterruptedOneGoesOn)
                     if (fired)
                         reached.insert(call);
                     SCOPED_TRACE(std::string(call) + " call " + std::to_string(nth) + " " +
-                                 std::strerror(error));
+                                 std::to_string(error));
                     // (a regular file's open or fstat is never interrupted,
                     // so nothing makes those again)
                     bool may_fail = !std::strcmp(call, "open") || !std::strcmp(call, "fstat") ||
-                                    (error == EIO && !std::strcmp(call, "read"));
+                                    ((error == EIO || error == SHORT_THEN_EIO) && !std::strcmp(call, "read"));
                     if (!l.ok) {
                         EXPECT_TRUE(may_fail) << l.error;
                         EXPECT_EQ(l.error, path + ": cannot " +
                                                (std::strcmp(call, "open") ? "read: " : "open: ") +
-                                               std::strerror(error));
+                                               std::strerror(error < 0 ? EIO : error));
                     } else {
                         EXPECT_EQ(save(l), model);
                         EXPECT_EQ(l.model.objects[1]->vertices[2].z, 1.0f);
