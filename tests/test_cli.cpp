@@ -93,6 +93,8 @@ TEST_F(Cli, UsageErrorsExitTwoAndSayWhatWasWrong)
         {{"roof.ac", "--select", "edges"}, "corrugo-host: --select takes objects, surfaces or vertices, not \"edges\"\n"},
         {{"roof.ac", "--tick", "-1"}, "corrugo-host: --tick takes a whole number from 0 to 4294967295, not \"-1\"\n"},
         {{"roof.ac", "--tick=4294967296"}, "corrugo-host: --tick takes a whole number from 0 to 4294967295, not \"4294967296\"\n"},
+        {{"roof.ac", "--tick="}, "corrugo-host: --tick takes a whole number from 0 to 4294967295, not \"\"\n"},
+        {{"roof.ac", "--seed", "7a"}, "corrugo-host: --seed takes a whole number from 0 to 4294967295, not \"7a\"\n"},
         {{"roof.ac", "--undo=yes"}, "corrugo-host: option --undo takes no value\n"},
         {{"roof.ac", "--threads", "0"}, "corrugo-host: --threads takes a whole number from 1 to 1024, not \"0\"\n"},
         {{"roof.ac", "--threads=1025"}, "corrugo-host: --threads takes a whole number from 1 to 1024, not \"1025\"\n"},
@@ -253,6 +255,11 @@ TEST_F(Cli, APinnedTickMakesRandomOffsetsReproducible)
     EXPECT_EQ(after("one.ac"), after("two.ac"));
     EXPECT_NE(after("one.ac"), after("three.ac"));
     EXPECT_EQ(after("one.ac"), after("four.ac"));
+    // Leading zeros count for nothing, however many.
+    ASSERT_EQ(run({"fence.ac", "--tick", "0", "-c", wave, "-o", "zero.ac"}).status, 0);
+    Outcome r = run({"fence.ac", "--tick", "000000000000", "-c", wave, "-o", "zeros.ac"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(after("zero.ac"), after("zeros.ac"));
 }
 
 // Several models a run, the plug-in loaded once: each saved in place is, to
@@ -303,6 +310,15 @@ TEST_F(Cli, DebugOutputGoesWhereItIsSent)
     std::string debug = after("debug.txt");
     EXPECT_EQ(debug.rfind("Corrugo:\nFrequency axis = x\n", 0), 0u);
     EXPECT_NE(debug.find("\nCorrugo:\nfreqsiz = 2 f = 0 Math = 1 Freq units = false\n"), std::string::npos);
+    // A new file, as any new file: 0666 less the umask.
+    const mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(unsigned(fs::status(dir / "work" / "debug.txt").permissions()), 0666u & ~mask);
+    // An old one is emptied, even when the run writes nothing to it.
+    put("debug.txt", "from before");
+    r = run({"cushion.ac", "--debug", "debug.txt", "-c", "set x 1", "-o", "out.ac"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(after("debug.txt"), "");
     r = run({"cushion.ac", "--debug", "-", "-c", WAVE, "-o", "out.ac"});
     EXPECT_EQ(r.err, debug);
     // A device loses nothing by taking it, even the one standard input reads.

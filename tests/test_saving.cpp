@@ -347,6 +347,17 @@ TEST_F(Saving, AFileRenamingWouldChangeIsWrittenInPlace)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(kept("tube.ac", expected));
     EXPECT_EQ(left(), (std::vector<std::string>{"tube.ac"}));
+    // Another user's file that the user may write but not read: written in
+    // place all the same (with no read-back, which would need to read it).
+    example("tube.ac");
+    put("out.ac", "old");
+    r = run({"tube.ac", "-c", WAVE, "-o", "out.ac"},
+            "chmod 0755 . && chown 65534 . && chmod 0222 out.ac || exit 97", nobody);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(kept("out.ac", expected));
+    EXPECT_EQ(status_of("out.ac").st_uid, 0u);
+    EXPECT_EQ(status_of("out.ac").st_mode & 07777, 0222u);
+    EXPECT_EQ(left(), (std::vector<std::string>{"out.ac", "tube.ac"}));
 }
 
 TEST_F(Saving, EveryHardLinkSeesTheNewModel)
