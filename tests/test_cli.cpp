@@ -705,6 +705,12 @@ TEST_F(Cli, OneThreadOrTwoGiveTheSameBytesAndTheSameMessages)
         for (const char *name : {"one.ac", "two.ac", "chosen.ac"})
             fs::remove(dir / "work" / name);
     }
+    // The most threads one may ask for.
+    put("model.ac", model);
+    Outcome most = run({"model.ac", "--threads", "1024", "-c", WAVE, "-o", "most.ac"});
+    EXPECT_EQ(most.status, 0) << most.err;
+    ASSERT_EQ(run({"model.ac", "--threads", "1", "-c", WAVE, "-o", "one.ac"}).status, 0);
+    EXPECT_EQ(after("most.ac"), after("one.ac"));
 }
 
 /* }====== */
