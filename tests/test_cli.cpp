@@ -66,6 +66,20 @@ TEST_F(Cli, HelpShowsUsageWithExamples)
         EXPECT_EQ(r.out.rfind("Usage: corrugo-host MODEL.ac... --along AXIS --sine AXIS --cycles N", 0), 0u);
         EXPECT_NE(r.out.find("Examples:"), std::string::npos);
     }
+    // Each option's help starts at column 20, its further lines too; a label
+    // that reaches column 20 (18 letters or more) has its help on the lines
+    // after it.
+    const std::string out = run({"--help"}).out;
+    for (const char *lines :
+         {"\n  --sine AXIS       the axis the sine wave moves: x, y, z or n (none, the\n"
+          "                    default)\n  --cosine AXIS     ",
+          "\n  -o FILE           write the model to FILE after the commands (FILE may be\n"
+          "                    MODEL.ac itself; - for standard output); written whole or\n"
+          "                    not at all, and only when every command ran without a\n"
+          "                    message or Tcl error\n  -i, --in-place    ",
+          "\n  --seed N, --tick N\n"
+          "                    start the random offsets' draw at N (0 to 4294967295):\n"})
+        EXPECT_NE(out.find(lines), std::string::npos) << lines;
 }
 
 // The program finds its libraries beside itself, never in the folder it is
@@ -89,6 +103,7 @@ TEST_F(Cli, UsageErrorsExitTwoAndSayWhatWasWrong)
     } cases[] = {
         {{}, "corrugo-host: no model file given\n"},
         {{"roof.ac", "--bogus"}, "corrugo-host: unknown option --bogus\n"},
+        {{"roof.ac", "---x=1"}, "corrugo-host: unknown option ---x\n"},
         {{"roof.ac", "-c"}, "corrugo-host: option -c needs a value\n"},
         {{"roof.ac", "--select", "edges"}, "corrugo-host: --select takes objects, surfaces or vertices, not \"edges\"\n"},
         {{"roof.ac", "--tick", "-1"}, "corrugo-host: --tick takes a whole number from 0 to 4294967295, not \"-1\"\n"},
