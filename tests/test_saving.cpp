@@ -385,6 +385,16 @@ TEST_F(Saving, EveryHardLinkSeesTheNewModel)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(kept("padded.ac", shorter));
     EXPECT_TRUE(kept("link.ac", shorter));
+    // A model of exactly two 64 KiB pieces, read back to its end: the end
+    // falls where a third piece would start.
+    std::string exact = "AC3Db\nOBJECT poly\nname \"\"\nnumvert 1\n0 0 0\nkids 0\n";
+    exact.insert(exact.find("\"\"") + 1, std::string(2 * 65536 - exact.size(), 'n'));
+    ASSERT_EQ(exact.size(), 2u * 65536);
+    put("exact.ac", exact);
+    fs::create_hard_link(dir / "work" / "exact.ac", dir / "work" / "exact-link.ac");
+    r = run({"exact.ac", "-c", "set x 1", "-o", "exact.ac"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(kept("exact-link.ac", exact));
 }
 
 TEST_F(Saving, ALongNameLeavesRoomForTheTemporaryFile)
