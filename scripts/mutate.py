@@ -739,9 +739,11 @@ class Scratch:
 
     def configure(self):
         cache = os.path.join(self.build, 'CMakeCache.txt')
-        flags = 'CMAKE_CXX_FLAGS_RELEASE:STRING=%s\n' % self.FLAGS
-        if (not os.path.exists(os.path.join(self.build, 'build.ninja')) or
-                flags not in open(cache).read()):
+        configured = ''
+        if os.path.exists(os.path.join(self.build, 'build.ninja')):
+            with open(cache) as f:
+                configured = f.read()
+        if 'CMAKE_CXX_FLAGS_RELEASE:STRING=%s\n' % self.FLAGS not in configured:
             run(['cmake', '-S', self.src, '-B', self.build, '-G', 'Ninja',
                  '-DCMAKE_BUILD_TYPE=Release', '-DCMAKE_CXX_FLAGS_RELEASE=' + self.FLAGS,
                  '-DCMAKE_LINK_DEPENDS_NO_SHARED=ON'], quiet=True)
