@@ -466,6 +466,48 @@ TEST(AcRead, ARefsLineClassedAtOnceGivesItsIndex)
         }
 }
 
+// A line of up to 32 bytes is classed at once, its second 16 bytes looked at
+// only when the first hold no line end: its length, its digits and points,
+// and its three words, the first and last byte of each. A fourth word, a letter, or no line end within
+// the 32 bytes make it no such line. (Letters lie before and after it.)
+TEST(AcRead, ALineOfUpTo32BytesIsClassedAtOnce)
+{
+#if defined(__SSE2__)
+    const struct {
+        const char *line;
+        bool three;
+        unsigned first[3], last[3];
+    } cases[] = {
+        {"1 -0.5 +0.25\n", true, {0, 2, 7}, {0, 5, 11}},
+        {"  7\t0.1 0.2\r\n", true, {2, 4, 8}, {2, 6, 10}},
+        {"123456789012345 1 2\n", true, {0, 16, 18}, {14, 16, 18}},
+        {"12345678 0.125 0.8750000000000\n", true, {0, 9, 15}, {7, 13, 29}},
+        {"1 2 3 456789012345678\n", false, {}, {}},
+        {"1234567890123456 0.5 5x\n", false, {}, {}},
+        {"12345678 0.125 0.87500000000000000\n", false, {}, {}},
+    };
+    for (const auto &c : cases) {
+        const std::string text = std::string(16, 'x') + c.line + std::string(32, 'x');
+        acfile::ThreeWords w;
+        ASSERT_EQ(acfile::three_words(text.data() + 16, w), c.three) << c.line;
+        if (!c.three)
+            continue;
+        EXPECT_EQ(w.length, std::strlen(c.line) - 1) << c.line;
+        uint32_t digit = 0, point = 0; /* bit i: byte i of the line */
+        for (unsigned i = 0; i < w.length; i++) {
+            digit |= uint32_t(c.line[i] >= '0' && c.line[i] <= '9') << i;
+            point |= uint32_t(c.line[i] == '.') << i;
+        }
+        EXPECT_EQ(w.digit, digit) << c.line;
+        EXPECT_EQ(w.point, point) << c.line;
+        for (int k = 0; k < 3; k++) {
+            EXPECT_EQ(w.first[k], c.first[k]) << c.line << k;
+            EXPECT_EQ(w.last[k], c.last[k]) << c.line << k;
+        }
+    }
+#endif
+}
+
 // The quick way must refuse what the general way refuses: a character just
 // past the digits ('/' before '0', ':' after '9', 'g' after 'f' in the
 // hexadecimal flags) ends no number, and a number past a float's range or a
