@@ -444,7 +444,8 @@ TEST(AcRead, VertexAndRefsLinesOfUsualAndOtherFormsReadTheSame)
 }
 
 // A refs line classed at once gives the index its digits make, in each of
-// the eight places an index of eight digits fills.
+// the eight places an index of eight digits fills; read the general way, the
+// same.
 TEST(AcRead, ARefsLineClassedAtOnceGivesItsIndex)
 {
     const struct {
@@ -456,9 +457,11 @@ TEST(AcRead, ARefsLineClassedAtOnceGivesItsIndex)
         {"4096 0.25 0.75", 4096},   {"  7\t0.1 0.2\r", 7},       {"0 0 0", 0},
     };
     for (const auto &c : cases)
-        for (size_t room : {40, 0}) { /* or the text ends 32 bytes after the line's start */
+        /* or the text ends 32 bytes after the line's start; or right after
+           the line, which is then read the general way */
+        for (size_t room : {40, 0, 1}) {
             std::string text = std::string(c.line) + "\n";
-            text += std::string(room ? room : 32 - text.size(), 'x');
+            text += std::string(room == 1 ? 0 : room ? room : 32 - text.size(), 'x');
             uint64_t index = 0;
             const char *next = read_plain_ref_line(text.data(), text.data() + text.size(), index);
             ASSERT_EQ(next, text.data() + std::strlen(c.line) + 1) << c.line;
