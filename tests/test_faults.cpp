@@ -40,12 +40,13 @@ namespace {
 
 // The armed fault: the "nth" call of "function" from the arming on fails with
 // "error", or with SHORT does only half its work (at least a byte), or with
-// ONE_BYTE writes one byte, or with ALL_BUT_ONE all but the last, or with OTHER_PROGRAM runs "other_program" first
-// and then does its work; with PART_THEN_REFUSED (sendfile) it copies half
-// and the next call is refused with EINVAL, as a kernel that gives up on a
-// copy under way does; with SHORT_THEN_EIO (reads) it reads half and the next
-// call fails with EIO, as a disk failing mid-file does. "fired" tells whether it was reached. With "no_proc",
-// every path under /proc is missing, as in a chroot without it.
+// ONE_BYTE writes one byte, or with ALL_BUT_ONE all but the last, or with
+// OTHER_PROGRAM runs "other_program" first and then does its work; with
+// PART_THEN_REFUSED (sendfile) it copies half and the next call is refused
+// with EINVAL, as a kernel that gives up on a copy under way does; with
+// SHORT_THEN_EIO (reads) it reads half and the next call fails with EIO, as
+// a disk failing mid-file does. "fired" tells whether it was reached. With
+// "no_proc", every path under /proc is missing, as in a chroot without it.
 const int SHORT = -1, ONE_BYTE = -2, OTHER_PROGRAM = -3, PART_THEN_REFUSED = -4, ALL_BUT_ONE = -5,
           SHORT_THEN_EIO = -6;
 std::function<void()> other_program;
