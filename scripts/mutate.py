@@ -972,7 +972,7 @@ def main():
         mutants = [m for m in mutants if key(m) in by_text or (m.original, m.description) in moved or
                    (not by_text and (m.path, str(m.line), m.description) in by_line)]
     elif args.changed_since:
-        pass
+        pass  # every mutant on the lines changed, chosen above: no sample
     elif args.catalog or args.all:
         mutants += by_hand
     else:
