@@ -456,23 +456,25 @@ TEST(AcRead, ARefsLineClassedAtOnceGivesItsIndex)
         {"10000000 0 0", 10000000}, {"00000001 0 0", 1},          {"90807060 0 0", 90807060},
         {"4096 0.25 0.75", 4096},   {"  7\t0.1 0.2\r", 7},       {"0 0 0", 0},
     };
-    for (const auto &c : cases)
-        /* or the text ends 32 bytes after the line's start; or right after
-           the line, which is then read the general way */
-        for (size_t room : {40, 0, 1}) {
-            std::string text = std::string(c.line) + "\n";
-            text += std::string(room == 1 ? 0 : room ? room : 32 - text.size(), 'x');
+    for (const auto &c : cases) {
+        const size_t line_size = std::strlen(c.line) + 1;
+        /* the text goes on, or ends 32 bytes after the line's start, or right
+           after the line, which is then read the general way */
+        for (size_t room : {size_t(40), 32 - line_size, size_t(0)}) {
+            const std::string text = std::string(c.line) + "\n" + std::string(room, 'x');
             uint64_t index = 0;
             const char *next = read_plain_ref_line(text.data(), text.data() + text.size(), index);
-            ASSERT_EQ(next, text.data() + std::strlen(c.line) + 1) << c.line;
+            ASSERT_EQ(next, text.data() + line_size) << c.line;
             EXPECT_EQ(index, c.index) << c.line;
         }
+    }
 }
 
 // A line of up to 32 bytes is classed at once, its second 16 bytes looked at
 // only when the first hold no line end: its length, its digits and points,
-// and its three words, the first and last byte of each. A fourth word, a letter, or no line end within
-// the 32 bytes make it no such line. (Letters lie before and after it.)
+// and its three words, the first and last byte of each. A fourth word, a
+// letter, or no line end within the 32 bytes make it no such line. (Letters
+// lie before and after it.)
 TEST(AcRead, ALineOfUpTo32BytesIsClassedAtOnce)
 {
 #if defined(__SSE2__)
